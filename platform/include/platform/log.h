@@ -1,0 +1,27 @@
+// The one logger. Every component logs and traces through it.
+//
+// Lines go to standard error unless VLR_LOG names a file, or set_log_file()
+// was called. Each line is "LEVEL component: text". The level threshold comes
+// from VLR_LOG_LEVEL (error, warn, info, debug; default warn).
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+enum class LogLevel { Error = 0, Warn = 1, Info = 2, Debug = 3 };
+
+void log(LogLevel level, std::string_view component, std::string_view text);
+bool log_enabled(LogLevel level);
+// Sends log lines to `path` (appended); empty path means standard error.
+// Returns false and keeps the old destination if the file cannot be opened.
+bool set_log_file(const std::string& path);
+void set_log_level(LogLevel level);
+
+inline void log_error(std::string_view c, std::string_view t) { log(LogLevel::Error, c, t); }
+inline void log_warn(std::string_view c, std::string_view t) { log(LogLevel::Warn, c, t); }
+inline void log_info(std::string_view c, std::string_view t) { log(LogLevel::Info, c, t); }
+inline void log_debug(std::string_view c, std::string_view t) { log(LogLevel::Debug, c, t); }
+
+}  // namespace platform
