@@ -1,0 +1,57 @@
+// Files: safe replacement of configuration files.
+//
+// Every configuration write goes through replace_file(): the new contents go
+// to a temporary file in the same folder, created at its final mode, which is
+// flushed to disk and renamed over the old one; the folder is flushed too. A
+// crash leaves either the old file or the new one, never a mix.
+//
+// Writers that read, change and write back hold a FileLock for the whole
+// read-modify-write. The lock is flock() on a stable lock file beside the data
+// file ("NAME.lock"): a lock on the data file itself would be lost at the
+// rename. Readers that only read need no lock: they see the old or the new
+// file whole.
+//
+// Files that hold a password are created with FileMode::OwnerOnly (0600) from
+// the start; a mode is never loosened or tightened afterwards by chmod.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+enum class FileMode {
+  Shared,     // 0644
+  OwnerOnly,  // 0600: the file holds a password
+};
+
+// Holds an exclusive advisory lock for `data_path` until destroyed.
+class FileLock {
+ public:
+  explicit FileLock(const std::filesystem::path& data_path);
+  ~FileLock();
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
+  // False when the lock file could not be created or locked; error() says why.
+  bool locked() const { return fd_ >= 0; }
+  const std::string& error() const { return error_; }
+
+ private:
+  int fd_ = -1;
+  std::string error_;
+};
+
+// Replaces `path` with `contents` atomically. An existing file keeps its mode;
+// a new one gets `mode`. On failure the old file is untouched, no temporary
+// file is left behind, `error` (if given) says what failed and false is
+// returned. The caller holds a FileLock if others may write the same file.
+bool replace_file(const std::filesystem::path& path, std::string_view contents,
+                  FileMode mode = FileMode::Shared, std::string* error = nullptr);
+
+// Reads the whole file. False (and `error`) when it cannot be read; a missing
+// file sets `missing` (if given) so callers can tell "absent" from "unreadable".
+bool read_file(const std::filesystem::path& path, std::string& contents,
+               std::string* error = nullptr, bool* missing = nullptr);
+
+}  // namespace platform
