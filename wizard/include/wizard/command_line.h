@@ -1,0 +1,39 @@
+// Command line of joinwiz:
+//   joinwiz [-c] [--root DIR] [--ui terminal|headless] [--answers SCRIPT]
+//           [--transcript FILE] [--help] [--version]
+// Our own options are taken off first; what remains is the command-line text
+// of the original program, in which "-c" anywhere (a case-sensitive substring
+// search) asks for cash payment. So a root path holding "-c" does not.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace wizard {
+
+enum class UiKind { Default, Terminal, Headless };
+
+struct CommandLine {
+  bool cash = false;          // "-c" found in the remaining text
+  std::string remaining;      // what is left after our options, blank-separated
+  std::optional<std::string> root;
+  UiKind ui = UiKind::Default;
+  std::optional<std::string> answers;
+  std::optional<std::string> transcript;
+  bool help = false;
+  bool version = false;
+};
+
+struct ParseResult {
+  bool ok = true;
+  std::string error;  // set when !ok, names the option at fault
+  CommandLine line;
+};
+
+// Parses argv[1..]. Never exits; the caller prints usage on error.
+ParseResult parse_command_line(const std::vector<std::string>& args);
+
+std::string usage_text(const std::string& program);
+
+}  // namespace wizard

@@ -1,0 +1,93 @@
+#include "wizard/command_line.h"
+
+namespace wizard {
+
+namespace {
+
+// Matches "--name VALUE" and "--name=VALUE"; advances `i` past what it used.
+bool take_value(const std::vector<std::string>& args, std::size_t& i, const std::string& name,
+                std::optional<std::string>& value, std::string& error) {
+  const std::string& a = args[i];
+  if (a == name) {
+    if (i + 1 >= args.size()) {
+      error = "option " + name + " needs a value";
+      return true;
+    }
+    value = args[++i];
+    return true;
+  }
+  if (a.size() > name.size() && a.compare(0, name.size(), name) == 0 && a[name.size()] == '=') {
+    value = a.substr(name.size() + 1);
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+ParseResult parse_command_line(const std::vector<std::string>& args) {
+  ParseResult r;
+  CommandLine& c = r.line;
+  std::vector<std::string> rest;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    std::optional<std::string> ui;
+    std::string error;
+    if (a == "--help" || a == "-h") {
+      c.help = true;
+    } else if (a == "--version") {
+      c.version = true;
+    } else if (take_value(args, i, "--root", c.root, error) ||
+               take_value(args, i, "--answers", c.answers, error) ||
+               take_value(args, i, "--transcript", c.transcript, error)) {
+    } else if (take_value(args, i, "--ui", ui, error)) {
+      if (error.empty()) {
+        if (*ui == "terminal") {
+          c.ui = UiKind::Terminal;
+        } else if (*ui == "headless") {
+          c.ui = UiKind::Headless;
+        } else {
+          error = "option --ui takes terminal or headless, not '" + *ui + "'";
+        }
+      }
+    } else {
+      rest.push_back(a);
+    }
+    if (!error.empty()) {
+      r.ok = false;
+      r.error = error;
+      return r;
+    }
+  }
+  for (std::size_t i = 0; i < rest.size(); ++i) {
+    if (i) c.remaining += ' ';
+    c.remaining += rest[i];
+  }
+  c.cash = c.remaining.find("-c") != std::string::npos;
+  if (c.root && c.root->empty()) {
+    r.ok = false;
+    r.error = "option --root needs a folder";
+  } else if (c.answers && c.ui == UiKind::Terminal) {
+    r.ok = false;
+    r.error = "--answers runs the headless display; it cannot be used with --ui terminal";
+  }
+  return r;
+}
+
+std::string usage_text(const std::string& program) {
+  return "Usage: " + program +
+         " [-c] [--root DIR] [--ui terminal|headless] [--answers SCRIPT] [--transcript FILE]\n"
+         "\n"
+         "Signs this computer up for a Veloran Network dial-up account.\n"
+         "\n"
+         "  -c                 start with the payment method set to cash\n"
+         "  --root DIR         system root holding every Windows location (default: VLR_ROOT,\n"
+         "                     else a folder under $XDG_DATA_HOME)\n"
+         "  --ui KIND          terminal (the default on a terminal) or headless\n"
+         "  --answers SCRIPT   run unattended: a scripted user answers the pages (headless)\n"
+         "  --transcript FILE  write every dialog, message box and step to FILE\n"
+         "  --help             print this text and exit\n"
+         "  --version          print the version and exit\n";
+}
+
+}  // namespace wizard
