@@ -222,8 +222,10 @@ TEST(MessageLoopThreads, PostAndSendFromAnotherThreadRunOnTheOwnersThread) {
   Recorder w;
   std::thread::id handled_on;
   w.on_message = [&](const Message& m) {
+    (void)m;
     handled_on = std::this_thread::get_id();
-    if (m.message == WM_USER + 2) loop.quit(0);
+    // Sent messages may overtake posted ones, as on Windows: wait for both.
+    if (w.log.size() == 2) loop.quit(0);
   };
   LRESULT sent = 0;
   std::thread other([&] {
@@ -235,7 +237,6 @@ TEST(MessageLoopThreads, PostAndSendFromAnotherThreadRunOnTheOwnersThread) {
   EXPECT_EQ(handled_on, std::this_thread::get_id());
   EXPECT_EQ(sent, 21);
   ASSERT_EQ(w.log.size(), 2u);
-  EXPECT_EQ(w.log[0].wparam, 10u);
 }
 
 }  // namespace
