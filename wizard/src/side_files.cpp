@@ -89,7 +89,8 @@ bool install_side_files(const fs::path& data_dir, const fs::path& program_dir,
     if (error) *error = "cannot create " + program_dir.string() + ": " + ec.message();
     return false;
   }
-  for (const auto& entry : fs::directory_iterator(data_dir, ec)) {
+  std::error_code list_ec;
+  for (const auto& entry : fs::directory_iterator(data_dir, list_ec)) {
     if (!entry.is_regular_file()) continue;
     const fs::path name = entry.path().filename();
     const fs::path target = program_dir / name;
@@ -105,8 +106,8 @@ bool install_side_files(const fs::path& data_dir, const fs::path& program_dir,
     if (!create_file_if_missing(target, body.str(), mode, error)) return false;
     if (installed) installed->push_back(name.string());
   }
-  if (ec) {
-    if (error) *error = "cannot list " + data_dir.string() + ": " + ec.message();
+  if (list_ec) {
+    if (error) *error = "cannot list " + data_dir.string() + ": " + list_ec.message();
     return false;
   }
   return true;

@@ -1,0 +1,68 @@
+#include "wizard/command_line.h"
+
+#include <gtest/gtest.h>
+
+namespace wizard {
+namespace {
+
+struct CashCase {
+  const char* name;
+  std::vector<std::string> args;
+  bool cash;
+};
+
+TEST(CommandLine, CashIsLookedForOnlyInWhatOurOptionsLeave) {
+  const CashCase cases[] = {
+      {"alone", {"-c"}, true},
+      {"inside a longer text", {"foo", "bar-cx"}, true},
+      {"after our options", {"--root", "/tmp/r", "-c"}, true},
+      {"in the root path", {"--root", "/tmp/a-c"}, false},
+      {"in the root path, joined form", {"--root=/tmp/a-c"}, false},
+      {"in the answers and transcript", {"--answers", "x-c.txt", "--transcript", "t-c"}, false},
+      {"upper case is not it", {"-C"}, false},
+      {"nothing", {}, false},
+  };
+  for (const auto& c : cases) {
+    ParseResult r = parse_command_line(c.args);
+    ASSERT_TRUE(r.ok) << c.name << ": " << r.error;
+    EXPECT_EQ(r.line.cash, c.cash) << c.name;
+  }
+}
+
+TEST(CommandLine, ReadsOurOptions) {
+  ParseResult r = parse_command_line({"--root", "R", "--ui", "headless", "--answers", "A",
+                                      "--transcript=T", "-c"});
+  ASSERT_TRUE(r.ok) << r.error;
+  EXPECT_EQ(*r.line.root, "R");
+  EXPECT_EQ(r.line.ui, UiKind::Headless);
+  EXPECT_EQ(*r.line.answers, "A");
+  EXPECT_EQ(*r.line.transcript, "T");
+  EXPECT_EQ(r.line.remaining, "-c");
+  EXPECT_FALSE(r.line.help);
+}
+
+TEST(CommandLine, BadOptionsAreNamed) {
+  struct Bad {
+    std::vector<std::string> args;
+    const char* mentions;
+  } cases[] = {
+      {{"--root"}, "--root"},
+      {{"--ui", "desktop"}, "--ui"},
+      {{"--root="}, "--root"},
+      {{"--ui", "terminal", "--answers", "a"}, "--answers"},
+  };
+  for (const auto& c : cases) {
+    ParseResult r = parse_command_line(c.args);
+    EXPECT_FALSE(r.ok);
+    EXPECT_NE(r.error.find(c.mentions), std::string::npos) << r.error;
+  }
+}
+
+TEST(CommandLine, HelpAndVersion) {
+  EXPECT_TRUE(parse_command_line({"--help"}).line.help);
+  EXPECT_TRUE(parse_command_line({"--version"}).line.version);
+  EXPECT_NE(usage_text("joinwiz").find("--answers SCRIPT"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace wizard

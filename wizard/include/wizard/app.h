@@ -1,0 +1,37 @@
+// CWizardApp: start-up of joinwiz.
+//
+// Order: command line; system root; the single-instance test (a second copy
+// shows the stop box, asks the running copy to come to the front and ends);
+// side files installed into the program directory; the welcome page created
+// modeless and centred; the message loop runs until the welcome window is
+// gone. The exit code is the quit message's (0 normally).
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace wizard {
+
+inline constexpr const char* kWizardCaption = "Registration Wizard";
+inline constexpr const char* kOneInstanceText =
+    "Only one instance of the Veloran Network Regerstration application may run at a time";
+
+// Exit codes besides the wizard's own 0 and 1.
+inline constexpr int kExitUsage = 2;     // bad command line
+inline constexpr int kExitStartup = 4;   // root, side files or display unusable
+
+// Where the running program lives and what it is called.
+struct ProgramPaths {
+  std::filesystem::path executable;   // full path of the running file
+  std::filesystem::path program_dir;  // the root's program directory
+  std::filesystem::path module_file;  // program_dir / executable's base name
+  std::filesystem::path profile;      // Joinwiz.ini (follows a renamed executable)
+};
+
+int run_app(const std::vector<std::string>& args, const std::filesystem::path& executable);
+
+// Full path of the running executable (/proc/self/exe), else `argv0`.
+std::filesystem::path current_executable(const char* argv0);
+
+}  // namespace wizard
