@@ -1,0 +1,154 @@
+#include "wizard/app.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <iostream>
+#include <memory>
+
+#include "platform/display.h"
+#include "platform/log.h"
+#include "platform/message_box.h"
+#include "platform/message_loop.h"
+#include "platform/single_instance.h"
+#include "platform/system_root.h"
+#include "platform/window.h"
+#include "wizard/base_dialog.h"
+#include "wizard/command_line.h"
+#include "wizard/pages.h"
+#include "wizard/side_files.h"
+
+#ifndef VLR_VERSION
+#define VLR_VERSION "0"
+#endif
+
+namespace wizard {
+
+namespace fs = std::filesystem;
+using namespace platform;
+
+namespace {
+
+constexpr const char* kComponent = "joinwiz";
+
+int fail_start(const std::string& text) {
+  std::cerr << "joinwiz: " << text << "\n";
+  log_error(kComponent, text);
+  return kExitStartup;
+}
+
+// The window the user sees: the welcome page, or the page up in front of it
+// (a nested master's own page when that level is up).
+HWND visible_wizard_window(HWND welcome) {
+  HWND h = welcome;
+  while (auto* master = window_cast<CMasterDialog>(h)) {
+    if (master->current_page() == 0) break;
+    h = master->current_page();
+  }
+  return h;
+}
+
+}  // namespace
+
+fs::path current_executable(const char* argv0) {
+  std::error_code ec;
+  fs::path self = fs::read_symlink("/proc/self/exe", ec);
+  if (!ec && !self.empty()) return self;
+  return fs::absolute(argv0 ? argv0 : "joinwiz", ec);
+}
+
+int run_app(const std::vector<std::string>& args, const fs::path& executable) {
+  const std::string exe_name = executable.filename().string();
+  ParseResult parsed = parse_command_line(args);
+  if (!parsed.ok) {
+    std::cerr << exe_name << ": " << parsed.error << "\n" << usage_text(exe_name);
+    return kExitUsage;
+  }
+  const CommandLine& cl = parsed.line;
+  if (cl.help) {
+    std::cout << usage_text(exe_name);
+    return 0;
+  }
+  if (cl.version) {
+    std::cout << "joinwiz " << VLR_VERSION << "\n";
+    return 0;
+  }
+
+  // The display: the scripted user for --answers, else the terminal.
+  DisplayOptions display_options;
+  if (cl.answers) {
+    display_options.name = "headless";
+    display_options.answers = *cl.answers;
+    if (cl.transcript) display_options.transcript = *cl.transcript;
+  } else if (cl.ui == UiKind::Headless) {
+    std::cerr << exe_name << ": --ui headless needs --answers SCRIPT (nobody would answer the pages)\n";
+    return kExitUsage;
+  } else {
+    if (cl.ui == UiKind::Default && !isatty(STDIN_FILENO)) {
+      std::cerr << exe_name << ": standard input is not a terminal; use --answers SCRIPT to run unattended\n";
+      return kExitUsage;
+    }
+    display_options.name = "terminal";
+    if (cl.transcript) display_options.transcript = *cl.transcript;
+  }
+
+  // The system root and its program directory.
+  RootChoice root = choose_root(cl.root ? cl.root->c_str() : nullptr);
+  if (!root) return fail_start(root.error);
+  std::string error;
+  if (!set_system_root(root.path, &error)) return fail_start(error);
+  if (!ensure_known_folder(KnownFolder::Program, &error)) return fail_start(error);
+  const fs::path program_dir = known_folder(KnownFolder::Program);
+
+  std::string display_error;
+  std::unique_ptr<LoadedDisplay> display = open_display(display_options, display_error);
+  if (!display) return fail_start("cannot open the " + display_options.name + " display: " + display_error);
+  set_application_name(executable.stem().string().empty() ? "joinwiz" : executable.stem().string());
+
+  // One running copy per user and root.
+  SingleInstance instance(kComponent, system_root());
+  if (instance.state() == SingleInstance::State::AlreadyRunning) {
+    message_box(0, kOneInstanceText, application_name(), MB_OK | MB_ICONSTOP);
+    if (!instance.ask_running_copy_to_raise(&error)) log_warn(kComponent, error);
+    return 0;
+  }
+  if (instance.state() == SingleInstance::State::Failed) {
+    log_warn(kComponent, "running without the single-instance guard: " + instance.error());
+  }
+
+  // Side files, then the paths every page uses.
+  const fs::path data_dir = find_data_dir(executable);
+  if (data_dir.empty()) {
+    log_warn(kComponent, "no folder of side files found beside " + executable.string());
+  } else if (!install_side_files(data_dir, program_dir, nullptr, &error)) {
+    return fail_start(error);
+  }
+  set_wizard_paths({program_dir, profile_path(program_dir, exe_name)});
+  add_bitmap_folder(program_dir);
+  register_page_templates();
+
+  auto* welcome = new_window<CWelcomeDialog>(cl.cash);
+  const HWND hwnd = welcome->CreateModeless();
+  if (hwnd == 0) {
+    delete welcome;
+    return fail_start("the wizard window could not be made");
+  }
+  centre_window(hwnd);
+  show_window(hwnd, SW_SHOW);
+
+  MessageLoop& loop = MessageLoop::current();
+  if (instance.request_fd() >= 0) {
+    loop.watch_fd(instance.request_fd(), [&instance, hwnd] {
+      if (instance.take_requests() > 0 && is_window(hwnd)) {
+        const HWND front = visible_wizard_window(hwnd);
+        set_active_window(top_level_of(front));
+        log_info(kComponent, "another copy was started: the wizard window was brought to the front");
+      }
+    });
+  }
+  const int code = loop.run();
+  if (instance.request_fd() >= 0) loop.unwatch_fd(instance.request_fd());
+  return code;
+}
+
+}  // namespace wizard

@@ -1,0 +1,172 @@
+// Dialog templates of the top-level pages. Every page is 300 x 239 dialog
+// units: the "PG1U" picture on the left, the text on the right, the grey
+// separator ("GRAYLINE") above the button row.
+#include "platform/dialog.h"
+#include "wizard/base_dialog.h"
+#include "wizard/pages.h"
+
+namespace wizard {
+
+using namespace platform;
+namespace d = platform::dlg;
+
+namespace {
+
+constexpr int kLeft = 80;    // text column
+constexpr int kWidth = 214;  // up to the right margin
+constexpr int kButtonY = 218;
+constexpr int kButtonH = 14;
+
+DialogTemplate page(int id, std::string caption) {
+  DialogTemplate t;
+  t.id = id;
+  t.caption = std::move(caption);
+  t.rect = {0, 0, kPageWidthDlu, kPageHeightDlu};
+  t.controls.push_back(d::picture("PG1U", IDC_STATIC, 0, 0, 74, 239));
+  return t;
+}
+
+// The separator, the hidden "PG2" picture and the buttons that the page has.
+void frame(DialogTemplate& t, bool back, bool next, const char* next_text, const char* cancel_text, bool help,
+           bool finish = false) {
+  t.controls.push_back(d::ownerdraw("GRAYLINE", IDC_GRAYLINE, kLeft, 208, kWidth, 5).disabled().tabstop(false));
+  t.controls.push_back(d::ownerdraw("PG2", IDC_PICTURE_PG2, kLeft, 0, 10, 10).hidden().tabstop(false));
+  if (back) t.controls.push_back(d::pushbutton("< &Back", IDC_BACK, 96, kButtonY, 50, kButtonH));
+  if (next) t.controls.push_back(d::defpushbutton(next_text, IDC_NEXT, 146, kButtonY, 50, kButtonH));
+  if (finish) t.controls.push_back(d::pushbutton("&Finish", IDC_FINISH, 146, kButtonY, 50, kButtonH).hidden());
+  t.controls.push_back(d::pushbutton(cancel_text, IDCANCEL, 202, kButtonY, 46, kButtonH));
+  if (help) t.controls.push_back(d::pushbutton("&Help", IDC_HELP, 252, kButtonY, 44, kButtonH));
+}
+
+DialogTemplate welcome() {
+  DialogTemplate t = page(IDD_WELCOME, "Registration Wizard");
+  t.controls.push_back(d::ltext("Welcome to the Veloran Network Registration Wizard!", IDC_STATIC, kLeft, 24, kWidth, 8));
+  t.controls.push_back(d::ltext("To subscribe with Veloran Network, please select:", IDC_STATIC, kLeft, 42, kWidth, 8));
+  t.controls.push_back(
+      d::radio("Create a New &Account with Veloran Network", IDC_NEW_ACCOUNT, 90, 56, 200, 10).group());
+  t.controls.push_back(d::ltext("If you have an account with Veloran Network, and wish to set up that account on "
+                                "this computer, or make changes to this account, please select:",
+                                IDC_STATIC, kLeft, 74, kWidth, 24));
+  t.controls.push_back(
+      d::radio("&I already have an Account with Veloran Network", IDC_EXISTING_ACCOUNT, 90, 100, 200, 10));
+  t.controls.push_back(d::ltext(
+      "You might want to use this option if you already have an account and are re-installing our software, or "
+      "installing our software on a another computer, or if you have upgraded your hard drive and are installing "
+      "your programs and data on your new drive.",
+      IDC_STATIC, kLeft, 120, kWidth, 40));
+  frame(t, false, true, "&Next >", "&Cancel", true);
+  return t;
+}
+
+DialogTemplate terms() {
+  DialogTemplate t = page(IDD_TERMS, "Terms of Service Agreement");
+  t.controls.push_back(d::ltext("Please read the following Terms of Service. Uses the scroll bar to view the rest "
+                                "of the agreement",
+                                IDC_STATIC, kLeft, 8, kWidth, 16));
+  t.controls.push_back(
+      d::edit(IDC_TERMS_TEXT, kLeft, 28, kWidth, 136, ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL).with(WS_VSCROLL));
+  t.controls.push_back(d::ltext("Do you accept the above Terms of Service agreement? If so, click Yes.  If you "
+                                "click No, the registration process will close.",
+                                IDC_STATIC, kLeft, 172, kWidth, 24));
+  frame(t, true, true, "&Yes", "&No", false);
+  return t;
+}
+
+DialogTemplate intro() {
+  DialogTemplate t = page(IDD_INTRO, "Introduction");
+  t.controls.push_back(d::ltext("To set up a new account with Veloran Network, you will need to provide:",
+                                IDC_INTRO_HEADING, kLeft, 40, kWidth, 16));
+  const char* items[] = {"- Personal Information", "- Account Information", "- Modem Information",
+                         "- Dialing Information"};
+  int y = 64;
+  for (const char* item : items) {
+    t.controls.push_back(d::ltext(item, IDC_STATIC, 96, y, 180, 8));
+    y += 12;
+  }
+  t.controls.push_back(d::ltext("- Billing Information", IDC_INTRO_BILLING, 96, y, 180, 8));
+  frame(t, true, true, "&Next >", "&Cancel", true, true);
+  return t;
+}
+
+DialogTemplate personal() {
+  DialogTemplate t = page(IDD_PERSONAL, "Personal Information");
+  t.controls.push_back(d::ltext("To begin the registration procedure, please enter the following personal "
+                                "information. ",
+                                IDC_STATIC, kLeft, 34, kWidth, 16));
+  t.controls.push_back(
+      d::ltext("Note:  Please enter your credit card billing address below.", IDC_STATIC, kLeft, 52, kWidth, 8));
+  struct Row {
+    const char* label;
+    int id;
+    int y;
+    int width;
+  } rows[] = {
+      {"First Name:", IDC_FIRSTNAME, 66, 90},  {"Last Name:", IDC_LASTNAME, 80, 90},
+      {"Company:", IDC_COMPANY, 94, 148},      {"Address:", IDC_ADDR1, 108, 148},
+      {"", IDC_ADDR2, 122, 148},               {"City:", IDC_CITY, 136, 80},
+  };
+  for (const Row& r : rows) {
+    if (*r.label) t.controls.push_back(d::ltext(r.label, IDC_STATIC, kLeft, r.y + 2, 64, 8));
+    t.controls.push_back(d::edit(r.id, 146, r.y, r.width, 12));
+  }
+  t.controls.push_back(d::ltext("State/", IDC_STATIC, 232, 134, 28, 8));
+  t.controls.push_back(d::ltext("Prov", IDC_STATIC, 232, 142, 28, 8));
+  t.controls.push_back(d::edit(IDC_STATE, 262, 136, 20, 12, ES_AUTOHSCROLL | ES_UPPERCASE));
+  t.controls.push_back(d::ltext("Zip/Postal Code:", IDC_STATIC, kLeft, 152, 64, 8));
+  t.controls.push_back(d::edit(IDC_ZIP, 146, 150, 50, 12));
+  t.controls.push_back(d::ltext("Area Code:", IDC_STATIC, kLeft, 166, 64, 8));
+  t.controls.push_back(d::edit(IDC_DAYAREACODE, 146, 164, 20, 12));
+  t.controls.push_back(d::ltext("Phone #:", IDC_STATIC, 172, 166, 34, 8));
+  t.controls.push_back(d::edit(IDC_DAYPHONE, 208, 164, 52, 12));
+  t.controls.push_back(d::edit(IDC_EVEPHONE, 208, 178, 52, 12).hidden());
+  frame(t, true, true, "&Next >", "&Cancel", true);
+  return t;
+}
+
+DialogTemplate account() {
+  DialogTemplate t = page(IDD_ACCOUNT, "Account Information");
+  t.controls.push_back(d::ltext("Please select a User ID and Password for the Veloran Network.  Your User ID is "
+                                "what you'll be known as on the Veloran Network;  it will also be your electronic "
+                                "mail address.  ",
+                                IDC_ACCOUNT_TEXT, kLeft, 34, kWidth, 32));
+  t.controls.push_back(d::ltext("User ID:", IDC_STATIC, kLeft, 74, 92, 8));
+  t.controls.push_back(d::edit(IDC_USERID, 174, 72, 80, 12));
+  t.controls.push_back(d::ltext("Password:", IDC_STATIC, kLeft, 90, 92, 8));
+  t.controls.push_back(d::edit(IDC_PASSWORD, 174, 88, 80, 12, ES_AUTOHSCROLL | ES_PASSWORD));
+  t.controls.push_back(d::ltext("Password (verification):", IDC_STATIC, kLeft, 106, 92, 8));
+  t.controls.push_back(d::edit(IDC_PASSWORD2, 174, 104, 80, 12, ES_AUTOHSCROLL | ES_PASSWORD));
+  t.controls.push_back(d::ltext("Both your User ID and Password must be at least 5 characters but no longer than 8 "
+                                "characters in length. Please enter your desired password twice to verify that it "
+                                "is correct.",
+                                IDC_ACCOUNT_RULES, kLeft, 124, kWidth, 32));
+  t.controls.push_back(d::ltext("Please enter your Email ID below.", IDC_EMAIL_TEXT, kLeft, 162, kWidth, 8));
+  t.controls.push_back(d::ltext("EMail-ID:", IDC_EMAIL_LABEL, kLeft, 178, 92, 8));
+  t.controls.push_back(d::edit(IDC_EMAILID, 174, 176, 80, 12));
+  frame(t, true, true, "&Next >", "&Cancel", true);
+  return t;
+}
+
+DialogTemplate help_topic() {
+  DialogTemplate t;
+  t.id = IDD_HELP_TOPIC;
+  t.caption = "Veloran Registration Help";
+  t.rect = {0, 0, 240, 160};
+  t.style |= DS_CENTER;
+  t.controls.push_back(
+      d::edit(IDC_HELP_TEXT, 4, 4, 232, 132, ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL).with(WS_VSCROLL));
+  t.controls.push_back(d::defpushbutton("OK", IDOK, 95, 142, 50, 14));
+  return t;
+}
+
+}  // namespace
+
+void register_page_templates() {
+  register_dialog_template(welcome());
+  register_dialog_template(terms());
+  register_dialog_template(intro());
+  register_dialog_template(personal());
+  register_dialog_template(account());
+  register_dialog_template(help_topic());
+}
+
+}  // namespace wizard
