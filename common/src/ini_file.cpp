@@ -46,9 +46,9 @@ bool is_racy(const FileIdentity& id) {
   struct timespec now {};
   ::clock_gettime(CLOCK_REALTIME, &now);
   int64_t now_ns = static_cast<int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
-  int64_t newest = std::max(id.mtime_sec * 1'000'000'000 + id.mtime_nsec,
-                            id.ctime_sec * 1'000'000'000 + id.ctime_nsec);
-  return now_ns - newest < kRacyMarginNs;
+  // Only the modification time: every writer sets it to "now", and a file
+  // whose times were set back on purpose is still told apart by its ctime.
+  return now_ns - (id.mtime_sec * 1'000'000'000 + id.mtime_nsec) < kRacyMarginNs;
 }
 
 std::string errno_text(const char* what, const std::filesystem::path& path, int err) {
