@@ -90,7 +90,10 @@ UniqueFd open_base(const std::filesystem::path& base) {
 int open_with_openat2(int basefd, std::string_view relative, int flags, mode_t mode) {
   open_how how{};
   how.flags = static_cast<unsigned>(flags | O_CLOEXEC);
-  how.mode = (flags & (O_CREAT | O_TMPFILE)) ? mode : 0;
+  // O_TMPFILE includes O_DIRECTORY: test all its bits. A mode without
+  // O_CREAT or O_TMPFILE makes openat2 answer EINVAL.
+  bool creates = (flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE;
+  how.mode = creates ? mode : 0;
   how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
   std::string path(relative);
   for (int attempt = 0; attempt < 8; ++attempt) {
@@ -102,6 +105,18 @@ int open_with_openat2(int basefd, std::string_view relative, int flags, mode_t m
   return -EAGAIN;
 }
 
+// -errno of a failed openat of `name` in `dir`; O_DIRECTORY | O_NOFOLLOW on a
+// link answers ENOTDIR, which is reported as what it really is: a link.
+int open_error(int dir, const std::string& name) {
+  int err = errno;
+  struct stat st;
+  if (err == ENOTDIR && ::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+      S_ISLNK(st.st_mode)) {
+    err = ELOOP;
+  }
+  return -err;
+}
+
 // Fallback: walk component by component, refusing links at every step.
 // Returns the descriptor or -errno.
 int open_with_walk(int basefd, const std::vector<std::string>& parts, int flags, mode_t mode) {
@@ -109,21 +124,12 @@ int open_with_walk(int basefd, const std::vector<std::string>& parts, int flags,
   int dir = basefd;
   for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
     int next = ::openat(dir, parts[i].c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (next < 0) {
-      int err = errno;
-      // O_PATH | O_NOFOLLOW on a link answers ENOTDIR; say what it really is.
-      struct stat st;
-      if (err == ENOTDIR && ::fstatat(dir, parts[i].c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-          S_ISLNK(st.st_mode)) {
-        err = ELOOP;
-      }
-      return -err;
-    }
+    if (next < 0) return open_error(dir, parts[i]);
     holder.reset(next);
     dir = next;
   }
   int fd = ::openat(dir, parts.back().c_str(), flags | O_NOFOLLOW | O_CLOEXEC, mode);
-  if (fd < 0) return -errno;
+  if (fd < 0) return open_error(dir, parts.back());
   // With O_PATH a trailing link is opened as the link itself: refuse it.
   if (flags & O_PATH) {
     struct stat st;
