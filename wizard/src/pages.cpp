@@ -76,6 +76,7 @@ void CWelcomeDialog::OnNext() {
   }
   client_code_ += letter;
   profile_.Set("CLIENTCODE", client_code_);
+  log_info("wizard", "client code " + client_code_);
   TransferData(true);
   set_current_number(0);
   Navigate(true);

@@ -1,0 +1,142 @@
+#!/usr/bin/env bash
+# Runs joinwiz once, unattended, on a fresh system root and checks the result.
+# Usage: run_case.sh JOINWIZ CASE-FOLDER
+#
+# The case folder holds:
+#   script       the answers (scripted user steps)
+#   args         more command-line words (optional; "ROOT" is replaced by the root)
+#   options      KEY=VALUE lines for this driver (optional):
+#                  root_name=NAME   name of the root folder (default root)
+#                  no_help=1        ship the side files without Vlrhelp.hlp
+#   seed         lines of a Joinwiz.ini already in the program directory
+#                (optional; the shipped sections are added before them)
+#   exit         the expected exit code (default 0)
+#   transcript   lines that must appear in the transcript, in this order
+#                (each is a substring of one transcript line)
+#   ini          checks of section "User Information" of the saved Joinwiz.ini:
+#                  KEY=VALUE   the key holds exactly that value
+#                  !KEY        the key is absent
+#   log          substrings that must appear in the program's log (info level)
+set -uo pipefail
+
+joinwiz=$1
+case_dir=$2
+name=$(basename "$case_dir")
+src_data="$(cd "$(dirname "$0")/../../data" && pwd)"
+work=$(mktemp -d "${TMPDIR:-/tmp}/e2e_${name}_XXXXXX")
+trap 'rm -rf "$work"' EXIT
+
+fail() {
+  echo "FAIL [$name]: $*" >&2
+  if [ -f "$work/transcript" ]; then
+    echo "--- transcript" >&2
+    cat "$work/transcript" >&2
+  fi
+  if [ -f "$work/stderr" ]; then
+    echo "--- stderr" >&2
+    cat "$work/stderr" >&2
+  fi
+  if [ -n "${ini:-}" ] && [ -f "$ini" ]; then
+    echo "--- Joinwiz.ini" >&2
+    cat "$ini" >&2
+  fi
+  exit 1
+}
+
+option() {
+  [ -f "$case_dir/options" ] && sed -n "s/^$1=//p" "$case_dir/options" | head -n1
+}
+
+root_name=$(option root_name)
+root="$work/${root_name:-root}"
+# The program directory inside a root (platform/system_root.h).
+program="$root/drive_c/veloran"
+ini="$program/Joinwiz.ini"
+mkdir -p "$program"
+
+data="$src_data"
+if [ "$(option no_help)" = "1" ]; then
+  data="$work/data"
+  mkdir -p "$data"
+  for f in "$src_data"/*.*; do
+    [ "$(basename "$f")" = "Vlrhelp.hlp" ] || cp "$f" "$data/"
+  done
+fi
+
+if [ -f "$case_dir/seed" ]; then
+  { cat "$src_data/Joinwiz.ini"; echo; cat "$case_dir/seed"; } > "$ini"
+  chmod 600 "$ini"
+fi
+
+extra=()
+if [ -f "$case_dir/args" ]; then
+  read -r -a extra < <(sed "s#ROOT#$root#g" "$case_dir/args")
+fi
+
+VLR_DATA_DIR="$data" VLR_LOG="$work/log" VLR_LOG_LEVEL=info \
+  "$joinwiz" --root "$root" --answers "$case_dir/script" --transcript "$work/transcript" "${extra[@]}" \
+  >"$work/stdout" 2>"$work/stderr" </dev/null
+code=$?
+
+want_exit=0
+[ -f "$case_dir/exit" ] && want_exit=$(tr -d '[:space:]' < "$case_dir/exit")
+[ "$code" = "$want_exit" ] || fail "exit code $code, expected $want_exit"
+
+if [ -f "$case_dir/transcript" ]; then
+  [ -f "$work/transcript" ] || fail "no transcript written"
+  line_no=0
+  while IFS= read -r want || [ -n "$want" ]; do
+    [ -z "$want" ] && continue
+    found=0
+    total=$(wc -l < "$work/transcript")
+    while [ "$line_no" -lt "$total" ]; do
+      line_no=$((line_no + 1))
+      got=$(sed -n "${line_no}p" "$work/transcript")
+      if [[ "$got" == *"$want"* ]]; then
+        found=1
+        break
+      fi
+    done
+    [ "$found" = 1 ] || fail "transcript lacks (in order): $want"
+  done < "$case_dir/transcript"
+fi
+
+# Value of KEY in section "User Information" (section and key without regard to case).
+user_value() {
+  awk -v key="$1" '
+    /^[ \t]*\[/ { inside = (tolower($0) ~ /^[ \t]*\[user information\]/); next }
+    inside {
+      eq = index($0, "="); if (eq == 0) next
+      k = substr($0, 1, eq - 1); gsub(/^[ \t]+|[ \t]+$/, "", k)
+      if (toupper(k) == toupper(key)) { v = substr($0, eq + 1); gsub(/^[ \t]+|[ \t\r]+$/, "", v); print v; found = 1; exit }
+    }
+    END { if (!found) exit 1 }' "$ini"
+}
+
+if [ -f "$case_dir/ini" ]; then
+  [ -f "$ini" ] || fail "Joinwiz.ini was not saved"
+  mode=$(stat -c %a "$ini")
+  [ "$mode" = 600 ] || fail "Joinwiz.ini has mode $mode, expected 600 (it holds the password)"
+  while IFS= read -r check || [ -n "$check" ]; do
+    [ -z "$check" ] && continue
+    if [[ "$check" == !* ]]; then
+      key=${check#!}
+      if value=$(user_value "$key"); then fail "$key should be absent, is '$value'"; fi
+    else
+      key=${check%%=*}
+      want=${check#*=}
+      value=$(user_value "$key") || fail "$key is missing"
+      [ "$value" = "$want" ] || fail "$key is '$value', expected '$want'"
+    fi
+  done < "$case_dir/ini"
+  grep -q '^\[Dialing Information\]' "$ini" || fail "the shipped section \"Dialing Information\" was lost"
+fi
+
+if [ -f "$case_dir/log" ]; then
+  while IFS= read -r want || [ -n "$want" ]; do
+    [ -z "$want" ] && continue
+    grep -qF -- "$want" "$work/log" 2>/dev/null || fail "log lacks: $want"
+  done < "$case_dir/log"
+fi
+
+echo "ok [$name]"
