@@ -1,0 +1,238 @@
+// The frame and the top-level pages driven in-process, as a person would,
+// through the user-input calls; message boxes are answered from a timer.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "ini_bridge.h"
+#include "platform/clock.h"
+#include "platform/message_box.h"
+#include "platform/message_loop.h"
+#include "platform/user_input.h"
+#include "wizard/pages.h"
+
+namespace wizard {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace platform;
+
+class Pages : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/wizard_pages_XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir_ = tmpl;
+    const fs::path data = fs::path(VLR_SOURCE_DIR) / "data";
+    for (const char* f : {"Joinwiz.ini", "vlrterms.txt", "Vlrhelp.hlp"}) fs::copy_file(data / f, dir_ / f);
+    set_wizard_paths({dir_, dir_ / "Joinwiz.ini"});
+    clear_bitmap_folders();
+    add_bitmap_folder(data);
+    register_page_templates();
+    // Answers every message box with Enter and remembers its text.
+    answerer_ = MessageLoop::current().set_thread_timer(5, [this](TimerId) {
+      if (auto* box = window_cast<MessageBoxWindow>(active_window())) {
+        messages_.push_back(box->message());
+        press_key(Key::Enter);
+      }
+    });
+  }
+  void TearDown() override {
+    MessageLoop::current().kill_thread_timer(answerer_);
+    if (welcome_ && is_window(welcome_)) destroy_window(welcome_);
+    while (MessageLoop::current().pump_pending()) {
+    }
+    if (MessageLoop::current().quit_pending()) MessageLoop::current().run();
+    fs::remove_all(dir_);
+  }
+
+  CWelcomeDialog* start(bool cash = false) {
+    auto* w = new_window<CWelcomeDialog>(cash);
+    welcome_ = w->CreateModeless();
+    EXPECT_NE(welcome_, 0u);
+    show_window(welcome_, SW_SHOW);
+    return w;
+  }
+  void pump() { MessageLoop::current().pump_pending(); }
+  // The page up in front of the welcome window.
+  CBaseDialog* page() { return window_cast<CBaseDialog>(welcome()->current_page()); }
+  CWelcomeDialog* welcome() { return window_cast<CWelcomeDialog>(welcome_); }
+  void click_id(Dialog* d, int id) {
+    ASSERT_NE(d, nullptr);
+    ASSERT_TRUE(click(d->item(id))) << "control " << id;
+    pump();
+  }
+  void type_into(Dialog* d, int id, const std::string& text) {
+    d->goto_control(id);
+    ASSERT_TRUE(type_text(text));
+  }
+  std::string profile_value(const char* key) { return welcome()->registration_profile().value_or_empty(key); }
+
+  fs::path dir_;
+  HWND welcome_ = 0;
+  TimerId answerer_ = 0;
+  std::vector<std::string> messages_;
+  ScopedVirtualClock clock_;
+};
+
+TEST_F(Pages, WelcomeStartsWithTheNewAccountChoiceAndLoadsTheProfile) {
+  std::ofstream(dir_ / "Joinwiz.ini", std::ios::app) << "[User Information]\nCLIENTCODE=FROMFILE\nPAYMETHOD=CREDIT\n";
+  CWelcomeDialog* w = start(true);
+  EXPECT_EQ(w->is_checked(IDC_NEW_ACCOUNT), BST_CHECKED);
+  EXPECT_EQ(get_focus(), w->item(IDC_NEW_ACCOUNT));
+  EXPECT_EQ(profile_value("CLIENTCODE"), "VLRREG501");
+  EXPECT_EQ(profile_value("PAYMETHOD"), "CASH") << "-c overrides the stored value";
+}
+
+TEST_F(Pages, BackToWelcomeAndTheOtherKindGivesTheRClientCode) {
+  CWelcomeDialog* w = start();
+  const Rect at = w->screen_rect();
+  click_id(w, IDC_NEXT);
+  ASSERT_NE(page(), nullptr);
+  EXPECT_EQ(page()->template_id(), IDD_TERMS);
+  EXPECT_FALSE(is_window_visible(welcome_));
+  EXPECT_EQ(profile_value("CLIENTCODE"), "VLRREG501U");
+  EXPECT_EQ(page()->screen_rect(), at) << "the page sits where the welcome page was";
+
+  const HWND terms = page()->hwnd();
+  click_id(page(), IDC_BACK);
+  EXPECT_FALSE(is_window(terms)) << "the page is deleted when its level goes back";
+  EXPECT_TRUE(is_window_visible(welcome_));
+  EXPECT_EQ(w->is_checked(IDC_NEW_ACCOUNT), BST_CHECKED) << "not reset by going back, it stays checked";
+
+  click_id(w, IDC_EXISTING_ACCOUNT);
+  click_id(w, IDC_NEXT);
+  EXPECT_EQ(profile_value("CLIENTCODE"), "VLRREG501R");
+  EXPECT_EQ(profile_value("NEWUSER"), "no");
+  EXPECT_EQ(page()->template_id(), IDD_TERMS) << "Next on the welcome page always starts at the terms";
+}
+
+TEST_F(Pages, TermsShowTheFileAndEnterOnAModelessPageIsNext) {
+  start();
+  click_id(welcome(), IDC_NEXT);
+  EXPECT_NE(page()->item_text(IDC_TERMS_TEXT).find("TERMS OF SERVICE AGREEMENT\r\n"), std::string::npos);
+  ASSERT_TRUE(press_key(Key::Enter));
+  pump();
+  EXPECT_EQ(page()->template_id(), IDD_INTRO);
+  EXPECT_EQ(page()->title(), "Setting Up a New Account");
+  EXPECT_TRUE(is_window_visible(page()->item(IDC_INTRO_BILLING)));
+  EXPECT_FALSE(is_window_visible(page()->item(IDC_FINISH)));
+}
+
+TEST_F(Pages, PersonalChecksStopAtTheFirstMissingFieldAndFocusIt) {
+  start();
+  click_id(welcome(), IDC_NEXT);
+  click_id(page(), IDC_NEXT);
+  click_id(page(), IDC_NEXT);
+  CBaseDialog* p = page();
+  ASSERT_EQ(p->template_id(), IDD_PERSONAL);
+  click_id(p, IDC_NEXT);
+  ASSERT_EQ(messages_, std::vector<std::string>{"You must enter your first name."});
+  EXPECT_EQ(page(), p) << "the page stays";
+  EXPECT_EQ(get_focus(), p->item(IDC_FIRSTNAME));
+
+  type_into(p, IDC_FIRSTNAME, "John");
+  type_into(p, IDC_LASTNAME, "Smith");
+  type_into(p, IDC_ADDR1, "1 Main St");
+  type_into(p, IDC_CITY, "Town");
+  type_into(p, IDC_STATE, "ilx");
+  EXPECT_EQ(p->item_text(IDC_STATE), "IL") << "upper case, two characters";
+  type_into(p, IDC_ZIP, "62701");
+  type_into(p, IDC_DAYPHONE, "555-1234");
+  messages_.clear();
+  click_id(p, IDC_NEXT);
+  ASSERT_EQ(messages_, std::vector<std::string>{"You must provide your area code."});
+  EXPECT_EQ(get_focus(), p->item(IDC_DAYAREACODE));
+
+  type_into(p, IDC_DAYAREACODE, "217");
+  click_id(p, IDC_NEXT);
+  EXPECT_EQ(page()->template_id(), IDD_ACCOUNT);
+  EXPECT_EQ(profile_value("DAYPHONE"), "5551234");
+  click_id(page(), IDC_BACK);
+  EXPECT_EQ(page()->item_text(IDC_DAYPHONE), "5551234") << "shown digits-only when entered again";
+}
+
+TEST_F(Pages, AccountChecksFocusTheFieldAndEmailFollowsTheUserId) {
+  start();
+  click_id(welcome(), IDC_NEXT);
+  click_id(page(), IDC_NEXT);
+  click_id(page(), IDC_NEXT);
+  CBaseDialog* p = page();
+  for (auto [id, text] : std::vector<std::pair<int, const char*>>{
+           {IDC_FIRSTNAME, "J"}, {IDC_LASTNAME, "S"}, {IDC_ADDR1, "A"}, {IDC_CITY, "C"},
+           {IDC_STATE, "IL"}, {IDC_ZIP, "1"}, {IDC_DAYAREACODE, "217"}, {IDC_DAYPHONE, "5"}}) {
+    type_into(p, id, text);
+  }
+  click_id(p, IDC_NEXT);
+  CBaseDialog* a = page();
+  ASSERT_EQ(a->template_id(), IDD_ACCOUNT);
+  EXPECT_FALSE(is_window_visible(a->item(IDC_EMAILID)));
+  EXPECT_EQ(a->edit(IDC_USERID)->limit(), 8);
+
+  type_into(a, IDC_USERID, "jsmith");
+  type_into(a, IDC_PASSWORD, "secret1");
+  type_into(a, IDC_PASSWORD2, "secret2");
+  click_id(a, IDC_NEXT);
+  ASSERT_EQ(messages_, std::vector<std::string>{"The passwords did not match.  Please re-type them."});
+  EXPECT_EQ(get_focus(), a->item(IDC_PASSWORD));
+  EXPECT_EQ(a->edit(IDC_PASSWORD)->sel_start(), 0);
+  EXPECT_EQ(a->edit(IDC_PASSWORD)->sel_end(), 7) << "the whole text is selected";
+
+  a->set_item_text(IDC_PASSWORD2, "secret1");
+  click_id(a, IDC_NEXT);
+  EXPECT_EQ(page(), a) << "no modem level yet: the page stays and nothing is said";
+  EXPECT_EQ(messages_.size(), 1u);
+  EXPECT_EQ(profile_value("EMAILID"), "jsmith");
+  EXPECT_EQ(profile_value("PASSWORD"), "secret1");
+}
+
+TEST_F(Pages, CancelOnAPageSavesTheProfileAndEndsTheProgram) {
+  std::ofstream(dir_ / "Joinwiz.ini", std::ios::app) << "[User Information]\nADDR4=Suite 9\nCUSTOM=x\n";
+  start();
+  click_id(welcome(), IDC_NEXT);
+  click_id(page(), IDC_NEXT);
+  ASSERT_TRUE(press_key(Key::Escape));
+  pump();
+  EXPECT_FALSE(is_window(welcome_));
+  ASSERT_TRUE(MessageLoop::current().quit_pending());
+  EXPECT_EQ(MessageLoop::current().run(), 0);
+  const fs::path ini = dir_ / "Joinwiz.ini";
+  EXPECT_EQ(ini_read(kUserInfoSection, "NEWUSER", "?", 127, ini), "yes");
+  EXPECT_EQ(ini_read(kUserInfoSection, "ADDR4", "?", 127, ini), "Suite 9");
+  EXPECT_EQ(ini_read(kUserInfoSection, "CUSTOM", "?", 127, ini), "x");
+  EXPECT_EQ(ini_read(kUserInfoSection, "CLIENTCODE", "absent", 127, ini), "absent");
+  EXPECT_EQ(ini_read(kUserInfoSection, "CCNUM", "absent", 127, ini), "absent");
+  EXPECT_EQ(ini_read("Dialing Information", "REGNUMBER", "", 32, ini), "5550100");
+}
+
+TEST_F(Pages, FinishWritesTheAccountNameBeforeTakingTheData) {
+  start();
+  click_id(welcome(), IDC_NEXT);
+  click_id(page(), IDC_NEXT);
+  CBaseDialog* intro = page();
+  intro->SetFinishMode(true);
+  EXPECT_TRUE(is_window_visible(intro->item(IDC_FINISH)));
+  EXPECT_FALSE(is_window_visible(intro->item(IDC_NEXT)));
+  EXPECT_EQ(intro->default_id(), IDC_FINISH);
+  click_id(intro, IDC_FINISH);
+  const fs::path ini = dir_ / "Joinwiz.ini";
+  EXPECT_EQ(ini_read(kUserInfoSection, "ACCNAME", "", 127, ini), "Tarkel - Veloran Account");
+  EXPECT_EQ(ini_read(kUserInfoSection, "REGISTERED", "", 127, ini), "YES");
+  EXPECT_TRUE(is_window_visible(welcome_)) << "Finish returns to the level's own page";
+  EXPECT_EQ(welcome()->current_page(), 0u);
+}
+
+TEST_F(Pages, TermsFileLinesAreJoinedWithCrLfAndLongLinesSplit) {
+  const fs::path f = dir_ / "t.txt";
+  std::ofstream(f) << "one\r\ntwo\n" << std::string(1500, 'x') << "\nlast without end";
+  const std::string text = CTermsDialog::load_terms(f);
+  EXPECT_EQ(text, "one\r\ntwo\r\n" + std::string(1023, 'x') + "\r\n" + std::string(477, 'x') +
+                      "\r\nlast without end\r\n");
+  EXPECT_EQ(CTermsDialog::load_terms(dir_ / "missing.txt"), "");
+}
+
+}  // namespace
+}  // namespace wizard
