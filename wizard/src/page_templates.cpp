@@ -46,7 +46,8 @@ DialogTemplate welcome() {
       d::radio("Create a New &Account with Veloran Network", IDC_NEW_ACCOUNT, 90, 56, 200, 10).group());
   t.controls.push_back(d::ltext("If you have an account with Veloran Network, and wish to set up that account on "
                                 "this computer, or make changes to this account, please select:",
-                                IDC_STATIC, kLeft, 74, kWidth, 24));
+                                IDC_STATIC, kLeft, 74, kWidth, 24)
+                                .without(WS_GROUP));  // the two choices stay one radio group
   t.controls.push_back(
       d::radio("&I already have an Account with Veloran Network", IDC_EXISTING_ACCOUNT, 90, 100, 200, 10));
   t.controls.push_back(d::ltext(
