@@ -43,8 +43,7 @@ class Pages : public ::testing::Test {
   void TearDown() override {
     MessageLoop::current().kill_thread_timer(answerer_);
     if (welcome_ && is_window(welcome_)) destroy_window(welcome_);
-    while (MessageLoop::current().pump_pending()) {
-    }
+    MessageLoop::current().pump_pending();
     if (MessageLoop::current().quit_pending()) MessageLoop::current().run();
     fs::remove_all(dir_);
   }
