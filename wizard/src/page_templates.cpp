@@ -2,6 +2,7 @@
 // units: the "PG1U" picture on the left, the text on the right, the grey
 // separator ("GRAYLINE") above the button row.
 #include "platform/dialog.h"
+#include "wizard/app.h"
 #include "wizard/base_dialog.h"
 #include "wizard/pages.h"
 
@@ -39,7 +40,7 @@ void frame(DialogTemplate& t, bool back, bool next, const char* next_text, const
 }
 
 DialogTemplate welcome() {
-  DialogTemplate t = page(IDD_WELCOME, "Registration Wizard");
+  DialogTemplate t = page(IDD_WELCOME, kWizardCaption);
   t.controls.push_back(d::ltext("Welcome to the Veloran Network Registration Wizard!", IDC_STATIC, kLeft, 24, kWidth, 8));
   t.controls.push_back(d::ltext("To subscribe with Veloran Network, please select:", IDC_STATIC, kLeft, 42, kWidth, 8));
   t.controls.push_back(

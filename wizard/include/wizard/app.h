@@ -21,14 +21,8 @@ inline constexpr const char* kOneInstanceText =
 inline constexpr int kExitUsage = 2;     // bad command line
 inline constexpr int kExitStartup = 4;   // root, side files or display unusable
 
-// Where the running program lives and what it is called.
-struct ProgramPaths {
-  std::filesystem::path executable;   // full path of the running file
-  std::filesystem::path program_dir;  // the root's program directory
-  std::filesystem::path module_file;  // program_dir / executable's base name
-  std::filesystem::path profile;      // Joinwiz.ini (follows a renamed executable)
-};
-
+// Runs the wizard with the command-line words after the program name;
+// returns the process exit code.
 int run_app(const std::vector<std::string>& args, const std::filesystem::path& executable);
 
 // Full path of the running executable (/proc/self/exe), else `argv0`.
