@@ -8,6 +8,8 @@
 #   options      KEY=VALUE lines for this driver (optional):
 #                  root_name=NAME   name of the root folder (default root)
 #                  no_help=1        ship the side files without Vlrhelp.hlp
+#                  exe_name=NAME    run a copy of the program named NAME; its
+#                                   profile is then NAME.ini
 #   seed         lines of a Joinwiz.ini already in the program directory
 #                (optional; the shipped sections are added before them)
 #   exit         the expected exit code (default 0)
@@ -53,6 +55,16 @@ root="$work/${root_name:-root}"
 program="$root/drive_c/veloran"
 ini="$program/Joinwiz.ini"
 mkdir -p "$program"
+
+exe_name=$(option exe_name)
+if [ -n "$exe_name" ]; then
+  # A renamed copy elsewhere: its libraries come from the build's folder.
+  mkdir -p "$work/bin"
+  cp "$joinwiz" "$work/bin/$exe_name"
+  export LD_LIBRARY_PATH="$(dirname "$joinwiz")${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}"
+  joinwiz="$work/bin/$exe_name"
+  ini="$program/$exe_name.ini"
+fi
 
 data="$src_data"
 if [ "$(option no_help)" = "1" ]; then
@@ -129,7 +141,11 @@ if [ -f "$case_dir/ini" ]; then
       [ "$value" = "$want" ] || fail "$key is '$value', expected '$want'"
     fi
   done < "$case_dir/ini"
-  grep -q '^\[Dialing Information\]' "$ini" || fail "the shipped section \"Dialing Information\" was lost"
+  if [ -z "$exe_name" ]; then
+    grep -q '^\[Dialing Information\]' "$ini" || fail "the shipped section \"Dialing Information\" was lost"
+  else
+    grep -qi '^\[User Information\]' "$program/Joinwiz.ini" && fail "the renamed program wrote into Joinwiz.ini"
+  fi
 fi
 
 if [ -f "$case_dir/log" ]; then
