@@ -46,6 +46,8 @@ enum : int { IDOK = 1, IDCANCEL = 2, IDABORT = 3, IDRETRY = 4, IDIGNORE = 5, IDY
 enum : int { ID_HELP = 57670, IDC_STATIC = -1 };
 // Dialog styles.
 enum : std::uint32_t { DS_MODALFRAME = 0x80, DS_CENTER = 0x800 };
+// Default-button messages (wparam of DM_SETDEFID is the id).
+enum : unsigned { DM_GETDEFID = WM_USER + 0, DM_SETDEFID = WM_USER + 1 };
 
 struct ControlTemplate {
   std::string cls;  // "BUTTON", "EDIT", "STATIC", "LISTBOX", "COMBOBOX"
@@ -227,10 +229,10 @@ class Dialog : public Window {
 
  private:
   friend class WindowModel;
-  friend void paint_window(HWND);
+  void paint_content(DC& dc) final;
   bool make_window(HWND owner);
   bool make_control(const ControlTemplate& ct);
-  void paint_dialog();
+  void init_dialog();
   void set_focus_control(HWND h) { focus_ = h; }
 
   DialogTemplate tmpl_;
@@ -240,6 +242,11 @@ class Dialog : public Window {
   HWND focus_ = 0;
   ModalState* modal_ = nullptr;
   int result_ = 0;
+
+ protected:
+  // Message boxes run without an owner when given none; other dialogs take
+  // the active window as owner then, as the framework did with its main window.
+  bool owner_defaults_to_active_ = true;
 };
 
 }  // namespace platform

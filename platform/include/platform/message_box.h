@@ -45,6 +45,7 @@ class MessageBoxWindow final : public Dialog {
   static constexpr int kTextId = 0xFFFF;
 
  protected:
+  bool on_init_dialog() override;
   bool on_command(int id, int code, HWND control) override;
 
  private:

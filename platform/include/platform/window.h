@@ -126,18 +126,37 @@ class Window : public MessageTarget {
   // From the loop: keeps the object alive while the handler runs.
   LRESULT handle_message(const Message& msg) final;
 
+  // Keeps the object alive across a call that may destroy the window (a
+  // modal run, a command handler); the object goes when the last hold ends.
+  class Hold {
+   public:
+    explicit Hold(Window* w);
+    ~Hold();
+    Hold(const Hold&) = delete;
+    Hold& operator=(const Hold&) = delete;
+
+   private:
+    Window* w_;
+  };
+
  protected:
-  // The window's message procedure. The default handles WM_PAINT, WM_CLOSE
-  // (destroys the window) and ignores the rest.
+  // The window's message procedure. The default handles WM_PAINT (paints),
+  // WM_CLOSE (destroys the window) and ignores the rest; overrides pass what
+  // they do not handle on to it.
   virtual LRESULT window_proc(const Message& msg);
-  // Paints into `dc` (a DC on the surface that records what is drawn). The
-  // default fills the surface with background_colour().
+  // Paints into `dc` (a DC on the surface that records what is drawn), after
+  // the surface was filled with background_colour(). The base draws nothing.
   virtual void on_paint(DC& dc);
   virtual COLORREF background_colour() const { return RGB(192, 192, 192); }
+  // The painting steps after the background; Dialog adds its pictures and
+  // owner-draw buttons around on_paint().
+  virtual void paint_content(DC& dc) { on_paint(dc); }
+
 
  private:
   friend class WindowModel;
-  friend void paint_window(HWND);
+  void do_paint();
+  void release();
   HWND hwnd_ = 0;
   HWND parent_ = 0;
   HWND owner_ = 0;
@@ -150,6 +169,7 @@ class Window : public MessageTarget {
   bool dirty_ = true;
   bool model_owned_ = false;
   bool destroyed_ = false;
+  bool destroying_ = false;
   int in_use_ = 0;
 
   template <class T, class... A>
