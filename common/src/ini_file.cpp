@@ -86,7 +86,8 @@ bool read_ini_bytes(const std::filesystem::path& path, std::string& out, FileIde
     return false;
   }
   std::string text;
-  text.resize(static_cast<size_t>(st.st_size));
+  // One spare byte so the read that finds the end needs no reallocation.
+  text.resize(static_cast<size_t>(st.st_size) + 1);
   size_t got = 0;
   for (;;) {
     if (got == text.size()) {

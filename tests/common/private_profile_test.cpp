@@ -346,11 +346,12 @@ TEST_F(PrivateProfileTest, UpdateAppliesSeveralEditsInOneReplacement) {
 TEST_F(PrivateProfileTest, ThreadsWritingDifferentKeysLoseNothing) {
   fs::path ini = dir_ / "shared.ini";
   constexpr int kThreads = 4, kWrites = 50;
+  auto key_of = [](int t, int i) { return std::string("t").append(std::to_string(t)).append("_").append(std::to_string(i)); };
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&, t] {
       for (int i = 0; i < kWrites; ++i) {
-        std::string key = "t" + std::to_string(t) + "_" + std::to_string(i);
+        std::string key = key_of(t, i);
         EXPECT_NE(write_private_profile_string("S", key.c_str(), std::to_string(i).c_str(), ini), 0);
         (void)get_private_profile_string("S", key.c_str(), "", 127, ini);
       }
@@ -359,7 +360,7 @@ TEST_F(PrivateProfileTest, ThreadsWritingDifferentKeysLoseNothing) {
   for (auto& th : threads) th.join();
   for (int t = 0; t < kThreads; ++t) {
     for (int i = 0; i < kWrites; ++i) {
-      std::string key = "t" + std::to_string(t) + "_" + std::to_string(i);
+      std::string key = key_of(t, i);
       EXPECT_EQ(get_private_profile_string("S", key.c_str(), "lost", 127, ini), std::to_string(i)) << key;
     }
   }
