@@ -316,12 +316,18 @@ TEST_F(PrivateProfileTest, ChangesAreSeenWhateverTheWriter) {
   EXPECT_EQ(get_private_profile_string("S", "k", "gone", 127, ini), "gone");
 }
 
-TEST_F(PrivateProfileTest, ExistingFileKeepsItsModeAcrossWrites) {
+TEST_F(PrivateProfileTest, FileModes) {
+  const auto owner_rw = fs::perms::owner_read | fs::perms::owner_write;
+  fs::path created = dir_ / "Joinwiz.ini";
+  ASSERT_NE(write_private_profile_string("User Information", "PASSWORD", "pw", created,
+                                         platform::FileMode::OwnerOnly), 0);
+  EXPECT_EQ(fs::status(created).permissions() & fs::perms::all, owner_rw);
+
   fs::path ini = dir_ / "secret.ini";
   put(ini, "[S]\nk=v\n");
   fs::permissions(ini, fs::perms::owner_read | fs::perms::owner_write);
   ASSERT_NE(write_private_profile_string("S", "k", "w", ini), 0);
-  EXPECT_EQ(fs::status(ini).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(fs::status(ini).permissions() & fs::perms::all, owner_rw);
 }
 
 TEST_F(PrivateProfileTest, UpdateAppliesSeveralEditsInOneReplacement) {
