@@ -108,7 +108,9 @@ TEST_F(PrivateProfileTest, DefaultWhenFileSectionOrKeyIsMissing) {
       {"default loses trailing blanks", ini, "S", "x", " d \t ", " d"},
       {"default is cut too", ini, "S", "x", "0123456789", "0123"},
       {"folder instead of file", dir_, "S", "k", "dflt", "dflt"},
+      {"FIFO instead of file (must not hang)", dir_ / "fifo", "S", "k", "dflt", "dflt"},
   };
+  ASSERT_EQ(::mkfifo((dir_ / "fifo").c_str(), 0600), 0);
   for (const auto& c : cases) {
     size_t size = std::strcmp(c.name, "default is cut too") == 0 ? 5 : 127;
     EXPECT_EQ(get_private_profile_string(c.section, c.key, c.def, size, c.file), c.expected) << c.name;
@@ -208,7 +210,9 @@ TEST_F(PrivateProfileTest, FailedWritesSayZeroAndChangeNothing) {
       {"equals in key", "S", "k=x", "v", ini},
       {"bracket in section", "S]", "k", "v", ini},
       {"folder as file", "S", "k", "v", dir_},
+      {"FIFO as file", "S", "k", "v", dir_ / "fifo"},
   };
+  ASSERT_EQ(::mkfifo((dir_ / "fifo").c_str(), 0600), 0);
   for (const auto& c : cases) {
     EXPECT_EQ(write_private_profile_string(c.section, c.key, c.value, c.file), 0) << c.name;
     EXPECT_EQ(slurp(ini), "[S]\nk=v\n") << c.name;
