@@ -396,4 +396,17 @@ bool check_translated(const RootPath& path, std::string* error) {
   return check_beneath(path.root, path.relative, error);
 }
 
+bool replace_translated(const RootPath& path, std::string_view contents, FileMode mode,
+                        std::string* error) {
+  if (!check_translated(path, error)) return false;
+  FileLock lock(path.full());
+  if (!lock.locked()) {
+    if (error) *error = lock.error();
+    return false;
+  }
+  // Checked again under the lock: a link planted meanwhile is still refused.
+  if (!check_translated(path, error)) return false;
+  return replace_file(path.full(), contents, mode, error);
+}
+
 }  // namespace platform
