@@ -116,6 +116,30 @@ TEST_F(RegistryTest, ValuesSurviveAFreshReader) {
   EXPECT_EQ(static_cast<unsigned char>(big.data[999]), (999 * 7) & 0xff);
 }
 
+TEST_F(RegistryTest, AwkwardNamesSurviveTheFile) {
+  const char* names[] = {"[x]", " spaced ", "semi;colon", "quote\"d", "@", "=", "-", "ä"};
+  {
+    Registry reg(folder());
+    for (const char* name : names) {
+      Key k;
+      ASSERT_EQ(reg.create_key(root_key(Root::CurrentUser), name, &k), ERROR_SUCCESS) << name;
+      ASSERT_EQ(reg.set_string(k, name, name), ERROR_SUCCESS) << name;
+    }
+  }
+  Registry reg(folder());
+  for (const char* name : names) {
+    SCOPED_TRACE(name);
+    Key k;
+    ASSERT_EQ(reg.open_key(root_key(Root::CurrentUser), name, &k), ERROR_SUCCESS)
+        << reg.last_error();
+    EXPECT_EQ(k.path, name);
+    Value v;
+    ASSERT_EQ(reg.query_value(k, name, &v), ERROR_SUCCESS);
+    EXPECT_EQ(v.name, name);
+    EXPECT_EQ(v.data, sz(name));
+  }
+}
+
 TEST_F(RegistryTest, NamesMatchWithoutCaseAndKeepTheirCase) {
   Registry reg(folder());
   Key app;
