@@ -223,7 +223,7 @@ bool hide_openat2() {
 
 // In a child process: openat2 known present, then it vanishes; Auto falls
 // back to the walk on its first ENOSYS and keeps the rule.
-void fallback_child() {
+bool fallback_checks() {
   ScopedSystemRoot root;
   fs::path base = known_folder(KnownFolder::Program);
   std::ofstream(base / "inside.txt") << "inside";
@@ -238,8 +238,10 @@ void fallback_child() {
   ok = ok && !openat2_available();
   OpenResult link = open_beneath(base, "out", O_RDONLY);
   ok = ok && !link && link.errno_value == ELOOP;
-  std::_Exit(ok ? 0 : 1);
+  return ok;  // the temporary root is removed here
 }
+
+void fallback_child() { std::_Exit(fallback_checks() ? 0 : 1); }
 
 TEST(ConfinedFallback, MissingOpenat2FallsBackToTheWalk) {
   if (!openat2_available()) GTEST_SKIP() << "openat2 is missing already; the walk is tested above";
