@@ -175,12 +175,10 @@ bool iModem::TakeNoCarrierLine() {
 ModemEvent iModem::Poll() {
   ModemEvent idle = carrier_ ? EvIdleConnected : EvCarrierLost;
   std::uint32_t taken = 0;
-  bool lost = false;
   {
     std::lock_guard guard(lock_);
     taken = pendingEvents_ & eventMask_;
     pendingEvents_ &= ~eventMask_;
-    lost = portLost_;
   }
   if (taken & EV_RLSD) {
     // Read the line itself where the device has one: a late rise event must
@@ -193,12 +191,12 @@ ModemEvent iModem::Poll() {
     }
     if (!carrier_) return EvCarrierLost;
   }
-  if (lost && carrier_) {
+  Read();
+  if (carrier_ && PortLost()) {
     carrier_ = false;
     platform::log_warn("session", "the serial port went away");
     return EvCarrierLost;
   }
-  Read();
   if (carrier_ && handle_ && !handle_->HasModemLines() && TakeNoCarrierLine()) {
     carrier_ = false;
     return EvCarrierLost;
