@@ -188,6 +188,7 @@ class FakeModem {
   struct Step {
     std::string send;  // bytes sent as they are
     int replies = 0;   // reply lines awaited before the next step
+    std::function<void()> action = nullptr;  // runs after the bytes are sent
   };
   // What the dial gives: "CONNECT 28800", "BUSY", "NO DIALTONE", ... or ""
   // for no answer at all.
@@ -274,6 +275,7 @@ class FakeModem {
     while (next_ < script.size()) {
       const Step& s = script[next_++];
       if (!s.send.empty()) w_->Send(s.send);
+      if (s.action) s.action();
       if (s.replies > 0) {
         awaiting_ = s.replies;
         return;
@@ -305,12 +307,16 @@ struct RecordingUi final : SessionUi {
   std::vector<std::string> boxes;
   std::vector<std::string> received;
   std::vector<std::string> sent;
+  std::vector<std::int64_t> sent_at;
   bool visible = false;
   std::function<void()> on_box;  // runs inside the modal box
   void ShowModemText(std::string_view t, bool) override { modem.emplace_back(t); }
   void ShowSessionText(std::string_view t, bool) override { session.emplace_back(t); }
   void ShowReceivedLine(std::string_view l) override { received.emplace_back(l); }
-  void ShowSentLine(std::string_view l) override { sent.emplace_back(l); }
+  void ShowSentLine(std::string_view l) override {
+    sent.emplace_back(l);
+    sent_at.push_back(platform::clock().now_ms());
+  }
   bool IsVisible() const override { return visible; }
   void MessageBox(std::string_view t, MessageIcon) override {
     boxes.emplace_back(t);
