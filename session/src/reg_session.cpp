@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "common/ini.h"
 #include "platform/clock.h"
 #include "platform/log.h"
 #include "session/line_protocol.h"
@@ -46,6 +47,12 @@ CRegSessionDialog::~CRegSessionDialog() {
 void CRegSessionDialog::SetPhoneNumber(std::string_view number) { phoneNumber_ = CutTo(number, kDialingInfoChars); }
 
 void CRegSessionDialog::SetLoginName(std::string_view name) { loginName_ = CutTo(name, kDialingInfoChars); }
+
+void CRegSessionDialog::LoadDialingInformation(const std::filesystem::path& ini_file) {
+  constexpr std::size_t kBuffer = kDialingInfoChars + 1;
+  SetPhoneNumber(common::get_private_profile_string("Dialing Information", "REGNUMBER", "", kBuffer, ini_file));
+  SetLoginName(common::get_private_profile_string("Dialing Information", "REGSERVER", "", kBuffer, ini_file));
+}
 
 std::string CRegSessionDialog::ProfileValue(std::string_view key) const {
   std::string value;

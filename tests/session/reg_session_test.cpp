@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -445,6 +449,28 @@ TEST_F(HandleLineTest, LoginNameAndNumberAreCutTo31Characters) {
   session->SetPhoneNumber(std::string(40, '5'));
   EXPECT_EQ(session->LoginName().size(), 31u);
   EXPECT_EQ(session->PhoneNumber().size(), 31u);
+}
+
+}  // namespace
+}  // namespace session
+
+namespace session {
+namespace {
+
+TEST_F(HandleLineTest, DialingInformationFromTheIniFile) {
+  auto dir = std::filesystem::temp_directory_path() / ("session_ini_" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  auto ini = dir / "Joinwiz.ini";
+  {
+    std::ofstream f(ini);
+    f << "[Dialing Information]\nREGNUMBER=5550147\nREGSERVER=" << std::string(40, 'r') << "\n";
+  }
+  session->LoadDialingInformation(ini);
+  EXPECT_EQ(session->PhoneNumber(), "5550147");
+  EXPECT_EQ(session->LoginName(), std::string(31, 'r'));
+  session->LoadDialingInformation(dir / "missing.ini");
+  EXPECT_EQ(session->PhoneNumber(), "");
+  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

@@ -27,6 +27,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -76,6 +77,9 @@ class CRegSessionDialog final : public platform::MessageTarget {
   // as read into 32-character buffers).
   void SetPhoneNumber(std::string_view number);
   void SetLoginName(std::string_view name);
+  // Reads REGNUMBER and REGSERVER from section "Dialing Information" of the
+  // program's INI file (Joinwiz.ini); missing values read as empty.
+  void LoadDialingInformation(const std::filesystem::path& ini_file);
   void SetPrompts(SessionPrompts* prompts) { prompts_ = prompts; }
   // Installs the handler body of a command of the table (keyword as in the
   // table, colon included). False for a keyword that is not in the table or
