@@ -201,12 +201,21 @@ class FakeModem {
   std::vector<std::string> server_received;  // lines after CONNECT
   bool connected = false;
 
-  explicit FakeModem(std::shared_ptr<FakeWire> wire) : w_(std::move(wire)) {
-    w_->peer = [this](const std::string& bytes) { OnHostBytes(bytes); };
+  // The far side of a FakeWire.
+  explicit FakeModem(std::shared_ptr<FakeWire> wire) : wire_(std::move(wire)) {
+    send_ = [w = wire_.get()](std::string_view b) { w->Send(b); };
+    carrier_ = [w = wire_.get()](bool on) { w->SetCarrier(on); };
+    wire_->peer = [this](const std::string& bytes) { OnHostBytes(bytes); };
   }
+  // The far side of any line: how to send to the host and set its carrier;
+  // the owner feeds what the host wrote to OnHostBytes.
+  FakeModem(std::function<void(std::string_view)> send, std::function<void(bool)> carrier)
+      : send_(std::move(send)), carrier_(std::move(carrier)) {}
   ~FakeModem() {
-    std::lock_guard g(w_->m);
-    w_->peer = nullptr;
+    if (wire_) {
+      std::lock_guard g(wire_->m);
+      wire_->peer = nullptr;
+    }
     for (auto t : timers_) platform::MessageLoop::current().kill_thread_timer(t);
   }
 
@@ -222,11 +231,10 @@ class FakeModem {
   // The far end hangs up: the modem reports it and drops carrier.
   void HangUpFarEnd() {
     connected = false;
-    w_->Send("\r\nNO CARRIER\r\n");
-    w_->SetCarrier(false);
+    send_("\r\nNO CARRIER\r\n");
+    carrier_(false);
   }
 
- private:
   void OnHostBytes(const std::string& bytes) {
     pending_ += bytes;
     std::size_t cr;
@@ -241,25 +249,27 @@ class FakeModem {
     }
   }
 
+ private:
+
   void OnCommand(const std::string& line) {
     if (line.empty()) return;
     commands.push_back(line);
     if (silent) return;
     if (line.rfind("ATD", 0) == 0 || line.rfind("atd", 0) == 0) {
       if (dial_result.empty()) return;
-      w_->Send("\r\n" + dial_result + "\r\n");
+      send_("\r\n" + dial_result + "\r\n");
       if (dial_result.rfind("CONNECT", 0) == 0) {
         connected = true;
-        w_->SetCarrier(true);
+        carrier_(true);
         if (prompt_delay_ms > 0) {
-          After(prompt_delay_ms, [this] { if (connected) w_->Send(prompt); });
+          After(prompt_delay_ms, [this] { if (connected) send_(prompt); });
         } else {
-          w_->Send(prompt);
+          send_(prompt);
         }
       }
       return;
     }
-    w_->Send("\r\nOK\r\n");
+    send_("\r\nOK\r\n");
   }
 
   void OnServerLine(const std::string& line) {
@@ -274,7 +284,7 @@ class FakeModem {
   void RunSteps() {
     while (next_ < script.size()) {
       const Step& s = script[next_++];
-      if (!s.send.empty()) w_->Send(s.send);
+      if (!s.send.empty()) send_(s.send);
       if (s.action) s.action();
       if (s.replies > 0) {
         awaiting_ = s.replies;
@@ -283,7 +293,9 @@ class FakeModem {
     }
   }
 
-  std::shared_ptr<FakeWire> w_;
+  std::shared_ptr<FakeWire> wire_;
+  std::function<void(std::string_view)> send_;
+  std::function<void(bool)> carrier_;
   std::string pending_;
   std::size_t next_ = 0;
   int awaiting_ = 0;
