@@ -185,6 +185,11 @@ std::optional<std::string> IniDocument::get(std::string_view section, std::strin
   return std::string(until_nul(unquote(span(k->value_begin, k->value_size))));
 }
 
+std::size_t IniDocument::memory_bytes() const {
+  return sizeof(*this) + text_.capacity() + sections_.capacity() * sizeof(Section) +
+         keys_.capacity() * sizeof(Key) + (section_lookup_.capacity() + key_lookup_.capacity()) * sizeof(uint32_t);
+}
+
 bool IniDocument::has_section(std::string_view section) const { return find_section(section) != nullptr; }
 
 std::vector<std::string> IniDocument::keys(std::string_view section) const {

@@ -60,9 +60,11 @@ std::string errno_text(const char* what, const std::filesystem::path& path, int 
 bool read_ini_bytes(const std::filesystem::path& path, std::string& out, FileIdentity* id,
                     std::string* error, bool* missing) {
   if (missing) *missing = false;
+  // O_NONBLOCK: a FIFO put in place of the file must not hang the reader; it
+  // is refused below as not a regular file.
   int fd;
   do {
-    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) {
     int err = errno;
@@ -71,11 +73,15 @@ bool read_ini_bytes(const std::filesystem::path& path, std::string& out, FileIde
     return false;
   }
   struct stat st {};
-  if (::fstat(fd, &st) < 0 || !S_ISREG(st.st_mode)) {
+  if (::fstat(fd, &st) < 0) {
     int err = errno;
     ::close(fd);
-    if (error) *error = S_ISREG(st.st_mode) ? errno_text("cannot stat", path, err)
-                                            : "cannot read " + path.string() + ": not a regular file";
+    if (error) *error = errno_text("cannot stat", path, err);
+    return false;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    ::close(fd);
+    if (error) *error = "cannot read " + path.string() + ": not a regular file";
     return false;
   }
   if (static_cast<uint64_t>(st.st_size) > kMaxIniFileSize) {
@@ -86,7 +92,8 @@ bool read_ini_bytes(const std::filesystem::path& path, std::string& out, FileIde
     return false;
   }
   std::string text;
-  text.resize(static_cast<size_t>(st.st_size));
+  // One spare byte so the read that finds the end needs no reallocation.
+  text.resize(static_cast<size_t>(st.st_size) + 1);
   size_t got = 0;
   for (;;) {
     if (got == text.size()) {
@@ -175,7 +182,7 @@ class IniCache {
     std::lock_guard<std::mutex> lock(mutex_);
     auto it = entries_.find(path.native());
     if (it != entries_.end()) {
-      bytes_ -= it->second.doc->text().size();
+      bytes_ -= it->second.doc->memory_bytes();
       entries_.erase(it);
     }
   }
@@ -193,10 +200,10 @@ class IniCache {
   }
 
  private:
-  // Bounds: a handful of files is what the programs use; the byte bound keeps
-  // several maximum-size files from piling up.
+  // Bounds: a handful of files is what the programs use; the byte bound (text
+  // and index) keeps a few pathological maximum-size files from piling up.
   static constexpr size_t kMaxEntries = 32;
-  static constexpr size_t kMaxBytes = 4 * kMaxIniFileSize;
+  static constexpr size_t kMaxBytes = 64u << 20;
 
   struct Entry {
     FileIdentity id;
@@ -209,16 +216,16 @@ class IniCache {
   void store(const std::string& key, Entry entry) {
     auto it = entries_.find(key);
     if (it != entries_.end()) {
-      bytes_ -= it->second.doc->text().size();
+      bytes_ -= it->second.doc->memory_bytes();
       entries_.erase(it);
     }
-    const size_t size = entry.doc->text().size();
+    const size_t size = entry.doc->memory_bytes();
     while (!entries_.empty() && (entries_.size() >= kMaxEntries || bytes_ + size > kMaxBytes)) {
       auto oldest = entries_.begin();
       for (auto e = entries_.begin(); e != entries_.end(); ++e) {
         if (e->second.last_use < oldest->second.last_use) oldest = e;
       }
-      bytes_ -= oldest->second.doc->text().size();
+      bytes_ -= oldest->second.doc->memory_bytes();
       entries_.erase(oldest);
     }
     bytes_ += size;

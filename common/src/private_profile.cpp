@@ -82,7 +82,7 @@ std::size_t get_private_profile_string(const char* section, const char* key, con
 }
 
 int write_private_profile_string(const char* section, const char* key, const char* value,
-                                 const std::filesystem::path& file) {
+                                 const std::filesystem::path& file, platform::FileMode new_file_mode) {
   if (file.empty()) {
     platform::log_warn(kLog, "write refused: no file name");
     return 0;
@@ -106,7 +106,7 @@ int write_private_profile_string(const char* section, const char* key, const cha
         }
         return doc.set(section, key, value, &reason);
       },
-      &reason);
+      &reason, new_file_mode);
   if (!ok) {
     platform::log_warn(kLog, "write of [" + std::string(section) + "] " + (key ? key : "(section)") +
                                  " in " + file.string() + " failed: " + reason);

@@ -164,3 +164,71 @@ TEST(IniDocumentEdit, BinaryJunkSurvivesAnEdit) {
 }
 
 }  // namespace
+
+namespace {
+
+// Random documents built from the odd lines real files hold, and random
+// edits: an edit changes what it names and nothing else a reader can see.
+TEST(IniDocumentEdit, RandomEditsChangeOnlyWhatTheyName) {
+  uint32_t seed = 2024;
+  auto next = [&](uint32_t n) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 8) % n;
+  };
+  const std::vector<std::string> names = {"a", "A", "b", "Key", "kEY", "x y"};
+  const std::vector<std::string> sections = {"S", "s", "T", "", "U V"};
+  auto random_line = [&]() -> std::string {
+    switch (next(9)) {
+      case 0: return "[" + sections[next(sections.size())] + "]";
+      case 1: return "  " + names[next(names.size())] + " = v" + std::to_string(next(100)) + " ";
+      case 2: return names[next(names.size())] + "=" + std::to_string(next(100));
+      case 3: return ";" + names[next(names.size())] + "=c";
+      case 4: return "";
+      case 5: return "=orphan";
+      case 6: return "[broken";
+      case 7: return std::string("\0\x01\xff", 3);
+      default: return names[next(names.size())];
+    }
+  };
+  auto snapshot = [&](const IniDocument& d) {
+    std::vector<std::optional<std::string>> values;
+    for (const auto& s : sections)
+      for (const auto& k : names) values.push_back(d.get(s, k));
+    return values;
+  };
+  for (int round = 0; round < 1500; ++round) {
+    std::string text;
+    const char* eol = next(2) ? "\r\n" : "\n";
+    int lines = static_cast<int>(next(12));
+    for (int i = 0; i < lines; ++i) text += random_line() + (i + 1 < lines || next(2) ? eol : "");
+    IniDocument doc = IniDocument::parse(text);
+    const auto before = snapshot(doc);
+    const std::string& s = sections[next(sections.size())];
+    const std::string& k = names[next(names.size())];
+    const int op = static_cast<int>(next(3));
+    const std::string value = "new" + std::to_string(round);
+    if (op == 0) {
+      ASSERT_TRUE(doc.set(s, k, value)) << text;
+    }
+    if (op == 1) doc.remove_key(s, k);
+    if (op == 2) doc.remove_section(s);
+    const auto after = snapshot(doc);
+    size_t i = 0;
+    for (const auto& sec : sections) {
+      for (const auto& key : names) {
+        const bool named_section = common::ini_names_equal(sec, s);
+        const bool named = named_section && common::ini_names_equal(key, k);
+        std::optional<std::string> expected = before[i];
+        if (op == 0 && named) expected = value;
+        if (op == 1 && named) expected = std::nullopt;
+        if (op == 2 && named_section) expected = std::nullopt;
+        EXPECT_EQ(after[i], expected) << "round " << round << " op " << op << " [" << s << "] " << k << " -> ["
+                                      << sec << "] " << key << "\n" << text << "\n---\n" << doc.text();
+        ++i;
+      }
+    }
+    if (HasFailure()) break;
+  }
+}
+
+}  // namespace

@@ -108,7 +108,9 @@ TEST_F(PrivateProfileTest, DefaultWhenFileSectionOrKeyIsMissing) {
       {"default loses trailing blanks", ini, "S", "x", " d \t ", " d"},
       {"default is cut too", ini, "S", "x", "0123456789", "0123"},
       {"folder instead of file", dir_, "S", "k", "dflt", "dflt"},
+      {"FIFO instead of file (must not hang)", dir_ / "fifo", "S", "k", "dflt", "dflt"},
   };
+  ASSERT_EQ(::mkfifo((dir_ / "fifo").c_str(), 0600), 0);
   for (const auto& c : cases) {
     size_t size = std::strcmp(c.name, "default is cut too") == 0 ? 5 : 127;
     EXPECT_EQ(get_private_profile_string(c.section, c.key, c.def, size, c.file), c.expected) << c.name;
@@ -208,7 +210,9 @@ TEST_F(PrivateProfileTest, FailedWritesSayZeroAndChangeNothing) {
       {"equals in key", "S", "k=x", "v", ini},
       {"bracket in section", "S]", "k", "v", ini},
       {"folder as file", "S", "k", "v", dir_},
+      {"FIFO as file", "S", "k", "v", dir_ / "fifo"},
   };
+  ASSERT_EQ(::mkfifo((dir_ / "fifo").c_str(), 0600), 0);
   for (const auto& c : cases) {
     EXPECT_EQ(write_private_profile_string(c.section, c.key, c.value, c.file), 0) << c.name;
     EXPECT_EQ(slurp(ini), "[S]\nk=v\n") << c.name;
@@ -316,12 +320,18 @@ TEST_F(PrivateProfileTest, ChangesAreSeenWhateverTheWriter) {
   EXPECT_EQ(get_private_profile_string("S", "k", "gone", 127, ini), "gone");
 }
 
-TEST_F(PrivateProfileTest, ExistingFileKeepsItsModeAcrossWrites) {
+TEST_F(PrivateProfileTest, FileModes) {
+  const auto owner_rw = fs::perms::owner_read | fs::perms::owner_write;
+  fs::path created = dir_ / "Joinwiz.ini";
+  ASSERT_NE(write_private_profile_string("User Information", "PASSWORD", "pw", created,
+                                         platform::FileMode::OwnerOnly), 0);
+  EXPECT_EQ(fs::status(created).permissions() & fs::perms::all, owner_rw);
+
   fs::path ini = dir_ / "secret.ini";
   put(ini, "[S]\nk=v\n");
   fs::permissions(ini, fs::perms::owner_read | fs::perms::owner_write);
   ASSERT_NE(write_private_profile_string("S", "k", "w", ini), 0);
-  EXPECT_EQ(fs::status(ini).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(fs::status(ini).permissions() & fs::perms::all, owner_rw);
 }
 
 TEST_F(PrivateProfileTest, UpdateAppliesSeveralEditsInOneReplacement) {
@@ -346,11 +356,12 @@ TEST_F(PrivateProfileTest, UpdateAppliesSeveralEditsInOneReplacement) {
 TEST_F(PrivateProfileTest, ThreadsWritingDifferentKeysLoseNothing) {
   fs::path ini = dir_ / "shared.ini";
   constexpr int kThreads = 4, kWrites = 50;
+  auto key_of = [](int t, int i) { return std::string("t").append(std::to_string(t)).append("_").append(std::to_string(i)); };
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&, t] {
       for (int i = 0; i < kWrites; ++i) {
-        std::string key = "t" + std::to_string(t) + "_" + std::to_string(i);
+        std::string key = key_of(t, i);
         EXPECT_NE(write_private_profile_string("S", key.c_str(), std::to_string(i).c_str(), ini), 0);
         (void)get_private_profile_string("S", key.c_str(), "", 127, ini);
       }
@@ -359,7 +370,7 @@ TEST_F(PrivateProfileTest, ThreadsWritingDifferentKeysLoseNothing) {
   for (auto& th : threads) th.join();
   for (int t = 0; t < kThreads; ++t) {
     for (int i = 0; i < kWrites; ++i) {
-      std::string key = "t" + std::to_string(t) + "_" + std::to_string(i);
+      std::string key = key_of(t, i);
       EXPECT_EQ(get_private_profile_string("S", key.c_str(), "lost", 127, ini), std::to_string(i)) << key;
     }
   }
@@ -397,6 +408,23 @@ TEST_F(PrivateProfileTest, TwoProcessesWritingDifferentKeysLoseNothing) {
     }
   }
   EXPECT_EQ(missing, 0);
+}
+
+}  // namespace
+
+namespace {
+
+// A write never goes through a link to its target (which may lie anywhere).
+TEST_F(PrivateProfileTest, WriteReplacesALinkNotItsTarget) {
+  fs::path target = dir_ / "target.ini";
+  put(target, "[S]\nk=v\n");
+  fs::path link = dir_ / "link.ini";
+  fs::create_symlink(target, link);
+  EXPECT_EQ(get_private_profile_string("S", "k", "", 127, link), "v");
+  ASSERT_NE(write_private_profile_string("S", "k", "w", link), 0);
+  EXPECT_FALSE(fs::is_symlink(link));
+  EXPECT_EQ(slurp(link), "[S]\nk=w\n");
+  EXPECT_EQ(slurp(target), "[S]\nk=v\n");
 }
 
 }  // namespace

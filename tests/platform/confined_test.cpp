@@ -4,8 +4,15 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
+
+#include <cstddef>
+#include <cstdlib>
 
 #include <fstream>
 #include <sstream>
@@ -171,10 +178,76 @@ TEST_P(Confined, OwnerOnlyFilesAreCreatedAt0600) {
   EXPECT_EQ(st.st_mode & 0777, 0644u);
 }
 
+TEST_P(Confined, ReplaceTranslatedKeepsPasswordsPrivate) {
+  mode_t old_mask = ::umask(0);
+  std::string error;
+  bool secret = replace_translated(translate_path("SECRETS.TXT"), "user pass\n",
+                                   FileMode::OwnerOnly, &error);
+  bool shared = replace_translated(translate_path("PLAIN.TXT"), "x\n", FileMode::Shared, &error);
+  ::umask(old_mask);
+  ASSERT_TRUE(secret) << error;
+  ASSERT_TRUE(shared) << error;
+  struct stat st;
+  ASSERT_EQ(::stat((base_ / "SECRETS.TXT").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  ASSERT_EQ(::stat((base_ / "PLAIN.TXT").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0644u);
+  EXPECT_EQ(slurp(base_ / "SECRETS.TXT"), "user pass\n");
+
+  // Through a link pointing out: refused, nothing written outside.
+  fs::create_symlink(outside_ / "secret", base_ / "LINKED.TXT");
+  EXPECT_FALSE(replace_translated(translate_path("linked.txt"), "evil", FileMode::Shared, &error));
+  EXPECT_NE(error.find("symbolic link"), std::string::npos) << error;
+  EXPECT_EQ(slurp(outside_ / "secret"), "outside");
+  EXPECT_FALSE(replace_translated(translate_path("..\\x"), "evil", FileMode::Shared, &error));
+  EXPECT_NE(error.find("refused"), std::string::npos) << error;
+}
+
 INSTANTIATE_TEST_SUITE_P(Methods, Confined,
                          ::testing::Values(ConfineMethod::Openat2, ConfineMethod::Walk,
                                            ConfineMethod::Auto),
                          [](const auto& info) { return std::string(method_name(info.param)); });
+
+// Makes openat2 answer ENOSYS in this process, as an old kernel would.
+bool hide_openat2() {
+  sock_filter filter[] = {
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_openat2, 0, 1),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | ENOSYS),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+  };
+  sock_fprog prog{static_cast<unsigned short>(sizeof filter / sizeof filter[0]), filter};
+  return ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+         ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &prog) == 0;
+}
+
+// In a child process: openat2 known present, then it vanishes; Auto falls
+// back to the walk on its first ENOSYS and keeps the rule.
+bool fallback_checks() {
+  ScopedSystemRoot root;
+  fs::path base = known_folder(KnownFolder::Program);
+  std::ofstream(base / "inside.txt") << "inside";
+  fs::create_symlink("/etc/passwd", base / "out");
+  bool ok = openat2_available();
+  ok = ok && hide_openat2();
+  set_confine_method(ConfineMethod::Openat2);
+  OpenResult forced = open_beneath(base, "inside.txt", O_RDONLY);
+  ok = ok && !forced && forced.errno_value == ENOSYS;
+  set_confine_method(ConfineMethod::Auto);
+  ok = ok && open_beneath(base, "inside.txt", O_RDONLY);
+  ok = ok && !openat2_available();
+  OpenResult link = open_beneath(base, "out", O_RDONLY);
+  ok = ok && !link && link.errno_value == ELOOP;
+  return ok;  // the temporary root is removed here
+}
+
+void fallback_child() { std::_Exit(fallback_checks() ? 0 : 1); }
+
+TEST(ConfinedFallback, MissingOpenat2FallsBackToTheWalk) {
+  if (!openat2_available()) GTEST_SKIP() << "openat2 is missing already; the walk is tested above";
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(fallback_child(), ::testing::ExitedWithCode(0), "");
+}
 
 TEST(ConfinedFd, MovesAndCloses) {
   int fds[2];

@@ -21,11 +21,14 @@
 //   confirmed by comparing the bytes (no parse) until it is old enough.
 // - Files larger than kMaxIniFileSize are refused (read: default, write:
 //   failure), which bounds memory whatever is on disk.
-// - All functions are thread-safe. Failures are logged ("ini" component) and
-//   returned; nothing throws except std::bad_alloc.
+// - All functions are thread-safe. The private-profile calls log failures
+//   (component "ini"); the layers below return them in `error`. Nothing
+//   throws except std::bad_alloc (callers at C exports turn it into a code).
 //
 // A relative path is relative to the process's current folder: callers turn
-// Windows paths into real ones (system root) before calling.
+// Windows paths into real ones (system root) before calling. A write replaces
+// whatever is at the path: a symbolic link there becomes a regular file (the
+// link's target is never written through).
 #pragma once
 
 #include <cstddef>
@@ -103,11 +106,15 @@ std::size_t get_private_profile_string(const char* section, const char* key, con
 //   all three null: flush. Writes reach the disk before they return, so a
 //     flush only reports success.
 //   Deleting from a missing file succeeds and creates nothing.
+//   A file this call creates gets `new_file_mode` (OwnerOnly for a file that
+//   will hold a password, such as the registration profile); an existing
+//   file keeps its mode.
 // Zero (and a logged reason) when the file is empty or unusable, the folder
 // is missing, a name or value cannot be stored (line breaks, NUL, ']' in a
 // section, '=' in a key; trailing CR/LF of a value are dropped), or section
 // is null while key or value is not. The file is then unchanged.
 int write_private_profile_string(const char* section, const char* key, const char* value,
-                                 const std::filesystem::path& file);
+                                 const std::filesystem::path& file,
+                                 platform::FileMode new_file_mode = platform::FileMode::Shared);
 
 }  // namespace common

@@ -26,6 +26,7 @@
 // files through ini.h, which refuses files larger than kMaxIniFileSize).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -41,6 +42,8 @@ class IniDocument {
   static IniDocument parse(std::string text);
 
   const std::string& text() const { return text_; }
+  // Bytes held by the text and its index (for cache accounting).
+  std::size_t memory_bytes() const;
   // "\r\n" when the first line of the text ends so, else "\n". New lines
   // written by edits use it.
   std::string_view line_ending() const { return crlf_ ? "\r\n" : "\n"; }

@@ -39,7 +39,7 @@
 //
 // Index: KnownFolder, choose_root, set_system_root, system_root,
 // known_folder, ScopedSystemRoot, RelativeTo, RootPath, normalize_path,
-// translate_path, open_translated, check_translated.
+// translate_path, open_translated, check_translated, replace_translated.
 #pragma once
 
 #include <filesystem>
@@ -142,5 +142,12 @@ RootPath translate_path(std::string_view windows_path,
 OpenResult open_translated(const RootPath& path, int flags, FileMode mode = FileMode::Shared);
 // check_beneath for a translated path, for writers that work by path name.
 bool check_translated(const RootPath& path, std::string* error = nullptr);
+
+// Replaces the file at a translated path with `contents`: check_translated,
+// then replace_file() under the file's FileLock. A new file gets `mode`
+// (OwnerOnly for a file that holds a password: 0600 from its creation).
+// False and `error` when refused or not written; the old file then stays.
+bool replace_translated(const RootPath& path, std::string_view contents,
+                        FileMode mode = FileMode::Shared, std::string* error = nullptr);
 
 }  // namespace platform
