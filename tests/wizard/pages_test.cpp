@@ -207,6 +207,15 @@ TEST_F(Pages, CancelOnAPageSavesTheProfileAndEndsTheProgram) {
   EXPECT_EQ(ini_read("Dialing Information", "REGNUMBER", "", 32, ini), "5550100");
 }
 
+TEST_F(Pages, TheCloseBoxOfTheWelcomePageIsCancel) {
+  start();
+  send_message(welcome_, WM_CLOSE);
+  EXPECT_FALSE(is_window(welcome_));
+  ASSERT_TRUE(MessageLoop::current().quit_pending());
+  EXPECT_EQ(MessageLoop::current().run(), 0);
+  EXPECT_EQ(ini_read(kUserInfoSection, "COMSPEED", "?", 127, dir_ / "Joinwiz.ini"), "9600");
+}
+
 TEST_F(Pages, FinishWritesTheAccountNameBeforeTakingTheData) {
   start();
   click_id(welcome(), IDC_NEXT);
