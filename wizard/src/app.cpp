@@ -33,7 +33,7 @@ constexpr const char* kComponent = "joinwiz";
 
 int fail_start(const std::string& text) {
   std::cerr << "joinwiz: " << text << "\n";
-  log_error(kComponent, text);
+  log_info(kComponent, text);  // standard error has it already
   return kExitStartup;
 }
 
