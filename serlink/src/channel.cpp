@@ -9,6 +9,7 @@
 #include "platform/clock.h"
 #include "platform/log.h"
 #include "platform/message_loop.h"
+#include "platform/system_root.h"
 #include "serlink_internal.h"
 
 namespace {
@@ -229,12 +230,10 @@ bool channel_open() { return is_open(); }
 
 platform::SerialOpenOptions serial_open_options() {
   platform::SerialOpenOptions o;
-  // The system root's dosdevices folder; VLR_ROOT names the root until the
-  // platform's root service is available here.
-  if (const char* root = std::getenv("VLR_ROOT"); root && *root) {
-    o.dosdevices = std::filesystem::path(root) / "dosdevices";
-    o.fallback_lock_dir = root;
-  }
+  // COMn links live in the system root; so does the lock file when
+  // /var/lock cannot be written.
+  o.dosdevices = platform::known_folder(platform::KnownFolder::DosDevices);
+  o.fallback_lock_dir = platform::system_root();
   return o;
 }
 

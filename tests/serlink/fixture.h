@@ -1,5 +1,5 @@
 // Common set-up of the library tests: virtual time, a private system root
-// whose COM links lead nowhere (so no test touches the machine's real
+// (ScopedSystemRoot) whose COM links lead nowhere (so no test touches the machine's real
 // /dev/ttyS*), a fresh library state, and a recorder for traces and status.
 #pragma once
 
@@ -14,6 +14,7 @@
 #include "fake_modem.h"
 #include "platform/clock.h"
 #include "platform/message_loop.h"
+#include "platform/system_root.h"
 #include "serlink.h"
 #include "serlink_internal.h"
 
@@ -37,13 +38,11 @@ inline void record_trace(const char* format, const char* text) {
 class SerlinkTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/vlr_serlink_XXXXXX";
-    root_ = ::mkdtemp(tmpl);
+    root_ = system_root_.path();
     std::filesystem::create_directories(root_ / "dosdevices");
     for (int n = 1; n <= 4; ++n) {
       std::filesystem::create_symlink("/dev/pts/no-such-port", root_ / "dosdevices" / ("com" + std::to_string(n)));
     }
-    ::setenv("VLR_ROOT", root_.c_str(), 1);
     ASSERT_EQ(SerlinkInitialization(1), 0);
     traces().clear();
     ConnectSetParm(1, record_trace);
@@ -56,8 +55,6 @@ class SerlinkTest : public ::testing::Test {
     SerialChannelClose(&port);
     SerlinkTermination(1);
     SerlinkInitialization(1);
-    ::unsetenv("VLR_ROOT");
-    std::filesystem::remove_all(root_);
   }
 
   // Opens COM(port+1) through the library with default metrics.
@@ -76,6 +73,7 @@ class SerlinkTest : public ::testing::Test {
   }
 
   platform::ScopedVirtualClock clock_;
+  platform::ScopedSystemRoot system_root_;
   std::filesystem::path root_;
 };
 
