@@ -1,0 +1,199 @@
+#include "platform/files.h"
+
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class FilesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/vlr_files_XXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl), nullptr);
+    dir_ = tmpl;
+  }
+  void TearDown() override {
+    std::error_code ec;
+    fs::permissions(dir_, fs::perms::owner_all, ec);
+    fs::remove_all(dir_, ec);
+  }
+  // Every entry of the test folder, sorted.
+  std::vector<std::string> entries() const {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir_)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+  static mode_t mode_of(const fs::path& p) {
+    struct stat st {};
+    EXPECT_EQ(::stat(p.c_str(), &st), 0);
+    return st.st_mode & 07777;
+  }
+  fs::path dir_;
+};
+
+TEST_F(FilesTest, ReplaceCreatesThenReplacesWithoutLeavingTemporaries) {
+  fs::path p = dir_ / "a.ini";
+  std::string err;
+  ASSERT_TRUE(platform::replace_file(p, "first\n", platform::FileMode::Shared, &err)) << err;
+  std::string text;
+  ASSERT_TRUE(platform::read_file(p, text, &err)) << err;
+  EXPECT_EQ(text, "first\n");
+  ASSERT_TRUE(platform::replace_file(p, std::string("se\0cond", 7), platform::FileMode::Shared, &err)) << err;
+  ASSERT_TRUE(platform::read_file(p, text, &err)) << err;
+  EXPECT_EQ(text, std::string("se\0cond", 7));
+  EXPECT_EQ(entries(), std::vector<std::string>{"a.ini"});
+}
+
+TEST_F(FilesTest, NewFileGetsRequestedModeAndExistingFileKeepsItsMode) {
+  mode_t old_umask = ::umask(022);
+  fs::path secret = dir_ / "secret";
+  ASSERT_TRUE(platform::replace_file(secret, "pw", platform::FileMode::OwnerOnly));
+  EXPECT_EQ(mode_of(secret), 0600u);
+  fs::path shared = dir_ / "shared";
+  ASSERT_TRUE(platform::replace_file(shared, "x", platform::FileMode::Shared));
+  EXPECT_EQ(mode_of(shared), 0644u);
+
+  // An existing file keeps its mode whatever mode the caller asks for.
+  ASSERT_EQ(::chmod(shared.c_str(), 0640), 0);
+  ASSERT_TRUE(platform::replace_file(shared, "y", platform::FileMode::OwnerOnly));
+  EXPECT_EQ(mode_of(shared), 0640u);
+  ASSERT_TRUE(platform::replace_file(secret, "pw2", platform::FileMode::Shared));
+  EXPECT_EQ(mode_of(secret), 0600u);
+  ::umask(old_umask);
+}
+
+TEST_F(FilesTest, FailureLeavesOldFileAndNoTemporary) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root ignores folder permissions";
+  fs::path p = dir_ / "a.ini";
+  ASSERT_TRUE(platform::replace_file(p, "old"));
+  fs::permissions(dir_, fs::perms::owner_read | fs::perms::owner_exec);
+  std::string err;
+  EXPECT_FALSE(platform::replace_file(p, "new", platform::FileMode::Shared, &err));
+  EXPECT_NE(err.find("a.ini"), std::string::npos) << err;
+  fs::permissions(dir_, fs::perms::owner_all);
+  std::string text;
+  ASSERT_TRUE(platform::read_file(p, text));
+  EXPECT_EQ(text, "old");
+  EXPECT_EQ(entries(), std::vector<std::string>{"a.ini"});
+}
+
+// A write that fails half-way (file size limit) must leave the old file and
+// no temporary. Run in a child so the limit does not touch the test process.
+TEST_F(FilesTest, FailedWriteLeavesOldFileAndNoTemporary) {
+  fs::path p = dir_ / "a.ini";
+  ASSERT_TRUE(platform::replace_file(p, "old"));
+  pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit lim {16, 16};
+    if (::setrlimit(RLIMIT_FSIZE, &lim) != 0) ::_exit(2);
+    std::string err;
+    bool ok = platform::replace_file(p, std::string(4096, 'n'), platform::FileMode::Shared, &err);
+    ::_exit(!ok && err.find("cannot write") != std::string::npos ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  std::string text;
+  ASSERT_TRUE(platform::read_file(p, text));
+  EXPECT_EQ(text, "old");
+  EXPECT_EQ(entries(), std::vector<std::string>{"a.ini"});
+}
+
+TEST_F(FilesTest, ReplaceRefusesAFolderAndAMissingFolder) {
+  fs::create_directory(dir_ / "sub");
+  std::string err;
+  EXPECT_FALSE(platform::replace_file(dir_ / "sub", "x", platform::FileMode::Shared, &err));
+  EXPECT_FALSE(err.empty());
+  err.clear();
+  EXPECT_FALSE(platform::replace_file(dir_ / "nope" / "a.ini", "x", platform::FileMode::Shared, &err));
+  EXPECT_NE(err.find("temporary"), std::string::npos) << err;
+}
+
+TEST_F(FilesTest, ReadTellsMissingFromUnreadable) {
+  std::string text = "kept";
+  std::string err;
+  bool missing = false;
+  EXPECT_FALSE(platform::read_file(dir_ / "none", text, &err, &missing));
+  EXPECT_TRUE(missing);
+  EXPECT_EQ(text, "kept");
+  EXPECT_FALSE(platform::read_file(dir_, text, &err, &missing));
+  EXPECT_FALSE(missing);
+  EXPECT_FALSE(err.empty());
+}
+
+TEST_F(FilesTest, LockIsOnASeparateFileAndExcludesOtherHolders) {
+  fs::path p = dir_ / "a.ini";
+  {
+    platform::FileLock lock(p);
+    ASSERT_TRUE(lock.locked()) << lock.error();
+    EXPECT_TRUE(fs::exists(dir_ / "a.ini.lock"));
+    // A second open file description cannot take the lock while we hold it.
+    int fd = ::open((dir_ / "a.ini.lock").c_str(), O_RDWR);
+    ASSERT_GE(fd, 0);
+    EXPECT_NE(::flock(fd, LOCK_EX | LOCK_NB), 0);
+    // The lock survives replacement of the data file.
+    ASSERT_TRUE(platform::replace_file(p, "x"));
+    EXPECT_NE(::flock(fd, LOCK_EX | LOCK_NB), 0);
+    ::close(fd);
+  }
+  int fd = ::open((dir_ / "a.ini.lock").c_str(), O_RDWR);
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+  ::close(fd);
+}
+
+TEST_F(FilesTest, LockInMissingFolderReportsError) {
+  platform::FileLock lock(dir_ / "nope" / "a.ini");
+  EXPECT_FALSE(lock.locked());
+  EXPECT_NE(lock.error().find("a.ini.lock"), std::string::npos) << lock.error();
+}
+
+// Two processes append a line each under the lock, read-modify-write, many
+// times: every line must be there in the end.
+TEST_F(FilesTest, LockedReadModifyWriteLosesNothingAcrossProcesses) {
+  fs::path p = dir_ / "count.txt";
+  ASSERT_TRUE(platform::replace_file(p, ""));
+  constexpr int kRounds = 200;
+  auto work = [&](char tag) {
+    for (int i = 0; i < kRounds; ++i) {
+      platform::FileLock lock(p);
+      if (!lock.locked()) return false;
+      std::string text;
+      if (!platform::read_file(p, text)) return false;
+      text += tag;
+      if (!platform::replace_file(p, text)) return false;
+    }
+    return true;
+  };
+  pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) ::_exit(work('b') ? 0 : 1);
+  EXPECT_TRUE(work('a'));
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  std::string text;
+  ASSERT_TRUE(platform::read_file(p, text));
+  EXPECT_EQ(std::count(text.begin(), text.end(), 'a'), kRounds);
+  EXPECT_EQ(std::count(text.begin(), text.end(), 'b'), kRounds);
+}
+
+}  // namespace
