@@ -578,7 +578,9 @@ bool Modem::start_dial(std::string_view dial, bool& final_sent) {
 
 void Modem::dial_step(std::int64_t now) {
   if (far_) {
-    far_->poll();
+    // A far end that is already there (the scenario server) starts talking
+    // only once the call is connected.
+    if (far_->state() == FarEnd::State::Connecting) far_->poll();
     if (phase_ == Phase::Answering && far_->state() == FarEnd::State::Open && now >= event_at_) {
       connect(now);
       return;
@@ -616,7 +618,7 @@ void Modem::dial_step(std::int64_t now) {
         far_ = exchange_->open(*target_, name_);
         phase_ = Phase::Answering;
         event_at_ = now + std::min(kAnswerMs, wait_carrier);
-        if (far_) far_->poll();
+        if (far_ && far_->state() == FarEnd::State::Connecting) far_->poll();
         return;
     }
     return;
