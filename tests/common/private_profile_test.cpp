@@ -411,3 +411,20 @@ TEST_F(PrivateProfileTest, TwoProcessesWritingDifferentKeysLoseNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+// A write never goes through a link to its target (which may lie anywhere).
+TEST_F(PrivateProfileTest, WriteReplacesALinkNotItsTarget) {
+  fs::path target = dir_ / "target.ini";
+  put(target, "[S]\nk=v\n");
+  fs::path link = dir_ / "link.ini";
+  fs::create_symlink(target, link);
+  EXPECT_EQ(get_private_profile_string("S", "k", "", 127, link), "v");
+  ASSERT_NE(write_private_profile_string("S", "k", "w", link), 0);
+  EXPECT_FALSE(fs::is_symlink(link));
+  EXPECT_EQ(slurp(link), "[S]\nk=w\n");
+  EXPECT_EQ(slurp(target), "[S]\nk=v\n");
+}
+
+}  // namespace

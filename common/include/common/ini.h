@@ -21,11 +21,14 @@
 //   confirmed by comparing the bytes (no parse) until it is old enough.
 // - Files larger than kMaxIniFileSize are refused (read: default, write:
 //   failure), which bounds memory whatever is on disk.
-// - All functions are thread-safe. Failures are logged ("ini" component) and
-//   returned; nothing throws except std::bad_alloc.
+// - All functions are thread-safe. The private-profile calls log failures
+//   (component "ini"); the layers below return them in `error`. Nothing
+//   throws except std::bad_alloc (callers at C exports turn it into a code).
 //
 // A relative path is relative to the process's current folder: callers turn
-// Windows paths into real ones (system root) before calling.
+// Windows paths into real ones (system root) before calling. A write replaces
+// whatever is at the path: a symbolic link there becomes a regular file (the
+// link's target is never written through).
 #pragma once
 
 #include <cstddef>
