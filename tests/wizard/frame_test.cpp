@@ -6,6 +6,7 @@
 #include <set>
 
 #include "platform/clock.h"
+#include "platform/message_box.h"
 #include "platform/message_loop.h"
 #include "platform/user_input.h"
 #include "wizard/pages.h"
@@ -31,6 +32,8 @@ void register_test_templates() {
   page.caption = "Page";
   page.controls.push_back(dlg::pushbutton("< &Back", IDC_BACK, 96, 218, 50, 14));
   page.controls.push_back(dlg::pushbutton("&Finish", IDC_FINISH, 146, 218, 50, 14).hidden());
+  page.controls.push_back(dlg::edit(100, 80, 40, 80, 12));
+  page.controls.push_back(dlg::edit(101, 80, 60, 80, 12));
   register_dialog_template(page);
 }
 
@@ -154,6 +157,33 @@ TEST_F(Frame, ModalPageButtonsEndTheDialogWithTheirIds) {
     EXPECT_EQ(page.do_modal(), id);
     MessageLoop::current().kill_thread_timer(t);
   }
+}
+
+TEST_F(Frame, EntryChecksFormatTheirNumbersAndFocusTheField) {
+  std::vector<std::string> shown;
+  const TimerId t = MessageLoop::current().set_thread_timer(5, [&shown](TimerId) {
+    if (auto* box = window_cast<MessageBoxWindow>(active_window())) {
+      shown.push_back(box->caption() + ": " + box->message());
+      press_key(Key::Enter);
+    }
+  });
+  NumberedPage* page = new_window<NumberedPage>(1, 0);
+  ASSERT_NE(page->CreateModeless(), 0u);
+  show_window(page->hwnd(), SW_SHOW);
+  page->set_item_text(100, "abcd");
+  page->set_item_text(101, "abce");
+  EXPECT_TRUE(page->CheckMaxLength("No more than %d.", 100, 4));
+  EXPECT_FALSE(page->CheckMaxLength("No more than %d.", 100, 3));
+  EXPECT_FALSE(page->CheckLengthRange("Between %d and %d, 100%%.", 101, 5, 8));
+  EXPECT_FALSE(page->CheckSameText("Differ.", 101, 100));
+  EXPECT_EQ(get_focus(), page->item(101)) << "the first control of the pair";
+  page->set_item_text(100, "");
+  EXPECT_FALSE(page->CheckRequired("Needed.", 100));
+  EXPECT_EQ(get_focus(), page->item(100));
+  EXPECT_EQ(shown, (std::vector<std::string>{"Entry error: No more than 3.", "Entry error: Between 5 and 8, 100%.",
+                                             "Entry error: Differ.", "Entry error: Needed."}));
+  MessageLoop::current().kill_thread_timer(t);
+  destroy_window(page->hwnd());
 }
 
 TEST_F(Frame, ModemLevelFactoryGivesTheFifthPage) {
