@@ -170,6 +170,35 @@ TEST(Call, ConnectsLogsInAndTalks) {
   EXPECT_TRUE(b.traced("COM2 srv< REPLY: Ann"));
 }
 
+// Drives the modem as a poll loop does: sleep until next_due_ms(), tick.
+// Returns the output once `text` is there, or what came before the modem
+// had nothing more to wake up for.
+std::string host_until(Bench& b, const std::string& text) {
+  std::string got;
+  for (int i = 0; i < 100'000 && got.find(text) == std::string::npos; ++i) {
+    auto due = b.modem->next_due_ms();
+    if (!due) break;  // a host would sleep forever here
+    b.clock.get().advance_to(*due);
+    b.modem->tick();
+    got += b.modem->take_output();
+  }
+  return got;
+}
+
+TEST(Call, AHostThatSleepsUntilNextDueMissesNothing) {
+  Bench b;
+  ASSERT_EQ(b.exchange.add_route("5551234=scenario:s.txt", {{"s.txt", kServer}}), "");
+  b.at("ATE0DT5551234\r");
+  EXPECT_EQ(host_until(b, "user:"), "\r\nCONNECT 28800\r\nuser:");
+  b.modem->feed("alice\r");
+  b.modem->tick();
+  EXPECT_EQ(host_until(b, "FIRSTNAME\r"), "\r\nREQUEST:\tFIRSTNAME\r");
+  b.modem->feed("REPLY: Ann\r");
+  b.modem->tick();
+  EXPECT_EQ(host_until(b, "COMPLETE\r"), "STATUS:\tCOMPLETE\r");
+  EXPECT_FALSE(b.modem->next_due_ms().has_value());  // idle: nothing to wake for
+}
+
 TEST(Call, ConnectFormsFollowWXAndV) {
   struct Case {
     const char* setup;
