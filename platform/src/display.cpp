@@ -1,0 +1,128 @@
+#include "platform/display.h"
+
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cstring>
+#include <filesystem>
+#include <vector>
+
+#include "platform/log.h"
+
+namespace platform {
+
+namespace {
+
+// Matches "--name value" and "--name=value"; advances i past what it used.
+int take_option(int argc, char** argv, int i, const char* name, std::string& value, bool& missing) {
+  const std::size_t n = std::strlen(name);
+  if (std::strncmp(argv[i], name, n) != 0) return 0;
+  if (argv[i][n] == '=') {
+    value = argv[i] + n + 1;
+    return 1;
+  }
+  if (argv[i][n] != '\0') return 0;
+  if (i + 1 >= argc) {
+    missing = true;
+    return 1;
+  }
+  value = argv[i + 1];
+  return 2;
+}
+
+std::filesystem::path program_folder() {
+  std::error_code ec;
+  auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+  return ec ? std::filesystem::path() : exe.parent_path();
+}
+
+}  // namespace
+
+bool parse_display_args(int& argc, char** argv, DisplayOptions& options, std::string& error) {
+  std::vector<char*> rest;
+  bool missing = false;
+  for (int i = 0; i < argc; ++i) {
+    if (i == 0) {
+      rest.push_back(argv[i]);
+      continue;
+    }
+    int used = take_option(argc, argv, i, "--answers", options.answers, missing);
+    if (!used) used = take_option(argc, argv, i, "--transcript", options.transcript, missing);
+    if (!used) used = take_option(argc, argv, i, "--display", options.name, missing);
+    if (missing) {
+      error = std::string("option ") + argv[i] + " needs a value";
+      return false;
+    }
+    if (used) {
+      i += used - 1;
+      continue;
+    }
+    rest.push_back(argv[i]);
+  }
+  for (std::size_t i = 0; i < rest.size(); ++i) argv[i] = rest[i];
+  argc = static_cast<int>(rest.size());
+  if (static_cast<std::size_t>(argc) < rest.capacity()) argv[argc] = nullptr;
+  if (!options.answers.empty()) {
+    if (!options.name.empty() && options.name != "headless") {
+      error = "--answers needs the headless display, not \"" + options.name + "\"";
+      return false;
+    }
+    options.name = "headless";
+  }
+  if (!options.transcript.empty() && options.answers.empty()) {
+    error = "--transcript needs --answers";
+    return false;
+  }
+  return true;
+}
+
+LoadedDisplay::~LoadedDisplay() {
+  if (current_display() == display_) set_display(nullptr);
+  delete display_;
+  // The library stays loaded: code of it may still sit in timers' callbacks
+  // already removed but not yet unwound; unloading buys nothing at exit.
+}
+
+std::unique_ptr<LoadedDisplay> open_display(const DisplayOptions& options, std::string& error) {
+  if (options.name.empty()) {
+    error = "no display named";
+    return nullptr;
+  }
+  for (char c : options.name) {
+    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '_') {
+      error = "bad display name \"" + options.name + "\"";
+      return nullptr;
+    }
+  }
+  const std::string file = "libdisplay-" + options.name + ".so";
+  void* lib = nullptr;
+  const auto beside = program_folder() / file;
+  std::error_code ec;
+  if (!program_folder().empty() && std::filesystem::exists(beside, ec)) lib = dlopen(beside.c_str(), RTLD_NOW);
+  if (!lib) lib = dlopen(file.c_str(), RTLD_NOW);
+  if (!lib) {
+    const char* why = dlerror();
+    error = "cannot load " + file + (why ? std::string(": ") + why : std::string());
+    return nullptr;
+  }
+  using OpenFn = Display* (*)(const DisplayOptions*, std::string*);
+  auto open = reinterpret_cast<OpenFn>(dlsym(lib, "vlr_display_open"));
+  if (!open) {
+    error = file + " has no vlr_display_open";
+    return nullptr;
+  }
+  std::string why;
+  Display* d = open(&options, &why);
+  if (!d) {
+    error = why.empty() ? file + " refused to start" : why;
+    return nullptr;
+  }
+  std::unique_ptr<LoadedDisplay> loaded(new LoadedDisplay());
+  loaded->library_ = lib;
+  loaded->display_ = d;
+  if (current_display() != d) set_display(d);
+  return loaded;
+}
+
+}  // namespace platform
