@@ -78,7 +78,7 @@ int CellGrid::text(int col, int row, std::string_view text, std::uint8_t fg, std
                    int max_cols) {
   int written = 0;
   for (char32_t ch : decode_utf8(text)) {
-    if (max_cols >= 0 && written >= max_cols) break;
+    if ((max_cols >= 0 && written >= max_cols) || col + written >= cols_) break;
     if (ch < 0x20 || ch == 0x7F) ch = U' ';  // control characters never reach the terminal
     put(col + written, row, ch, fg, bg, attr);
     ++written;

@@ -170,9 +170,43 @@ std::optional<platform::COLORREF> average(const platform::Bitmap& surface, const
                        static_cast<unsigned>((b + n / 2) / n));
 }
 
+// A picture less than a cell tall (a separator line) would average away
+// into its background: it is drawn as a line in its most visible colour.
+void draw_thin_pixels(Painter& p, const CellRect& client, const platform::Bitmap& surface, const Rect& area) {
+  const int c0 = floor_div(area.left, kCellWidthPx), c1 = ceil_div(area.right, kCellWidthPx);
+  const int row = client.row + round_div(area.top + area.height() / 2, kCellHeightPx);
+  for (int c = c0; c < c1; ++c) {
+    const int col = client.col + c;
+    if (!p.visible(col, row)) continue;
+    const Cell old = p.at(col, row);
+    const platform::COLORREF bg = palette_rgb(old.bg);
+    long best = 0;
+    platform::COLORREF ink = bg;
+    const int x0 = std::max(c * kCellWidthPx, area.left), x1 = std::min((c + 1) * kCellWidthPx, area.right);
+    for (int y = std::max(area.top, 0); y < std::min(area.bottom, surface.height()); ++y) {
+      for (int x = std::max(x0, 0); x < std::min(x1, surface.width()); ++x) {
+        const platform::COLORREF px = surface.pixel(x, y);
+        const long dr = static_cast<long>(platform::GetRValue(px)) - static_cast<long>(platform::GetRValue(bg));
+        const long dg = static_cast<long>(platform::GetGValue(px)) - static_cast<long>(platform::GetGValue(bg));
+        const long db = static_cast<long>(platform::GetBValue(px)) - static_cast<long>(platform::GetBValue(bg));
+        const long d = dr * dr + dg * dg + db * db;
+        if (d > best) {
+          best = d;
+          ink = px;
+        }
+      }
+    }
+    if (best > 0) p.put(col, row, U'─', nearest_colour(ink), old.bg);
+  }
+}
+
 // Pixels of `area` (client pixels) from the surface, as half blocks: each
 // cell shows its upper 6 and lower 7 pixel rows.
 void draw_pixels(Painter& p, const CellRect& client, const platform::Bitmap& surface, const Rect& area) {
+  if (area.height() < kCellHeightPx) {
+    draw_thin_pixels(p, client, surface, area);
+    return;
+  }
   const int c0 = floor_div(area.left, kCellWidthPx), c1 = ceil_div(area.right, kCellWidthPx);
   const int r0 = floor_div(area.top, kCellHeightPx), r1 = ceil_div(area.bottom, kCellHeightPx);
   constexpr int kTopRows = kCellHeightPx / 2;

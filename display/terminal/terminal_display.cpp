@@ -11,6 +11,8 @@
 
 #include <atomic>
 #include <cerrno>
+#include <deque>
+#include <functional>
 #include <clocale>
 #include <csignal>
 #include <cstdlib>
@@ -128,8 +130,24 @@ const cchar_t* acs_for(char32_t ch) {
 
 }  // namespace
 
+// Keys are handed to the model one per message of the loop, from a queue:
+// a key that ends a modal loop (OK in a message box) lets that loop unwind
+// before the next key is delivered, so type-ahead reaches the window that is
+// up by then, not the box that is closing.
+struct KeyPump final : platform::MessageTarget {
+  std::function<void()> deliver;
+  platform::LRESULT handle_message(const platform::Message&) override {
+    deliver();
+    return 0;
+  }
+};
+
 struct TerminalDisplay::Impl {
   SCREEN* screen = nullptr;
+  KeyPump pump;
+  platform::HWND pump_hwnd = 0;
+  bool pump_posted = false;
+  std::deque<Input> keys;
   bool utf8 = false;
   int colours = 0;
   platform::TimerId redraw_timer = 0;
@@ -200,6 +218,8 @@ std::unique_ptr<TerminalDisplay> TerminalDisplay::open(std::string& error) {
   d->grid_.resize(COLS, LINES);
   TerminalDisplay* self = d.get();
   platform::MessageLoop& loop = platform::MessageLoop::current();
+  im.pump.deliver = [self] { self->deliver_next_key(); };
+  im.pump_hwnd = loop.register_window(&im.pump);
   loop.watch_fd(STDIN_FILENO, [self] { self->on_input(); });
   loop.watch_fd(g_term.winch_pipe[0], [self] { self->on_resize(); });
   im.watching_input = true;
@@ -213,6 +233,7 @@ TerminalDisplay::~TerminalDisplay() {
   platform::MessageLoop& loop = platform::MessageLoop::current();
   if (impl_->redraw_timer) loop.kill_thread_timer(impl_->redraw_timer);
   if (impl_->watching_input) loop.unwatch_fd(STDIN_FILENO);
+  if (impl_->pump_hwnd) loop.unregister_window(impl_->pump_hwnd);
   loop.unwatch_fd(g_term.winch_pipe[0]);
   if (g_term.active.exchange(false)) endwin();
   if (impl_->screen) delscreen(impl_->screen);
@@ -319,12 +340,12 @@ void TerminalDisplay::on_input() {
       case Input::Kind::None:
         break;
       default:
-        // May run a modal loop (a message box) that reads further keys
-        // through this same watch before it returns.
-        if (!deliver_input(in)) platform::log_debug(kLog, "key not taken");
+        impl_->keys.push_back(in);
         break;
     }
   }
+  if (!impl_->keys.empty() && !impl_->pump_posted)
+    impl_->pump_posted = platform::post_message(impl_->pump_hwnd, platform::WM_USER);
   if (got) {
     redraw();
     return;
@@ -341,6 +362,22 @@ void TerminalDisplay::on_input() {
     impl_->watching_input = false;
     platform::post_quit_message(1);
   }
+}
+
+void TerminalDisplay::deliver_next_key() {
+  impl_->pump_posted = false;
+  if (impl_->keys.empty()) return;
+  const Input in = impl_->keys.front();
+  impl_->keys.pop_front();
+  // The next key goes out with the next message, before this one is
+  // delivered: a key that opens a modal loop lets type-ahead reach it.
+  if (!impl_->keys.empty()) impl_->pump_posted = platform::post_message(impl_->pump_hwnd, platform::WM_USER);
+  if (platform::log_enabled(platform::LogLevel::Debug))
+    platform::log_debug(kLog, std::string("key ") + (in.kind == Input::Kind::Key ? platform::key_name(in.key) : in.text.c_str()) +
+                                  " to window " + std::to_string(platform::active_window()));
+  // May run a modal loop (a message box) before it returns.
+  if (!deliver_input(in)) platform::log_debug(kLog, "key not taken");
+  if (impl_->keys.empty()) redraw();
 }
 
 void TerminalDisplay::on_resize() {

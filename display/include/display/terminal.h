@@ -89,6 +89,7 @@ class TerminalDisplay final : public platform::Display {
   TerminalDisplay();
   void schedule_redraw();
   void on_input();
+  void deliver_next_key();
   void on_resize();
   void flush();
   std::unique_ptr<Impl> impl_;
