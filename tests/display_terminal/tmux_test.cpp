@@ -2,6 +2,7 @@
 // page; keys sent to it reach the controls, message boxes come up on top,
 // a resize redraws, and the program ends with the terminal given back.
 // Skipped where tmux is missing.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -28,6 +29,8 @@ int run(const std::vector<std::string>& args, std::string* out = nullptr) {
   if (pid < 0) return -1;
   if (pid == 0) {
     dup2(pipefd[1], STDOUT_FILENO);
+    const int null = open("/dev/null", O_WRONLY);
+    if (null >= 0) dup2(null, STDERR_FILENO);
     close(pipefd[0]);
     close(pipefd[1]);
     std::vector<char*> argv;
@@ -142,6 +145,24 @@ TEST_F(TmuxTest, SamplePageShowsAndAnswersKeys) {
   std::stringstream s;
   s << in.rdbuf();
   EXPECT_EQ(s.str(), "name=JANE\nplan=1\npayment=1\nnews=1\nport=COM2\n");
+}
+
+TEST_F(TmuxTest, CtrlCEndsTheProgramWithTheTerminalRestored) {
+  // The shell catches SIGINT itself (a trap, not an ignore, so the program
+  // gets the default back) and stays to show what the program left behind.
+  const std::string script = "trap true INT; " + demo.string() + "; echo EXIT=$?; stty -a; sleep 20";
+  ASSERT_EQ(tmux({"new-session", "-d", "-s", "demo", "-x", "100", "-y", "40", "-e", "LANG=C.UTF-8", "-e",
+                  "VLR_LOG=" + (dir / "log.txt").string(), "sh", "-c", script}),
+            0);
+  ASSERT_TRUE(wait_for_text("Sample Account Page")) << screen();
+  keys({"C-c"});
+  ASSERT_TRUE(wait_for_text("EXIT=")) << screen();
+  const std::string after = screen();
+  EXPECT_NE(after.find("EXIT=130"), std::string::npos) << after;  // ended by SIGINT
+  // Back on the normal screen, in line mode with echo.
+  EXPECT_EQ(after.find("Sample Account Page"), std::string::npos) << after;
+  EXPECT_NE(after.find(" icanon"), std::string::npos) << after;
+  EXPECT_NE(after.find(" echo "), std::string::npos) << after;
 }
 
 }  // namespace
