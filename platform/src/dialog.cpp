@@ -108,9 +108,7 @@ Dialog::Dialog(int template_id) : template_id_(template_id) {}
 
 Dialog::Dialog(DialogTemplate tmpl) : tmpl_(std::move(tmpl)), template_id_(tmpl_.id), have_template_(true) {}
 
-Dialog::~Dialog() {
-  if (hwnd() != 0 && window_from_handle(hwnd()) == this) destroy_window(hwnd());
-}
+Dialog::~Dialog() { destroy_from_destructor(); }
 
 bool Dialog::make_control(const ControlTemplate& ct) {
   const std::string cls = upper(ct.cls);

@@ -103,7 +103,10 @@ bool replace_file(const std::filesystem::path& path, std::string_view contents, 
   std::filesystem::path temp;
   int fd = -1;
   for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-    temp = dir / ("." + path.filename().string() + temp_suffix());
+    // Built by append: GCC 12 warns falsely (-Wrestrict) on "." + string.
+    std::string name(1, '.');
+    name.append(path.filename().native()).append(temp_suffix());
+    temp = dir / name;
     fd = retry_eintr([&] {
       return ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, final_mode);
     });

@@ -108,12 +108,14 @@ void WindowModel::destroy(Window* w) {
 
 Window::Window() = default;
 
-Window::~Window() {
-  if (hwnd_ != 0 && !destroyed_) {
-    // A window held by its owner (stack or member) goes with its object.
-    in_use_ += 1000;  // never deleted by the model from here
-    destroy_window(hwnd_);
-  }
+Window::~Window() { destroy_from_destructor(); }
+
+void Window::destroy_from_destructor() {
+  if (hwnd_ == 0 || destroyed_) return;
+  // A window held by its owner (stack or member) goes with its object; the
+  // object is being deleted already, so the model must not delete it again.
+  model_owned_ = false;
+  destroy_window(hwnd_);
 }
 
 Window::Hold::Hold(Window* w) : w_(w) { ++w_->in_use_; }

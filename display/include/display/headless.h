@@ -68,6 +68,8 @@ struct HeadlessOptions {
   bool expect_end = false;            // the program must end after the last step
   // Called once on failure; the default prints and exits with `code` (3).
   std::function<void(int code, const std::string& message)> on_failure;
+  // Called once when the last step is done.
+  std::function<void()> on_finished;
 };
 
 class HeadlessDisplay final : public platform::Display {
@@ -90,6 +92,10 @@ class HeadlessDisplay final : public platform::Display {
 
  private:
   HeadlessDisplay() = default;
+  void tick();
+  void act(std::size_t index);
+  bool ready(const ScriptStep& step, std::string& why);
+  void write(const std::string& line);
   void fail(const std::string& message);
   std::unique_ptr<Impl> impl_;
   std::vector<std::string> lines_;

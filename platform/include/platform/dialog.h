@@ -167,6 +167,9 @@ class Dialog : public Window {
   int do_modal(HWND owner = 0);
   void end_dialog(int result);
   bool is_modal() const { return modal_ != nullptr; }
+  // A modal dialog whose end_dialog() was called but whose loop has not
+  // returned yet: still on screen, no longer taking input.
+  bool is_ending() const { return modal_ != nullptr && modal_->ended; }
   int result() const { return result_; }
 
   // Controls by id.

@@ -148,6 +148,9 @@ class Window : public MessageTarget {
   // the surface was filled with background_colour(). The base draws nothing.
   virtual void on_paint(DC& dc);
   virtual COLORREF background_colour() const { return RGB(192, 192, 192); }
+  // For destructors of derived windows: destroys the window (if it still
+  // exists) while the derived object is whole, without the model deleting it.
+  void destroy_from_destructor();
   // The painting steps after the background; Dialog adds its pictures and
   // owner-draw buttons around on_paint().
   virtual void paint_content(DC& dc) { on_paint(dc); }

@@ -1,0 +1,511 @@
+#include "display/headless.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "platform/clock.h"
+#include "platform/controls.h"
+#include "platform/dialog.h"
+#include "platform/files.h"
+#include "platform/message_box.h"
+#include "platform/user_input.h"
+#include "platform/window.h"
+
+namespace display {
+
+using namespace platform;
+
+namespace {
+
+constexpr unsigned kRunStep = WM_USER + 1;
+
+bool parse_int(std::string_view s, int& out) {
+  if (s.empty()) return false;
+  auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), out);
+  return ec == std::errc() && p == s.data() + s.size();
+}
+
+bool iequals(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
+  return true;
+}
+
+int answer_id(std::string_view name) {
+  if (iequals(name, "OK")) return IDOK;
+  if (iequals(name, "Cancel")) return IDCANCEL;
+  if (iequals(name, "Yes")) return IDYES;
+  if (iequals(name, "No")) return IDNO;
+  return 0;
+}
+
+std::string quote_text(std::string_view s) {
+  std::string out = "\"";
+  for (char c : s) {
+    if (c == '\r') continue;
+    if (c == '\n') out += "\\n";
+    else if (c == '"' || c == '\\') out += std::string("\\") + c;
+    else out += c;
+  }
+  return out + "\"";
+}
+
+// Verbs and what they take: a target token, text after it.
+struct VerbRule {
+  const char* verb;
+  bool target;
+  bool text;
+};
+constexpr VerbRule kVerbs[] = {
+    {"wait", true, false},          {"set", true, true},           {"check", true, false},
+    {"uncheck", true, false},       {"select", true, true},        {"click", true, false},
+    {"key", true, false},           {"expect-message", false, true}, {"answer", true, false},
+    {"expect-text", true, true},    {"timeout", true, false},
+};
+
+std::string line_error(int line, std::string_view source, std::string_view why) {
+  return "script line " + std::to_string(line) + ": " + std::string(source) + ": " + std::string(why);
+}
+
+}  // namespace
+
+bool parse_script(std::string_view text, std::vector<ScriptStep>& steps, std::string& error) {
+  steps.clear();
+  int line_no = 0;
+  std::size_t pos = 0;
+  while (pos <= text.size()) {
+    std::size_t nl = text.find('\n', pos);
+    std::string_view line = text.substr(pos, nl == std::string_view::npos ? std::string_view::npos : nl - pos);
+    pos = nl == std::string_view::npos ? text.size() + 1 : nl + 1;
+    ++line_no;
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    std::size_t start = line.find_first_not_of(" \t");
+    if (start == std::string_view::npos || line[start] == '#') continue;
+    line.remove_prefix(start);
+    ScriptStep step;
+    step.line = line_no;
+    step.source = std::string(line);
+    std::size_t sp = line.find_first_of(" \t");
+    step.verb = std::string(line.substr(0, sp));
+    std::string_view rest = sp == std::string_view::npos ? std::string_view() : line.substr(sp + 1);
+    const VerbRule* rule = nullptr;
+    for (const auto& r : kVerbs)
+      if (step.verb == r.verb) rule = &r;
+    if (!rule) {
+      error = line_error(line_no, line, "unknown step");
+      return false;
+    }
+    if (rule->target) {
+      std::size_t t0 = rest.find_first_not_of(" \t");
+      if (t0 == std::string_view::npos) {
+        error = line_error(line_no, line, "missing argument");
+        return false;
+      }
+      rest.remove_prefix(t0);
+      std::size_t t1 = rest.find_first_of(" \t");
+      step.target = std::string(rest.substr(0, t1));
+      // The text is the rest of the line after one separating blank, as typed.
+      rest = t1 == std::string_view::npos ? std::string_view() : rest.substr(t1 + 1);
+    }
+    if (rule->text) {
+      step.text = std::string(rest);
+    } else if (rest.find_first_not_of(" \t") != std::string_view::npos) {
+      error = line_error(line_no, line, "unexpected text after the step");
+      return false;
+    }
+    int n = 0;
+    if (step.verb == "key") {
+      if (!key_from_name(step.target)) {
+        error = line_error(line_no, line, "unknown key (Enter, Esc, Tab, Shift-Tab, Space, F1, ...)");
+        return false;
+      }
+    } else if (step.verb == "answer") {
+      if (!answer_id(step.target)) {
+        error = line_error(line_no, line, "answer must be OK, Cancel, Yes or No");
+        return false;
+      }
+    } else if (step.verb == "timeout") {
+      if (!parse_int(step.target, n) || n <= 0) {
+        error = line_error(line_no, line, "timeout needs a positive number of seconds");
+        return false;
+      }
+    } else if (step.verb == "expect-message") {
+      if (step.text.empty()) {
+        error = line_error(line_no, line, "missing text");
+        return false;
+      }
+    } else if (!parse_int(step.target, n)) {
+      error = line_error(line_no, line, "not a number: " + step.target);
+      return false;
+    }
+    steps.push_back(std::move(step));
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------- scripted user
+
+struct HeadlessDisplay::Impl : public MessageTarget {
+  HeadlessDisplay* owner = nullptr;
+  HeadlessOptions options;
+  std::vector<ScriptStep> steps;
+  std::ofstream transcript;
+  HWND self = 0;
+  TimerId timer = 0;
+  std::int64_t step_started = 0;
+  std::int64_t timeout_ms = 120'000;
+  bool action_pending = false;
+  bool end_reported = false;
+  std::string waiting_for;  // why the current step is not ready, for the time-out message
+
+  LRESULT handle_message(const Message& msg) override {
+    if (msg.message == kRunStep) owner->act(static_cast<std::size_t>(msg.wparam));
+    return 0;
+  }
+};
+
+namespace {
+
+MessageBoxWindow* visible_message_box() {
+  auto tops = top_level_windows();
+  for (auto it = tops.rbegin(); it != tops.rend(); ++it) {
+    auto* box = window_cast<MessageBoxWindow>(*it);
+    if (box && box->is_visible() && !box->is_ending()) return box;
+  }
+  return nullptr;
+}
+
+// A control by id: the active window first, then the other visible windows
+// from the top.
+Control* find_control(int id) {
+  std::vector<HWND> order;
+  if (HWND a = active_window()) order.push_back(a);
+  auto tops = top_level_windows();
+  for (auto it = tops.rbegin(); it != tops.rend(); ++it)
+    if (*it != order.front() && is_window_visible(*it)) order.push_back(*it);
+  for (HWND top : order) {
+    if (auto* c = window_cast<Control>(get_dlg_item(top, id))) return c;
+  }
+  return nullptr;
+}
+
+bool usable(const Window* w) { return w && w->is_visible() && w->is_enabled() && is_window_enabled(top_level_of(w->hwnd())); }
+
+}  // namespace
+
+std::unique_ptr<HeadlessDisplay> HeadlessDisplay::start(HeadlessOptions options, std::string& error) {
+  std::unique_ptr<HeadlessDisplay> d(new HeadlessDisplay());
+  d->impl_ = std::make_unique<Impl>();
+  Impl& im = *d->impl_;
+  im.owner = d.get();
+  if (!parse_script(options.script, im.steps, error)) return nullptr;
+  if (!options.transcript_path.empty()) {
+    im.transcript.open(options.transcript_path, std::ios::app);
+    if (!im.transcript) {
+      error = "cannot write the transcript " + options.transcript_path;
+      return nullptr;
+    }
+  }
+  if (!options.on_failure) {
+    options.on_failure = [](int code, const std::string& message) {
+      std::fprintf(stderr, "%s\n", message.c_str());
+      std::fflush(nullptr);
+      _exit(code);
+    };
+  }
+  im.timeout_ms = options.default_timeout_ms;
+  im.options = std::move(options);
+  MessageLoop& loop = MessageLoop::current();
+  im.self = loop.register_window(&im);
+  im.step_started = platform::clock().now_ms();
+  HeadlessDisplay* raw = d.get();
+  im.timer = loop.set_thread_timer(std::max<std::int64_t>(im.options.poll_ms, 1), [raw](TimerId) { raw->tick(); });
+  set_display(d.get());
+  return d;
+}
+
+HeadlessDisplay::~HeadlessDisplay() {
+  if (current_display() == this) set_display(nullptr);
+  if (impl_) {
+    MessageLoop& loop = MessageLoop::current();
+    if (impl_->timer) loop.kill_thread_timer(impl_->timer);
+    if (impl_->self) loop.unregister_window(impl_->self);
+  }
+}
+
+bool HeadlessDisplay::finished() const { return !failed_ && next_ >= impl_->steps.size() && !impl_->action_pending; }
+
+void HeadlessDisplay::write(const std::string& line) {
+  lines_.push_back(line);
+  if (impl_->transcript.is_open()) {
+    impl_->transcript << line << '\n';
+    impl_->transcript.flush();
+  }
+}
+
+void HeadlessDisplay::fail(const std::string& message) {
+  if (failed_) return;
+  failed_ = true;
+  failure_ = message;
+  write("failed: " + message);
+  if (impl_->timer) {
+    MessageLoop::current().kill_thread_timer(impl_->timer);
+    impl_->timer = 0;
+  }
+  impl_->options.on_failure(3, message);
+}
+
+void HeadlessDisplay::window_event(HWND hwnd, WindowEvent event) {
+  if (event != WindowEvent::Shown || failed_) return;
+  Window* w = window_from_handle(hwnd);
+  if (!w || w->parent() != 0) return;
+  if (auto* box = dynamic_cast<MessageBoxWindow*>(w)) {
+    write("message-box " + quote_text(box->caption()) + " icon " + icon_name(box->icon()) + " " + quote_text(box->message()));
+    return;
+  }
+  auto* dlg = dynamic_cast<Dialog*>(w);
+  if (!dlg) return;
+  paint_window(hwnd);
+  if (!window_from_handle(hwnd)) return;
+  std::string title;
+  for (const auto& t : w->paint_record().texts()) title += (title.empty() ? "" : " / ") + t;
+  write("dialog " + std::to_string(dlg->template_id()) + " " + quote_text(dlg->text()) + " title " + quote_text(title));
+}
+
+void HeadlessDisplay::beep() { write("beep"); }
+
+// Whether step `s` can be done now; `why` says what is missing.
+bool HeadlessDisplay::ready(const ScriptStep& s, std::string& why) {
+  int id = 0;
+  parse_int(s.target, id);
+  if (s.verb == "wait") {
+    for (HWND h : top_level_windows()) {
+      auto* d = window_cast<Dialog>(h);
+      if (d && d->kind() == WindowKind::Dialog && d->template_id() == id && usable(d) && !d->is_ending()) return true;
+    }
+    why = "dialog " + s.target + " is not shown and enabled";
+    return false;
+  }
+  if (s.verb == "expect-message" || s.verb == "answer") {
+    MessageBoxWindow* box = visible_message_box();
+    if (!box) {
+      why = "no message box is up";
+      return false;
+    }
+    if (s.verb == "expect-message" && box->message().find(s.text) == std::string::npos) {
+      why = "the message box says " + quote_text(box->message());
+      return false;
+    }
+    if (s.verb == "answer") {
+      const auto ids = box->buttons();
+      if (std::find(ids.begin(), ids.end(), answer_id(s.target)) == ids.end()) {
+        why = "the message box has no " + s.target + " button";
+        return false;
+      }
+    }
+    return true;
+  }
+  if (s.verb == "key") {
+    if (active_window()) return true;
+    why = "no window takes keys";
+    return false;
+  }
+  Control* c = find_control(id);
+  if (!c) {
+    why = "control " + s.target + " does not exist";
+    return false;
+  }
+  if (s.verb == "expect-text") {
+    if (!c->is_visible()) {
+      why = "control " + s.target + " is not visible";
+      return false;
+    }
+    if (c->text().find(s.text) == std::string::npos) {
+      why = "control " + s.target + " says " + quote_text(c->text());
+      return false;
+    }
+    return true;
+  }
+  if (!usable(c)) {
+    why = "control " + s.target + " is not visible and enabled";
+    return false;
+  }
+  if (s.verb == "select") {
+    auto* items = dynamic_cast<ItemList*>(c);
+    if (!items) {
+      why = "control " + s.target + " is not a list or combo box";
+      return false;
+    }
+    if (items->find_exact(-1, s.text) < 0) {
+      why = "control " + s.target + " has no item " + quote_text(s.text);
+      return false;
+    }
+  }
+  return true;
+}
+
+void HeadlessDisplay::tick() {
+  Impl& im = *impl_;
+  if (failed_ || im.action_pending) return;
+  const std::int64_t now = platform::clock().now_ms();
+  // Steps that need no window run at once, several in one tick.
+  while (next_ < im.steps.size() && im.steps[next_].verb == "timeout") {
+    const ScriptStep& s = im.steps[next_];
+    int seconds = 0;
+    parse_int(s.target, seconds);
+    im.timeout_ms = static_cast<std::int64_t>(seconds) * 1000;
+    write("step " + std::to_string(s.line) + ": " + s.source);
+    ++next_;
+    im.step_started = now;
+  }
+  MessageBoxWindow* box = visible_message_box();
+  if (next_ >= im.steps.size()) {
+    if (box) {
+      fail("end of script: a message box that no step expects: " + quote_text(box->message()));
+      return;
+    }
+    if (!im.end_reported) {
+      im.end_reported = true;
+      if (im.options.on_finished) im.options.on_finished();
+      im.step_started = now;
+    }
+    if (im.options.expect_end && !top_level_windows().empty() && now - im.step_started > im.timeout_ms)
+      fail("end of script: the program did not end within " + std::to_string(im.timeout_ms / 1000) + " s");
+    return;
+  }
+  const ScriptStep& s = im.steps[next_];
+  if (box && s.verb != "expect-message" && s.verb != "answer") {
+    fail(line_error(s.line, s.source, "a message box that no step expects: " + quote_text(box->message())));
+    return;
+  }
+  std::string why;
+  if (!ready(s, why)) {
+    if (now - im.step_started > im.timeout_ms)
+      fail(line_error(s.line, s.source, "not done within " + std::to_string(im.timeout_ms / 1000) + " s: " + why));
+    return;
+  }
+  write("step " + std::to_string(s.line) + ": " + s.source);
+  const std::size_t index = next_++;
+  im.step_started = now;
+  if (s.verb == "wait" || s.verb == "expect-message" || s.verb == "expect-text") return;
+  // The action runs from the loop, not from this tick, so a modal loop it
+  // opens keeps the script going.
+  im.action_pending = true;
+  post_message(im.self, kRunStep, index);
+}
+
+void HeadlessDisplay::act(std::size_t index) {
+  Impl& im = *impl_;
+  im.action_pending = false;
+  if (failed_ || index >= im.steps.size()) return;
+  const ScriptStep s = im.steps[index];
+  std::string why;
+  if (!ready(s, why)) {
+    fail(line_error(s.line, s.source, why));
+    return;
+  }
+  int id = 0;
+  parse_int(s.target, id);
+  if (s.verb == "key") {
+    if (!press_key(*key_from_name(s.target))) fail(line_error(s.line, s.source, "no window took the key"));
+    return;
+  }
+  if (s.verb == "answer") {
+    MessageBoxWindow* box = visible_message_box();
+    if (!click(box->item(answer_id(s.target)))) fail(line_error(s.line, s.source, "the button cannot be pressed"));
+    return;
+  }
+  Control* c = find_control(id);
+  Window::Hold hold(c);
+  if (s.verb == "click") {
+    if (!click(c->hwnd())) fail(line_error(s.line, s.source, "the control cannot be clicked"));
+    return;
+  }
+  if (s.verb == "check" || s.verb == "uncheck") {
+    auto* b = dynamic_cast<Button*>(c);
+    if (!b || (b->type() != ControlType::CheckBox && b->type() != ControlType::RadioButton)) {
+      fail(line_error(s.line, s.source, "control " + s.target + " is not a check box or radio button"));
+      return;
+    }
+    const bool want = s.verb == "check";
+    if ((b->check() == BST_CHECKED) == want) return;
+    if (!want && b->type() == ControlType::RadioButton) {
+      fail(line_error(s.line, s.source, "a radio button is unchecked by checking another"));
+      return;
+    }
+    click(b->hwnd());
+    return;
+  }
+  if (s.verb == "select") {
+    auto* items = dynamic_cast<ItemList*>(c);
+    int i = items ? items->find_exact(-1, s.text) : -1;
+    if (i < 0 || !click_item(c->hwnd(), i)) fail(line_error(s.line, s.source, "the item cannot be selected"));
+    return;
+  }
+  if (s.verb == "set") {
+    if (auto* e = dynamic_cast<Edit*>(c)) {
+      if (e->is_read_only()) {
+        fail(line_error(s.line, s.source, "control " + s.target + " is read-only"));
+        return;
+      }
+      click(e->hwnd());
+      if (!window_from_handle(e->hwnd())) return;
+      e->select_all();
+      if (e->text().empty() || !s.text.empty()) type_text(s.text);
+      else press_key(Key::Delete);
+      return;
+    }
+    if (auto* cb = dynamic_cast<ComboBox*>(c)) {
+      click(cb->hwnd());
+      if (!window_from_handle(cb->hwnd())) return;
+      if (cb->has_edit()) {
+        cb->user_replace(s.text);
+      } else {
+        const int i = cb->find_exact(-1, s.text);
+        if (i < 0) {
+          fail(line_error(s.line, s.source, "drop-down list " + s.target + " has no item " + quote_text(s.text)));
+          return;
+        }
+        click_item(cb->hwnd(), i);
+      }
+      return;
+    }
+    fail(line_error(s.line, s.source, "control " + s.target + " is not an edit or combo box"));
+  }
+}
+
+}  // namespace display
+
+// Entry point for programs that load the headless display by name
+// (platform::open_display). A bad script or transcript ends the process
+// with exit code 3 here, as a failing step would.
+extern "C" __attribute__((visibility("default"))) platform::Display* vlr_display_open(
+    const platform::DisplayOptions* options, std::string* error) {
+  if (!options) return nullptr;
+  std::string text;
+  std::string why;
+  if (!platform::read_file(options->answers, text, &why)) {
+    std::fprintf(stderr, "cannot read the answers script %s: %s\n", options->answers.c_str(), why.c_str());
+    std::fflush(nullptr);
+    _exit(3);
+  }
+  display::HeadlessOptions ho;
+  ho.script = std::move(text);
+  ho.transcript_path = options->transcript;
+  ho.expect_end = true;
+  auto d = display::HeadlessDisplay::start(std::move(ho), why);
+  if (!d) {
+    std::fprintf(stderr, "%s\n", why.c_str());
+    std::fflush(nullptr);
+    _exit(3);
+  }
+  if (error) error->clear();
+  return d.release();
+}

@@ -1,0 +1,212 @@
+// Port enumeration and modem auto-configuration.
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "serlink_internal.h"
+
+namespace {
+
+constexpr std::size_t kIdentity = 16;  // characters kept of ATI0 / ATI3
+// Identification drains lines until one comes back empty; a modem that
+// keeps talking is cut off after this many.
+constexpr int kMaxDrainLines = 32;
+
+struct ModemIdentification {
+  std::uint32_t modem_class;
+  char ati0[kIdentity + 1];
+  char ati3[kIdentity + 1];
+  std::int32_t speed;
+};
+
+// Status text with the port's name in place of "%s"; true when the callback
+// asks to stop.
+bool status(StatusCallback cb, const char* format, const char* port) {
+  if (!cb) return false;
+  if (!format) return cb(nullptr) != 0;
+  char text[SERLINK_PORT_NAME_SIZE + 64];
+  std::snprintf(text, sizeof text, format, port ? port : "");
+  return cb(text) != 0;
+}
+
+void close_channel(std::int32_t port) { SerialChannelClose(&port); }
+
+std::int32_t open_channel(std::int32_t port) {
+  SerialOpenRequest r{port, 128, 128};
+  return SerialChannelOpen(&r);
+}
+
+void port_name(std::int32_t port, char* out) {
+  SerialPortName n{};
+  n.port = port;
+  SerialChannelGetPort(&n);
+  std::memcpy(out, n.name, SERLINK_PORT_NAME_SIZE);
+}
+
+void keep_identity(char* out, const char* line) {
+  std::size_t n = strnlen(line, kIdentity);
+  std::memcpy(out, line, n);
+  out[n] = '\0';
+}
+
+void identify(std::int32_t ch, ModemIdentification& id) {
+  char line[SERLINK_RESPONSE_SIZE];
+  std::int32_t code = 30;
+  serlink::purge(ch);
+  serlink::send_command(ch, "I0");
+  if (serlink::read_response(ch, 1, line, code) == 0) {
+    keep_identity(id.ati0, line);
+    serlink::read_response(ch, 1, line, code);
+  }
+  serlink::purge(ch);
+  serlink::send_command(ch, "I3");
+  std::int32_t rc = serlink::read_response(ch, 1, line, code);
+  if (rc == 0 && code == 20) rc = serlink::read_response(ch, 1, line, code);
+  if (rc == 0) keep_identity(id.ati3, line);
+  for (int i = 0; i < kMaxDrainLines; ++i) {
+    serlink::read_response(ch, 1, line, code);
+    if (line[0] == '\0') break;
+  }
+  id.modem_class = serlink::modem_class(id.ati0, id.ati3);
+  id.speed = serlink::starting_speed(id.ati0, id.ati3);
+}
+
+void copy_text(char* out, std::size_t size, const std::string& text) {
+  if (!out) return;
+  std::snprintf(out, size, "%s", text.c_str());
+}
+
+// Steps 2 to 8 of an auto-configuration on the open channel.
+std::int32_t configure(ModemAutoConfigRecord* rec, const char* name) {
+  const std::int32_t port = rec->metrics.channel;
+  rec->metrics = SerialChannelMetrics{port, 1, 8, 0, 0, 0};
+  SerialChannelSetMetrics(&rec->metrics);
+  if (status(rec->status, "Setting up modem on %s.", name)) return -26;
+  if (serlink::probe(port) != 0) return -22;
+  if (status(rec->status, "Checking modem's capabilities.", name)) return -26;
+
+  ModemIdentification id{};
+  identify(port, id);
+
+  if (status(rec->status, "Establishing port speed.", name)) return -26;
+  char line[SERLINK_RESPONSE_SIZE];
+  std::int32_t code = 30;
+  std::int32_t rc = 0;
+  for (rec->metrics.speed = id.speed; rec->metrics.speed > 0; --rec->metrics.speed) {
+    rc = SerialChannelSetMetrics(&rec->metrics);
+    serlink::library_wait(10);
+    serlink::purge(port);
+    serlink::library_wait(10);
+    if (rc == 0) {
+      serlink::send_command(port, "AT Q E V1");
+      rc = serlink::read_response(port, 1, line, code);
+      if (rc == 0 && code == 20) break;
+    }
+  }
+  if (rc != 0 || rec->metrics.speed == 0) return rc;
+
+  if (status(rec->status, "Determining setup command strings.", name)) return -26;
+  std::string reset;
+  for (const char* cmd : {"&F", "Z"}) {
+    serlink::purge(port);
+    reset = std::string("AT ") + cmd;
+    serlink::send_command(port, cmd);
+    if (serlink::read_response(port, 1, line, code) == 0 && code == 20) break;
+  }
+  copy_text(rec->reset, SERLINK_RESET_SIZE, reset);
+  std::string setup = "AT";
+  copy_text(rec->setup, SERLINK_SETUP_SIZE, setup);
+
+  bool error_control = false;
+  for (const serlink::OptionRow& row : serlink::kOptionRows) {
+    if (status(rec->status, nullptr, nullptr)) return -26;
+    if (row.mask != 0 && (row.mask & id.modem_class) == 0) continue;
+    if ((row.flags & serlink::kOptionErrorControl) && error_control) continue;
+    serlink::purge(port);
+    serlink::send_command(port, std::string("AT ") + row.command);
+    if (serlink::read_response(port, 1, line, code) == 0 && code == 20) {
+      setup += ' ';
+      setup += row.command;
+      copy_text(rec->setup, SERLINK_SETUP_SIZE, setup);
+      if (row.flags & serlink::kOptionErrorControl) {
+        error_control = true;
+      } else if (row.flags & serlink::kOptionFlow) {
+        rec->metrics.flow = 12;
+      }
+    }
+  }
+  return 0;
+}
+
+}  // namespace
+
+extern "C" {
+
+int32_t ModemPortEnumeration(ModemPortList* list) {
+  if (!list || !list->entries || list->count == 0) return -9;
+  const std::uint32_t capacity = list->count;
+  std::uint32_t found = 0;
+  bool stopped = false;
+  int32_t rc = 0;
+  for (int32_t port = 0; port < 4; ++port) {
+    int32_t opened = open_channel(port);
+    if (opened != 0 && opened != -5) {
+      close_channel(port);
+      continue;
+    }
+    char name[SERLINK_PORT_NAME_SIZE];
+    port_name(port, name);
+    SerialChannelMetrics m{port, 1, 8, 0, 0, 0};
+    SerialChannelSetMetrics(&m);
+    if (status(list->status, "Looking for a modem on %s.", name)) {
+      stopped = true;
+      break;
+    }
+    if (serlink::probe(port) != 0) {
+      close_channel(port);
+      continue;
+    }
+    if (status(list->status, "Detected a modem on %s.", name)) {
+      stopped = true;
+      break;
+    }
+    SerialPortName* entry = list->entries[found];
+    if (!entry) {
+      rc = -9;
+      break;
+    }
+    entry->port = port;
+    std::memcpy(entry->name, name, SERLINK_PORT_NAME_SIZE);
+    if (++found >= capacity) break;
+    close_channel(port);
+  }
+  if (serlink::channel_open()) close_channel(0);  // closes the one open channel
+  list->count = found;
+  if (rc != 0) return rc;
+  if (stopped) return -26;
+  return found > 0 ? 0 : -22;
+}
+
+int32_t ModemAutoConfigure(ModemAutoConfigRecord* record) {
+  if (!record) return -9;
+  if (record->reset) record->reset[0] = '\0';
+  if (record->setup) record->setup[0] = '\0';
+  const int32_t port = record->metrics.channel;
+  char name[SERLINK_PORT_NAME_SIZE] = "";
+  int32_t rc = open_channel(port);
+  if (rc == 0 || rc == -5) {
+    port_name(port, name);
+    rc = configure(record, name);
+  }
+  record->metrics.channel = port;
+  if (serlink::channel_open()) close_channel(port);
+  if (record->status && rc != -26) {
+    const char* text = rc == 0     ? "Modem auto-configuration complete."
+                       : rc == -22 ? "A modem was not detected!"
+                                   : "Problem with modem/port; Modem auto-configuration failed!";
+    record->status(text);
+  }
+  return rc;
+}
+
+}  // extern "C"

@@ -1,0 +1,106 @@
+// Frame: load and unload, the event handler, the library's wait, tracing.
+#include <cstdio>
+
+#include "platform/clock.h"
+#include "platform/log.h"
+#include "serlink_internal.h"
+
+namespace {
+
+// Plain data only: the state must outlive any C++ static destructor that
+// runs before the library's own unload hook.
+struct FrameState {
+  EventHandler handler;
+  std::int32_t argument;
+  TraceCallback trace;
+  std::int32_t module;
+};
+constinit FrameState g_frame{};
+
+constexpr const char kVersion[] = "SERLINK.DLL - Version: R007.000.000.002";
+constexpr std::int32_t kModule = 1;
+
+__attribute__((constructor)) void serlink_on_load() {
+  g_frame.module = kModule;
+  if (std::int32_t rc = SerlinkInitialization(kModule); rc != 0) {
+    platform::log_error("serlink", "initialisation failed with " + std::to_string(rc));
+  }
+}
+
+__attribute__((destructor)) void serlink_on_unload() {
+  SerlinkTermination(g_frame.module);
+  g_frame.module = 0;
+}
+
+}  // namespace
+
+namespace serlink {
+
+std::int64_t now_ms() { return platform::clock().now_ms(); }
+
+void library_wait(std::int64_t ms) {
+  if (ms <= 0) return;
+  platform::Clock& c = platform::clock();
+  const std::int64_t end = c.now_ms() + ms;
+  while (c.now_ms() < end) {
+    if (g_frame.handler) g_frame.handler(g_frame.argument);
+    c.sleep_ms(5);
+  }
+}
+
+void set_trace_callback(TraceCallback cb) { g_frame.trace = cb; }
+TraceCallback trace_callback() { return g_frame.trace; }
+
+void trace(const char* format, const char* text) {
+  if (platform::log_enabled(platform::LogLevel::Debug)) {
+    char line[512];
+    if (text) {
+      std::snprintf(line, sizeof line, format, text);
+    } else {
+      std::snprintf(line, sizeof line, "%s", format);
+    }
+    platform::log_debug("serlink", line);
+  }
+  if (g_frame.trace) g_frame.trace(format, text);
+}
+
+}  // namespace serlink
+
+extern "C" {
+
+int32_t SerlinkInitialization(int32_t module) {
+  g_frame.handler = nullptr;
+  g_frame.argument = 0;
+  if (int32_t rc = SioInitialization(module)) return rc;
+  if (int32_t rc = MdmInitialization(module)) return rc;
+  return ConInitialization(module);
+}
+
+int32_t SerlinkTermination(int32_t module) {
+  int32_t rc = ConTermination(module);
+  if (rc == 0) rc = MdmTermination(module);
+  if (rc == 0) rc = SioTermination(module);
+  g_frame.handler = nullptr;
+  g_frame.argument = 0;
+  return rc;
+}
+
+const char* SerlinkVersion(void) { return kVersion; }
+
+int32_t SerlinkSetEventHandler(EventHandler handler, int32_t argument) {
+  if (!g_frame.handler) {
+    g_frame.handler = handler;
+    g_frame.argument = handler ? argument : 0;
+    return 0;
+  }
+  if (handler) return -60;
+  if (argument != g_frame.argument) return -61;
+  g_frame.handler = nullptr;
+  g_frame.argument = 0;
+  return 0;
+}
+
+int32_t MdmInitialization(int32_t) { return 0; }
+int32_t MdmTermination(int32_t) { return 0; }
+
+}  // extern "C"

@@ -1,0 +1,63 @@
+// Internal pieces shared by the layers of the library.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "platform/serial_port.h"
+#include "serlink.h"
+
+namespace serlink {
+
+// ---- frame ----
+// The library's wait: for `ms` milliseconds, calls the event handler and
+// sleeps 5 ms, over and over. Returns at once for 0.
+void library_wait(std::int64_t ms);
+std::int64_t now_ms();
+// Passes `format` and `text` to the trace callback (when set) and the log.
+void trace(const char* format, const char* text);
+void set_trace_callback(TraceCallback cb);
+TraceCallback trace_callback();
+
+// ---- serial channel ----
+// Folds a device error into the channel's result codes.
+std::int32_t map_error(platform::SerialError e);
+bool channel_open();
+// Where COM links and lock files live for this process.
+platform::SerialOpenOptions serial_open_options();
+
+// ---- pure modem helpers (response.cpp) ----
+// Result code of one response line (substring search in table order).
+std::int32_t classify_response(std::string_view line);
+// True when `text` starts with "AT" in any letter case.
+bool begins_with_at(std::string_view text);
+// The command line sent for `text`: "AT " unless it starts with AT, the
+// text, a carriage return. Leading blanks are skipped. Empty when blank.
+std::string command_line(std::string_view text);
+// Where a long setup line is cut: the end of the last option token that
+// ends at or before position 36; 0 when the line needs no cut or has none.
+std::size_t setup_split_point(std::string_view line);
+// Class of a modem from its ATI0 and ATI3 answers (known-modem table);
+// all bits set when no row matches.
+std::uint32_t modem_class(const char* ati0, const char* ati3);
+// Speed code the speed search starts from.
+std::int32_t starting_speed(const char* ati0, const char* ati3);
+
+struct OptionRow {
+  const char* command;
+  std::uint32_t mask;  // 0: every class
+  std::uint32_t flags;
+};
+constexpr std::uint32_t kOptionFlow = 1;
+constexpr std::uint32_t kOptionErrorControl = 4;
+extern const OptionRow kOptionRows[17];
+
+// ---- modem layer ----
+std::int32_t send_command(std::int32_t channel, std::string_view text);
+std::int32_t read_response(std::int32_t channel, std::int32_t timeout_s, char* line, std::int32_t& result);
+// Probe: 0 when a modem answers, -22 when none does.
+std::int32_t probe(std::int32_t channel);
+std::int32_t purge(std::int32_t channel);
+
+}  // namespace serlink

@@ -1,0 +1,74 @@
+// A program started with --answers loads the headless display by name and
+// ends with exit code 3 when its script fails.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace {
+
+struct Result {
+  int exit_code = -1;
+  std::string err;
+  std::string transcript;
+};
+
+Result run_program(const std::string& script) {
+  namespace fs = std::filesystem;
+  const fs::path dir = fs::temp_directory_path() /
+                       ("vlr-program-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
+                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
+  fs::create_directories(dir);
+  std::ofstream(dir / "answers.txt") << script;
+  const std::string cmd = std::string(VLR_BIN_DIR) + "/display_sample_program --virtual-clock --answers " + (dir / "answers.txt").string() +
+                          " --transcript " + (dir / "transcript.txt").string() + " 2>" + (dir / "err.txt").string();
+  Result r;
+  const int status = std::system(cmd.c_str());
+  r.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  std::ifstream e(dir / "err.txt");
+  std::stringstream es;
+  es << e.rdbuf();
+  r.err = es.str();
+  std::ifstream t(dir / "transcript.txt");
+  std::stringstream ts;
+  ts << t.rdbuf();
+  r.transcript = ts.str();
+  fs::remove_all(dir);
+  return r;
+}
+
+TEST(HeadlessProgram, ScriptDrivesTheProgramToItsEnd) {
+  Result r = run_program("wait 102\nset 3021 John\nkey Enter\n");
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.transcript,
+            "dialog 102 \"Personal Information\" title \"Personal Information\"\n"
+            "step 1: wait 102\n"
+            "step 2: set 3021 John\n"
+            "step 3: key Enter\n");
+}
+
+TEST(HeadlessProgram, FailingScriptEndsWithCode3AndSaysWhere) {
+  struct Case {
+    const char* script;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"wait 102\nwait 103\n",
+       "script line 2: wait 103: not done within 120 s: dialog 103 is not shown and enabled\n"},
+      {"wait 102\nfly away\n", "script line 2: fly away: unknown step\n"},
+      {"wait 102\nclick 3031\n",
+       "end of script: a message box that no step expects: \"You must enter your first name.\"\n"},
+      {"timeout 30\nwait 102\n", "end of script: the program did not end within 30 s\n"},
+  };
+  for (const auto& c : cases) {
+    Result r = run_program(c.script);
+    EXPECT_EQ(r.exit_code, 3) << c.script;
+    EXPECT_EQ(r.err, c.message) << c.script;
+  }
+}
+
+}  // namespace

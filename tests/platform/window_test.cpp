@@ -1,0 +1,346 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/clock.h"
+#include "platform/dialog.h"
+#include "platform/display.h"
+#include "platform/message_loop.h"
+#include "platform/user_input.h"
+#include "platform/window.h"
+
+using namespace platform;
+
+namespace {
+
+// Records the messages every window of a test receives, in order.
+std::vector<std::string>* g_log = nullptr;
+
+class Logged final : public Window {
+ public:
+  explicit Logged(std::string name, bool* deleted = nullptr) : name_(std::move(name)), deleted_(deleted) {}
+  ~Logged() override {
+    if (deleted_) *deleted_ = true;
+  }
+  std::function<void(const Message&)> on_message;
+
+ protected:
+  LRESULT window_proc(const Message& msg) override {
+    if (g_log && (msg.message == WM_DESTROY || msg.message == WM_NCDESTROY || msg.message >= WM_USER)) {
+      g_log->push_back(name_ + (msg.message == WM_DESTROY ? " destroy" : msg.message == WM_NCDESTROY ? " ncdestroy"
+                                                                                                      : " user"));
+    }
+    if (on_message) on_message(msg);
+    return Window::window_proc(msg);
+  }
+
+ private:
+  std::string name_;
+  bool* deleted_;
+};
+
+class WindowModelTest : public ::testing::Test {
+ protected:
+  void SetUp() override { g_log = &log_; }
+  void TearDown() override {
+    g_log = nullptr;
+    for (HWND h : top_level_windows()) destroy_window(h);
+  }
+  std::vector<std::string> log_;
+  ScopedVirtualClock clock_;
+};
+
+TEST_F(WindowModelTest, DestroyTakesOwnedPopupsAndChildrenFirst) {
+  auto* top = new_window<Logged>("top");
+  HWND t = top->create("Top", WS_POPUP, {0, 0, 100, 100});
+  auto* child = new_window<Logged>("child");
+  child->create("", WS_CHILD, {0, 0, 10, 10}, t);
+  auto* grandchild = new_window<Logged>("grandchild");
+  grandchild->create("", WS_CHILD, {0, 0, 5, 5}, child->hwnd());
+  auto* popup = new_window<Logged>("popup");
+  HWND p = popup->create("Popup", WS_POPUP, {0, 0, 10, 10}, 0, t);
+  auto* popup_child = new_window<Logged>("popup child");
+  popup_child->create("", WS_CHILD, {0, 0, 5, 5}, p);
+
+  ASSERT_TRUE(destroy_window(t));
+  const std::vector<std::string> want = {"popup child destroy", "popup child ncdestroy", "popup destroy",
+                                         "popup ncdestroy",     "grandchild destroy",    "grandchild ncdestroy",
+                                         "child destroy",       "child ncdestroy",       "top destroy",
+                                         "top ncdestroy"};
+  EXPECT_EQ(log_, want);
+  EXPECT_FALSE(is_window(t));
+  EXPECT_FALSE(is_window(p));
+  EXPECT_TRUE(top_level_windows().empty());
+}
+
+TEST_F(WindowModelTest, ObjectIsDeletedAfterItsLastMessage) {
+  bool deleted = false;
+  auto* w = new_window<Logged>("w", &deleted);
+  HWND h = w->create("W", WS_POPUP, {0, 0, 10, 10});
+  bool alive_after_destroy = false;
+  w->on_message = [&](const Message& m) {
+    if (m.message == WM_USER + 1) {
+      destroy_window(h);
+      alive_after_destroy = !deleted;  // still on the stack: not deleted yet
+      post_quit_message(0);
+    }
+  };
+  post_message(h, WM_USER + 1);
+  post_message(h, WM_USER + 2);  // dropped: the window is gone
+  MessageLoop::current().run();
+  EXPECT_TRUE(alive_after_destroy);
+  EXPECT_TRUE(deleted);
+  EXPECT_EQ(log_, (std::vector<std::string>{"w user", "w destroy", "w ncdestroy"}));
+}
+
+TEST_F(WindowModelTest, OwnedWindowsGoWithTheirObject) {
+  HWND h = 0;
+  {
+    Logged w("stack");
+    h = w.create("S", WS_POPUP, {0, 0, 10, 10});
+    ASSERT_TRUE(is_window(h));
+  }
+  EXPECT_FALSE(is_window(h));
+}
+
+TEST_F(WindowModelTest, PlacementCentreAndOver) {
+  set_screen_size(800, 600);
+  Logged a("a"), b("b");
+  HWND ha = a.create("A", WS_POPUP, {10, 20, 110, 70});
+  HWND hb = b.create("B", WS_POPUP, {300, 300, 351, 331});
+  ASSERT_TRUE(centre_window(ha));
+  EXPECT_EQ(a.rect(), (Rect{350, 275, 450, 325}));
+  ASSERT_TRUE(place_over(hb, ha));
+  EXPECT_EQ(b.rect(), (Rect{350, 275, 401, 306}));
+  set_screen_size(801, 601);
+  centre_window(hb);
+  EXPECT_EQ(b.rect().left, (801 - 51) / 2);
+  EXPECT_EQ(b.rect().top, (601 - 31) / 2);
+  set_screen_size(800, 600);
+  EXPECT_EQ(dlu_to_px({0, 0, 300, 239}), (Rect{0, 0, 450, 388}));
+}
+
+TEST_F(WindowModelTest, ShowingActivatesAndOwnedPopupsStayAbove) {
+  Logged owner("owner"), popup("popup"), other("other");
+  HWND ho = owner.create("O", WS_POPUP, {0, 0, 10, 10});
+  HWND hp = popup.create("P", WS_POPUP, {0, 0, 10, 10}, 0, ho);
+  HWND hx = other.create("X", WS_POPUP, {0, 0, 10, 10});
+  show_window(ho, SW_SHOW);
+  show_window(hp, SW_SHOW);
+  show_window(hx, SW_SHOW);
+  EXPECT_EQ(active_window(), hx);
+  bring_to_top(ho);
+  EXPECT_EQ(top_level_windows(), (std::vector<HWND>{hx, ho, hp}));
+  show_window(hp, SW_HIDE);
+  enable_window(ho, false);
+  EXPECT_EQ(active_window(), hx);
+  EXPECT_FALSE(is_window_visible(hp));
+}
+
+// ---------------------------------------------------------------- dialogs
+
+DialogTemplate focus_template() {
+  DialogTemplate t;
+  t.id = 700;
+  t.caption = "Focus";
+  t.rect = {0, 0, 200, 150};
+  t.controls = {
+      dlg::ltext("Name:", IDC_STATIC, 4, 4, 30, 8),
+      dlg::edit(10, 40, 4, 60, 12),
+      dlg::edit(11, 40, 20, 60, 12).disabled(),
+      dlg::edit(12, 40, 36, 60, 12).hidden(),
+      dlg::radio("A", 20, 4, 52, 30, 10).group().tabstop(),
+      dlg::radio("B", 21, 40, 52, 30, 10),
+      dlg::radio("C", 22, 80, 52, 30, 10),
+      dlg::listbox(30, 4, 66, 80, 27).group(),  // 44 px high: 3 rows
+      dlg::checkbox("Check", 40, 90, 66, 50, 10),
+      dlg::defpushbutton("OK", IDOK, 4, 130, 40, 14),
+      dlg::pushbutton("Cancel", IDCANCEL, 50, 130, 40, 14),
+  };
+  return t;
+}
+
+class Focus final : public Dialog {
+ public:
+  Focus() : Dialog(focus_template()) {}
+  std::vector<std::pair<int, int>> commands;
+
+ protected:
+  bool on_command(int id, int code, HWND) override {
+    commands.push_back({id, code});
+    return id == IDOK || id == IDCANCEL;
+  }
+};
+
+TEST_F(WindowModelTest, TabOrderSkipsDisabledHiddenAndTreatsARadioGroupAsOneStop) {
+  Focus d;
+  HWND h = d.create_modeless(0);
+  ASSERT_NE(h, 0u);
+  show_window(h, SW_SHOW);
+  EXPECT_EQ(get_focus(), d.item(10));  // first tab stop
+  d.check_button(21, BST_CHECKED);
+  std::vector<int> order;
+  for (int i = 0; i < 6; ++i) {
+    press_key(Key::Tab);
+    order.push_back(get_dlg_ctrl_id(get_focus()));
+  }
+  EXPECT_EQ(order, (std::vector<int>{21, 30, 40, IDOK, IDCANCEL, 10}));
+  press_key(Key::BackTab);
+  EXPECT_EQ(get_dlg_ctrl_id(get_focus()), IDCANCEL);
+
+  // Arrows move the check within the group and notify.
+  d.goto_control(21);
+  d.commands.clear();
+  press_key(Key::Down);
+  EXPECT_EQ(get_dlg_ctrl_id(get_focus()), 22);
+  EXPECT_EQ(d.is_checked(22), BST_CHECKED);
+  EXPECT_EQ(d.is_checked(21), BST_UNCHECKED);
+  EXPECT_EQ(d.commands, (std::vector<std::pair<int, int>>{{22, BN_CLICKED}}));
+}
+
+TEST_F(WindowModelTest, EditTypingLimitSelectionAndNotifications) {
+  Focus d;
+  HWND h = d.create_modeless(0);
+  show_window(h, SW_SHOW);
+  Edit* e = d.edit(10);
+  e->set_limit(5);
+  d.commands.clear();
+  type_text("abcdefg");
+  EXPECT_EQ(e->text(), "abcde");
+  EXPECT_EQ(d.commands, (std::vector<std::pair<int, int>>{{10, EN_CHANGE}, {10, EN_MAXTEXT}}));
+  press_key(Key::Backspace);
+  press_key(Key::Home);
+  type_text("X");
+  EXPECT_EQ(e->text(), "Xabcd");
+  // Tab away and back selects everything; typing replaces it.
+  press_key(Key::Tab);
+  press_key(Key::BackTab);
+  EXPECT_EQ(e->sel_start(), 0);
+  EXPECT_EQ(e->sel_end(), 5);
+  type_text("zz");
+  EXPECT_EQ(e->text(), "zz");
+  e->set_read_only(true);
+  type_text("q");
+  EXPECT_EQ(e->text(), "zz");
+  // Text set by the program is not limited.
+  e->set_text("longer than five");
+  EXPECT_EQ(e->text(), "longer than five");
+}
+
+TEST_F(WindowModelTest, ListBoxSortingInsertionSearchAndScrolling) {
+  Focus d;
+  HWND h = d.create_modeless(0);
+  show_window(h, SW_SHOW);
+  ListBox* l = d.list(30);
+  ASSERT_NE(l, nullptr);
+  EXPECT_EQ(l->visible_rows(), 3);
+  for (const char* s : {"CA, (408) 5551234, San Jose", "NY, (212) 5550000, New York", "ca, (415) 5550100, SF"})
+    l->add_string(s);
+  EXPECT_EQ(l->insert_string(1, "AZ, (602) 5550000, Phoenix"), 1);
+  EXPECT_EQ(l->insert_string(9, "x"), LB_ERR);
+  EXPECT_EQ(l->select_string(-1, "ca, (415)"), 3);
+  EXPECT_EQ(l->find_prefix(-1, "CA, (408)"), 0);
+  EXPECT_EQ(l->find_prefix(0, "ca"), 3);  // search starts after `start`, case-insensitive
+  EXPECT_EQ(l->find_prefix(-1, "TX"), LB_ERR);
+  l->set_cur_sel(0);
+  l->set_top_index(0);
+  d.goto_control(30);
+  d.commands.clear();
+  press_key(Key::End);
+  EXPECT_EQ(l->cur_sel(), 3);
+  EXPECT_EQ(l->top_index(), 1);
+  EXPECT_EQ(d.commands, (std::vector<std::pair<int, int>>{{30, LBN_SELCHANGE}}));
+  d.commands.clear();
+  ASSERT_TRUE(click_item(l->hwnd(), 1, true));
+  EXPECT_EQ(d.commands, (std::vector<std::pair<int, int>>{{30, LBN_SELCHANGE}, {30, LBN_DBLCLK}}));
+  EXPECT_EQ(l->delete_string(0), 3);
+  EXPECT_EQ(l->cur_sel(), 0);
+}
+
+TEST_F(WindowModelTest, EscOnADisabledCancelButtonBeepsAndSendsNothing) {
+  struct Beeper : Display {
+    int beeps = 0;
+    void window_event(HWND, WindowEvent) override {}
+    void beep() override { ++beeps; }
+  } beeper;
+  set_display(&beeper);
+  Focus d;
+  HWND h = d.create_modeless(0);
+  show_window(h, SW_SHOW);
+  d.enable_item(IDCANCEL, false);
+  d.commands.clear();
+  press_key(Key::Escape);
+  EXPECT_TRUE(d.commands.empty());
+  EXPECT_EQ(beeper.beeps, 1);
+  d.enable_item(IDCANCEL, true);
+  press_key(Key::Escape);
+  EXPECT_EQ(d.commands, (std::vector<std::pair<int, int>>{{IDCANCEL, BN_CLICKED}}));
+  set_display(nullptr);
+}
+
+TEST_F(WindowModelTest, DefaultButtonMovesWithItsStyle) {
+  Focus d;
+  d.create_modeless(0);
+  EXPECT_EQ(d.default_id(), IDOK);
+  d.set_default_id(IDCANCEL);
+  EXPECT_FALSE(d.button(IDOK)->is_default());
+  EXPECT_TRUE(d.button(IDCANCEL)->is_default());
+  send_message(d.hwnd(), DM_SETDEFID, IDOK);
+  EXPECT_EQ(d.default_id(), IDOK);
+  EXPECT_TRUE(d.button(IDOK)->is_default());
+}
+
+TEST_F(WindowModelTest, MissingTemplateOrControlClassFailsCleanly) {
+  Dialog missing(4242);
+  EXPECT_EQ(missing.create_modeless(0), 0u);
+  DialogTemplate t = focus_template();
+  t.id = 701;
+  t.controls.push_back(ControlTemplate{"SCROLLBAR", 99, "", {0, 0, 1, 1}, WS_CHILD, {}});
+  Dialog bad(t);
+  EXPECT_EQ(bad.do_modal(0), -1);
+  EXPECT_TRUE(top_level_windows().empty());
+}
+
+TEST(DisplayArgs, AnswersAndTranscriptAreTakenOut) {
+  std::string a0 = "joinwiz", a1 = "-c", a2 = "--answers", a3 = "run.txt", a4 = "--transcript=out.txt", a5 = "x";
+  char* argv[] = {a0.data(), a1.data(), a2.data(), a3.data(), a4.data(), a5.data(), nullptr};
+  int argc = 6;
+  DisplayOptions o;
+  std::string error;
+  ASSERT_TRUE(parse_display_args(argc, argv, o, error)) << error;
+  EXPECT_EQ(argc, 3);
+  EXPECT_STREQ(argv[1], "-c");
+  EXPECT_STREQ(argv[2], "x");
+  EXPECT_EQ(argv[3], nullptr);
+  EXPECT_EQ(o.name, "headless");
+  EXPECT_EQ(o.answers, "run.txt");
+  EXPECT_EQ(o.transcript, "out.txt");
+
+  std::string b2 = "--answers";
+  char* bad[] = {a0.data(), b2.data(), nullptr};
+  argc = 2;
+  DisplayOptions o2;
+  EXPECT_FALSE(parse_display_args(argc, bad, o2, error));
+  EXPECT_EQ(error, "option --answers needs a value");
+
+  std::string c1 = "--transcript", c2 = "t.txt";
+  char* lone[] = {a0.data(), c1.data(), c2.data(), nullptr};
+  argc = 3;
+  DisplayOptions o3;
+  EXPECT_FALSE(parse_display_args(argc, lone, o3, error));
+  EXPECT_EQ(error, "--transcript needs --answers");
+}
+
+TEST(DisplayArgs, UnknownDisplayLibraryIsReported) {
+  DisplayOptions o;
+  o.name = "nonesuch";
+  std::string error;
+  EXPECT_EQ(open_display(o, error), nullptr);
+  EXPECT_NE(error.find("libdisplay-nonesuch.so"), std::string::npos) << error;
+  o.name = "../evil";
+  EXPECT_EQ(open_display(o, error), nullptr);
+  EXPECT_EQ(error, "bad display name \"../evil\"");
+}
+
+}  // namespace

@@ -1,0 +1,208 @@
+// Connection sign-on: registration, argument checks, alternating numbers,
+// sign-on with ACCEPT: and REJECT:, adopted handles, a vanished device.
+#include <cstring>
+
+#include "fixture.h"
+
+namespace serlink_test {
+namespace {
+
+using ConnectTest = SerlinkTest;
+
+struct Report {
+  std::int32_t state;
+  std::string detail;
+};
+std::vector<Report> g_reports;
+std::int32_t record_state(std::int32_t state, const char* detail) {
+  g_reports.push_back({state, detail ? detail : ""});
+  return 0;
+}
+std::vector<std::int32_t> states() {
+  std::vector<std::int32_t> out;
+  for (const auto& r : g_reports) out.push_back(r.state);
+  return out;
+}
+bool is_final(std::int32_t s) { return s <= 0; }
+
+// Pumps the thread's loop in virtual time until a final state is reported
+// (or `limit_ms` of virtual time passes).
+void run_until_final(std::int64_t limit_ms = 600000) {
+  auto& loop = platform::MessageLoop::current();
+  platform::ModalState until;
+  const std::int64_t start = platform::clock().now_ms();
+  auto t = loop.set_thread_timer(100, [&](platform::TimerId) {
+    if ((!g_reports.empty() && is_final(g_reports.back().state)) || platform::clock().now_ms() - start > limit_ms) {
+      loop.end_modal(until, 0);
+    }
+  });
+  loop.run_modal(until);
+  loop.kill_thread_timer(t);
+}
+
+const char* kCommands[2] = {"&F", "&K3"};
+
+ConnectDialSetup dial_setup(const char* primary, const char* secondary, std::int32_t retries) {
+  ConnectDialSetup s{};
+  s.port = 0;
+  s.speed = 9;
+  s.data_bits = 8;
+  s.commands = kCommands;
+  s.primary = {1, 30, retries, primary};
+  s.secondary = {1, 30, retries, secondary};
+  return s;
+}
+
+TEST_F(ConnectTest, RegistrationAndArgumentChecks) {
+  ConnectShutdown(nullptr);
+  ConnectRequest r{0, nullptr, "user", nullptr};
+  EXPECT_EQ(ConnectProcess(&r), -30);
+  EXPECT_EQ(ConnectRegistration(), 0);
+  EXPECT_EQ(ConnectRegistration(), -32);
+  std::string s32(32, 'u'), s31(31, 'u');
+  r.signon = s32.c_str();
+  EXPECT_EQ(ConnectProcess(&r), -48);
+  r.signon = nullptr;
+  EXPECT_EQ(ConnectProcess(&r), -48);
+  r.signon = s31.c_str();
+  r.type = 1;
+  EXPECT_EQ(ConnectProcess(&r), -45) << "31 characters pass the check";
+  r.type = 3;
+  EXPECT_EQ(ConnectProcess(&r), -45);
+  r.type = 6;
+  EXPECT_EQ(ConnectProcess(&r), -47);
+  EXPECT_EQ(ConnectSetParm(0, nullptr), 0);
+  EXPECT_EQ(ConnectSetParm(2, nullptr), -44);
+  EXPECT_EQ(ConnectShutdown(nullptr), 0);
+  EXPECT_EQ(ConnectRegistration(), 0) << "shut down: registration again";
+}
+
+TEST_F(ConnectTest, BusyNumbersAlternateUntilNoneIsLeft) {
+  FakeModem com1(1);
+  std::vector<std::string> dialed;
+  com1.on_dial = [&](const std::string& body) {
+    dialed.push_back(body);
+    return std::string("BUSY");
+  };
+  ASSERT_EQ(ConnectRegistration(), 0);
+  ConnectDialSetup setup = dial_setup("5550001", "5550002", 1);
+  g_reports.clear();
+  ConnectRequest r{2, &setup, nullptr, record_state};
+  ASSERT_EQ(ConnectProcess(&r), 34);
+  run_until_final();
+  EXPECT_EQ(dialed, (std::vector<std::string>{"DT 5550001", "DT 5550002", "DT 5550001", "DT 5550002"}));
+  // Each look at the modem's answer is first an abort check with state 34.
+  EXPECT_EQ(states(), (std::vector<std::int32_t>{30, 31, 32, 34, 34, -35, 33, 34, 34, -35, 32, 34, 34, -35, 33, 34,
+                                                 34, -35, -38}));
+  EXPECT_FALSE(serlink::channel_open()) << "hung up and closed";
+  EXPECT_EQ(traces().size() > 0 ? traces()[0] : "", SerlinkVersion());
+  EXPECT_EQ(traces()[1], "Port ID: COM1: @ 57600 bps");
+}
+
+TEST_F(ConnectTest, SignOnAnswersThePromptAndIsAccepted) {
+  FakeModem com1(1);
+  std::string received;
+  com1.on_data = [&](const std::string& bytes) -> std::string {
+    received += bytes;
+    if (bytes == "\r") return "\r\nWelcome to the host\r\nSign-on:";
+    if (received.find("guest\r") != std::string::npos) return "\r\nACCEPT: hello guest\r\n";
+    return "";
+  };
+  ASSERT_EQ(ConnectRegistration(), 0);
+  ConnectDialSetup setup = dial_setup("5550001", nullptr, 0);
+  g_reports.clear();
+  ConnectRequest r{0, &setup, "guest", record_state};
+  ASSERT_EQ(ConnectProcess(&r), 34);
+  run_until_final();
+  ASSERT_FALSE(g_reports.empty());
+  EXPECT_EQ(g_reports.back().state, 0);
+  EXPECT_NE(std::find(states().begin(), states().end(), 35), states().end());
+  EXPECT_NE(received.find("guest\r"), std::string::npos);
+  bool traced_accept = false;
+  for (const auto& t : traces()) traced_accept |= t.rfind("Recv: ", 0) == 0 && t.find("ACCEPT: hello guest\r\n") != std::string::npos;
+  EXPECT_TRUE(traced_accept);
+  EXPECT_TRUE(serlink::channel_open()) << "the port stays open after success";
+  EXPECT_EQ(ConnectShutdown(nullptr), 0);
+  EXPECT_FALSE(serlink::channel_open());
+}
+
+TEST_F(ConnectTest, RejectReportsTheLineFromItsColon) {
+  FakeModem com1(1);
+  com1.on_data = [&](const std::string& bytes) -> std::string {
+    if (bytes == "\r") return "Sign-on:";
+    return "REJECT: unknown user\nmore";
+  };
+  ASSERT_EQ(ConnectRegistration(), 0);
+  ConnectDialSetup setup = dial_setup("5550001", nullptr, 0);
+  g_reports.clear();
+  ConnectRequest r{0, &setup, "nobody", record_state};
+  ASSERT_EQ(ConnectProcess(&r), 34);
+  run_until_final();
+  ASSERT_FALSE(g_reports.empty());
+  EXPECT_EQ(g_reports.back().state, -40);
+  EXPECT_EQ(g_reports.back().detail, ": unknown user\n");
+  EXPECT_FALSE(serlink::channel_open());
+}
+
+TEST_F(ConnectTest, SilentHostAfterThePromptTimesOutAndRedials) {
+  FakeModem com1(1);
+  int dials = 0;
+  com1.on_dial = [&](const std::string&) {
+    ++dials;
+    return std::string("CONNECT 9600");
+  };
+  com1.on_data = [&](const std::string& bytes) -> std::string { return bytes == "\r" ? "Sign-on:" : ""; };
+  ASSERT_EQ(ConnectRegistration(), 0);
+  ConnectDialSetup setup = dial_setup("5550001", nullptr, 0);
+  g_reports.clear();
+  ConnectRequest r{0, &setup, "guest", record_state};
+  ASSERT_EQ(ConnectProcess(&r), 34);
+  run_until_final();
+  auto s = states();
+  EXPECT_NE(std::find(s.begin(), s.end(), -42), s.end()) << "no acceptance in time";
+  EXPECT_EQ(s.back(), -38) << "one number, no retries: nothing left to dial";
+  EXPECT_EQ(dials, 1);
+}
+
+TEST_F(ConnectTest, AdoptedHandleWithoutSignOnIsCompleteAtOnce) {
+  platform::VirtualNullModem cable;
+  std::int32_t handle = platform::register_serial_handle(cable.end(0));
+  ConnectAdoptSetup adopt{handle};
+  ASSERT_EQ(ConnectRegistration(), 0);
+  ConnectRequest r{5, &adopt, nullptr, record_state};
+  EXPECT_EQ(ConnectProcess(&r), 0);
+  EXPECT_TRUE(serlink::channel_open());
+  EXPECT_EQ(ConnectShutdown(nullptr), 0);
+  EXPECT_FALSE(serlink::channel_open());
+  EXPECT_TRUE(cable.end(0)->is_open()) << "the handle belongs to the caller";
+  platform::release_serial_handle(handle);
+}
+
+TEST_F(ConnectTest, NoModemOnThePort) {
+  FakeModem silent(1, true);
+  ASSERT_EQ(ConnectRegistration(), 0);
+  ConnectDialSetup setup = dial_setup("5550001", nullptr, 0);
+  g_reports.clear();
+  ConnectRequest r{2, &setup, nullptr, record_state};
+  EXPECT_EQ(ConnectProcess(&r), -33);
+  EXPECT_FALSE(serlink::channel_open());
+  EXPECT_EQ(ConnectSetParm(1, nullptr), 0);
+}
+
+TEST_F(ConnectTest, DeviceThatVanishesWhileDialingEndsWithAnError) {
+  FakeModem com1(1);
+  com1.on_dial = [&](const std::string&) { return std::string(); };  // rings for ever
+  ASSERT_EQ(ConnectRegistration(), 0);
+  ConnectDialSetup setup = dial_setup("5550001", nullptr, 0);
+  g_reports.clear();
+  ConnectRequest r{2, &setup, nullptr, record_state};
+  ASSERT_EQ(ConnectProcess(&r), 34);
+  com1.send("garbage that wakes the poll");
+  com1.cable().unplug();
+  run_until_final(120000);
+  ASSERT_FALSE(g_reports.empty());
+  EXPECT_LT(g_reports.back().state, 0);
+}
+
+}  // namespace
+}  // namespace serlink_test
