@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <map>
 #include <tuple>
 
@@ -205,16 +206,28 @@ platform::COLORREF palette_rgb(int index) {
 }
 
 std::uint8_t nearest_colour(platform::COLORREF colour) {
-  int best = 16;
-  long best_d = distance(colour, palette_rgb(16));
-  for (int i = 17; i < 256; ++i) {
+  // The cube's nearest entry is the nearest level per channel (the distance
+  // adds up per channel); the grey ramp's is the level nearest the mean.
+  // The closer of the two wins, the cube on a tie, as a search from index
+  // 16 upwards would choose.
+  auto cube_level = [](unsigned v) {
+    std::size_t best = 0;
+    for (std::size_t i = 1; i < kCubeLevels.size(); ++i)
+      if (std::abs(static_cast<int>(v) - kCubeLevels[i]) < std::abs(static_cast<int>(v) - kCubeLevels[best])) best = i;
+    return static_cast<int>(best);
+  };
+  const unsigned r = platform::GetRValue(colour), g = platform::GetGValue(colour), b = platform::GetBValue(colour);
+  const int cube = 16 + 36 * cube_level(r) + 6 * cube_level(g) + cube_level(b);
+  int best_grey = 232;
+  long best_grey_d = distance(colour, palette_rgb(232));
+  for (int i = 233; i < 256; ++i) {
     const long d = distance(colour, palette_rgb(i));
-    if (d < best_d) {
-      best = i;
-      best_d = d;
+    if (d < best_grey_d) {
+      best_grey = i;
+      best_grey_d = d;
     }
   }
-  return static_cast<std::uint8_t>(best);
+  return static_cast<std::uint8_t>(distance(colour, palette_rgb(cube)) <= best_grey_d ? cube : best_grey);
 }
 
 int nearest_basic(int index, int count) {

@@ -113,3 +113,30 @@ TEST(KeyDecoding, CharactersBecomeTextAndControlsAreDropped) {
 }
 
 }  // namespace
+
+namespace {
+
+// The nearest colour by searching the whole fixed part of the palette.
+int nearest_by_search(platform::COLORREF c) {
+  auto dist = [](platform::COLORREF a, platform::COLORREF b) {
+    const long dr = static_cast<long>(platform::GetRValue(a)) - static_cast<long>(platform::GetRValue(b));
+    const long dg = static_cast<long>(platform::GetGValue(a)) - static_cast<long>(platform::GetGValue(b));
+    const long db = static_cast<long>(platform::GetBValue(a)) - static_cast<long>(platform::GetBValue(b));
+    return dr * dr + dg * dg + db * db;
+  };
+  int best = 16;
+  for (int i = 17; i < 256; ++i)
+    if (dist(c, display::palette_rgb(i)) < dist(c, display::palette_rgb(best))) best = i;
+  return best;
+}
+
+TEST(Palette, NearestColourAgreesWithASearchOfThePalette) {
+  for (unsigned r = 0; r < 256; r += 5)
+    for (unsigned g = 0; g < 256; g += 5)
+      for (unsigned b = 0; b < 256; b += 5) {
+        const platform::COLORREF c = RGB(r, g, b);
+        ASSERT_EQ(display::nearest_colour(c), nearest_by_search(c)) << r << "," << g << "," << b;
+      }
+}
+
+}  // namespace
