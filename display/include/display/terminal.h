@@ -7,7 +7,7 @@
 //  - render_screen() paints the model into a CellGrid; the display then copies
 //    the grid to the terminal. Tests call render_screen() and compare grids.
 //  - Pictures and owner-drawn buttons come from the window's surface and are
-//    drawn with upper-half blocks, two pixels rows a cell, each the average
+//    drawn with upper-half blocks, two pixel rows per cell, each the average
 //    of its pixels in the nearest palette colour. Texts a page paints (its
 //    title) come from its paint record.
 //  - Keys become the calls of platform/user_input.h, the same calls the
