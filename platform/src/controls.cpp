@@ -231,6 +231,30 @@ void Edit::user_move_caret(int position, bool extend) {
   if (hwnd()) state_changed(hwnd());
 }
 
+int Edit::visible_rows() const { return std::max(1, rect().height() / 13); }
+
+void Edit::user_move_lines(int delta) {
+  const std::string& t = text();
+  const int n = static_cast<int>(t.size());
+  int caret = std::clamp(sel_end_, 0, n);
+  int line_start = caret;
+  while (line_start > 0 && t[static_cast<std::size_t>(line_start - 1)] != '\n') --line_start;
+  const int column = caret - line_start;
+  int target = line_start;
+  for (; delta < 0 && target > 0; ++delta) {  // to the start of the previous line
+    --target;
+    while (target > 0 && t[static_cast<std::size_t>(target - 1)] != '\n') --target;
+  }
+  for (; delta > 0; --delta) {  // to the start of the next line
+    const auto next = t.find('\n', static_cast<std::size_t>(target));
+    if (next == std::string::npos) break;
+    target = static_cast<int>(next) + 1;
+  }
+  int line_end = target;
+  while (line_end < n && t[static_cast<std::size_t>(line_end)] != '\n' && t[static_cast<std::size_t>(line_end)] != '\r') ++line_end;
+  user_move_caret(std::min(target + column, line_end));
+}
+
 // ---------------------------------------------------------------- ItemList
 
 std::string ItemList::item_text(int index) const {

@@ -490,6 +490,7 @@ bool Dialog::handle_key(Key key) {
       }
       if (edit) {
         if (key == Key::Left || key == Key::Right) edit->user_move_caret(edit->sel_end() + delta);
+        else if (edit->is_multi_line()) edit->user_move_lines(delta);
         return true;
       }
       if (btn && btn->type() == ControlType::RadioButton) {
@@ -525,6 +526,10 @@ bool Dialog::handle_key(Key key) {
     case Key::PageDown:
       if (list) {
         list->user_key((key == Key::PageUp ? -1 : 1) * list->visible_rows());
+        return true;
+      }
+      if (edit && edit->is_multi_line()) {
+        edit->user_move_lines((key == Key::PageUp ? -1 : 1) * edit->visible_rows());
         return true;
       }
       return false;

@@ -228,6 +228,35 @@ TEST_F(WindowModelTest, EditTypingLimitSelectionAndNotifications) {
   EXPECT_EQ(e->text(), "longer than five");
 }
 
+TEST_F(WindowModelTest, ArrowsAndPagesMoveTheCaretByLinesInAMultiLineEdit) {
+  Focus d;
+  HWND h = d.create_modeless(0);
+  show_window(h, SW_SHOW);
+  Edit* e = d.edit(10);
+  e->set_style(e->style() | ES_MULTILINE);
+  // Lines: "first line" (0), "ab" (12), "" (16), "third one here" (18), CR LF endings.
+  e->set_text("first line\r\nab\r\n\r\nthird one here");
+  d.goto_control(10);
+  e->user_move_caret(6);
+  struct Step {
+    Key key;
+    int caret;
+  };
+  // The column is kept where the line is long enough, else the caret stops
+  // at the line's end (before its CR).
+  for (const Step& s : {Step{Key::Down, 14}, Step{Key::Down, 16}, Step{Key::Down, 18}, Step{Key::Down, 18},
+                        Step{Key::Up, 16}, Step{Key::Up, 12}, Step{Key::Up, 0}, Step{Key::Up, 0}}) {
+    press_key(s.key);
+    EXPECT_EQ(e->sel_end(), s.caret) << key_name(s.key);
+  }
+  // The 12-dialog-unit edit shows one line: a page is one line.
+  press_key(Key::PageDown);
+  EXPECT_EQ(e->sel_end(), 12);
+  e->user_move_caret(25);
+  press_key(Key::PageUp);
+  EXPECT_EQ(e->sel_end(), 16);
+}
+
 TEST_F(WindowModelTest, ListBoxSortingInsertionSearchAndScrolling) {
   Focus d;
   HWND h = d.create_modeless(0);

@@ -176,6 +176,11 @@ class Edit final : public Control {
   void user_backspace();
   void user_delete();
   void user_move_caret(int position, bool extend = false);
+  // Multi-line: moves the caret `delta` lines up (negative) or down, keeping
+  // its column where the target line is long enough.
+  void user_move_lines(int delta);
+  // Lines that fit the control's height (at least 1).
+  int visible_rows() const;
 
  private:
   void replace_selection(std::string_view chars);

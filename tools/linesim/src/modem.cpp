@@ -670,6 +670,9 @@ void Modem::connect(std::int64_t now) {
   last_data_ms_ = now;
   to_far_.clear();
   stage_.clear();
+  // The far end speaks first (a prompt); give it its first poll now so a
+  // host that sleeps until next_due_ms() sees its bytes coming.
+  pump_call(now);
 }
 
 void Modem::hang_up(const std::string& why) {

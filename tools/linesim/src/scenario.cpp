@@ -250,6 +250,12 @@ std::size_t ScenarioServer::read(char* out, std::size_t max) {
 void ScenarioServer::hang_up() {
   if (closed_) return;
   closed_ = true;
+  if (!partial_.empty()) {
+    // Bytes without a line end are still part of what the server received.
+    trace("srv<", escape_bytes(partial_) + " (no line end)");
+    received_.push_back(std::move(partial_));
+    partial_.clear();
+  }
   trace("srv", finished_ ? "caller hung up" : "caller hung up at step " + std::to_string(pc_ + 1));
 }
 

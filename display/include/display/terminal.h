@@ -1,0 +1,99 @@
+// Terminal display: the window model shown with ncurses.
+//
+// Principles:
+//  - Windows sit at their pixel positions mapped to character cells of
+//    6 x 13 pixels (4 x 8 dialog units), so a 300 x 239 page fills 75 x 30
+//    cells. The screen size of the model follows the terminal.
+//  - render_screen() paints the model into a CellGrid; the display then copies
+//    the grid to the terminal. Tests call render_screen() and compare grids.
+//  - Pictures and owner-drawn buttons come from the window's surface and are
+//    drawn with upper-half blocks, two pixel rows per cell, each the average
+//    of its pixels in the nearest palette colour. Texts a page paints (its
+//    title) come from its paint record.
+//  - Keys become the calls of platform/user_input.h, the same calls the
+//    scripted user makes. Input arrives through the message loop's watch on
+//    standard input; a resize (SIGWINCH) arrives through a pipe watched the
+//    same way. Nothing polls.
+//  - The terminal is restored when the display is deleted, at exit, and on
+//    fatal signals (the handler writes the saved reset sequence and the saved
+//    terminal modes, then lets the signal take its former course).
+//
+// A program selects this display with "--display terminal" (see
+// platform/display.h): open_display() loads libdisplay-terminal.so, whose
+// vlr_display_open() calls TerminalDisplay::open().
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "display/cell_grid.h"
+#include "platform/display.h"
+#include "platform/user_input.h"
+
+namespace display {
+
+constexpr int kCellWidthPx = 6;
+constexpr int kCellHeightPx = 13;
+
+// Colours of the screen (palette indices).
+namespace colours {
+constexpr std::uint8_t kBlack = 16;
+constexpr std::uint8_t kWhite = 231;
+constexpr std::uint8_t kGrey = 244;         // disabled text, inactive captions
+constexpr std::uint8_t kDesktop = 30;       // teal
+constexpr std::uint8_t kCaption = 18;       // navy: active caption, highlight
+constexpr std::uint8_t kField = 231;        // edits, lists, combo fields
+constexpr std::uint8_t kSelectedIdle = 250; // selection of an unfocused list
+}  // namespace colours
+
+// Paints every visible top-level window, bottom to top, over the desktop;
+// windows that need painting are painted first. The grid keeps its size; its
+// cursor is set for the focus control of the active window.
+void render_screen(CellGrid& grid);
+
+// A key from the terminal, decoded.
+struct Input {
+  enum class Kind { None, Key, Text, Resize, Redraw };
+  Kind kind = Kind::None;
+  platform::Key key = platform::Key::Enter;
+  std::string text;  // Text: UTF-8
+};
+
+// Decodes what ncurses' wget_wch() gave: `is_key_code` for KEY_CODE_YES
+// (value is a KEY_* code), else value is a character.
+Input decode_key(bool is_key_code, std::uint32_t value);
+// Hands a decoded key to the window model; false when no window took it.
+bool deliver_input(const Input& input);
+
+class TerminalDisplay final : public platform::Display {
+ public:
+  // Takes over the terminal on standard input and output and starts
+  // watching input on the calling thread's loop. nullptr and `error` when
+  // they are not a terminal, TERM is unknown, or a terminal display is
+  // already open.
+  static std::unique_ptr<TerminalDisplay> open(std::string& error);
+  ~TerminalDisplay() override;
+
+  void window_event(platform::HWND hwnd, platform::WindowEvent event) override;
+  void beep() override;
+
+  // Renders the model and updates the terminal now.
+  void redraw();
+  const CellGrid& grid() const { return grid_; }
+
+  struct Impl;
+
+ private:
+  TerminalDisplay();
+  void schedule_redraw();
+  void on_input();
+  void deliver_next_key();
+  void on_resize();
+  void flush();
+  std::unique_ptr<Impl> impl_;
+  CellGrid grid_;
+};
+
+}  // namespace display

@@ -1,0 +1,555 @@
+// Paints the window model into a cell grid.
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "display/terminal.h"
+#include "platform/controls.h"
+#include "platform/dialog.h"
+#include "platform/message_box.h"
+#include "platform/window.h"
+
+namespace display {
+
+namespace {
+
+using namespace colours;
+using platform::Control;
+using platform::ControlType;
+using platform::Rect;
+using platform::Window;
+
+constexpr char32_t kUpperHalf = U'\u2580';
+
+struct CellRect {
+  int col = 0;
+  int row = 0;
+  int cols = 0;
+  int rows = 0;
+  int right() const { return col + cols; }
+  int bottom() const { return row + rows; }
+};
+
+// Rounds v / d to the nearest integer, halves away from zero.
+int round_div(int v, int d) { return v >= 0 ? (v + d / 2) / d : -((-v + d / 2) / d); }
+int floor_div(int v, int d) { return v >= 0 ? v / d : -((-v + d - 1) / d); }
+int ceil_div(int v, int d) { return -floor_div(-v, d); }
+
+// A pixel rectangle as cells: corners rounded, never empty.
+CellRect to_cells(const Rect& px) {
+  return {round_div(px.left, kCellWidthPx), round_div(px.top, kCellHeightPx),
+          std::max(1, round_div(px.width(), kCellWidthPx)), std::max(1, round_div(px.height(), kCellHeightPx))};
+}
+
+// Draws into the grid inside a clip rectangle.
+class Painter {
+ public:
+  Painter(CellGrid& grid, CellRect clip) : grid_(grid), clip_(clip) {}
+  bool visible(int col, int row) const {
+    return col >= clip_.col && col < clip_.right() && row >= clip_.row && row < clip_.bottom();
+  }
+  const Cell& at(int col, int row) const { return grid_.at(col, row); }
+  void put(int col, int row, char32_t ch, std::uint8_t fg, std::uint8_t bg, std::uint8_t attr = kAttrNone) {
+    if (visible(col, row)) grid_.put(col, row, ch, fg, bg, attr);
+  }
+  void fill(const CellRect& r, std::uint8_t fg, std::uint8_t bg) {
+    for (int row = r.row; row < r.bottom(); ++row)
+      for (int col = r.col; col < r.right(); ++col) put(col, row, U' ', fg, bg);
+  }
+  // Text over the cells' own background when bg < 0.
+  int text(int col, int row, const std::u32string& s, std::uint8_t fg, int bg, std::uint8_t attr = kAttrNone,
+           int max_cols = -1) {
+    int n = 0;
+    for (char32_t ch : s) {
+      if (max_cols >= 0 && n >= max_cols) break;
+      if (ch < 0x20 || ch == 0x7F) ch = U' ';
+      const std::uint8_t b = bg < 0 ? at(col + n, row).bg : static_cast<std::uint8_t>(bg);
+      put(col + n, row, ch, fg, b, attr);
+      ++n;
+    }
+    return n;
+  }
+  CellGrid& grid() { return grid_; }
+  void set_cursor(int col, int row) {
+    if (visible(col, row)) grid_.cursor = {col, row, true};
+  }
+
+ private:
+  CellGrid& grid_;
+  CellRect clip_;
+};
+
+// A label with its "&" mnemonic: the text without the marker and the index
+// of the underlined character (-1: none). "&&" is a literal "&".
+struct Label {
+  std::u32string text;
+  int mnemonic = -1;
+};
+
+Label parse_label(const std::string& raw, bool prefix = true) {
+  Label l;
+  std::u32string s = decode_utf8(raw);
+  if (!prefix) {
+    l.text = std::move(s);
+    return l;
+  }
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == U'&' && i + 1 < s.size()) {
+      ++i;
+      if (s[i] != U'&' && l.mnemonic < 0) l.mnemonic = static_cast<int>(l.text.size());
+    }
+    l.text += s[i];
+  }
+  return l;
+}
+
+void draw_label(Painter& p, int col, int row, const Label& l, std::uint8_t fg, int bg, std::uint8_t attr,
+                int max_cols) {
+  const int n = p.text(col, row, l.text, fg, bg, attr, max_cols);
+  if (l.mnemonic >= 0 && l.mnemonic < n) {
+    Cell c = p.at(col + l.mnemonic, row);
+    p.put(col + l.mnemonic, row, c.ch, c.fg, c.bg, static_cast<std::uint8_t>(c.attr | kAttrUnderline));
+  }
+}
+
+// Splits text into lines of at most `width` cells at blanks (words longer
+// than a line are cut); "\r\n" and "\n" end lines.
+std::vector<std::u32string> wrap(const std::u32string& text, int width) {
+  std::vector<std::u32string> lines;
+  if (width <= 0) return lines;
+  std::u32string para;
+  auto flush_para = [&](const std::u32string& p) {
+    std::size_t pos = 0;
+    if (p.empty()) {
+      lines.emplace_back();
+      return;
+    }
+    while (pos < p.size()) {
+      std::size_t len = std::min<std::size_t>(static_cast<std::size_t>(width), p.size() - pos);
+      if (pos + len < p.size()) {
+        const std::size_t blank = p.rfind(U' ', pos + len);
+        if (blank != std::u32string::npos && blank > pos) len = blank - pos;
+      }
+      lines.push_back(p.substr(pos, len));
+      pos += len;
+      while (pos < p.size() && p[pos] == U' ') ++pos;
+    }
+  };
+  for (std::size_t i = 0; i <= text.size(); ++i) {
+    if (i == text.size() || text[i] == U'\n') {
+      if (!para.empty() && para.back() == U'\r') para.pop_back();
+      flush_para(para);
+      para.clear();
+    } else {
+      para += text[i];
+    }
+  }
+  return lines;
+}
+
+// Average colour of the pixels of `surface` in [x0, x1) x [y0, y1) that lie
+// inside `clip`; nullopt when none does.
+std::optional<platform::COLORREF> average(const platform::Bitmap& surface, const Rect& clip, int x0, int y0, int x1,
+                                          int y1) {
+  x0 = std::max({x0, clip.left, 0});
+  y0 = std::max({y0, clip.top, 0});
+  x1 = std::min({x1, clip.right, surface.width()});
+  y1 = std::min({y1, clip.bottom, surface.height()});
+  if (x0 >= x1 || y0 >= y1) return std::nullopt;
+  unsigned long r = 0, g = 0, b = 0, n = 0;
+  for (int y = y0; y < y1; ++y) {
+    for (int x = x0; x < x1; ++x) {
+      const platform::COLORREF c = surface.pixel(x, y);
+      r += platform::GetRValue(c);
+      g += platform::GetGValue(c);
+      b += platform::GetBValue(c);
+      ++n;
+    }
+  }
+  return platform::RGB(static_cast<unsigned>((r + n / 2) / n), static_cast<unsigned>((g + n / 2) / n),
+                       static_cast<unsigned>((b + n / 2) / n));
+}
+
+// A picture less than a cell tall (a separator line) would average away
+// into its background: it is drawn as a line in its most visible colour.
+void draw_thin_pixels(Painter& p, const CellRect& client, const platform::Bitmap& surface, const Rect& area) {
+  const int c0 = floor_div(area.left, kCellWidthPx), c1 = ceil_div(area.right, kCellWidthPx);
+  const int row = client.row + round_div(area.top + area.height() / 2, kCellHeightPx);
+  for (int c = c0; c < c1; ++c) {
+    const int col = client.col + c;
+    if (!p.visible(col, row)) continue;
+    const Cell old = p.at(col, row);
+    const platform::COLORREF bg = palette_rgb(old.bg);
+    long best = 0;
+    platform::COLORREF ink = bg;
+    const int x0 = std::max(c * kCellWidthPx, area.left), x1 = std::min((c + 1) * kCellWidthPx, area.right);
+    for (int y = std::max(area.top, 0); y < std::min(area.bottom, surface.height()); ++y) {
+      for (int x = std::max(x0, 0); x < std::min(x1, surface.width()); ++x) {
+        const platform::COLORREF px = surface.pixel(x, y);
+        const long dr = static_cast<long>(platform::GetRValue(px)) - static_cast<long>(platform::GetRValue(bg));
+        const long dg = static_cast<long>(platform::GetGValue(px)) - static_cast<long>(platform::GetGValue(bg));
+        const long db = static_cast<long>(platform::GetBValue(px)) - static_cast<long>(platform::GetBValue(bg));
+        const long d = dr * dr + dg * dg + db * db;
+        if (d > best) {
+          best = d;
+          ink = px;
+        }
+      }
+    }
+    if (best > 0) p.put(col, row, U'─', nearest_colour(ink), old.bg);
+  }
+}
+
+// Pixels of `area` (client pixels) from the surface, as half blocks: each
+// cell shows its upper 6 and lower 7 pixel rows.
+void draw_pixels(Painter& p, const CellRect& client, const platform::Bitmap& surface, const Rect& area) {
+  if (area.height() < kCellHeightPx) {
+    draw_thin_pixels(p, client, surface, area);
+    return;
+  }
+  const int c0 = floor_div(area.left, kCellWidthPx), c1 = ceil_div(area.right, kCellWidthPx);
+  const int r0 = floor_div(area.top, kCellHeightPx), r1 = ceil_div(area.bottom, kCellHeightPx);
+  constexpr int kTopRows = kCellHeightPx / 2;
+  for (int r = r0; r < r1; ++r) {
+    for (int c = c0; c < c1; ++c) {
+      const int col = client.col + c, row = client.row + r;
+      if (!p.visible(col, row)) continue;
+      const int x = c * kCellWidthPx, y = r * kCellHeightPx;
+      const Cell old = p.at(col, row);
+      const std::uint8_t old_top = old.ch == kUpperHalf ? old.fg : old.bg;
+      auto top = average(surface, area, x, y, x + kCellWidthPx, y + kTopRows);
+      auto bottom = average(surface, area, x, y + kTopRows, x + kCellWidthPx, y + kCellHeightPx);
+      const std::uint8_t t = top ? nearest_colour(*top) : old_top;
+      const std::uint8_t b = bottom ? nearest_colour(*bottom) : old.bg;
+      if (t == b) p.put(col, row, U' ', kBlack, b);
+      else p.put(col, row, kUpperHalf, t, b);
+    }
+  }
+}
+
+std::uint8_t window_background(const Window& w) {
+  for (const platform::PaintOp& op : w.paint_record().ops)
+    if (op.kind == platform::PaintOp::Kind::Fill) return nearest_colour(op.colour);
+  return nearest_colour(platform::RGB(192, 192, 192));
+}
+
+// The paint record: fills, blits (from the surface) and texts, in order.
+void draw_record(Painter& p, const CellRect& client, const Window& w) {
+  for (const platform::PaintOp& op : w.paint_record().ops) {
+    const Rect px{op.x, op.y, op.x + op.width, op.y + op.height};
+    switch (op.kind) {
+      case platform::PaintOp::Kind::Fill: {
+        CellRect r = to_cells(px);
+        r.col += client.col;
+        r.row += client.row;
+        p.fill(r, kBlack, nearest_colour(op.colour));
+        break;
+      }
+      case platform::PaintOp::Kind::Blit:
+        draw_pixels(p, client, w.surface(), px);
+        break;
+      case platform::PaintOp::Kind::Text: {
+        const int col = client.col + floor_div(op.x, kCellWidthPx);
+        const int row = client.row + floor_div(op.y, kCellHeightPx);
+        const std::uint8_t attr = op.font.weight >= 700 ? kAttrBold : kAttrNone;
+        const int bg = op.transparent ? -1 : nearest_colour(op.background);
+        p.text(col, row, decode_utf8(op.text), nearest_colour(op.colour), bg, attr);
+        break;
+      }
+    }
+  }
+}
+
+void draw_box(Painter& p, const CellRect& r, std::uint8_t fg, std::uint8_t bg) {
+  if (r.cols < 2 || r.rows < 2) return;
+  const int right = r.right() - 1, bottom = r.bottom() - 1;
+  for (int c = r.col + 1; c < right; ++c) {
+    p.put(c, r.row, U'─', fg, bg);
+    p.put(c, bottom, U'─', fg, bg);
+  }
+  for (int row = r.row + 1; row < bottom; ++row) {
+    p.put(r.col, row, U'│', fg, bg);
+    p.put(right, row, U'│', fg, bg);
+  }
+  p.put(r.col, r.row, U'┌', fg, bg);
+  p.put(right, r.row, U'┐', fg, bg);
+  p.put(r.col, bottom, U'└', fg, bg);
+  p.put(right, bottom, U'┘', fg, bg);
+}
+
+struct ControlContext {
+  CellRect client;
+  std::uint8_t background;
+  bool active;  // the window takes keys
+  platform::HWND focus;
+};
+
+void draw_button(Painter& p, const platform::Button& b, const CellRect& r, const ControlContext& cx) {
+  const bool focused = cx.active && cx.focus == b.hwnd();
+  const std::uint8_t fg = b.is_enabled() ? kBlack : kGrey;
+  const Label label = parse_label(b.text());
+  const int row = r.row + (r.rows - 1) / 2;
+  switch (b.type()) {
+    case ControlType::PushButton: {
+      const std::uint8_t bfg = focused ? kWhite : fg;
+      const std::uint8_t bbg = focused ? kCaption : cx.background;
+      const std::uint8_t attr = b.is_default() ? kAttrBold : kAttrNone;
+      for (int c = r.col; c < r.right(); ++c) p.put(c, row, U' ', bfg, bbg, attr);
+      p.put(r.col, row, U'[', bfg, bbg, attr);
+      p.put(r.right() - 1, row, U']', bfg, bbg, attr);
+      const int room = std::max(0, r.cols - 4);
+      const int len = std::min(room, static_cast<int>(label.text.size()));
+      const int start = r.col + 2 + (room - len) / 2;
+      draw_label(p, start, row, label, bfg, bbg, attr, room);
+      if (focused) p.set_cursor(start, row);
+      break;
+    }
+    case ControlType::CheckBox:
+    case ControlType::RadioButton: {
+      const bool radio = b.type() == ControlType::RadioButton;
+      char32_t mark = U' ';
+      if (b.check() == platform::BST_CHECKED) mark = radio ? U'*' : U'X';
+      else if (b.check() == platform::BST_INDETERMINATE) mark = U'-';
+      p.put(r.col, row, radio ? U'(' : U'[', fg, cx.background);
+      p.put(r.col + 1, row, mark, fg, cx.background);
+      p.put(r.col + 2, row, radio ? U')' : U']', fg, cx.background);
+      const std::uint8_t lfg = focused ? kWhite : fg;
+      const int lbg = focused ? kCaption : -1;
+      draw_label(p, r.col + 4, row, label, lfg, lbg, kAttrNone, std::max(0, r.cols - 4));
+      if (focused) p.set_cursor(r.col + 1, row);
+      break;
+    }
+    case ControlType::GroupBox: {
+      draw_box(p, r, fg, cx.background);
+      if (!label.text.empty()) {
+        Label padded{U" " + label.text + U" ", label.mnemonic >= 0 ? label.mnemonic + 1 : -1};
+        draw_label(p, r.col + 1, r.row, padded, fg, cx.background, kAttrNone, std::max(0, r.cols - 2));
+      }
+      break;
+    }
+    default:
+      break;  // owner-drawn buttons come from the surface
+  }
+}
+
+void draw_static(Painter& p, const platform::StaticControl& s, const CellRect& r, const ControlContext& cx) {
+  if (s.type() != ControlType::Static) return;  // pictures come from the surface
+  const std::uint8_t fg = s.is_enabled() ? kBlack : kGrey;
+  // The message text of a box is shown as it is, as SS_NOPREFIX does.
+  const bool prefix = s.id() != platform::MessageBoxWindow::kTextId;
+  Label label = parse_label(s.text(), prefix);
+  const auto lines = wrap(label.text, r.cols);
+  const std::uint32_t align = s.style() & platform::SS_TYPEMASK;
+  int consumed = 0;
+  for (int i = 0; i < static_cast<int>(lines.size()) && i < r.rows; ++i) {
+    const std::u32string& line = lines[static_cast<std::size_t>(i)];
+    const int len = static_cast<int>(line.size());
+    int col = r.col;
+    if (align == platform::SS_CENTER) col += (r.cols - len) / 2;
+    else if (align == platform::SS_RIGHT) col += r.cols - len;
+    Label part{line, -1};
+    // The mnemonic is underlined where it landed after wrapping.
+    const int found = static_cast<int>(label.text.find(line, static_cast<std::size_t>(consumed)));
+    if (label.mnemonic >= 0 && found >= 0 && label.mnemonic >= found && label.mnemonic < found + len)
+      part.mnemonic = label.mnemonic - found;
+    if (found >= 0) consumed = found + len;
+    draw_label(p, col, r.row + i, part, fg, cx.background, kAttrNone, r.cols);
+  }
+}
+
+// A one-line field showing `text` scrolled so that `caret` is visible, with
+// [sel0, sel1) highlighted.
+void draw_field(Painter& p, const CellRect& r, int row, int width, const std::u32string& text, int caret, int sel0,
+                int sel1, std::uint8_t fg, std::uint8_t bg, bool focused) {
+  if (width <= 0) return;
+  const int first = std::max(0, caret - (width - 1));
+  for (int i = 0; i < width; ++i) {
+    const int idx = first + i;
+    const char32_t ch = idx < static_cast<int>(text.size()) ? text[static_cast<std::size_t>(idx)] : U' ';
+    const bool selected = focused && idx >= sel0 && idx < sel1 && idx < static_cast<int>(text.size());
+    p.put(r.col + i, row, ch < 0x20 ? U' ' : ch, selected ? kWhite : fg, selected ? kCaption : bg);
+  }
+  if (focused) p.set_cursor(r.col + (caret - first), row);
+}
+
+void draw_edit(Painter& p, const platform::Edit& e, const CellRect& r, const ControlContext& cx) {
+  const bool focused = cx.active && cx.focus == e.hwnd();
+  const bool live = e.is_enabled() && !e.is_read_only();
+  const std::uint8_t fg = e.is_enabled() ? kBlack : kGrey;
+  const std::uint8_t bg = live ? kField : cx.background;
+  const std::u32string text = decode_utf8(e.display_text());
+  // Selection and caret count characters of the text; the text is mostly
+  // ASCII, so characters and bytes agree. Clamp for the rest.
+  const int size = static_cast<int>(text.size());
+  const int caret = std::clamp(e.sel_end(), 0, size);
+  const int s0 = std::clamp(std::min(e.sel_start(), e.sel_end()), 0, size);
+  const int s1 = std::clamp(std::max(e.sel_start(), e.sel_end()), 0, size);
+  if (!e.is_multi_line()) {
+    draw_field(p, r, r.row, r.cols, text, caret, s0, s1, fg, bg, focused);
+    return;
+  }
+  p.fill(r, fg, bg);
+  // Multi-line: wrapped lines from the top; the caret's line is kept in view.
+  std::vector<std::pair<int, int>> spans;  // start, length in text
+  int pos = 0;
+  while (pos <= size) {
+    int end = pos;
+    while (end < size && text[static_cast<std::size_t>(end)] != U'\n') ++end;
+    int line_end = end;
+    if (line_end > pos && text[static_cast<std::size_t>(line_end - 1)] == U'\r') --line_end;
+    int s = pos;
+    do {
+      const int len = std::min(r.cols, line_end - s);
+      spans.emplace_back(s, len);
+      s += len;
+    } while (s < line_end);
+    pos = end + 1;
+  }
+  int caret_line = 0;
+  for (int i = 0; i < static_cast<int>(spans.size()); ++i)
+    if (caret >= spans[static_cast<std::size_t>(i)].first) caret_line = i;
+  const int first = std::max(0, caret_line - (r.rows - 1));
+  for (int i = 0; i < r.rows && first + i < static_cast<int>(spans.size()); ++i) {
+    const auto [start, len] = spans[static_cast<std::size_t>(first + i)];
+    for (int k = 0; k < len; ++k) {
+      const int idx = start + k;
+      const bool selected = focused && idx >= s0 && idx < s1;
+      p.put(r.col + k, r.row + i, text[static_cast<std::size_t>(idx)], selected ? kWhite : fg,
+            selected ? kCaption : bg);
+    }
+  }
+  if (focused) {
+    const auto [start, len] = spans[static_cast<std::size_t>(caret_line)];
+    (void)len;
+    p.set_cursor(r.col + std::min(caret - start, r.cols - 1), r.row + caret_line - first);
+  }
+}
+
+void draw_combo(Painter& p, const platform::ComboBox& cb, const CellRect& r, const ControlContext& cx) {
+  const bool focused = cx.active && cx.focus == cb.hwnd();
+  const std::uint8_t fg = cb.is_enabled() ? kBlack : kGrey;
+  const std::uint8_t bg = cb.is_enabled() ? kField : cx.background;
+  const int width = std::max(1, r.cols - 1);
+  const std::u32string text = decode_utf8(cb.text());
+  if (cb.has_edit()) {
+    const int caret = static_cast<int>(text.size());
+    draw_field(p, r, r.row, width, text, caret, caret, caret, fg, bg, focused);
+  } else {
+    // A drop-down list shows its choice highlighted while it has the focus.
+    const std::uint8_t tfg = focused ? kWhite : fg;
+    const std::uint8_t tbg = focused ? kCaption : bg;
+    for (int i = 0; i < width; ++i) p.put(r.col + i, r.row, U' ', tfg, tbg);
+    p.text(r.col, r.row, text, tfg, tbg, kAttrNone, width);
+    if (focused) p.set_cursor(r.col, r.row);
+  }
+  if (r.cols > 1) p.put(r.right() - 1, r.row, U'▼', kBlack, kSelectedIdle);
+}
+
+void draw_list(Painter& p, const platform::ListBox& l, const CellRect& r, const ControlContext& cx) {
+  const bool focused = cx.active && cx.focus == l.hwnd();
+  const std::uint8_t fg = l.is_enabled() ? kBlack : kGrey;
+  const std::uint8_t bg = l.is_enabled() ? kField : cx.background;
+  const int rows = std::max(1, std::min(r.rows, l.visible_rows() > 0 ? l.visible_rows() : r.rows));
+  CellRect area{r.col, r.row, r.cols, rows};
+  p.fill(area, fg, bg);
+  const bool scrolls = l.count() > rows;
+  const int width = scrolls ? r.cols - 1 : r.cols;
+  int cursor_row = r.row;
+  for (int i = 0; i < rows; ++i) {
+    const int index = l.top_index() + i;
+    if (index >= l.count()) break;
+    const bool selected = index == l.cur_sel();
+    std::uint8_t ifg = fg, ibg = bg;
+    if (selected) {
+      ifg = focused ? kWhite : kBlack;
+      ibg = focused ? kCaption : kSelectedIdle;
+      cursor_row = r.row + i;
+      for (int c = 0; c < width; ++c) p.put(r.col + c, r.row + i, U' ', ifg, ibg);
+    }
+    p.text(r.col, r.row + i, decode_utf8(l.item_text(index)), ifg, ibg, kAttrNone, width);
+  }
+  if (scrolls) {
+    for (int i = 0; i < rows; ++i) p.put(r.right() - 1, r.row + i, U'░', kGrey, kSelectedIdle);
+    if (l.top_index() > 0) p.put(r.right() - 1, r.row, U'▲', kBlack, kSelectedIdle);
+    if (l.top_index() + rows < l.count()) p.put(r.right() - 1, r.row + rows - 1, U'▼', kBlack, kSelectedIdle);
+  }
+  if (focused) p.set_cursor(r.col, cursor_row);
+}
+
+void draw_control(Painter& p, const Control& c, const ControlContext& cx) {
+  if (!c.is_visible()) return;
+  CellRect r = to_cells(c.rect());
+  r.col += cx.client.col;
+  r.row += cx.client.row;
+  if (auto* b = dynamic_cast<const platform::Button*>(&c)) draw_button(p, *b, r, cx);
+  else if (auto* s = dynamic_cast<const platform::StaticControl*>(&c)) draw_static(p, *s, r, cx);
+  else if (auto* e = dynamic_cast<const platform::Edit*>(&c)) draw_edit(p, *e, r, cx);
+  else if (auto* cb = dynamic_cast<const platform::ComboBox*>(&c)) draw_combo(p, *cb, r, cx);
+  else if (auto* l = dynamic_cast<const platform::ListBox*>(&c)) draw_list(p, *l, r, cx);
+}
+
+// The icon of a message box, in the place its template keeps for it.
+void draw_icon(Painter& p, const platform::MessageBoxWindow& box, const CellRect& client) {
+  const char32_t* glyph = nullptr;
+  std::uint8_t fg = kWhite, bg = kCaption;
+  switch (box.icon()) {
+    case platform::MessageIcon::Stop: glyph = U" X "; bg = nearest_colour(platform::RGB(255, 0, 0)); break;
+    case platform::MessageIcon::Exclamation:
+      glyph = U" ! ";
+      fg = kBlack;
+      bg = nearest_colour(platform::RGB(255, 255, 0));
+      break;
+    case platform::MessageIcon::Information: glyph = U" i "; bg = nearest_colour(platform::RGB(0, 0, 255)); break;
+    case platform::MessageIcon::Question: glyph = U" ? "; bg = nearest_colour(platform::RGB(0, 0, 255)); break;
+    default: return;
+  }
+  // The icon sits at 8, 8 dialog units.
+  const int col = client.col + round_div(platform::dlu_to_px_x(8), kCellWidthPx);
+  const int row = client.row + round_div(platform::dlu_to_px_y(8), kCellHeightPx);
+  p.text(col, row, glyph, fg, bg, kAttrBold);
+}
+
+void draw_window(CellGrid& grid, const Window& w, bool active, platform::HWND focus) {
+  const CellRect client = to_cells(w.screen_rect());
+  const std::uint8_t bg = window_background(w);
+  Painter screen(grid, {0, 0, grid.cols(), grid.rows()});
+  const bool framed = w.kind() != platform::WindowKind::Plain || (w.style() & platform::WS_CAPTION) != 0;
+  if (framed) {
+    const CellRect frame{client.col - 1, client.row - 1, client.cols + 2, client.rows + 2};
+    // Shadow to the right and below.
+    for (int row = frame.row + 1; row <= frame.bottom(); ++row)
+      for (int col = frame.right(); col < frame.right() + 2; ++col) grid.recolour(col, row, kGrey, kBlack);
+    for (int col = frame.col + 2; col < frame.right(); ++col) grid.recolour(col, frame.bottom(), kGrey, kBlack);
+    draw_box(screen, frame, kBlack, bg);
+    const std::uint8_t cap_fg = active ? kWhite : kSelectedIdle;
+    const std::uint8_t cap_bg = active ? kCaption : kGrey;
+    for (int col = frame.col; col < frame.right(); ++col) screen.put(col, frame.row, U' ', cap_fg, cap_bg, kAttrBold);
+    screen.text(frame.col + 1, frame.row, decode_utf8(w.text()), cap_fg, cap_bg, kAttrBold,
+                std::max(0, frame.cols - 2));
+  }
+  Painter inside(grid, client);
+  inside.fill(client, kBlack, bg);
+  draw_record(inside, client, w);
+  if (auto* box = dynamic_cast<const platform::MessageBoxWindow*>(&w)) draw_icon(inside, *box, client);
+  const ControlContext cx{client, bg, active, focus};
+  for (platform::HWND h : w.children())
+    if (auto* c = platform::window_cast<Control>(h)) draw_control(inside, *c, cx);
+}
+
+}  // namespace
+
+void render_screen(CellGrid& grid) {
+  grid.fill(0, 0, grid.cols(), grid.rows(), Cell{U' ', kBlack, kDesktop, kAttrNone});
+  grid.cursor = {};
+  const auto windows = platform::top_level_windows();
+  for (platform::HWND h : windows) platform::paint_window(h);
+  const platform::HWND active = platform::active_window();
+  const platform::HWND focus = platform::get_focus();
+  for (platform::HWND h : windows) {
+    const Window* w = platform::window_from_handle(h);
+    if (!w || !w->is_visible()) continue;
+    draw_window(grid, *w, h == active, focus);
+  }
+}
+
+}  // namespace display

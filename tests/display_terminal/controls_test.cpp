@@ -1,0 +1,117 @@
+// How single controls look on the grid: the cases the sample page does not show.
+#include <gtest/gtest.h>
+
+#include "display/terminal.h"
+#include "platform/clock.h"
+#include "platform/dialog.h"
+#include "platform/window.h"
+
+namespace {
+
+using display::CellGrid;
+using namespace platform;
+
+class ControlsTest : public ::testing::Test {
+ protected:
+  void SetUp() override { set_screen_size(40 * display::kCellWidthPx, 12 * display::kCellHeightPx); }
+
+  // Shows a 160 x 64 dialog (40 x 8 cells) at the top-left of the screen,
+  // with its client area starting at cell (1, 1).
+  HWND show(std::vector<ControlTemplate> controls) {
+    DialogTemplate t;
+    t.id = 0;
+    t.caption = "Test";
+    t.rect = {0, 0, 152, 64};
+    t.controls = std::move(controls);
+    dialog = std::make_unique<Dialog>(std::move(t));
+    const HWND h = dialog->create_modeless(0);
+    move_window(h, {6, 13, 6 + dlu_to_px_x(152), 13 + dlu_to_px_y(64)});
+    show_window(h, SW_SHOW);
+    return h;
+  }
+  CellGrid render() {
+    CellGrid g(40, 12);
+    display::render_screen(g);
+    return g;
+  }
+  // Text of one grid row, between columns [from, to).
+  static std::string row(const CellGrid& g, int r, int from = 1, int to = 39) {
+    std::string s;
+    for (int c = from; c < to; ++c) display::append_utf8(s, g.at(c, r).ch);
+    return s;
+  }
+
+  ScopedVirtualClock clock;
+  std::unique_ptr<Dialog> dialog;
+};
+
+TEST_F(ControlsTest, MultiLineEditWrapsAndKeepsTheCaretLineInView) {
+  show({dlg::edit(10, 0, 0, 40, 24, ES_MULTILINE | ES_READONLY)});
+  Edit* e = dialog->edit(10);
+  e->set_text("one two three four\r\nfive\r\nsix seven\r\neight");
+  CellGrid g = render();
+  // 10 cells wide, 3 rows: the first lines, wrapped at the width.
+  EXPECT_EQ(row(g, 1, 1, 11), "one two th");
+  EXPECT_EQ(row(g, 2, 1, 11), "ree four  ");
+  EXPECT_EQ(row(g, 3, 1, 11), "five      ");
+  // Read-only: the dialog's grey, not the white of a field.
+  EXPECT_EQ(g.at(1, 1).bg, display::nearest_colour(RGB(192, 192, 192)));
+  e->set_sel(static_cast<int>(e->text().size()), static_cast<int>(e->text().size()));
+  set_focus(e->hwnd());
+  g = render();
+  EXPECT_EQ(row(g, 3, 1, 11), "eight     ");
+  EXPECT_EQ(g.cursor, (display::CursorPos{6, 3, true}));
+}
+
+TEST_F(ControlsTest, PasswordShowsStarsAndSelectionIsHighlighted) {
+  show({dlg::edit(10, 0, 0, 40, 8, ES_PASSWORD | ES_AUTOHSCROLL)});
+  Edit* e = dialog->edit(10);
+  e->set_text("secret");
+  dialog->goto_control(10);  // selects all of it
+  const CellGrid g = render();
+  EXPECT_EQ(row(g, 1, 1, 11), "******    ");
+  EXPECT_EQ(g.at(1, 1).bg, display::colours::kCaption);
+  EXPECT_EQ(g.at(7, 1).bg, display::colours::kField);
+  EXPECT_EQ(g.dump_text().find("secret"), std::string::npos);
+}
+
+TEST_F(ControlsTest, LongEditTextScrollsToTheCaret) {
+  show({dlg::edit(10, 0, 0, 24, 8, ES_AUTOHSCROLL)});
+  Edit* e = dialog->edit(10);
+  dialog->goto_control(10);
+  e->user_type("abcdefghijkl");
+  const CellGrid g = render();
+  // 6 cells: the last five characters and the caret after them.
+  EXPECT_EQ(row(g, 1, 1, 7), "hijkl ");
+  EXPECT_EQ(g.cursor, (display::CursorPos{6, 1, true}));
+}
+
+TEST_F(ControlsTest, DisabledAndHiddenControls) {
+  show({dlg::pushbutton("&Go", 10, 0, 0, 40, 8).disabled(), dlg::ltext("Hidden", 11, 0, 16, 40, 8).hidden(),
+        dlg::rtext("Right", 12, 0, 32, 40, 8), dlg::ctext("Mid", 13, 80, 32, 40, 8)});
+  const CellGrid g = render();
+  EXPECT_EQ(row(g, 1, 1, 11), "[   Go   ]");
+  EXPECT_EQ(g.at(5, 1).fg, display::colours::kGrey);
+  EXPECT_EQ(g.at(5, 1).attr, display::kAttrUnderline);  // the mnemonic
+  EXPECT_EQ(g.dump_text().find("Hidden"), std::string::npos);
+  EXPECT_EQ(row(g, 5, 1, 11), "     Right");
+  EXPECT_EQ(row(g, 5, 21, 31), "   Mid    ");
+}
+
+TEST_F(ControlsTest, ListScrollMarksFollowTheTopIndex) {
+  show({dlg::listbox(10, 0, 0, 40, 24).with_items({"a", "b", "c", "d", "e"})});
+  ListBox* l = dialog->list(10);
+  CellGrid g = render();
+  EXPECT_EQ(g.at(10, 1).ch, U'░');
+  EXPECT_EQ(g.at(10, 3).ch, U'▼');
+  l->set_cur_sel(4);
+  l->set_top_index(2);
+  g = render();
+  EXPECT_EQ(g.at(10, 1).ch, U'▲');
+  EXPECT_EQ(g.at(10, 3).ch, U'░');
+  EXPECT_EQ(row(g, 3, 1, 3), "e ");
+  EXPECT_EQ(g.at(1, 3).bg, display::colours::kCaption);  // selected in the focused list
+  EXPECT_EQ(g.cursor, (display::CursorPos{1, 3, true}));
+}
+
+}  // namespace
