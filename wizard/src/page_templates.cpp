@@ -90,37 +90,39 @@ DialogTemplate intro() {
   return t;
 }
 
+// Edits sit on multiples of 8 dialog units and their labels 2 below, so a
+// label and its field share one row of terminal cells (8 units a row).
 DialogTemplate personal() {
   DialogTemplate t = page(IDD_PERSONAL, "Personal Information");
   t.controls.push_back(d::ltext("To begin the registration procedure, please enter the following personal "
                                 "information. ",
-                                IDC_STATIC, kLeft, 34, kWidth, 16));
+                                IDC_STATIC, kLeft, 24, kWidth, 16));
   t.controls.push_back(
-      d::ltext("Note:  Please enter your credit card billing address below.", IDC_STATIC, kLeft, 52, kWidth, 8));
+      d::ltext("Note:  Please enter your credit card billing address below.", IDC_STATIC, kLeft, 40, kWidth, 16));
   struct Row {
     const char* label;
     int id;
     int y;
     int width;
   } rows[] = {
-      {"First Name:", IDC_FIRSTNAME, 66, 90},  {"Last Name:", IDC_LASTNAME, 80, 90},
-      {"Company:", IDC_COMPANY, 94, 148},      {"Address:", IDC_ADDR1, 108, 148},
-      {"", IDC_ADDR2, 122, 148},               {"City:", IDC_CITY, 136, 80},
+      {"First Name:", IDC_FIRSTNAME, 56, 90},  {"Last Name:", IDC_LASTNAME, 72, 90},
+      {"Company:", IDC_COMPANY, 88, 148},      {"Address:", IDC_ADDR1, 104, 148},
+      {"", IDC_ADDR2, 120, 148},               {"City:", IDC_CITY, 136, 80},
   };
   for (const Row& r : rows) {
     if (*r.label) t.controls.push_back(d::ltext(r.label, IDC_STATIC, kLeft, r.y + 2, 64, 8));
     t.controls.push_back(d::edit(r.id, 146, r.y, r.width, 12));
   }
-  t.controls.push_back(d::ltext("State/", IDC_STATIC, 232, 134, 28, 8));
-  t.controls.push_back(d::ltext("Prov", IDC_STATIC, 232, 142, 28, 8));
+  t.controls.push_back(d::ltext("State/", IDC_STATIC, 232, 130, 28, 8));
+  t.controls.push_back(d::ltext("Prov", IDC_STATIC, 232, 138, 28, 8));
   t.controls.push_back(d::edit(IDC_STATE, 262, 136, 20, 12, ES_AUTOHSCROLL | ES_UPPERCASE));
-  t.controls.push_back(d::ltext("Zip/Postal Code:", IDC_STATIC, kLeft, 152, 64, 8));
-  t.controls.push_back(d::edit(IDC_ZIP, 146, 150, 50, 12));
-  t.controls.push_back(d::ltext("Area Code:", IDC_STATIC, kLeft, 166, 64, 8));
-  t.controls.push_back(d::edit(IDC_DAYAREACODE, 146, 164, 20, 12));
-  t.controls.push_back(d::ltext("Phone #:", IDC_STATIC, 172, 166, 34, 8));
-  t.controls.push_back(d::edit(IDC_DAYPHONE, 208, 164, 52, 12));
-  t.controls.push_back(d::edit(IDC_EVEPHONE, 208, 178, 52, 12).hidden());
+  t.controls.push_back(d::ltext("Zip/Postal Code:", IDC_STATIC, kLeft, 154, 64, 8));
+  t.controls.push_back(d::edit(IDC_ZIP, 146, 152, 50, 12));
+  t.controls.push_back(d::ltext("Area Code:", IDC_STATIC, kLeft, 170, 64, 8));
+  t.controls.push_back(d::edit(IDC_DAYAREACODE, 146, 168, 20, 12));
+  t.controls.push_back(d::ltext("Phone #:", IDC_STATIC, 172, 170, 34, 8));
+  t.controls.push_back(d::edit(IDC_DAYPHONE, 208, 168, 52, 12));
+  t.controls.push_back(d::edit(IDC_EVEPHONE, 208, 184, 52, 12).hidden());
   frame(t, true, true, "&Next >", "&Cancel", true);
   return t;
 }
@@ -130,20 +132,20 @@ DialogTemplate account() {
   t.controls.push_back(d::ltext("Please select a User ID and Password for the Veloran Network.  Your User ID is "
                                 "what you'll be known as on the Veloran Network;  it will also be your electronic "
                                 "mail address.  ",
-                                IDC_ACCOUNT_TEXT, kLeft, 34, kWidth, 32));
-  t.controls.push_back(d::ltext("User ID:", IDC_STATIC, kLeft, 74, 92, 8));
-  t.controls.push_back(d::edit(IDC_USERID, 174, 72, 80, 12));
-  t.controls.push_back(d::ltext("Password:", IDC_STATIC, kLeft, 90, 92, 8));
-  t.controls.push_back(d::edit(IDC_PASSWORD, 174, 88, 80, 12, ES_AUTOHSCROLL | ES_PASSWORD));
-  t.controls.push_back(d::ltext("Password (verification):", IDC_STATIC, kLeft, 106, 92, 8));
-  t.controls.push_back(d::edit(IDC_PASSWORD2, 174, 104, 80, 12, ES_AUTOHSCROLL | ES_PASSWORD));
+                                IDC_ACCOUNT_TEXT, kLeft, 32, kWidth, 32));
+  t.controls.push_back(d::ltext("User ID:", IDC_STATIC, kLeft, 74, 100, 8));
+  t.controls.push_back(d::edit(IDC_USERID, 182, 72, 80, 12));
+  t.controls.push_back(d::ltext("Password:", IDC_STATIC, kLeft, 90, 100, 8));
+  t.controls.push_back(d::edit(IDC_PASSWORD, 182, 88, 80, 12, ES_AUTOHSCROLL | ES_PASSWORD));
+  t.controls.push_back(d::ltext("Password (verification):", IDC_STATIC, kLeft, 106, 100, 8));
+  t.controls.push_back(d::edit(IDC_PASSWORD2, 182, 104, 80, 12, ES_AUTOHSCROLL | ES_PASSWORD));
   t.controls.push_back(d::ltext("Both your User ID and Password must be at least 5 characters but no longer than 8 "
                                 "characters in length. Please enter your desired password twice to verify that it "
                                 "is correct.",
                                 IDC_ACCOUNT_RULES, kLeft, 124, kWidth, 32));
-  t.controls.push_back(d::ltext("Please enter your Email ID below.", IDC_EMAIL_TEXT, kLeft, 162, kWidth, 8));
-  t.controls.push_back(d::ltext("EMail-ID:", IDC_EMAIL_LABEL, kLeft, 178, 92, 8));
-  t.controls.push_back(d::edit(IDC_EMAILID, 174, 176, 80, 12));
+  t.controls.push_back(d::ltext("Please enter your Email ID below.", IDC_EMAIL_TEXT, kLeft, 160, kWidth, 8));
+  t.controls.push_back(d::ltext("EMail-ID:", IDC_EMAIL_LABEL, kLeft, 178, 100, 8));
+  t.controls.push_back(d::edit(IDC_EMAILID, 182, 176, 80, 12));
   frame(t, true, true, "&Next >", "&Cancel", true);
   return t;
 }
