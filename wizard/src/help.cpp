@@ -35,6 +35,14 @@ HelpLookup find_help_topic(const std::filesystem::path& file, int context, HelpT
   bool inside = false;
   bool found = false;
   HelpTopic topic;
+  std::string paragraph;
+  // Lines of a paragraph are joined, so the window wraps them at its width.
+  auto end_paragraph = [&] {
+    if (paragraph.empty()) return;
+    if (!topic.text.empty()) topic.text += "\r\n\r\n";
+    topic.text += paragraph;
+    paragraph.clear();
+  };
   while (std::getline(in, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     int n = 0;
@@ -49,11 +57,16 @@ HelpLookup find_help_topic(const std::filesystem::path& file, int context, HelpT
       }
       continue;
     }
-    if (inside) topic.text += line + "\r\n";
+    if (!inside) continue;
+    if (line.find_first_not_of(" \t") == std::string::npos) {
+      end_paragraph();
+    } else {
+      if (!paragraph.empty()) paragraph += ' ';
+      paragraph += line;
+    }
   }
   if (!found) return HelpLookup::NoTopic;
-  // Trailing blank lines between topics are layout, not text.
-  while (topic.text.size() >= 2 && topic.text.ends_with("\r\n\r\n")) topic.text.resize(topic.text.size() - 2);
+  end_paragraph();
   out = topic;
   return HelpLookup::Found;
 }

@@ -2,8 +2,9 @@
 //
 // The help file (Vlrhelp.hlp in the program directory) is text: a line
 // "[N] Title" starts the topic of context N; the lines after it, up to the
-// next topic line, are its text. Lines starting with ';' before the first
-// topic are comments.
+// next topic line, are its text: lines of a paragraph are joined with a
+// blank, paragraphs (split by empty lines) with an empty line. Lines before
+// the first topic (';' comments) are ignored.
 #pragma once
 
 #include <filesystem>
@@ -17,7 +18,7 @@ inline constexpr const char* kNoHelpText = "No .HLP attached to this EXE";
 struct HelpTopic {
   int context = 0;
   std::string title;
-  std::string text;  // lines joined with "\r\n", as an edit shows them
+  std::string text;  // paragraphs joined with "\r\n\r\n", as an edit shows them
 };
 
 enum class HelpLookup { Found, NoFile, NoTopic };
