@@ -91,6 +91,19 @@ TEST(SerialNames, ComNamesResolveThroughDosdevicesElseTtyS) {
   }
 }
 
+// A root marks a port absent with a link to nothing: the name must not fall
+// back to the machine's own /dev/ttyS device, and opening it fails cleanly.
+TEST(SerialNames, LinkToNothingMarksThePortAbsent) {
+  TempDir dir;
+  SerialOpenOptions o = options_for(dir);
+  fs::create_symlink(dir.path() / "no-such-device", o.dosdevices / "com1");
+  EXPECT_EQ(serial_device_path("COM1", o.dosdevices), o.dosdevices / "com1");
+  SerialError e{};
+  EXPECT_EQ(open_serial_port("COM1:", o, e), nullptr);
+  EXPECT_EQ(e, SerialError::FileNotFound);
+  EXPECT_TRUE(fs::is_empty(o.lock_dirs[0]));
+}
+
 TEST(SerialNames, LockNamesFollowTheRealPath) {
   EXPECT_EQ(uucp_lock_name("/dev/ttyS0"), "LCK..ttyS0");
   EXPECT_EQ(uucp_lock_name("/dev/pts/3"), "LCK..pts_3");

@@ -15,7 +15,8 @@
 //    the event character or a modem-line change, and interrupt_wait() from any
 //    other thread ends that wait at once (an eventfd, never a spin).
 //  - COMn names resolve through DIR/dosdevices/comN (a symlink, as Wine does),
-//    else /dev/ttyS(n-1). Virtual ends attached to a COM number take
+//    else /dev/ttyS(n-1). A comN link to nothing marks the port absent (it
+//    never falls back to /dev/ttyS). Virtual ends attached to a COM number take
 //    precedence, so tests can put a fake modem behind "COM2".
 //
 // Index: SerialError, LineSettings, modem-line and event bits, SerialPort,
