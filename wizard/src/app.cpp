@@ -15,6 +15,7 @@
 #include "platform/window.h"
 #include "wizard/base_dialog.h"
 #include "wizard/command_line.h"
+#include "wizard/modem_level.h"
 #include "wizard/pages.h"
 #include "wizard/side_files.h"
 
@@ -126,6 +127,7 @@ int run_app(const std::vector<std::string>& args, const fs::path& executable) {
   set_wizard_paths({program_dir, profile_path(program_dir, exe_name)});
   add_bitmap_folder(program_dir);
   register_page_templates();
+  register_modem_level();
 
   auto* welcome = new_window<CWelcomeDialog>(cl.cash);
   const HWND hwnd = welcome->CreateModeless();
