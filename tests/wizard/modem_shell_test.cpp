@@ -1,0 +1,70 @@
+// The shell services behind the Modem Setup page: the telephony probe counts
+// COM ports that resolve to a device; the launcher starts a program without
+// a shell and reports WinExec's error values.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "platform/launcher.h"
+#include "platform/telephony.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace platform;
+
+struct TempDir {
+  TempDir() {
+    char tmpl[] = "/tmp/wizard_shell_XXXXXX";
+    path = ::mkdtemp(tmpl);
+  }
+  ~TempDir() { fs::remove_all(path); }
+  fs::path path;
+};
+
+TEST(TelephonyProbe, CountsPortsThatResolveToADevice) {
+  TempDir dir;
+  const fs::path dos = dir.path / "dosdevices";
+  fs::create_directories(dos);
+  for (int n = 1; n <= 9; ++n) fs::create_symlink(dir.path / "nothing", dos / ("com" + std::to_string(n)));
+  EXPECT_EQ(telephony_line_devices(dos), 0);
+  EXPECT_EQ(telephony_probe(dos), 0);
+  fs::remove(dos / "com2");
+  fs::create_symlink("/dev/null", dos / "com2");  // a character device
+  std::ofstream(dir.path / "plain") << "x";
+  fs::remove(dos / "com3");
+  fs::create_symlink(dir.path / "plain", dos / "com3");  // not a device
+  EXPECT_EQ(telephony_line_devices(dos), 1);
+  EXPECT_EQ(telephony_probe(dos), 1);
+  EXPECT_EQ(telephony_line_devices(dos, 1), 0) << "COM2 is beyond the ports asked about";
+}
+
+TEST(Launcher, ReportsWinExecErrorsAndStartsPrograms) {
+  TempDir dir;
+  EXPECT_EQ(launch_program({}), 2);
+  EXPECT_EQ(launch_program({(dir.path / "missing").string()}), 2);
+  EXPECT_EQ(launch_modem_control_panel(dir.path), 2) << "no modsetctl in the folder";
+  std::ofstream(dir.path / "plain") << "x";
+  EXPECT_EQ(launch_program({(dir.path / "plain").string()}), 5) << "not executable";
+
+  // A modsetctl that records its arguments: started without a shell.
+  const fs::path tool = dir.path / "modsetctl";
+  std::ofstream(tool) << "#!/bin/sh\necho \"$@\" > \"$(dirname \"$0\")/ran.tmp\"\n"
+                      << "mv \"$(dirname \"$0\")/ran.tmp\" \"$(dirname \"$0\")/ran\"\n";
+  fs::permissions(tool, fs::perms::owner_all);
+  EXPECT_EQ(launch_modem_control_panel(dir.path), kLaunchStarted);
+  // The child runs on its own; give it up to five seconds to leave its mark.
+  for (int i = 0; i < 500 && !fs::exists(dir.path / "ran"); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  std::ifstream in(dir.path / "ran");
+  std::string words;
+  std::getline(in, words);
+  EXPECT_EQ(words, "setup");
+}
+
+}  // namespace
