@@ -141,7 +141,7 @@ SERLINK_API int32_t SerialChannelSetMetrics(SerialChannelMetrics *metrics);
 SERLINK_API int32_t SerialChannelRead(SerialTransfer *transfer);
 SERLINK_API int32_t SerialChannelWrite(SerialTransfer *transfer);
 SERLINK_API int32_t SerialChannelFlush(SerialFlushRequest *request);
-SERLINK_API int32_t SerialChannelDataReadySpec(SerialDataReadySpec *spec);
+SERLINK_API int32_t SerialChannelDataReadySpec(SerialDataReadySpec *request);
 /* SerialChannelDataReadySpec without a channel id; note the order. */
 SERLINK_API int32_t SetupCallback(DataReadyCallback callback, int32_t interval_ms, int32_t threshold);
 SERLINK_API int32_t SerialChannelGetPort(SerialPortName *name);

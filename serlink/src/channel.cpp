@@ -417,19 +417,19 @@ int32_t SerialChannelFlush(SerialFlushRequest* request) {
   return 0;
 }
 
-int32_t SerialChannelDataReadySpec(SerialDataReadySpec* spec) {
-  if (!spec) return -9;
-  if (refused(spec->channel)) return -10;
+int32_t SerialChannelDataReadySpec(SerialDataReadySpec* request) {
+  if (!request) return -9;
+  if (refused(request->channel)) return -10;
   if (!is_open()) return -6;
   stop_timer();
-  g_ch.callback = spec->callback;
-  if (!spec->callback) return 0;
-  if (spec->threshold <= 0) {
+  g_ch.callback = request->callback;
+  if (!request->callback) return 0;
+  if (request->threshold <= 0) {
     g_ch.callback = nullptr;
     return -9;
   }
-  g_ch.threshold = std::min(spec->threshold, kMaxThreshold);
-  g_ch.interval = std::max(spec->interval_ms, 0);
+  g_ch.threshold = std::min(request->threshold, kMaxThreshold);
+  g_ch.interval = std::max(request->interval_ms, 0);
   g_ch.first_deadline = 0;
   std::int64_t first = g_ch.held >= g_ch.threshold ? 1 : std::min<std::int64_t>(g_ch.interval, 300);
   if (!start_timer(first)) {
@@ -441,8 +441,8 @@ int32_t SerialChannelDataReadySpec(SerialDataReadySpec* spec) {
 
 int32_t SetupCallback(DataReadyCallback callback, int32_t interval_ms, int32_t threshold) {
   if (g_ch.privileged) return -10;
-  SerialDataReadySpec spec{g_ch.port, threshold, interval_ms, callback};
-  return SerialChannelDataReadySpec(&spec);
+  SerialDataReadySpec request{g_ch.port, threshold, interval_ms, callback};
+  return SerialChannelDataReadySpec(&request);
 }
 
 int32_t SerialChannelGetPort(SerialPortName* name) {

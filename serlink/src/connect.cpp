@@ -86,8 +86,8 @@ void polling_off() {
 }
 
 std::int32_t arm(std::int32_t threshold, std::int32_t interval, DataReadyCallback cb) {
-  SerialDataReadySpec spec{g_con.port, threshold, interval, cb};
-  return SerialChannelDataReadySpec(&spec);
+  SerialDataReadySpec request{g_con.port, threshold, interval, cb};
+  return SerialChannelDataReadySpec(&request);
 }
 
 void hang_up_and_close() {

@@ -170,10 +170,10 @@ namespace {
 // Random documents built from the odd lines real files hold, and random
 // edits: an edit changes what it names and nothing else a reader can see.
 TEST(IniDocumentEdit, RandomEditsChangeOnlyWhatTheyName) {
-  uint32_t seed = 2024;
+  uint32_t state = 2024;
   auto next = [&](uint32_t n) {
-    seed = seed * 1103515245u + 12345u;
-    return (seed >> 8) % n;
+    state = state * 1103515245u + 12345u;
+    return (state >> 8) % n;
   };
   const std::vector<std::string> names = {"a", "A", "b", "Key", "kEY", "x y"};
   const std::vector<std::string> sections = {"S", "s", "T", "", "U V"};

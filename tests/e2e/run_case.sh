@@ -10,7 +10,7 @@
 #                  no_help=1        ship the side files without Vlrhelp.hlp
 #                  exe_name=NAME    run a copy of the program named NAME; its
 #                                   profile is then NAME.ini
-#   seed         lines of a Joinwiz.ini already in the program directory
+#   preset         lines of a Joinwiz.ini already in the program directory
 #                (optional; the shipped sections are added before them)
 #   exit         the expected exit code (default 0)
 #   transcript   lines that must appear in the transcript, in this order
@@ -75,8 +75,8 @@ if [ "$(option no_help)" = "1" ]; then
   done
 fi
 
-if [ -f "$case_dir/seed" ]; then
-  { cat "$src_data/Joinwiz.ini"; echo; cat "$case_dir/seed"; } > "$ini"
+if [ -f "$case_dir/preset" ]; then
+  { cat "$src_data/Joinwiz.ini"; echo; cat "$case_dir/preset"; } > "$ini"
   chmod 600 "$ini"
 fi
 

@@ -176,13 +176,13 @@ std::int32_t collect(const char* data, std::int32_t count) {
 TEST_F(ChannelTest, DataReadyPollingDeliversAtThresholdOrAfterTheInterval) {
   FakeModem com1(1, true);
   ASSERT_EQ(open_port(0), 0);
-  SerialDataReadySpec spec{0, 0, 100, collect};
-  EXPECT_EQ(SerialChannelDataReadySpec(&spec), -9);
+  SerialDataReadySpec request{0, 0, 100, collect};
+  EXPECT_EQ(SerialChannelDataReadySpec(&request), -9);
   g_delivered.clear();
   g_consume = 2;
-  spec.threshold = 10;
-  spec.interval_ms = 1000;
-  ASSERT_EQ(SerialChannelDataReadySpec(&spec), 0);
+  request.threshold = 10;
+  request.interval_ms = 1000;
+  ASSERT_EQ(SerialChannelDataReadySpec(&request), 0);
   auto& loop = platform::MessageLoop::current();
   const std::int64_t start = platform::clock().now_ms();
   com1.send("abc");
@@ -213,8 +213,8 @@ TEST_F(ChannelTest, DataReadyPollingDeliversAtThresholdOrAfterTheInterval) {
   EXPECT_EQ(g_delivered[0], "cdefghijklmn");
   EXPECT_LE(seen_at - second, 600);
   loop.kill_thread_timer(stopper);
-  spec.callback = nullptr;
-  EXPECT_EQ(SerialChannelDataReadySpec(&spec), 0);
+  request.callback = nullptr;
+  EXPECT_EQ(SerialChannelDataReadySpec(&request), 0);
 }
 
 TEST_F(ChannelTest, ThresholdAboveTheLimitIsLowered) {

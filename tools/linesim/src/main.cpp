@@ -206,11 +206,11 @@ int main(int argc, char** argv) {
   std::vector<Port> ports;
   std::vector<std::string> routes;
 
-  auto add_port = [&](std::string_view spec, bool silent) -> bool {
-    std::size_t eq = spec.find('=');
-    auto number = parse_com(spec.substr(0, eq));
+  auto add_port = [&](std::string_view port_option, bool silent) -> bool {
+    std::size_t eq = port_option.find('=');
+    auto number = parse_com(port_option.substr(0, eq));
     if (!number) {
-      std::fprintf(stderr, "linesim: \"%.*s\" is not a port (COM1 to COM99)\n", static_cast<int>(spec.size()), spec.data());
+      std::fprintf(stderr, "linesim: \"%.*s\" is not a port (COM1 to COM99)\n", static_cast<int>(port_option.size()), port_option.data());
       return false;
     }
     for (const Port& p : ports)
@@ -221,7 +221,7 @@ int main(int argc, char** argv) {
     Port port;
     port.number = *number;
     port.name = "COM" + std::to_string(*number);
-    port.profile = silent ? "silent" : eq == std::string_view::npos ? "generic" : std::string(spec.substr(eq + 1));
+    port.profile = silent ? "silent" : eq == std::string_view::npos ? "generic" : std::string(port_option.substr(eq + 1));
     if (!linesim::find_profile(port.profile)) {
       std::fprintf(stderr, "linesim: no modem profile \"%s\" (see --profiles)\n", port.profile.c_str());
       return false;
