@@ -2,7 +2,7 @@
 # Runs joinwiz through the modem pages against linesim's simulated modems.
 # Usage: modem_case.sh JOINWIZ LINESIM CASE-FOLDER
 #
-# The case folder holds what run_case.sh reads (script, seed, exit,
+# The case folder holds what run_case.sh reads (script, preset, exit,
 # transcript, ini), and:
 #   linesim      linesim's options after --root (one line; may be empty: no
 #                modem at all, linesim then is not started)
@@ -67,8 +67,8 @@ if [ "$(option isolated)" = "1" ]; then
   joinwiz="$work/bin/joinwiz"
 fi
 
-if [ -f "$case_dir/seed" ]; then
-  { cat "$data/Joinwiz.ini"; echo; cat "$case_dir/seed"; } > "$ini"
+if [ -f "$case_dir/preset" ]; then
+  { cat "$data/Joinwiz.ini"; echo; cat "$case_dir/preset"; } > "$ini"
   chmod 600 "$ini"
 fi
 
