@@ -1,0 +1,176 @@
+// links: session platform
+// One registration call of 200 REQUEST: lines, in-process, against the
+// linesim program over a pseudo-terminal (modem "generic", CONNECT 28800,
+// the line paced at 10 bits a byte). Reports the wall time from Start to the
+// outcome (and from the log-in on: the exchange of lines), the time the
+// exchange's bytes need on the line at that speed, and the
+// CPU seconds of this process (the session on the loop plus the port's
+// reader thread) during the call. The session takes one line per 1 ms tick,
+// so wall time near the line time and a small CPU share mean it keeps up
+// without spinning. line_s counts the bytes of both directions; linesim
+// paces what the server sends (server_line_s), while the wizard's replies
+// reach it at the speed of the pseudo-terminal.
+#include <benchmark/benchmark.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/message_loop.h"
+#include "platform/system_root.h"
+#include "session/platform_port.h"
+#include "session/reg_session.h"
+
+extern char** environ;
+
+namespace {
+
+constexpr int kRequests = 200;
+constexpr double kLineBitsPerSecond = 28800.0;
+constexpr double kBitsPerByte = 10.0;
+
+double cpu_seconds(int who) {
+  rusage u{};
+  ::getrusage(who, &u);
+  return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+         static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+class Profile final : public session::ProfileStore {
+ public:
+  std::map<std::string, std::string, std::less<>> values;
+  bool Get(std::string_view key, std::string& value) const override {
+    auto it = values.find(key);
+    if (it == values.end()) return false;
+    value = it->second;
+    return true;
+  }
+  void Set(std::string_view key, std::string_view value) override { values[std::string(key)] = value; }
+};
+
+class QuietUi final : public session::SessionUi {
+ public:
+  void ShowModemText(std::string_view, bool) override {}
+  void ShowSessionText(std::string_view, bool) override {}
+  void MessageBox(std::string_view, session::MessageIcon) override {}
+};
+
+// Receives the outcome and ends the loop.
+class Outcome final : public platform::MessageTarget {
+ public:
+  unsigned message = 0;
+  platform::LRESULT handle_message(const platform::Message& msg) override {
+    message = msg.message;
+    platform::MessageLoop::current().quit(0);
+    return 0;
+  }
+};
+
+void BM_RegistrationCall(benchmark::State& state) {
+  platform::ScopedSystemRoot root;
+  const std::filesystem::path scenario = root.path() / "bench-200.txt";
+  const std::string name = "Johnathan";
+  std::size_t line_bytes = 0;    // both directions
+  std::size_t server_bytes = 0;  // what the server sends (linesim paces these)
+  {
+    std::ofstream f(scenario);
+    f << "timeout 60\nlogin *\n";
+    for (int i = 0; i < kRequests; ++i) {
+      f << "send REQUEST:\\tFIRSTNAME\nexpect REPLY: " << name << "\n";
+      server_bytes += std::string("REQUEST:\tFIRSTNAME\r").size();
+      line_bytes += std::string("REQUEST:\tFIRSTNAME\r").size() + std::string("REPLY: " + name + "\r").size();
+    }
+    f << "send STATUS:\\tCOMPLETE\nend\n";
+    line_bytes += std::string("STATUS:\tCOMPLETE\r").size();
+    server_bytes += std::string("STATUS:\tCOMPLETE\r").size();
+  }
+  const std::string program = std::filesystem::read_symlink("/proc/self/exe").parent_path().string() + "/linesim";
+  std::vector<std::string> args = {program, "--root", root.path().string(), "--modem", "COM2=generic",
+                                   "--dial", "5550100=scenario:" + scenario.string()};
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  int out[2];
+  if (::pipe(out) != 0) return state.SkipWithError("pipe");
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  pid_t pid = -1;
+  if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ) != 0) {
+    return state.SkipWithError("linesim did not start");
+  }
+  ::close(out[1]);
+  std::string seen;
+  char c;
+  while (seen.find("ready\n") == std::string::npos && ::read(out[0], &c, 1) == 1) seen += c;
+
+  platform::SerialOpenOptions options;
+  options.dosdevices = platform::known_folder(platform::KnownFolder::DosDevices);
+  options.fallback_lock_dir = root.path();
+
+  for (auto _ : state) {
+    Profile profile;
+    profile.values = {{"COMPORT", "2"}, {"COMSPEED", "57600"}, {"MODEMINIT", "ATE0Q0V1&C1&D2"},
+                      {"DIALMETHOD", "TONE"}, {"FIRSTNAME", name}};
+    QuietUi ui;
+    Outcome outcome;
+    platform::MessageLoop& loop = platform::MessageLoop::current();
+    const platform::HWND parent = loop.register_window(&outcome);
+    double wall = 0, cpu = 0, exchange_wall = 0;
+    {
+      session::CRegSessionDialog call(parent, ui, session::PlatformModemOptions(options));
+      call.SetProfile(&profile);
+      call.SetPhoneNumber("5550100");
+      call.SetLoginName("vlrreg");
+      const double cpu0 = cpu_seconds(RUSAGE_SELF);
+      const auto t0 = std::chrono::steady_clock::now();
+      // When the log-in is sent the exchange of lines begins.
+      auto t_session = t0;
+      platform::TimerId watch = loop.set_thread_timer(1, [&](platform::TimerId id) {
+        if (call.CurrentPhase() != session::CRegSessionDialog::PhaseSession) return;
+        t_session = std::chrono::steady_clock::now();
+        loop.kill_thread_timer(id);
+      });
+      call.Start();
+      loop.run();
+      loop.kill_thread_timer(watch);
+      const auto t1 = std::chrono::steady_clock::now();
+      wall = std::chrono::duration<double>(t1 - t0).count();
+      exchange_wall = std::chrono::duration<double>(t1 - t_session).count();
+      cpu = cpu_seconds(RUSAGE_SELF) - cpu0;
+    }
+    loop.unregister_window(parent);
+    if (outcome.message != session::WM_WIZ_RESULT_OK) {
+      state.SkipWithError("the call did not succeed");
+      break;
+    }
+    const double line_s = static_cast<double>(line_bytes) * kBitsPerByte / kLineBitsPerSecond;
+    state.SetIterationTime(wall);
+    state.counters["wall_s"] = wall;
+    const double server_line_s = static_cast<double>(server_bytes) * kBitsPerByte / kLineBitsPerSecond;
+    state.counters["line_s"] = line_s;
+    state.counters["server_line_s"] = server_line_s;
+    state.counters["exchange_per_server_line_time"] = exchange_wall / server_line_s;
+    state.counters["exchange_wall_s"] = exchange_wall;
+    state.counters["exchange_per_line_time"] = exchange_wall / line_s;
+    state.counters["cpu_s"] = cpu;
+    state.counters["cpu_share_pct"] = 100.0 * cpu / wall;
+    state.counters["requests"] = kRequests;
+  }
+  ::kill(pid, SIGTERM);
+  ::waitpid(pid, nullptr, 0);
+  ::close(out[0]);
+}
+BENCHMARK(BM_RegistrationCall)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
