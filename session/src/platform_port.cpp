@@ -1,7 +1,5 @@
 #include "session/platform_port.h"
 
-#ifdef VLR_SESSION_HAS_PLATFORM_SERIAL
-
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -186,4 +184,3 @@ ModemOptions PlatformModemOptions(platform::SerialOpenOptions open_options,
 
 }  // namespace session
 
-#endif

@@ -54,7 +54,12 @@ root="$work/${root_name:-root}"
 # The program directory inside a root (platform/system_root.h).
 program="$root/drive_c/veloran"
 ini="$program/Joinwiz.ini"
-mkdir -p "$program"
+mkdir -p "$program" "$root/dosdevices"
+# COM ports: COM1 stands for a modem the telephony check can count (no case
+# here opens it), COM2 to COM4 resolve to nothing, so a run never depends on
+# the machine's own serial ports.
+ln -s /dev/null "$root/dosdevices/com1"
+for n in 2 3 4; do ln -s "$work/absent/com$n" "$root/dosdevices/com$n"; done
 
 exe_name=$(option exe_name)
 if [ -n "$exe_name" ]; then

@@ -2,7 +2,6 @@
 // modem and server on the far end.
 #include "session/platform_port.h"
 
-#ifdef VLR_SESSION_HAS_PLATFORM_SERIAL
 
 #include <gtest/gtest.h>
 
@@ -99,4 +98,3 @@ TEST_F(VirtualPairTest, BusyAndUnpluggedCable) {
 }  // namespace
 }  // namespace session
 
-#endif

@@ -2,11 +2,8 @@
 //
 // PlatformModemOptions() opens "COMn" through platform::open_serial_port
 // (dosdevices links, lock files, exclusive use; a virtual null-modem end
-// attached to the COM number in tests). Needs platform/serial_port.h.
+// attached to the COM number in tests).
 #pragma once
-
-#if __has_include("platform/serial_port.h")
-#define VLR_SESSION_HAS_PLATFORM_SERIAL 1
 
 #include <functional>
 #include <memory>
@@ -27,5 +24,3 @@ ModemOptions PlatformModemOptions(platform::SerialOpenOptions open_options,
                                   std::function<void(std::string_view)> alert = {});
 
 }  // namespace session
-
-#endif
