@@ -321,14 +321,16 @@ HWND Dialog::next_tab_item(HWND from, bool previous) const {
     int i = start < 0 ? (previous ? n - k : k - 1) : ((start + (previous ? -k : k)) % n + n) % n;
     const HWND h = kids[static_cast<std::size_t>(i)];
     auto* c = window_cast<Control>(h);
-    if (!c || !c->is_visible() || !c->is_enabled() || !c->takes_focus()) continue;
+    // The control's own visibility: a dialog that is not shown yet (during
+    // WM_INITDIALOG) still has a tab order.
+    if (!c || !c->has_visible_style() || !c->is_enabled() || !c->takes_focus()) continue;
     if (c->type() == ControlType::RadioButton) {
       auto* b = static_cast<Button*>(c);
       if (std::find(from_group.begin(), from_group.end(), h) != from_group.end()) continue;
       // A radio group is one stop: its checked button, else the one reached.
       for (HWND g : b->radio_group()) {
         auto* gb = window_cast<Button>(g);
-        if (gb && gb->check() == BST_CHECKED && gb->is_visible() && gb->is_enabled()) return g;
+        if (gb && gb->check() == BST_CHECKED && gb->has_visible_style() && gb->is_enabled()) return g;
       }
       return h;
     }

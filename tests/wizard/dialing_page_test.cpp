@@ -231,6 +231,13 @@ TEST_F(DialingPage, NewAccountEndsWithTheAccountCreatedDialogAndRegistered) {
   EXPECT_EQ(Page()->StatusWindow(), 0u);
 }
 
+TEST_F(DialingPage, EnterOnThePageDialsAsNextDoes) {
+  ASSERT_EQ(line_->AddRoute("5550100=scenario:" + scenario("new-account.txt")), "");
+  EXPECT_EQ(Run(std::string("wait 116\nkey Enter\n") + kFinish), 0);
+  EXPECT_TRUE(Traced("COM2 at< ATDt5550100"));
+  EXPECT_EQ(Saved("REGISTERED"), "YES");
+}
+
 TEST_F(DialingPage, ExistingAccountSaysTheSoftwareIsConfigured) {
   profile_.Set("NEWUSER", "no");
   profile_.Set("EMAILID", "js");

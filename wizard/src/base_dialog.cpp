@@ -130,6 +130,20 @@ bool CBaseDialog::on_init_dialog() {
   return Dialog::on_init_dialog();
 }
 
+LRESULT CBaseDialog::window_proc(const Message& msg) {
+  const LRESULT result = Dialog::window_proc(msg);
+  if (msg.message != WM_INITDIALOG || result == 0) return result;
+  // On a page with nothing to fill in, the first tab stop is a button (Back),
+  // and Enter would press it; the page's Enter goes on, so its default
+  // button takes the focus instead.
+  auto* first = window_cast<Button>(next_tab_item(0, false));
+  if (!first || first->type() != ControlType::PushButton) return result;
+  auto* default_button = window_cast<Button>(item(default_id()));
+  if (!default_button || !default_button->has_visible_style() || !default_button->is_enabled()) return result;
+  goto_control_handle(default_button->hwnd());
+  return 0;
+}
+
 bool CBaseDialog::on_command(int id, int code, HWND control) {
   if (code != BN_CLICKED) return Dialog::on_command(id, code, control);
   switch (id) {

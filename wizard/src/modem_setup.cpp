@@ -96,12 +96,15 @@ CModemSetupDialog::CModemSetupDialog(RegistrationProfile* profile, HWND parent)
     : CMasterDialog(IDD_MODEM_SETUP, profile, parent, kModemPageDetect, kModemPageDialing) {}
 
 bool CModemSetupDialog::on_init_dialog() {
-  const bool r = CMasterDialog::on_init_dialog();
+  CMasterDialog::on_init_dialog();
   TransferData(false);
   // The choice comes only from the profile.
   show_item(IDC_DONT_DETECT, false);
+  // The hidden box held the first tab stop; without this the focus would
+  // land on Back and Enter would go back instead of on.
+  goto_control(IDC_NEXT);
   post_message(hwnd(), WM_MODEM_CHECK_TELEPHONY);
-  return r;
+  return false;
 }
 
 void CModemSetupDialog::CheckTelephony() {

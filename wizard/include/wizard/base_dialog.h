@@ -102,6 +102,7 @@ class CBaseDialog : public platform::Dialog {
   void do_data_exchange(platform::DataExchange& dx) override;
   void on_draw_item(platform::DrawItem& item) override;
   void on_paint(platform::DC& dc) override;
+  platform::LRESULT window_proc(const platform::Message& msg) override;
 
   virtual void OnBack();
   virtual void OnNext();
