@@ -29,7 +29,7 @@ CfgProfileSection::CfgProfileSection(std::string section, const std::filesystem:
   document_ = common::load_ini_cached(file, &error, &missing);
   if (!document_) {
     load_ = missing ? LoadResult::Missing : LoadResult::Unreadable;
-    if (!missing) platform::log_warn("modset", "cannot read " + file.string() + ": " + error);
+    if (!missing) platform::log_warn("modset", error);
     document_ = std::make_shared<const common::IniDocument>();
   }
 }
