@@ -67,10 +67,10 @@ bool IniModCommand(std::string_view arguments, std::string_view install_dir, std
   // A name without a folder is looked for in the Windows directory, as the
   // private-profile calls do.
   platform::RootPath path = platform::translate_path(windows_path, platform::RelativeTo::Windows);
-  if (!path) return Refuse(why, "INIMOD: refused path " + Quoted(windows_path) + ": " + path.error);
+  if (!path) return Refuse(why, "INIMOD: " + path.error);
   std::string error;
   if (!platform::check_translated(path, &error)) {
-    return Refuse(why, "INIMOD: refused path " + Quoted(windows_path) + ": " + error);
+    return Refuse(why, "INIMOD: refused path \"" + windows_path + "\": " + error);
   }
   if (!common::write_private_profile_string(section.c_str(), key.c_str(), value.c_str(), path.full())) {
     return Refuse(why, "INIMOD: cannot write [" + session::Printable(section) + "] " + session::Printable(key) +
@@ -98,15 +98,15 @@ bool AppendFileCommand(std::string_view arguments, std::string* why) {
   }
   const std::string windows_path = AppendFileName(f[0]);
   platform::RootPath path = platform::translate_path(windows_path, platform::RelativeTo::Program);
-  if (!path) return Refuse(why, "APPENDFILE: refused path " + Quoted(windows_path) + ": " + path.error);
+  if (!path) return Refuse(why, "APPENDFILE: " + path.error);
   // O_NONBLOCK: a FIFO without a reader fails at once instead of hanging
   // the session; it is refused below anyway.
   platform::OpenResult file =
       platform::open_translated(path, O_WRONLY | O_APPEND | O_CREAT | O_NOCTTY | O_NONBLOCK);
-  if (!file) return Refuse(why, "APPENDFILE: cannot open " + Quoted(windows_path) + ": " + file.error);
+  if (!file) return Refuse(why, "APPENDFILE: cannot open \"" + windows_path + "\": " + file.error);
   struct stat st {};
   if (fstat(file.fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
-    return Refuse(why, "APPENDFILE: " + Quoted(windows_path) + " is not a regular file");
+    return Refuse(why, "APPENDFILE: \"" + windows_path + "\" is not a regular file");
   }
   // Text mode: the line ends in CR LF. One write, so that other appenders
   // cannot split the line.
