@@ -15,8 +15,8 @@
 //  - A bad command (a missing field, an unknown root or type, a refused path)
 //    changes nothing, is logged (component "sysconfig") and is answered
 //    "REPLY: ERROR"; `why` tells the reason to tests and logs.
-//  - Everything runs on the session's thread; the writers below are the
-//    registry's and the INI service's, which lock and replace files whole.
+//  - Everything runs on the session's thread. Registry and INI writes go
+//    through their services, which lock and replace files whole.
 //
 // Index: RegModCommand, WriteRegistryValue, ParseDecimal (registry);
 // IniModCommand, IniModPath, AppendFileCommand, AppendFileName (files);
@@ -86,9 +86,10 @@ bool IniModCommand(std::string_view arguments, std::string_view install_dir,
 std::string AppendFileName(std::string_view name);
 
 // APPENDFILE: with its argument text (file name, line; a single field is
-// both). Appends the line and CR LF to the file (created when missing),
-// under the file's lock. On a failed write the file is cut back to its old
-// length. True when the whole line was written.
+// both). Appends the line and CR LF to the file (created when missing) in
+// one append-mode write, so other appenders cannot split it; only a regular
+// file is written. On a failed write the file is cut back to its old length.
+// True when the whole line was written.
 bool AppendFileCommand(std::string_view arguments, std::string* why = nullptr);
 
 // ---- The session -----------------------------------------------------------
