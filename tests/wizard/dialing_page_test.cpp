@@ -107,6 +107,8 @@ std::string scenario(const char* name) {
 
 class DialingPage : public ::testing::Test {
  protected:
+  // Registry, dosdevices and the like of every run go to a root of its own.
+  ScopedSystemRoot root_;
   void SetUp() override {
     char tmpl[] = "/tmp/wizard_dialing_XXXXXX";
     ASSERT_NE(mkdtemp(tmpl), nullptr);
