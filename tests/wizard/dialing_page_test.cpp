@@ -15,6 +15,8 @@
 #include "linesim/modem.h"
 #include "platform/clock.h"
 #include "platform/message_loop.h"
+#include "platform/registry.h"
+#include "platform/system_root.h"
 #include "platform/serial_port.h"
 #include "platform/window.h"
 #include "session/platform_port.h"
@@ -249,6 +251,43 @@ TEST_F(DialingPage, ExistingAccountSaysTheSoftwareIsConfigured) {
   EXPECT_TRUE(Traced("COM2 srv< REPLY: no"));
   EXPECT_FALSE(Traced("srv!"));
   EXPECT_EQ(Saved("REGISTERED"), "YES");
+}
+
+// The server's configuration commands run during the call and are answered;
+// what they change lies in the system root, and a path out of it is refused.
+TEST_F(DialingPage, ConfigurationCommandsChangeTheComputerInsideTheRoot) {
+  ScopedSystemRoot root;
+  profile_.Set("NEWUSER", "no");
+  const fs::path file = dir_ / "configure.txt";
+  {
+    std::ofstream out(file);
+    out << "timeout 120\nlogin *\n"
+           "send REGMOD:\\tHKEY_CURRENT_USER\\tSoftware\\\\Veloran\\tREG_SZ\\tUser\\tjsmith\n"
+           "expect REPLY: OK\n"
+           "send INIMOD:\\tWIN\\tvlr.ini\\tMail\\tServer\\tmail.veloran.net\n"
+           "expect REPLY: OK\n"
+           "send APPENDFILE:\\t\\\\autoexec.bat\\tSET VLR=1\n"
+           "expect REPLY: OK\n"
+           "send APPENDFILE:\\t..\\\\escape.txt\\tx\n"
+           "expect REPLY: ERROR\n"
+           "send STATUS:\\tCOMPLETE\nend\n";
+  }
+  ASSERT_EQ(line_->AddRoute("5550100=scenario:" + file.string()), "");
+  EXPECT_EQ(Run(std::string("wait 116\nclick 3031\nwait 120\nclick 3033\n")), 0);
+  EXPECT_FALSE(Traced("srv!"));
+  EXPECT_EQ(TraceCount("srv< REPLY: OK"), 3);
+  EXPECT_TRUE(Traced("srv< REPLY: ERROR"));
+  reg::Key key;
+  ASSERT_EQ(reg::system_registry().open_key(reg::root_key(reg::Root::CurrentUser), "Software\\Veloran", &key),
+            reg::ERROR_SUCCESS);
+  reg::Value value;
+  ASSERT_EQ(reg::system_registry().query_value(key, "User", &value), reg::ERROR_SUCCESS);
+  EXPECT_EQ(value.data, std::string("jsmith", 7));
+  EXPECT_EQ(ini_read("Mail", "Server", "", 64, known_folder(KnownFolder::Windows) / "vlr.ini"), "mail.veloran.net");
+  std::ifstream autoexec(known_folder(KnownFolder::DriveC) / "AUTOEXEC.BAT", std::ios::binary);
+  std::string text((std::istreambuf_iterator<char>(autoexec)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(text, "SET VLR=1\r\n");
+  EXPECT_FALSE(fs::exists(root.path().parent_path() / "escape.txt"));
 }
 
 TEST_F(DialingPage, BusyShowsConnectionFailedAndRetryDialsAgainWithANewSession) {

@@ -6,6 +6,7 @@
 #include "platform/window.h"
 #include "session/platform_port.h"
 #include "session/reg_session.h"
+#include "sysconfig/sysconfig.h"
 #include "wizard/dialing_dialogs.h"
 
 namespace wizard {
@@ -143,6 +144,7 @@ void CDialNetworkDialog::OnNext() {
   if (status_ == 0 || !is_window(status_)) CreateStatusWindow();
   if (CStatusDialog* s = Status()) s->ShowCentred();
   session_->SetProfile(&ui_->profile_);
+  sysconfig::InstallCommandHandlers(*session_);
   session_->LoadDialingInformation(wizard_paths().profile);
   enable_window(hwnd(), false);
   log_info(kComponent, "dialing " + session_->PhoneNumber() + " to register");

@@ -1,0 +1,186 @@
+/*
+ * modset.h: the dialing, modem and access-number settings library
+ * (libmodset.so).
+ *
+ * Principles
+ *  - The settings live in one INI file shared with other programs of the
+ *    same maker: TARK_NET.INI in the Windows directory of the system root.
+ *    The library touches only its own sections and keeps no copy of the
+ *    file: every Get reads it, every Put rewrites one section.
+ *  - Every record belongs to the caller and is passed by pointer. A Get fills
+ *    the whole record (stored values where present, defaults elsewhere);
+ *    text fields always come back zero-terminated within their size, the rest
+ *    of the field filled with zeros, longer stored values cut to size - 1.
+ *    A Put stores texts up to their first zero, at most size - 1 characters.
+ *  - A Put replaces its section in one atomic step under the file's lock:
+ *    other readers, in this process or another, see the old section or the
+ *    new one, never a half-written one. A Put that fails leaves the file as
+ *    it was. Values equal to their defaults are stored as empty values.
+ *  - A Get that fails leaves the caller's record as it was.
+ *  - Values are read as the Windows private-profile service reads them:
+ *    leading and trailing blanks and one pair of enclosing quotes are not
+ *    part of a value; an empty value reads as the default.
+ *  - No call throws, none keeps a pointer it was given; all may run on any
+ *    thread at the same time (each call is complete in itself).
+ *  - On first use in a process the library carries the settings of the
+ *    older "ZRS Modem" section into the new sections once, when none of the
+ *    dialing, modem and access sections has been stored yet.
+ *
+ * Records: fixed-width fields in the order below, no gaps between them
+ * (CfgNsvPopList holds a pointer and is aligned as the platform aligns
+ * pointers). Integers are 32-bit signed.
+ *
+ * Result codes (int32_t): 0 or more is success.
+ *      0 CFG_OK          done
+ *    257 CFG_DEFAULTS    Get: the section was never stored (no "Last Update");
+ *                        the record holds what the file has, defaults elsewhere
+ *   -250 CFG_E_WRITE     Put: the section could not be stored (a value that
+ *                        cannot be written, an invalid POP list, a file that
+ *                        cannot be locked, read or replaced); file unchanged
+ *   -251 CFG_E_READ      Get: the file exists but cannot be read (not a
+ *                        regular file, unreadable, larger than 4 MiB); the
+ *                        record is untouched
+ *   -254 CFG_E_POPLIST   POP list request invalid; reported by
+ *                        CfgPutNsvConfigInfo as CFG_E_WRITE
+ *   -255 CFG_E_MEMORY    out of memory; Get: record untouched, Put: file
+ *                        unchanged
+ *   -381 CFG_E_PARAM     a null record pointer
+ *   -382 CFG_E_UI_MEMORY out of memory while running a dialog
+ *   -383 CFG_E_UI        any other failure while running a dialog
+ *    385 CFG_CANCELLED   a dialog ended other than by OK
+ *
+ * Index: result codes; records (CfgDialingInfo, CfgModemInfo,
+ * CfgZrsAccessInfo, CfgNsvPopEntry, CfgNsvPopList, CfgNsvConfigInfo);
+ * Get and Put functions.
+ */
+#ifndef MODSET_H
+#define MODSET_H
+
+#include <stdint.h>
+
+#if defined(MODSET_BUILDING)
+#define MODSET_API __attribute__((visibility("default")))
+#else
+#define MODSET_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ---- Result codes ------------------------------------------------------- */
+
+#define CFG_OK 0
+#define CFG_DEFAULTS 257
+#define CFG_E_WRITE (-250)
+#define CFG_E_READ (-251)
+#define CFG_E_POPLIST (-254)
+#define CFG_E_MEMORY (-255)
+#define CFG_E_PARAM (-381)
+#define CFG_E_UI_MEMORY (-382)
+#define CFG_E_UI (-383)
+#define CFG_CANCELLED 385
+
+/* ---- Records ------------------------------------------------------------ */
+
+/* Section "Dialing Information". */
+typedef struct CfgDialingInfo {
+  int32_t DialType;              /* "Dial Type", 1: tone (default); other: pulse (0) */
+  char DisableCallWaiting[8];    /* "Disable Call Waiting", "" */
+  char DialPrefix[16];           /* "Dial Prefix", "" : gets an outside line */
+  char DialLongDistance[8];      /* "Dial Long Distance", "1" */
+  int32_t DialBlind;             /* "Dial Blind", 0; nonzero: no wait for dial tone */
+} CfgDialingInfo;
+
+/* Section "Modem Information". */
+typedef struct CfgModemInfo {
+  char PortName[32];             /* "Port Name", "COM1" */
+  int32_t CommPort;              /* "Comm Port", 0: COM1 ... 3: COM4 */
+  int32_t BaudRate;              /* "Baud Rate", 2: Serlink speed code (2400) */
+  int32_t FlowControl;           /* "Flow Control", 0: Serlink flags (4 RTS/CTS) */
+  int32_t SpeakerOff;            /* "Speaker Off", 0 */
+  char ResetString[16];          /* "Reset String", "AT Z" */
+  char SetupString[64];          /* "Setup String", "": returned patched, below */
+} CfgModemInfo;
+
+/* Section "ZRS Async Access Info". */
+typedef struct CfgZrsAccessInfo {
+  int32_t UseCustomAccess;           /* "Use Custom Access", 0 */
+  char CustomAccessNumber[64];       /* "Custom Access Number", "" */
+  char PrimaryAccessNumber[64];      /* "Primary Access Number", "950-0132" */
+  int32_t PrimaryAccessTimeout;      /* "Primary Access Timeout", 40 */
+  int32_t PrimaryAccessRedial;       /* "Primary Access Redial", 1 */
+  char AlternateAccessNumber[64];    /* "Alternate Access Number", "1-800-555-0199" */
+  int32_t AlternateAccessTimeout;    /* "Alternate Access Timeout", 60 */
+  int32_t AlternateAccessRedial;     /* "Alternate Access Redial", 1 */
+  char Service[32];                  /* "Service", "tarkel96" */
+} CfgZrsAccessInfo;
+
+/* One key of section "NSV POP List": Pop = AccessNumber. */
+typedef struct CfgNsvPopEntry {
+  char Pop[6];                   /* 1 to 5 characters */
+  char AccessNumber[40];         /* 1 to 39 characters */
+} CfgNsvPopEntry;
+
+/* The POP list request of CfgNsvConfigInfo.
+ * Get: count is the capacity of `entries` on entry (0: do not read the list)
+ *      and the number of entries filled on return.
+ * Put: count entries of `entries` are stored (0: leave the list alone). */
+typedef struct CfgNsvPopList {
+  int32_t count;
+  CfgNsvPopEntry *entries;
+} CfgNsvPopList;
+
+/* Section "NSV Config Information" (PopList is not stored there). */
+typedef struct CfgNsvConfigInfo {
+  char AreaCode[4];              /* "Area Code", "" */
+  char UserId[32];               /* "User Id", "" */
+  int32_t UseSelectedPop;        /* "Use Selected Pop", 0: dial CustomAccess */
+  char SelectedPop[6];           /* "Selected Pop", "" */
+  char SelectedAccess[40];       /* "Selected Access", "" */
+  char CustomPop[6];             /* "Custom Pop", "" */
+  char CustomAccess[40];         /* "Custom Access", "" */
+  CfgNsvPopList PopList;
+} CfgNsvConfigInfo;
+
+/* ---- Get and Put -------------------------------------------------------- */
+
+/* Each Get returns CFG_OK, CFG_DEFAULTS, CFG_E_READ, CFG_E_MEMORY or
+ * CFG_E_PARAM; each Put CFG_OK, CFG_E_WRITE, CFG_E_MEMORY or CFG_E_PARAM.
+ * Every Put also writes "Last Update" with the local time. */
+
+MODSET_API int32_t CfgGetDialingInfo(CfgDialingInfo *info);
+MODSET_API int32_t CfgPutDialingInfo(const CfgDialingInfo *info);
+
+/* The returned SetupString carries the current "Speaker Off" and the dialing
+ * record's "Dial Blind": the first M command (not one after &, \, %, *, ~, $,
+ * ), :, # or +, and never the first character) gets digit 0 (silent) or 1,
+ * " M0" is appended when there is none and the speaker is off; the first X
+ * command gets 3 (blind) or 4, a second digit after it becomes a blank, and
+ * " X3" is appended when there is none and dialing is blind. An addition that
+ * would not fit in 63 characters is left out. The stored string is not
+ * changed. */
+MODSET_API int32_t CfgGetModemInfo(CfgModemInfo *info);
+MODSET_API int32_t CfgPutModemInfo(const CfgModemInfo *info);
+
+MODSET_API int32_t CfgGetZrsAccessInfo(CfgZrsAccessInfo *info);
+MODSET_API int32_t CfgPutZrsAccessInfo(const CfgZrsAccessInfo *info);
+
+/* Get: with PopList.count > 0 also fills up to count entries from "NSV POP
+ * List" in file order (keys longer than 5 characters are passed over; the
+ * listing covers the names that fit whole in 3073 bytes, each with its
+ * zero, plus a final zero) and sets count to the number filled; a null
+ * entries pointer gives count 0. The list does not change the result.
+ * Put: with PopList.count > 0 also replaces "NSV POP List" by the entries,
+ * in array order, in the same atomic step. A null entries pointer, a
+ * negative count or an entry with an identifier of other than 1 to 5
+ * characters or a number of other than 1 to 39 characters stores nothing
+ * and gives CFG_E_WRITE. */
+MODSET_API int32_t CfgGetNsvConfigInfo(CfgNsvConfigInfo *info);
+MODSET_API int32_t CfgPutNsvConfigInfo(const CfgNsvConfigInfo *info);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* MODSET_H */

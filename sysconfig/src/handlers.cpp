@@ -1,0 +1,20 @@
+// The session's hooks for the commands that change the computer.
+#include "platform/registry.h"
+#include "session/reg_session.h"
+#include "sysconfig/sysconfig.h"
+
+namespace sysconfig {
+
+void InstallCommandHandlers(session::CRegSessionDialog& session) {
+  session.SetCommandHook("REGMOD:", [](session::CRegSessionDialog& s, std::string_view arguments) {
+    s.SendAck(RegModCommand(platform::reg::system_registry(), arguments));
+  });
+  session.SetCommandHook("INIMOD:", [](session::CRegSessionDialog& s, std::string_view arguments) {
+    s.SendAck(IniModCommand(arguments, s.installDir));
+  });
+  session.SetCommandHook("APPENDFILE:", [](session::CRegSessionDialog& s, std::string_view arguments) {
+    s.SendAck(AppendFileCommand(arguments));
+  });
+}
+
+}  // namespace sysconfig

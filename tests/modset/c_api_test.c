@@ -1,0 +1,74 @@
+/* A C caller of libmodset.so: the header compiles as C, the records have
+ * their fixed layout, and a record goes through TARK_NET.INI and back. */
+#define _GNU_SOURCE
+#include <stddef.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include "modset.h"
+
+static int failures = 0;
+#define CHECK(cond)                                                              \
+  do {                                                                           \
+    if (!(cond)) {                                                               \
+      fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond);   \
+      ++failures;                                                                \
+    }                                                                            \
+  } while (0)
+
+int main(void) {
+  char root[] = "/tmp/vlr_modset_c_XXXXXX";
+  char command[600];
+  CfgDialingInfo dialing;
+  CfgModemInfo modem;
+  CfgNsvConfigInfo nsv;
+  CfgNsvPopEntry pops[2];
+
+  CHECK(sizeof(CfgDialingInfo) == 40);
+  CHECK(offsetof(CfgModemInfo, SetupString) == 64);
+  CHECK(sizeof(CfgNsvPopEntry) == 46);
+
+  CHECK(mkdtemp(root) != NULL);
+  setenv("VLR_ROOT", root, 1);
+
+  CHECK(CfgGetDialingInfo(NULL) == CFG_E_PARAM);
+  CHECK(CfgPutModemInfo(NULL) == CFG_E_PARAM);
+
+  memset(&dialing, 'x', sizeof dialing);
+  CHECK(CfgGetDialingInfo(&dialing) == CFG_DEFAULTS);
+  CHECK(dialing.DialType == 1 && dialing.DialBlind == 0);
+  CHECK(strcmp(dialing.DialLongDistance, "1") == 0 && dialing.DialPrefix[0] == 0);
+
+  strcpy(dialing.DialPrefix, "9,");
+  dialing.DialBlind = 1;
+  CHECK(CfgPutDialingInfo(&dialing) == CFG_OK);
+  memset(&dialing, 0, sizeof dialing);
+  CHECK(CfgGetDialingInfo(&dialing) == CFG_OK);
+  CHECK(strcmp(dialing.DialPrefix, "9,") == 0 && dialing.DialBlind == 1);
+
+  /* The modem's setup string follows the dialing record's blind dialing. */
+  CHECK(CfgGetModemInfo(&modem) == CFG_DEFAULTS);
+  strcpy(modem.SetupString, "ATZ");
+  CHECK(CfgPutModemInfo(&modem) == CFG_OK);
+  CHECK(CfgGetModemInfo(&modem) == CFG_OK);
+  CHECK(strcmp(modem.SetupString, "ATZ X3") == 0);
+
+  memset(&nsv, 0, sizeof nsv);
+  memset(pops, 0, sizeof pops);
+  strcpy(pops[0].Pop, "SFO1");
+  strcpy(pops[0].AccessNumber, "415-555-0100");
+  nsv.PopList.count = 1;
+  nsv.PopList.entries = pops;
+  CHECK(CfgPutNsvConfigInfo(&nsv) == CFG_OK);
+  memset(pops, 0, sizeof pops);
+  nsv.PopList.count = 2;
+  CHECK(CfgGetNsvConfigInfo(&nsv) == CFG_OK);
+  CHECK(nsv.PopList.count == 1 && strcmp(pops[0].AccessNumber, "415-555-0100") == 0);
+
+  snprintf(command, sizeof command, "rm -rf '%s'", root);
+  if (system(command) != 0) fprintf(stderr, "could not remove %s\n", root);
+  if (failures) fprintf(stderr, "%d checks failed\n", failures);
+  return failures ? 1 : 0;
+}

@@ -1,0 +1,107 @@
+// The commands through the session's line protocol, in-process: each
+// received line is answered as the server expects and changes the computer.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "../session/fakes.h"
+#include "common/ini.h"
+#include "platform/clock.h"
+#include "platform/registry.h"
+#include "platform/system_root.h"
+#include "session/reg_session.h"
+#include "sysconfig/sysconfig.h"
+
+namespace sysconfig {
+namespace {
+
+namespace fs = std::filesystem;
+namespace reg = platform::reg;
+using namespace std::string_literals;
+using Strings = std::vector<std::string>;
+
+class HandlersTest : public ::testing::Test {
+ protected:
+  platform::ScopedVirtualClock vclock;
+  platform::ScopedSystemRoot root;
+  session::testing::FakePorts ports;
+  session::testing::RecordingUi ui;
+  session::testing::FakePage page;
+  session::CRegSessionDialog session{page.hwnd, ui, ports.Options()};
+
+  void SetUp() override { InstallCommandHandlers(session); }
+
+  // Handles `line` and returns the reply it got ("" for none).
+  std::string Reply(const std::string& line) {
+    std::size_t before = ui.sent.size();
+    session.HandleLine(line);
+    if (ui.sent.size() == before) return "";
+    EXPECT_EQ(ui.sent.size(), before + 1) << line;
+    return ui.sent.back();
+  }
+};
+
+TEST_F(HandlersTest, CommandsAreAnsweredAndTakeEffect) {
+  const fs::path program = platform::known_folder(platform::KnownFolder::Program);
+  const fs::path windows = platform::known_folder(platform::KnownFolder::Windows);
+  struct Case {
+    const char* line;
+    const char* reply;
+  };
+  const Case cases[] = {
+      {"REGMOD:\tHKEY_CURRENT_USER\tSoftware\\Veloran\tREG_SZ\tUser\tjdoe", "REPLY: OK"},
+      {"regmod:\tHKEY_CURRENT_USER\tSoftware\\Veloran\tREG_BINARY\tCount\t300", "REPLY: OK"},
+      {"REGMOD:\thkey_current_user\tSoftware\\Veloran\tREG_SZ\tX\ty", "REPLY: ERROR"},
+      {"REGMOD:\tHKEY_CURRENT_USER\tSoftware\\Veloran\tREG_DWORD\tD\t1", "REPLY: ERROR"},
+      {"REGMOD:", "REPLY: ERROR"},
+      {"INIMOD:\tWIN\ttest.ini\tMail\tServer\tmail.veloran.net", "REPLY: OK"},
+      {"INIMOD:\t.\tvlr.ini\tS\tK\tv", "REPLY: OK"},
+      {"INIMOD:\tWIN\t..\\..\\escape.ini\tS\tK\tv", "REPLY: ERROR"},
+      {"INIMOD:\tWIN\ttest.ini\tS\t", "REPLY: ERROR"},
+      {"APPENDFILE:\treadme.txt\tline one", "REPLY: OK"},
+      {"APPENDFILE:\treadme.txt\tline two", "REPLY: OK"},
+      {"APPENDFILE:\t..\\escape.txt\tx", "REPLY: ERROR"},
+      {"APPENDFILE:\tCON\tx", "REPLY: ERROR"},
+      {"APPENDFILE:", "REPLY: ERROR"},
+      {"REGMOD: HKEY_CURRENT_USER", ""},  // a blank instead of the TAB matches nothing
+  };
+  for (const Case& c : cases) EXPECT_EQ(Reply(c.line), c.reply) << c.line;
+
+  reg::Registry& registry = reg::system_registry();
+  reg::Key key;
+  ASSERT_EQ(registry.open_key(reg::root_key(reg::Root::CurrentUser), "Software\\Veloran", &key), reg::ERROR_SUCCESS);
+  reg::Value v;
+  ASSERT_EQ(registry.query_value(key, "User", &v), reg::ERROR_SUCCESS);
+  EXPECT_EQ(v.data, "jdoe\0"s);
+  ASSERT_EQ(registry.query_value(key, "Count", &v), reg::ERROR_SUCCESS);
+  EXPECT_EQ(v.data, "\x2c\x01\0\0"s);
+  EXPECT_NE(registry.query_value(key, "D", &v), reg::ERROR_SUCCESS);
+
+  EXPECT_EQ(common::get_private_profile_string("Mail", "Server", "", 64, windows / "test.ini"), "mail.veloran.net");
+  // Before TRANSFER: installDir is empty: the bare name lands in the Windows folder.
+  EXPECT_EQ(common::get_private_profile_string("S", "K", "", 64, windows / "vlr.ini"), "v");
+
+  std::ifstream in(program / "README.TXT", std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  EXPECT_EQ(text.str(), "line one\r\nline two\r\n");
+  EXPECT_FALSE(fs::exists(root.path().parent_path() / "escape.txt"));
+  EXPECT_FALSE(fs::exists(root.path().parent_path() / "escape.ini"));
+}
+
+TEST_F(HandlersTest, IniModFollowsTheInstallFolderSetByTransfer) {
+  const fs::path program = platform::known_folder(platform::KnownFolder::Program);
+  fs::create_directories(program / "DATA");
+  session.installDir = "C:\\VELORAN\\";
+  EXPECT_EQ(Reply("INIMOD:\t.\tvlr.ini\tS\tK\there"), "REPLY: OK");
+  EXPECT_EQ(Reply("INIMOD:\tDATA\tsub.ini\tS\tK\tthere"), "REPLY: OK");
+  EXPECT_EQ(common::get_private_profile_string("S", "K", "", 64, program / "vlr.ini"), "here");
+  EXPECT_EQ(common::get_private_profile_string("S", "K", "", 64, program / "DATA" / "sub.ini"), "there");
+}
+
+}  // namespace
+}  // namespace sysconfig
