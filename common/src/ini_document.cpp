@@ -5,18 +5,18 @@
 #include <limits>
 #include <tuple>
 
+#include "platform/ascii.h"
+
 namespace common {
 namespace {
 
 bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
 
-char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
 // FNV-1a over the lower-cased name, so equal names (any case) hash alike.
 uint32_t name_hash(std::string_view s) {
   uint32_t h = 2166136261u;
   for (char c : s) {
-    h ^= static_cast<unsigned char>(lower(c));
+    h ^= static_cast<unsigned char>(platform::ascii_lower(c));
     h *= 16777619u;
   }
   return h;
@@ -55,13 +55,7 @@ const std::string_view kLineBreakOrNul("\r\n\0", 3);
 
 }  // namespace
 
-bool ini_names_equal(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
-}
+bool ini_names_equal(std::string_view a, std::string_view b) { return platform::equal_no_case(a, b); }
 
 IniDocument IniDocument::parse(std::string text) {
   IniDocument doc;

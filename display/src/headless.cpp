@@ -3,12 +3,12 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <charconv>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
 
+#include "platform/ascii.h"
 #include "platform/clock.h"
 #include "platform/controls.h"
 #include "platform/dialog.h"
@@ -31,18 +31,11 @@ bool parse_int(std::string_view s, int& out) {
   return ec == std::errc() && p == s.data() + s.size();
 }
 
-bool iequals(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
-  return true;
-}
-
 int answer_id(std::string_view name) {
-  if (iequals(name, "OK")) return IDOK;
-  if (iequals(name, "Cancel")) return IDCANCEL;
-  if (iequals(name, "Yes")) return IDYES;
-  if (iequals(name, "No")) return IDNO;
+  if (platform::equal_no_case(name, "OK")) return IDOK;
+  if (platform::equal_no_case(name, "Cancel")) return IDCANCEL;
+  if (platform::equal_no_case(name, "Yes")) return IDYES;
+  if (platform::equal_no_case(name, "No")) return IDNO;
   return 0;
 }
 

@@ -1,12 +1,12 @@
 #include "platform/bitmap.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 #include <mutex>
 
+#include "platform/ascii.h"
 #include "platform/log.h"
 
 namespace platform {
@@ -208,11 +208,6 @@ Resources& resources() {
   static Resources r;
   return r;
 }
-std::string lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
 }  // namespace
 
 void add_bitmap_folder(const std::filesystem::path& folder) {
@@ -234,7 +229,7 @@ std::shared_ptr<const Bitmap> load_bitmap_resource(std::string_view name) {
     folders = resources().folders;
   }
   const std::string exact = std::string(name) + ".bmp";
-  const std::string folded = lower(exact);
+  const std::string folded = to_ascii_lower(exact);
   for (const auto& folder : folders) {
     std::error_code ec;
     std::filesystem::path found;
@@ -242,7 +237,7 @@ std::shared_ptr<const Bitmap> load_bitmap_resource(std::string_view name) {
       found = folder / exact;
     } else {
       for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
-        if (lower(entry.path().filename().string()) == folded) {
+        if (to_ascii_lower(entry.path().filename().string()) == folded) {
           found = entry.path();
           break;
         }

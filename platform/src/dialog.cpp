@@ -1,10 +1,10 @@
 #include "platform/dialog.h"
 
 #include <algorithm>
-#include <cctype>
 #include <map>
 #include <mutex>
 
+#include "platform/ascii.h"
 #include "platform/log.h"
 #include "platform/message_box.h"
 #include "window_model.h"
@@ -79,12 +79,6 @@ TemplateTable& template_table() {
   static TemplateTable t;
   return t;
 }
-
-std::string upper(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
-}
 }  // namespace
 
 void register_dialog_template(DialogTemplate tmpl) {
@@ -111,7 +105,7 @@ Dialog::Dialog(DialogTemplate tmpl) : tmpl_(std::move(tmpl)), template_id_(tmpl_
 Dialog::~Dialog() { destroy_from_destructor(); }
 
 bool Dialog::make_control(const ControlTemplate& ct) {
-  const std::string cls = upper(ct.cls);
+  const std::string cls = to_ascii_upper(ct.cls);
   const std::uint32_t style = (ct.style | WS_CHILD) & ~WS_POPUP;
   Control* c = nullptr;
   if (cls == "STATIC") {

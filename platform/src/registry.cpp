@@ -9,6 +9,7 @@
 #include <cstring>
 #include <system_error>
 
+#include "platform/ascii.h"
 #include "platform/files.h"
 #include "platform/log.h"
 #include "platform/system_root.h"
@@ -48,21 +49,11 @@ const RootInfo& info(Root root) {
   return kRoots[1];
 }
 
-char upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
-bool same_name(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (upper(a[i]) != upper(b[i])) return false;
-  }
-  return true;
-}
-
 bool less_name(std::string_view a, std::string_view b) {
   std::size_t n = std::min(a.size(), b.size());
   for (std::size_t i = 0; i < n; ++i) {
-    auto x = static_cast<unsigned char>(upper(a[i]));
-    auto y = static_cast<unsigned char>(upper(b[i]));
+    auto x = static_cast<unsigned char>(ascii_upper(a[i]));
+    auto y = static_cast<unsigned char>(ascii_upper(b[i]));
     if (x != y) return x < y;
   }
   return a.size() < b.size();
@@ -83,7 +74,7 @@ struct Node {
 
   Node* child(std::string_view n) {
     for (Node& c : children) {
-      if (same_name(c.name, n)) return &c;
+      if (equal_no_case(c.name, n)) return &c;
     }
     return nullptr;
   }
@@ -100,7 +91,7 @@ struct Node {
   }
   Value* value(std::string_view n) {
     for (Value& v : values) {
-      if (same_name(v.name, n)) return &v;
+      if (equal_no_case(v.name, n)) return &v;
     }
     return nullptr;
   }
@@ -313,10 +304,10 @@ class HiveParser {
     }
     std::string_view root = info(root_).name;
     std::string_view rest;
-    if (same_name(name, root)) {
+    if (equal_no_case(name, root)) {
       rest = {};
     } else if (name.size() > root.size() && name[root.size()] == '\\' &&
-               same_name(name.substr(0, root.size()), root)) {
+               equal_no_case(name.substr(0, root.size()), root)) {
       rest = name.substr(root.size() + 1);
     } else {
       *why = "the key \"" + std::string(name) + "\" is not under " + std::string(root);
@@ -726,7 +717,7 @@ long Registry::delete_key(const Key& parent, std::string_view subkey) {
       if (!n) return fail(ERROR_FILE_NOT_FOUND, "no key \"" + std::string(subkey) + "\"");
     }
     for (auto it = n->children.begin(); it != n->children.end(); ++it) {
-      if (!same_name(it->name, parts.back())) continue;
+      if (!equal_no_case(it->name, parts.back())) continue;
       if (!it->children.empty()) {
         return fail(ERROR_ACCESS_DENIED,
                     "key \"" + std::string(subkey) + "\" has subkeys; delete them first");
@@ -818,7 +809,7 @@ long Registry::delete_value(const Key& key, std::string_view name) {
     Node* n = find(tree, key.path);
     if (!n) return fail(ERROR_KEY_DELETED, "key \"" + key.path + "\" no longer exists");
     for (auto it = n->values.begin(); it != n->values.end(); ++it) {
-      if (same_name(it->name, name)) {
+      if (equal_no_case(it->name, name)) {
         n->values.erase(it);
         changed = true;
         return ERROR_SUCCESS;

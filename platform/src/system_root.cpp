@@ -13,6 +13,7 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/ascii.h"
 #include "platform/log.h"
 
 namespace platform {
@@ -46,15 +47,6 @@ std::mutex g_mutex;
 fs::path g_root;
 bool g_root_set = false;
 
-char ascii_upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
-bool equal_no_case(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (ascii_upper(a[i]) != ascii_upper(b[i])) return false;
-  }
-  return true;
-}
 
 // The path as given, quoted, with control characters shown as \xNN so that
 // the message itself stays one clean line.

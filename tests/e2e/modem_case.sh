@@ -16,7 +16,8 @@ joinwiz=$1
 linesim=$2
 case_dir=$3
 name=$(basename "$case_dir")
-data="$(cd "$(dirname "$0")/../../data" && pwd)"
+here="$(cd "$(dirname "$0")" && pwd)"
+data="$(cd "$here/../../data" && pwd)"
 work=$(mktemp -d "${TMPDIR:-/tmp}/e2e_modem_${name}_XXXXXX")
 sim_pid=
 cleanup() {
@@ -39,9 +40,7 @@ fail() {
   exit 1
 }
 
-option() {
-  [ -f "$case_dir/options" ] && sed -n "s/^$1=//p" "$case_dir/options" | head -n1
-}
+source "$here/lib.sh"
 
 sim_args=$(cat "$case_dir/linesim" 2>/dev/null || true)
 for n in 1 2 3 4; do
@@ -50,14 +49,7 @@ for n in 1 2 3 4; do
 done
 if [ -n "${sim_args// }" ]; then
   read -r -a words <<< "$sim_args"
-  "$linesim" --root "$root" "${words[@]}" --trace "$work/linesim.trace" >"$work/linesim.out" 2>&1 &
-  sim_pid=$!
-  for _ in $(seq 100); do
-    grep -q '^ready' "$work/linesim.out" 2>/dev/null && break
-    kill -0 "$sim_pid" 2>/dev/null || fail "linesim ended: $(cat "$work/linesim.out")"
-    sleep 0.05
-  done
-  grep -q '^ready' "$work/linesim.out" || fail "linesim did not get ready"
+  start_linesim "$linesim" "$root" "${words[@]}"
 fi
 
 if [ "$(option isolated)" = "1" ]; then
@@ -77,56 +69,12 @@ VLR_DATA_DIR="$data" VLR_LOG="$work/log" VLR_LOG_LEVEL=info \
   >"$work/stdout" 2>"$work/stderr" </dev/null
 code=$?
 
-want_exit=0
-[ -f "$case_dir/exit" ] && want_exit=$(tr -d '[:space:]' < "$case_dir/exit")
-[ "$code" = "$want_exit" ] || fail "exit code $code, expected $want_exit"
-
-if [ -f "$case_dir/transcript" ]; then
-  line_no=0
-  total=$(wc -l < "$work/transcript")
-  while IFS= read -r want || [ -n "$want" ]; do
-    [ -z "$want" ] && continue
-    found=0
-    while [ "$line_no" -lt "$total" ]; do
-      line_no=$((line_no + 1))
-      got=$(sed -n "${line_no}p" "$work/transcript")
-      if [[ "$got" == *"$want"* ]]; then found=1; break; fi
-    done
-    [ "$found" = 1 ] || fail "transcript lacks (in order): $want"
-  done < "$case_dir/transcript"
-fi
-
-user_value() {
-  awk -v key="$1" '
-    /^[ \t]*\[/ { inside = (tolower($0) ~ /^[ \t]*\[user information\]/); next }
-    inside {
-      eq = index($0, "="); if (eq == 0) next
-      k = substr($0, 1, eq - 1); gsub(/^[ \t]+|[ \t]+$/, "", k)
-      if (toupper(k) == toupper(key)) { v = substr($0, eq + 1); gsub(/\r$/, "", v); print v; found = 1; exit }
-    }
-    END { if (!found) exit 1 }' "$ini"
-}
-
+check_exit "$code"
+check_transcript
 if [ -f "$case_dir/ini" ]; then
-  [ -f "$ini" ] || fail "Joinwiz.ini was not saved"
-  while IFS= read -r check || [ -n "$check" ]; do
-    [ -z "$check" ] && continue
-    key=${check%%=*}
-    want=${check#*=}
-    value=$(user_value "$key") || fail "$key is missing"
-    [ "$value" = "$want" ] || fail "$key is '$value', expected '$want'"
-  done < "$case_dir/ini"
-  for key in COMPORT COMSPEED MODEMINIT; do
-    value=$(user_value "$key") || fail "$key is missing"
-    [[ "$value" == *" "* ]] && fail "$key holds a blank: '$value'"
-  done
+  check_user_values
+  check_modem_values
 fi
-
-if [ -f "$case_dir/linesim_trace" ]; then
-  while IFS= read -r want || [ -n "$want" ]; do
-    [ -z "$want" ] && continue
-    grep -qF -- "$want" "$work/linesim.trace" || fail "linesim trace lacks: $want"
-  done < "$case_dir/linesim_trace"
-fi
+[ -f "$case_dir/linesim_trace" ] && check_lines_in "$work/linesim.trace" "$case_dir/linesim_trace" "linesim trace"
 
 echo "ok [$name]"

@@ -24,7 +24,8 @@ set -uo pipefail
 joinwiz=$1
 case_dir=$2
 name=$(basename "$case_dir")
-src_data="$(cd "$(dirname "$0")/../../data" && pwd)"
+here="$(cd "$(dirname "$0")" && pwd)"
+src_data="$(cd "$here/../../data" && pwd)"
 work=$(mktemp -d "${TMPDIR:-/tmp}/e2e_${name}_XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
@@ -45,9 +46,7 @@ fail() {
   exit 1
 }
 
-option() {
-  [ -f "$case_dir/options" ] && sed -n "s/^$1=//p" "$case_dir/options" | head -n1
-}
+source "$here/lib.sh"
 
 root_name=$(option root_name)
 root="$work/${root_name:-root}"
@@ -95,57 +94,13 @@ VLR_DATA_DIR="$data" VLR_LOG="$work/log" VLR_LOG_LEVEL=info \
   >"$work/stdout" 2>"$work/stderr" </dev/null
 code=$?
 
-want_exit=0
-[ -f "$case_dir/exit" ] && want_exit=$(tr -d '[:space:]' < "$case_dir/exit")
-[ "$code" = "$want_exit" ] || fail "exit code $code, expected $want_exit"
-
-if [ -f "$case_dir/transcript" ]; then
-  [ -f "$work/transcript" ] || fail "no transcript written"
-  line_no=0
-  while IFS= read -r want || [ -n "$want" ]; do
-    [ -z "$want" ] && continue
-    found=0
-    total=$(wc -l < "$work/transcript")
-    while [ "$line_no" -lt "$total" ]; do
-      line_no=$((line_no + 1))
-      got=$(sed -n "${line_no}p" "$work/transcript")
-      if [[ "$got" == *"$want"* ]]; then
-        found=1
-        break
-      fi
-    done
-    [ "$found" = 1 ] || fail "transcript lacks (in order): $want"
-  done < "$case_dir/transcript"
-fi
-
-# Value of KEY in section "User Information" (section and key without regard to case).
-user_value() {
-  awk -v key="$1" '
-    /^[ \t]*\[/ { inside = (tolower($0) ~ /^[ \t]*\[user information\]/); next }
-    inside {
-      eq = index($0, "="); if (eq == 0) next
-      k = substr($0, 1, eq - 1); gsub(/^[ \t]+|[ \t]+$/, "", k)
-      if (toupper(k) == toupper(key)) { v = substr($0, eq + 1); gsub(/^[ \t]+|[ \t\r]+$/, "", v); print v; found = 1; exit }
-    }
-    END { if (!found) exit 1 }' "$ini"
-}
+check_exit "$code"
+check_transcript
 
 if [ -f "$case_dir/ini" ]; then
-  [ -f "$ini" ] || fail "Joinwiz.ini was not saved"
+  check_user_values
   mode=$(stat -c %a "$ini")
   [ "$mode" = 600 ] || fail "Joinwiz.ini has mode $mode, expected 600 (it holds the password)"
-  while IFS= read -r check || [ -n "$check" ]; do
-    [ -z "$check" ] && continue
-    if [[ "$check" == !* ]]; then
-      key=${check#!}
-      if value=$(user_value "$key"); then fail "$key should be absent, is '$value'"; fi
-    else
-      key=${check%%=*}
-      want=${check#*=}
-      value=$(user_value "$key") || fail "$key is missing"
-      [ "$value" = "$want" ] || fail "$key is '$value', expected '$want'"
-    fi
-  done < "$case_dir/ini"
   if [ -z "$exe_name" ]; then
     grep -q '^\[Dialing Information\]' "$ini" || fail "the shipped section \"Dialing Information\" was lost"
   else
@@ -153,11 +108,6 @@ if [ -f "$case_dir/ini" ]; then
   fi
 fi
 
-if [ -f "$case_dir/log" ]; then
-  while IFS= read -r want || [ -n "$want" ]; do
-    [ -z "$want" ] && continue
-    grep -qF -- "$want" "$work/log" 2>/dev/null || fail "log lacks: $want"
-  done < "$case_dir/log"
-fi
+[ -f "$case_dir/log" ] && check_lines_in "$work/log" "$case_dir/log" "log"
 
 echo "ok [$name]"

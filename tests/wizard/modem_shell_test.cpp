@@ -7,6 +7,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <stdexcept>
 #include <thread>
 
 #include "platform/launcher.h"
@@ -20,9 +21,14 @@ using namespace platform;
 struct TempDir {
   TempDir() {
     char tmpl[] = "/tmp/wizard_shell_XXXXXX";
-    path = ::mkdtemp(tmpl);
+    // A failed mkdtemp returns null; building a path from it is undefined.
+    if (::mkdtemp(tmpl) == nullptr) throw std::runtime_error("mkdtemp failed");
+    path = tmpl;
   }
-  ~TempDir() { fs::remove_all(path); }
+  ~TempDir() {
+    std::error_code ec;
+    fs::remove_all(path, ec);
+  }
   fs::path path;
 };
 

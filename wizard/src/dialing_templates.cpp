@@ -4,37 +4,15 @@
 #include "wizard/app.h"
 #include "wizard/dialing_dialogs.h"
 
+#include "page_layout.h"
+
 namespace wizard {
 
 using namespace platform;
 namespace d = platform::dlg;
+using namespace layout;
 
 namespace {
-
-constexpr int kLeft = 80;
-constexpr int kWidth = 214;
-constexpr int kButtonY = 218;
-constexpr int kButtonH = 14;
-
-DialogTemplate page(int id, std::string caption) {
-  DialogTemplate t;
-  t.id = id;
-  t.caption = std::move(caption);
-  t.rect = {0, 0, kPageWidthDlu, kPageHeightDlu};
-  t.controls.push_back(d::picture("PG1U", IDC_STATIC, 0, 0, 74, 239));
-  return t;
-}
-
-// Separator, hidden "PG2" picture, and Back, Next, Finish (hidden), Cancel, Help.
-void frame(DialogTemplate& t) {
-  t.controls.push_back(d::ownerdraw("GRAYLINE", IDC_GRAYLINE, kLeft, 208, kWidth, 5).disabled().tabstop(false));
-  t.controls.push_back(d::ownerdraw("PG2", IDC_PICTURE_PG2, kLeft, 0, 10, 10).hidden().tabstop(false));
-  t.controls.push_back(d::pushbutton("< &Back", IDC_BACK, 96, kButtonY, 50, kButtonH));
-  t.controls.push_back(d::defpushbutton("&Next >", IDC_NEXT, 146, kButtonY, 50, kButtonH));
-  t.controls.push_back(d::pushbutton("&Finish", IDC_FINISH, 146, kButtonY, 50, kButtonH).hidden());
-  t.controls.push_back(d::pushbutton("&Cancel", IDCANCEL, 202, kButtonY, 46, kButtonH));
-  t.controls.push_back(d::pushbutton("&Help", IDC_HELP, 252, kButtonY, 44, kButtonH));
-}
 
 DialogTemplate dial_network() {
   DialogTemplate t = page(IDD_DIAL_NETWORK, "Dialing the Network");

@@ -1,39 +1,16 @@
-// Dialog templates of the modem level: every page is 300 x 239 dialog units
-// with the "PG1U" picture on the left, like the top-level pages.
+// Dialog templates of the modem level, on the shared page layout.
 #include "platform/dialog.h"
 #include "wizard/modem_level.h"
+
+#include "page_layout.h"
 
 namespace wizard {
 
 using namespace platform;
 namespace d = platform::dlg;
+using namespace layout;
 
 namespace {
-
-constexpr int kLeft = 80;
-constexpr int kWidth = 214;
-constexpr int kButtonY = 218;
-constexpr int kButtonH = 14;
-
-DialogTemplate page(int id, std::string caption) {
-  DialogTemplate t;
-  t.id = id;
-  t.caption = std::move(caption);
-  t.rect = {0, 0, kPageWidthDlu, kPageHeightDlu};
-  t.controls.push_back(d::picture("PG1U", IDC_STATIC, 0, 0, 74, 239));
-  return t;
-}
-
-// Separator, the hidden "PG2" picture and the buttons of every page.
-void frame(DialogTemplate& t) {
-  t.controls.push_back(d::ownerdraw("GRAYLINE", IDC_GRAYLINE, kLeft, 208, kWidth, 5).disabled().tabstop(false));
-  t.controls.push_back(d::ownerdraw("PG2", IDC_PICTURE_PG2, kLeft, 0, 10, 10).hidden().tabstop(false));
-  t.controls.push_back(d::pushbutton("< &Back", IDC_BACK, 96, kButtonY, 50, kButtonH));
-  t.controls.push_back(d::defpushbutton("&Next >", IDC_NEXT, 146, kButtonY, 50, kButtonH));
-  t.controls.push_back(d::pushbutton("&Finish", IDC_FINISH, 146, kButtonY, 50, kButtonH).hidden());
-  t.controls.push_back(d::pushbutton("&Cancel", IDCANCEL, 202, kButtonY, 46, kButtonH));
-  t.controls.push_back(d::pushbutton("&Help", IDC_HELP, 252, kButtonY, 44, kButtonH));
-}
 
 DialogTemplate modem_setup() {
   DialogTemplate t = page(IDD_MODEM_SETUP, "Modem Setup");

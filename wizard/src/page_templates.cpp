@@ -1,43 +1,18 @@
-// Dialog templates of the top-level pages. Every page is 300 x 239 dialog
-// units: the "PG1U" picture on the left, the text on the right, the grey
-// separator ("GRAYLINE") above the button row.
+// Dialog templates of the top-level pages, on the shared page layout.
 #include "platform/dialog.h"
 #include "wizard/app.h"
 #include "wizard/base_dialog.h"
 #include "wizard/pages.h"
 
+#include "page_layout.h"
+
 namespace wizard {
 
 using namespace platform;
 namespace d = platform::dlg;
+using namespace layout;
 
 namespace {
-
-constexpr int kLeft = 80;    // text column
-constexpr int kWidth = 214;  // up to the right margin
-constexpr int kButtonY = 218;
-constexpr int kButtonH = 14;
-
-DialogTemplate page(int id, std::string caption) {
-  DialogTemplate t;
-  t.id = id;
-  t.caption = std::move(caption);
-  t.rect = {0, 0, kPageWidthDlu, kPageHeightDlu};
-  t.controls.push_back(d::picture("PG1U", IDC_STATIC, 0, 0, 74, 239));
-  return t;
-}
-
-// The separator, the hidden "PG2" picture and the buttons that the page has.
-void frame(DialogTemplate& t, bool back, bool next, const char* next_text, const char* cancel_text, bool help,
-           bool finish = false) {
-  t.controls.push_back(d::ownerdraw("GRAYLINE", IDC_GRAYLINE, kLeft, 208, kWidth, 5).disabled().tabstop(false));
-  t.controls.push_back(d::ownerdraw("PG2", IDC_PICTURE_PG2, kLeft, 0, 10, 10).hidden().tabstop(false));
-  if (back) t.controls.push_back(d::pushbutton("< &Back", IDC_BACK, 96, kButtonY, 50, kButtonH));
-  if (next) t.controls.push_back(d::defpushbutton(next_text, IDC_NEXT, 146, kButtonY, 50, kButtonH));
-  if (finish) t.controls.push_back(d::pushbutton("&Finish", IDC_FINISH, 146, kButtonY, 50, kButtonH).hidden());
-  t.controls.push_back(d::pushbutton(cancel_text, IDCANCEL, 202, kButtonY, 46, kButtonH));
-  if (help) t.controls.push_back(d::pushbutton("&Help", IDC_HELP, 252, kButtonY, 44, kButtonH));
-}
 
 DialogTemplate welcome() {
   DialogTemplate t = page(IDD_WELCOME, kWizardCaption);
@@ -56,7 +31,7 @@ DialogTemplate welcome() {
       "installing our software on a another computer, or if you have upgraded your hard drive and are installing "
       "your programs and data on your new drive.",
       IDC_STATIC, kLeft, 120, kWidth, 40));
-  frame(t, false, true, "&Next >", "&Cancel", true);
+  frame(t, {.back = false, .finish = false});
   return t;
 }
 
@@ -70,7 +45,7 @@ DialogTemplate terms() {
   t.controls.push_back(d::ltext("Do you accept the above Terms of Service agreement? If so, click Yes.  If you "
                                 "click No, the registration process will close.",
                                 IDC_STATIC, kLeft, 172, kWidth, 24));
-  frame(t, true, true, "&Yes", "&No", false);
+  frame(t, {.next_text = "&Yes", .cancel_text = "&No", .help = false, .finish = false});
   return t;
 }
 
@@ -86,7 +61,7 @@ DialogTemplate intro() {
     y += 12;
   }
   t.controls.push_back(d::ltext("- Billing Information", IDC_INTRO_BILLING, 96, y, 180, 8));
-  frame(t, true, true, "&Next >", "&Cancel", true, true);
+  frame(t);
   return t;
 }
 
@@ -123,7 +98,7 @@ DialogTemplate personal() {
   t.controls.push_back(d::ltext("Phone #:", IDC_STATIC, 172, 170, 34, 8));
   t.controls.push_back(d::edit(IDC_DAYPHONE, 208, 168, 52, 12));
   t.controls.push_back(d::edit(IDC_EVEPHONE, 208, 184, 52, 12).hidden());
-  frame(t, true, true, "&Next >", "&Cancel", true);
+  frame(t, {.finish = false});
   return t;
 }
 
@@ -146,7 +121,7 @@ DialogTemplate account() {
   t.controls.push_back(d::ltext("Please enter your Email ID below.", IDC_EMAIL_TEXT, kLeft, 160, kWidth, 8));
   t.controls.push_back(d::ltext("EMail-ID:", IDC_EMAIL_LABEL, kLeft, 178, 100, 8));
   t.controls.push_back(d::edit(IDC_EMAILID, 182, 176, 80, 12));
-  frame(t, true, true, "&Next >", "&Cancel", true);
+  frame(t, {.finish = false});
   return t;
 }
 

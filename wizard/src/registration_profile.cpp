@@ -1,6 +1,7 @@
 #include "wizard/registration_profile.h"
 
 #include "ini_bridge.h"
+#include "platform/ascii.h"
 
 namespace wizard {
 
@@ -53,13 +54,7 @@ const std::vector<ProfileDefault>& default_profile_keys() {
   return table;
 }
 
-std::string upper_key(std::string_view key) {
-  std::string out(key);
-  for (char& c : out) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return out;
-}
+std::string upper_key(std::string_view key) { return platform::to_ascii_upper(key); }
 
 std::string digits_only(std::string_view text) {
   std::string out;

@@ -10,19 +10,13 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/ascii.h"
+
 namespace wizard {
 
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
-}
 
 bool write_all(int fd, std::string_view data) {
   while (!data.empty()) {
@@ -36,7 +30,7 @@ bool write_all(int fd, std::string_view data) {
   return true;
 }
 
-bool is_profile_file(const fs::path& name) { return lower(name.string()) == "joinwiz.ini"; }
+bool is_profile_file(const fs::path& name) { return platform::to_ascii_lower(name.string()) == "joinwiz.ini"; }
 
 }  // namespace
 
@@ -123,9 +117,9 @@ fs::path profile_path(const fs::path& program_dir, std::string_view exe_name) {
   const std::string wanted = profile_file_name(exe_name);
   std::error_code ec;
   if (fs::exists(program_dir / wanted, ec)) return program_dir / wanted;
-  const std::string wanted_lower = lower(wanted);
+  const std::string wanted_lower = platform::to_ascii_lower(wanted);
   for (const auto& entry : fs::directory_iterator(program_dir, ec)) {
-    if (lower(entry.path().filename().string()) == wanted_lower) return entry.path();
+    if (platform::to_ascii_lower(entry.path().filename().string()) == wanted_lower) return entry.path();
   }
   return program_dir / wanted;
 }

@@ -1,0 +1,108 @@
+# Checks shared by the e2e drivers (run_case.sh, modem_case.sh,
+# registration_case.sh). Sourced, not run. The driver sets case_dir, work and
+# ini, and defines fail MESSAGE, which prints what it has and exits.
+
+# Value of KEY=VALUE in the case's "options" file, empty when absent.
+option() {
+  [ -f "$case_dir/options" ] && sed -n "s/^$1=//p" "$case_dir/options" | head -n1
+}
+
+# The exit code against the case's "exit" file (default 0).
+check_exit() {
+  local want=0
+  [ -f "$case_dir/exit" ] && want=$(tr -d '[:space:]' < "$case_dir/exit")
+  [ "$1" = "$want" ] || fail "exit code $1, expected $want"
+}
+
+# Each line of the case's "transcript" file is a substring of a transcript
+# line, in this order.
+check_transcript() {
+  [ -f "$case_dir/transcript" ] || return 0
+  [ -f "$work/transcript" ] || fail "no transcript written"
+  local line_no=0 total want got found
+  total=$(wc -l < "$work/transcript")
+  while IFS= read -r want || [ -n "$want" ]; do
+    [ -z "$want" ] && continue
+    found=0
+    while [ "$line_no" -lt "$total" ]; do
+      line_no=$((line_no + 1))
+      got=$(sed -n "${line_no}p" "$work/transcript")
+      if [[ "$got" == *"$want"* ]]; then found=1; break; fi
+    done
+    [ "$found" = 1 ] || fail "transcript lacks (in order): $want"
+  done < "$case_dir/transcript"
+}
+
+# Value of KEY in section "User Information" of $ini (section and key without
+# regard to case), exactly as stored but for a CR: blanks stay visible.
+user_value() {
+  awk -v key="$1" '
+    /^[ \t]*\[/ { inside = (tolower($0) ~ /^[ \t]*\[user information\]/); next }
+    inside {
+      eq = index($0, "="); if (eq == 0) next
+      k = substr($0, 1, eq - 1); gsub(/^[ \t]+|[ \t]+$/, "", k)
+      if (toupper(k) == toupper(key)) { v = substr($0, eq + 1); gsub(/\r$/, "", v); print v; found = 1; exit }
+    }
+    END { if (!found) exit 1 }' "$ini"
+}
+
+# The case's "ini" checks of the saved profile: KEY=VALUE holds exactly that
+# value, !KEY is absent. Sets values_checked=1 when a KEY=VALUE line was seen.
+values_checked=0
+check_user_values() {
+  local check key want value
+  [ -f "$ini" ] || fail "$(basename "$ini") was not saved"
+  while IFS= read -r check || [ -n "$check" ]; do
+    [ -z "$check" ] && continue
+    if [[ "$check" == !* ]]; then
+      key=${check#!}
+      if value=$(user_value "$key"); then fail "$key should be absent, is '$value'"; fi
+    else
+      values_checked=1
+      key=${check%%=*}
+      want=${check#*=}
+      value=$(user_value "$key") || fail "$key is missing"
+      [ "$value" = "$want" ] || fail "$key is '$value', expected '$want'"
+    fi
+  done < "$case_dir/ini"
+}
+
+# The saved modem settings are there and none holds a blank (the dialer
+# splits on blanks).
+check_modem_values() {
+  local key value
+  for key in COMPORT COMSPEED MODEMINIT; do
+    value=$(user_value "$key") || fail "$key is missing"
+    [[ "$value" == *" "* ]] && fail "$key holds a blank: '$value'"
+  done
+}
+
+# Each line of WANTS is a substring of FILE; a line starting with ! must not
+# be. WHAT names FILE in the messages.
+check_lines_in() {
+  local file=$1 wants=$2 what=$3 want
+  while IFS= read -r want || [ -n "$want" ]; do
+    [ -z "$want" ] && continue
+    if [[ "$want" == !* ]]; then
+      grep -qF -- "${want#!}" "$file" 2>/dev/null && fail "$what holds: ${want#!}"
+    else
+      grep -qF -- "$want" "$file" 2>/dev/null || fail "$what lacks: $want"
+    fi
+  done < "$wants"
+}
+
+# Starts linesim on ROOT with the given options, tracing to
+# $work/linesim.trace, and waits until it says it is ready (it is another
+# process starting up). Sets sim_pid.
+start_linesim() {
+  local linesim=$1 root=$2
+  shift 2
+  "$linesim" --root "$root" "$@" --trace "$work/linesim.trace" >"$work/linesim.out" 2>&1 &
+  sim_pid=$!
+  for _ in $(seq 200); do
+    grep -q '^ready' "$work/linesim.out" 2>/dev/null && return 0
+    kill -0 "$sim_pid" 2>/dev/null || fail "linesim ended: $(cat "$work/linesim.out")"
+    sleep 0.05
+  done
+  fail "linesim did not get ready"
+}
