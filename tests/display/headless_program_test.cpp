@@ -1,5 +1,6 @@
 // A program started with --answers loads the headless display by name and
 // ends with exit code 3 when its script fails.
+#include <unistd.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -20,7 +21,7 @@ struct Result {
 Result run_program(const std::string& script) {
   namespace fs = std::filesystem;
   const fs::path dir = fs::temp_directory_path() /
-                       ("vlr-program-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
+                       ("vlr-program-" + std::to_string(::getpid()) + "-" +
                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
   fs::create_directories(dir);
   std::ofstream(dir / "answers.txt") << script;

@@ -1,3 +1,4 @@
+#include <unistd.h>
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -266,7 +267,7 @@ TEST(Bmp, BadFilesAreRefusedWithAReason) {
 }
 
 TEST(Bmp, ResourcesByNameFromFolders) {
-  auto dir = std::filesystem::temp_directory_path() / ("vlr-bmp-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
+  auto dir = std::filesystem::temp_directory_path() / ("vlr-bmp-" + std::to_string(::getpid()));
   std::filesystem::create_directories(dir);
   const auto bytes = encode_bmp(Bitmap::colour(2, 3, kOlive));
   std::ofstream(dir / "grayline.bmp", std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),

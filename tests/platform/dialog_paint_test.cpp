@@ -1,5 +1,6 @@
 // A page paints its pictures, its title and its owner-draw buttons into one
 // record that renderers read.
+#include <unistd.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -48,7 +49,7 @@ class Page final : public Dialog {
 TEST(DialogPaint, PicturesTitleAndOwnerDrawnButtonsGoToTheRecord) {
   ScopedVirtualClock clock;
   const auto dir = std::filesystem::temp_directory_path() /
-                   ("vlr-paint-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
+                   ("vlr-paint-" + std::to_string(::getpid()));
   std::filesystem::create_directories(dir);
   const auto bytes = encode_bmp(Bitmap::colour(3, 2, RGB(10, 20, 30)));
   std::ofstream(dir / "PG1U.bmp", std::ios::binary)
