@@ -1,6 +1,38 @@
 # Checks shared by the e2e drivers (run_case.sh, modem_case.sh,
-# registration_case.sh). Sourced, not run. The driver sets case_dir, work and
-# ini, and defines fail MESSAGE, which prints what it has and exits.
+# registration_case.sh). Sourced, not run. The driver sets name, case_dir,
+# work and ini.
+
+# Ends the case as failed, after printing what the run left: transcript,
+# standard error, linesim's output and trace, and the saved profile.
+fail() {
+  echo "FAIL [$name]: $*" >&2
+  local f
+  for f in transcript stderr linesim.out linesim.trace; do
+    [ -f "$work/$f" ] && { echo "--- $f" >&2; cat "$work/$f" >&2; }
+  done
+  [ -n "${ini:-}" ] && [ -f "$ini" ] && { echo "--- Joinwiz.ini" >&2; cat "$ini" >&2; }
+  exit 1
+}
+
+# A fresh work folder named after PREFIX and the case, removed at exit with
+# linesim stopped; a system root in it with the program folder and
+# dosdevices. Sets work, sim_pid, root, program and ini.
+make_workspace() {
+  work=$(mktemp -d "${TMPDIR:-/tmp}/$1_${name}_XXXXXX")
+  sim_pid=
+  trap '[ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null; rm -rf "$work"' EXIT
+  root="$work/root"
+  program="$root/drive_c/veloran"
+  ini="$program/Joinwiz.ini"
+  mkdir -p "$program" "$root/dosdevices"
+}
+
+# Makes each COMn given resolve to nothing, so the run never touches the
+# machine's own serial ports.
+absent_com_ports() {
+  local n
+  for n in "$@"; do ln -s "$work/absent/com$n" "$root/dosdevices/com$n"; done
+}
 
 # Value of KEY=VALUE in the case's "options" file, empty when absent.
 option() {

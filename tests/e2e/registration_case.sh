@@ -26,33 +26,11 @@ case_dir=$3
 name=$(basename "$case_dir")
 here="$(cd "$(dirname "$0")" && pwd)"
 data="$(cd "$here/../../data" && pwd)"
-work=$(mktemp -d "${TMPDIR:-/tmp}/e2e_reg_${name}_XXXXXX")
-sim_pid=
-cleanup() {
-  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-root="$work/root"
-program="$root/drive_c/veloran"
-ini="$program/Joinwiz.ini"
-mkdir -p "$program" "$root/dosdevices"
-
-fail() {
-  echo "FAIL [$name]: $*" >&2
-  for f in transcript stderr linesim.trace linesim.out; do
-    [ -f "$work/$f" ] && { echo "--- $f" >&2; cat "$work/$f" >&2; }
-  done
-  [ -f "$ini" ] && { echo "--- Joinwiz.ini" >&2; cat "$ini" >&2; }
-  exit 1
-}
 
 source "$here/lib.sh"
+make_workspace e2e_reg
 
-for n in 1 3 4; do
-  ln -s "$work/absent/com$n" "$root/dosdevices/com$n"
-done
+absent_com_ports 1 3 4
 sim_args=$(sed "s#SCENARIOS/#$data/scenarios/#g" "$case_dir/linesim")
 read -r -a words <<< "$sim_args"
 start_linesim "$linesim" "$root" "${words[@]}"

@@ -29,23 +29,6 @@ src_data="$(cd "$here/../../data" && pwd)"
 work=$(mktemp -d "${TMPDIR:-/tmp}/e2e_${name}_XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
-fail() {
-  echo "FAIL [$name]: $*" >&2
-  if [ -f "$work/transcript" ]; then
-    echo "--- transcript" >&2
-    cat "$work/transcript" >&2
-  fi
-  if [ -f "$work/stderr" ]; then
-    echo "--- stderr" >&2
-    cat "$work/stderr" >&2
-  fi
-  if [ -n "${ini:-}" ] && [ -f "$ini" ]; then
-    echo "--- Joinwiz.ini" >&2
-    cat "$ini" >&2
-  fi
-  exit 1
-}
-
 source "$here/lib.sh"
 
 root_name=$(option root_name)
@@ -58,7 +41,7 @@ mkdir -p "$program" "$root/dosdevices"
 # here opens it), COM2 to COM4 resolve to nothing, so a run never depends on
 # the machine's own serial ports.
 ln -s /dev/null "$root/dosdevices/com1"
-for n in 2 3 4; do ln -s "$work/absent/com$n" "$root/dosdevices/com$n"; done
+absent_com_ports 2 3 4
 
 exe_name=$(option exe_name)
 if [ -n "$exe_name" ]; then
