@@ -1,4 +1,4 @@
-// links: session platform
+// links: session platform linesim_core
 // One registration call of 200 REQUEST: lines, in-process, against the
 // linesim program over a pseudo-terminal (modem "generic", CONNECT 28800,
 // the line paced at 10 bits a byte). Reports the wall time from Start to the
@@ -11,10 +11,7 @@
 // paces what the server sends (server_line_s), while the wizard's replies
 // reach it at the speed of the pseudo-terminal.
 #include <benchmark/benchmark.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -25,11 +22,11 @@
 #include <vector>
 
 #include "platform/message_loop.h"
+#include "linesim/process.h"
 #include "platform/system_root.h"
 #include "session/platform_port.h"
 #include "session/reg_session.h"
 
-extern char** environ;
 
 namespace {
 
@@ -95,22 +92,8 @@ void BM_RegistrationCall(benchmark::State& state) {
   const std::string program = std::filesystem::read_symlink("/proc/self/exe").parent_path().string() + "/linesim";
   std::vector<std::string> args = {program, "--root", root.path().string(), "--modem", "COM2=generic",
                                    "--dial", "5550100=scenario:" + scenario.string()};
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  int out[2];
-  if (::pipe(out) != 0) return state.SkipWithError("pipe");
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-  pid_t pid = -1;
-  if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ) != 0) {
-    return state.SkipWithError("linesim did not start");
-  }
-  ::close(out[1]);
-  std::string seen;
-  char c;
-  while (seen.find("ready\n") == std::string::npos && ::read(out[0], &c, 1) == 1) seen += c;
+  linesim::Process sim(program, std::vector<std::string>(args.begin() + 1, args.end()));
+  if (!sim.ready()) return state.SkipWithError("linesim did not get ready");
 
   platform::SerialOpenOptions options;
   options.dosdevices = platform::known_folder(platform::KnownFolder::DosDevices);
@@ -165,9 +148,6 @@ void BM_RegistrationCall(benchmark::State& state) {
     state.counters["cpu_share_pct"] = 100.0 * cpu / wall;
     state.counters["requests"] = kRequests;
   }
-  ::kill(pid, SIGTERM);
-  ::waitpid(pid, nullptr, 0);
-  ::close(out[0]);
 }
 BENCHMARK(BM_RegistrationCall)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 

@@ -1,13 +1,10 @@
-// links: serlink platform
+// links: serlink platform linesim_core
 // Time and CPU seconds of ModemPortEnumeration plus ModemAutoConfigure
 // against linesim over pseudo-terminals: one modem (COM1) and three ports
 // where nothing answers (COM2 to COM4 silent). The CPU share shows that the
 // library's waits sleep rather than spin.
 #include <benchmark/benchmark.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -15,10 +12,10 @@
 #include <string>
 #include <vector>
 
+#include "linesim/process.h"
 #include "platform/system_root.h"
 #include "serlink.h"
 
-extern char** environ;
 
 namespace {
 
@@ -34,22 +31,8 @@ void BM_EnumerateAndConfigure(benchmark::State& state) {
   std::string program = std::filesystem::read_symlink("/proc/self/exe").parent_path().string() + "/linesim";
   std::vector<std::string> args = {program, "--root", root.path().string(), "--modem", "COM1=generic",
                                    "--silent", "COM2", "--silent", "COM3", "--silent", "COM4"};
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  int out[2];
-  if (::pipe(out) != 0) return state.SkipWithError("pipe");
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-  pid_t pid = -1;
-  if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ) != 0) {
-    return state.SkipWithError("linesim did not start");
-  }
-  ::close(out[1]);
-  std::string seen;
-  char c;
-  while (seen.find("ready\n") == std::string::npos && ::read(out[0], &c, 1) == 1) seen += c;
+  linesim::Process sim(program, std::vector<std::string>(args.begin() + 1, args.end()));
+  if (!sim.ready()) return state.SkipWithError("linesim did not get ready");
 
   for (auto _ : state) {
     const double cpu0 = cpu_seconds(RUSAGE_SELF);
@@ -70,9 +53,6 @@ void BM_EnumerateAndConfigure(benchmark::State& state) {
     state.counters["modems"] = list.count;
     state.counters["result"] = configured;
   }
-  ::kill(pid, SIGTERM);
-  ::waitpid(pid, nullptr, 0);
-  ::close(out[0]);
 }
 BENCHMARK(BM_EnumerateAndConfigure)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 

@@ -5,67 +5,33 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <signal.h>
 #include <sys/socket.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "linesim/process.h"
 #include "platform/system_root.h"
 #include "serlink.h"
 
-extern char** environ;
-
 namespace {
 
-// Runs linesim with `args` beneath a fresh root until destroyed.
-class Linesim {
+// Runs linesim with `args` beneath `root` until destroyed.
+class Linesim : public linesim::Process {
  public:
-  explicit Linesim(const std::filesystem::path& root, std::vector<std::string> args) {
-    std::string program = std::string(VLR_BIN_DIR) + "/linesim";
-    std::vector<std::string> all = {program, "--root", root.string()};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : all) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    int out[2];
-    if (::pipe(out) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(out[1]);
-    std::string seen;
-    char c;
-    while (pid_ > 0 && ::read(out[0], &c, 1) == 1) {
-      seen += c;
-      if (seen.find("ready\n") != std::string::npos) {
-        ready_ = true;
-        break;
-      }
-    }
-    ::close(out[0]);
-  }
-  ~Linesim() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGTERM);
-      ::waitpid(pid_, nullptr, 0);
-    }
-  }
-  bool ready() const { return ready_; }
+  Linesim(const std::filesystem::path& root, std::vector<std::string> args)
+      : linesim::Process(std::string(VLR_BIN_DIR) + "/linesim", with_root(root, std::move(args))) {}
 
  private:
-  pid_t pid_ = -1;
-  bool ready_ = false;
+  static std::vector<std::string> with_root(const std::filesystem::path& root, std::vector<std::string> args) {
+    args.insert(args.begin(), {"--root", root.string()});
+    return args;
+  }
 };
 
 class LinesimE2E : public ::testing::Test {
