@@ -368,4 +368,13 @@ void CRegSessionDialog::RunHook(std::string_view keyword, std::string_view argum
   platform::log_info("session", std::string(keyword) + " has no handler yet: no reply");
 }
 
+void CRegSessionDialog::RunShortcutsHook() {
+  if (!shortcutsHook_) {
+    platform::log_info("session", "no shortcuts service installed: no shortcuts made");
+    return;
+  }
+  ShortcutsHook hook = shortcutsHook_;  // the hook may replace itself
+  hook(*this);
+}
+
 }  // namespace session

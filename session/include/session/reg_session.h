@@ -46,6 +46,9 @@ class CRegSessionDialog;
 // after the keyword's TAB).
 using CommandHandler = void (*)(CRegSessionDialog& session, std::string_view arguments);
 using CommandHook = std::function<void(CRegSessionDialog& session, std::string_view arguments)>;
+// Makes the new account's desktop and Start-menu shortcuts (after TRANSFER:
+// has written the dial-up entry).
+using ShortcutsHook = std::function<void(CRegSessionDialog& session)>;
 
 struct ServerCommand {
   const char* keyword;
@@ -85,6 +88,9 @@ class CRegSessionDialog final : public platform::MessageTarget {
   // table, colon included). False for a keyword that is not in the table or
   // has its own handler here (REQUEST:, INFO:, STATUS:, FAILURE:).
   bool SetCommandHook(std::string_view keyword, CommandHook hook);
+  // Installs what TRANSFER: calls for the account's shortcuts; without one
+  // no shortcut is made (logged).
+  void SetShortcutsHook(ShortcutsHook hook) { shortcutsHook_ = std::move(hook); }
 
   // --- the call ---
   // The registration dial. False when it failed at once (the failure message
@@ -119,6 +125,8 @@ class CRegSessionDialog final : public platform::MessageTarget {
   void ShowSessionText(std::string_view text);
   // Runs a hook's handler body; the table's hooked handlers call it.
   void RunHook(std::string_view keyword, std::string_view arguments);
+  // Runs the shortcuts hook, if one is installed.
+  void RunShortcutsHook();
 
   // --- state for the handlers ---
   SessionUi& Ui() { return ui_; }
@@ -168,6 +176,7 @@ class CRegSessionDialog final : public platform::MessageTarget {
   std::string loginName_;
   bool outcomePosted_ = false;
   std::vector<std::pair<std::string, CommandHook>> hooks_;
+  ShortcutsHook shortcutsHook_;
   std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };
 
