@@ -95,6 +95,18 @@ endforeach()
 add_custom_target(vlr_man_pages ALL DEPENDS ${vlr_man_out})
 install(FILES ${vlr_man_out} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT runtime)
 
+# The package's changelog and copyright, where Debian wants them.
+set(vlr_doc_dir ${CMAKE_INSTALL_DATADIR}/doc/veloran-signup)
+if(VLR_GZIP)
+  add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/packaging/changelog.gz
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/packaging
+    COMMAND ${VLR_GZIP} -9 -n -c ${PROJECT_SOURCE_DIR}/packaging/changelog > ${CMAKE_BINARY_DIR}/packaging/changelog.gz
+    DEPENDS ${PROJECT_SOURCE_DIR}/packaging/changelog VERBATIM)
+  add_custom_target(vlr_changelog ALL DEPENDS ${CMAKE_BINARY_DIR}/packaging/changelog.gz)
+  install(FILES ${CMAKE_BINARY_DIR}/packaging/changelog.gz DESTINATION ${vlr_doc_dir} COMPONENT runtime)
+endif()
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright DESTINATION ${vlr_doc_dir} COMPONENT runtime)
+
 # Debian package.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME veloran-signup)
@@ -102,20 +114,23 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "Veloran Network <support@veloran.example>")
 set(CPACK_PACKAGE_VENDOR "Veloran Network")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "dial-up sign-up wizard for the Veloran Network")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-"dial-up sign-up wizard for the Veloran Network
- joinwiz signs the computer up for a Veloran dial-up account: it collects
- the user's data, finds and sets up the modem, calls the registration
- server and leaves a pppd dial-up entry and desktop launchers behind.
- .
- The package also holds libserlink (serial, Hayes modem and sign-on
- services), libmodset (dialing, modem and access-number settings) with
- their headers, modsetctl, and linesim, a simulated phone line with modems
- and the reference registration server.")
+set(CPACK_PACKAGE_DESCRIPTION
+"joinwiz signs the computer up for a Veloran dial-up account: it collects
+the user's data, finds and sets up the modem, calls the registration
+server and leaves a pppd dial-up entry and desktop launchers behind.
+
+The package also holds libserlink (serial, Hayes modem and sign-on
+services), libmodset (dialing, modem and access-number settings) with
+their headers, modsetctl, and linesim, a simulated phone line with modems
+and the reference registration server.")
 set(CPACK_DEBIAN_PACKAGE_SECTION comm)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://veloran.example/signup")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# A shlibs file and the ldconfig trigger for the two public libraries.
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/triggers)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "ppp")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_STRIP_FILES ON)

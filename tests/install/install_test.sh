@@ -68,6 +68,10 @@ echo "ok: pkg-config --cflags --libs serlink modset: $flags"
 
 # Desktop entry and man pages as their readers see them.
 desktop-file-validate "$top/share/applications/joinwiz.desktop" || fail "joinwiz.desktop invalid"
+if command -v appstreamcli >/dev/null; then
+  appstreamcli validate --no-net "$top"/share/metainfo/*.metainfo.xml >"$work/appstream.log" 2>&1 \
+    || { cat "$work/appstream.log" >&2; fail "AppStream metadata invalid"; }
+fi
 for page in "$top"/share/man/man1/*.1*; do
   out=$(zcat -f "$page" | LC_ALL=C.UTF-8 MANWIDTH=80 groff -ww -man -Tutf8 -z 2>&1) \
     || fail "groff failed on $page"
