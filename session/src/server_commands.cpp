@@ -91,12 +91,15 @@ void SetProfileValue(CRegSessionDialog& s, std::string_view key, std::string_vie
 }
 
 // Keeps the status window from taking the focus while a server prompt is
-// open; restored when the prompt closes (unless the session is gone).
+// open; when it closes the flag is what it was before (a prompt opened by a
+// line handled inside another leaves it off), unless the session is gone.
 class PromptOpen {
  public:
-  explicit PromptOpen(CRegSessionDialog& s) : s_(s), alive_(s.AliveToken()) { s_.focusOnStatus = false; }
+  explicit PromptOpen(CRegSessionDialog& s) : s_(s), alive_(s.AliveToken()), before_(s.focusOnStatus) {
+    s_.focusOnStatus = false;
+  }
   ~PromptOpen() {
-    if (!alive_.expired()) s_.focusOnStatus = true;
+    if (!alive_.expired()) s_.focusOnStatus = before_;
   }
   PromptOpen(const PromptOpen&) = delete;
   PromptOpen& operator=(const PromptOpen&) = delete;
@@ -104,6 +107,7 @@ class PromptOpen {
  private:
   CRegSessionDialog& s_;
   std::weak_ptr<void> alive_;
+  bool before_;
 };
 
 // The prompt of a WAIT: code: true when the session may go on ("CONTINUE"),

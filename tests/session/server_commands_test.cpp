@@ -193,6 +193,27 @@ TEST_F(ServerCommands, ACancelledPromptSendsNothingHangsUpAndClosesTheSession) {
   }
 }
 
+TEST_F(ServerCommands, APromptOpenedInsideAnotherLeavesTheFocusFlagOffUntilTheOuterCloses) {
+  modem.script = {{"WAIT:\tUSEDID\r", 0},
+                  {"", 0, [this] { modem.After(100, [this] { wire->Send("WAIT:\tBADCC\r"); }); }},
+                  {"", 2},
+                  {"STATUS:\tCOMPLETE\r", 0}};
+  bool outer = true;
+  std::vector<bool> after_inner;
+  prompts.during = [&] {
+    if (!outer) return;  // the billing page closes at once
+    outer = false;
+    page.RunFor(1000);  // the user takes a while; the BADCC line comes meanwhile
+    after_inner.push_back(session->focusOnStatus);
+  };
+  EXPECT_EQ(Call(), WM_WIZ_RESULT_OK);
+  EXPECT_EQ(prompts.asked, (Strings{"INPUT " + std::string(kUsedIdPrompt), "BILLING"}));
+  EXPECT_EQ(prompts.focus_during, (std::vector<bool>{false, false}));
+  EXPECT_EQ(after_inner, (std::vector<bool>{false}));
+  EXPECT_TRUE(session->focusOnStatus);
+  EXPECT_EQ(Replies(), (Strings{"REPLY: CONTINUE", "REPLY: CONTINUE"}));
+}
+
 TEST_F(ServerCommands, WithoutPromptsAPromptCountsAsCancelled) {
   Make();
   session->SetPrompts(nullptr);

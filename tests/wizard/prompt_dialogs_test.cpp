@@ -172,7 +172,7 @@ TEST_F(Prompts, BillingShowsTheStoredTypeAndCancelChangesNothing) {
 }
 
 TEST_F(Prompts, PricePlanListDescriptionsAndTheChosenNumber) {
-  const Strings names{"Basic", "Standard", "Unlimited", "Extra"};
+  const Strings names{"Basic", "Standard", "Unlimited", "Extra", "Empty"};
   int chosen = -5;
   CPricePlanDialog plans(&chosen, &profile_);
   plans.SetPlans(&names, {"10 hours", "30 hours", "No limit"});
@@ -184,6 +184,8 @@ TEST_F(Prompts, PricePlanListDescriptionsAndTheChosenNumber) {
     EXPECT_TRUE(is_window_enabled(d.item(IDOK)));
     click_item(d.item(IDC_PLAN_LIST), 3);  // no description: OK disabled
     EXPECT_FALSE(is_window_enabled(d.item(IDOK)));
+    press_key(Key::Enter);
+    EXPECT_FALSE(static_cast<CPricePlanDialog&>(d).is_ending());
     click_item(d.item(IDC_PLAN_LIST), 2, true);  // a double click does nothing
     EXPECT_FALSE(static_cast<CPricePlanDialog&>(d).is_ending());
     EXPECT_EQ(d.item_text(IDC_PLAN_DESCRIPTION), "No limit");
@@ -192,6 +194,22 @@ TEST_F(Prompts, PricePlanListDescriptionsAndTheChosenNumber) {
   });
   EXPECT_EQ(r, IDOK);
   EXPECT_EQ(chosen, 3);
+}
+
+TEST_F(Prompts, PricePlanWithAnEmptyDescriptionCannotBeChosen) {
+  const Strings names{"Basic", "Mystery"};
+  int chosen = 0;
+  CPricePlanDialog plans(&chosen, &profile_);
+  plans.SetPlans(&names, {"10 hours", ""});
+  const int r = RunModal(plans, [&](Dialog& d) {
+    click_item(d.item(IDC_PLAN_LIST), 1);
+    EXPECT_FALSE(is_window_enabled(d.item(IDOK)));
+    click_item(d.item(IDC_PLAN_LIST), 0);
+    EXPECT_TRUE(is_window_enabled(d.item(IDOK)));
+    press_key(Key::Enter);
+  });
+  EXPECT_EQ(r, IDOK);
+  EXPECT_EQ(chosen, 1);
 }
 
 TEST_F(Prompts, PricePlanWithoutPlansCanOnlyBeCancelled) {

@@ -143,11 +143,13 @@ void CPricePlanDialog::on_show(bool shown) {
   if (shown) centre_window(hwnd());
 }
 
-// OK only for a selected plan that has a description.
+// OK only for a selected plan that has a description (an empty one, from
+// "INFO:" with an empty last field, counts as none).
 void CPricePlanDialog::ShowSelection() {
   ListBox* l = list(IDC_PLAN_LIST);
   const int sel = l ? l->cur_sel() : -1;
-  if (sel >= 0 && static_cast<std::size_t>(sel) < descriptions_.size()) {
+  if (sel >= 0 && static_cast<std::size_t>(sel) < descriptions_.size() &&
+      !descriptions_[static_cast<std::size_t>(sel)].empty()) {
     set_item_text(IDC_PLAN_DESCRIPTION, descriptions_[static_cast<std::size_t>(sel)]);
     enable_item(IDOK, true);
   } else {
