@@ -102,6 +102,8 @@ class CRegSessionDialog final : public platform::MessageTarget {
   // Reads REGNUMBER and REGSERVER from section "Dialing Information" of the
   // program's INI file (Joinwiz.ini); missing values read as empty.
   void LoadDialingInformation(const std::filesystem::path& ini_file);
+  // The dialogs WAIT: and TRANSFER: open (not owned; must outlive the
+  // session). Without them every prompt counts as cancelled.
   void SetPrompts(SessionPrompts* prompts) { prompts_ = prompts; }
   // The folder of the program's side files (phones.txt); TRANSFER: reads
   // the access numbers there. Unset: the system root's program folder.
