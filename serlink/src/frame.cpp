@@ -43,9 +43,10 @@ void library_wait(std::int64_t ms) {
   if (ms <= 0) return;
   platform::Clock& c = platform::clock();
   const std::int64_t end = c.now_ms() + ms;
-  while (c.now_ms() < end) {
+  for (std::int64_t now = c.now_ms(); now < end; now = c.now_ms()) {
     if (g_frame.handler) g_frame.handler(g_frame.argument);
-    c.sleep_ms(kWaitStepMs);
+    // The last step only to the end: a pause lasts what it is written as.
+    c.sleep_ms(std::min(end - now, kWaitStepMs));
   }
 }
 

@@ -11,8 +11,9 @@
 namespace serlink {
 
 // ---- frame ----
-// The library's wait: for `ms` milliseconds, calls the event handler and
-// sleeps 5 ms, over and over. Returns at once for 0.
+// The library's fixed pause: for `ms` milliseconds, calls the event handler
+// and sleeps 5 ms (the last step only to the end), over and over. Returns at
+// once for 0.
 void library_wait(std::int64_t ms);
 // The library's wait for received data: the same passes as library_wait
 // (the event handler at least every 5 ms), but each pass blocks on the
