@@ -10,7 +10,9 @@
 //    that no data can shorten (purges, guard times, DTR pulses, the pause
 //    after a result line, the speed search's settling): the sum of what the
 //    library asked the clock to sleep. Waits for data do not sleep on the
-//    clock (they block on the port), so they are not in it;
+//    clock (they block on the port), so they are not in it. (A build whose
+//    response waits still slept in 100 ms steps counts those steps too: its
+//    fixed pauses are those of the same path in a current build.);
 //  - wall_per_fixed: wall_s / fixed_pauses_s, how close the run comes to the
 //    time its written pauses need (1.0 = nothing but the pauses);
 //  - timeouts: response reads that ran out (traced as an empty "Recv: "
