@@ -14,6 +14,9 @@ namespace {
 
 constexpr std::size_t kDialingInfoChars = 31;  // 32-character buffers
 constexpr std::size_t kPromptKeep = 4;         // a split "user:" needs at most 4 earlier bytes
+// Lines one dial-result tick takes at most: a full receive buffer of the
+// shortest lines (a line end each).
+constexpr std::size_t kDialLinesPerTick = kReceiveBufferSize;
 
 std::string CutTo(std::string_view text, std::size_t n) { return std::string(text.substr(0, n)); }
 
@@ -226,7 +229,11 @@ void CRegSessionDialog::TakeAndShowLine(std::string& line) {
 
 bool CRegSessionDialog::OnDialResultTick() {
   if (!port_) return false;
-  if (port_->Poll() == EvLine) {
+  // Every complete line already received, in order, as if each had a tick of
+  // its own: the modem's reports before CONNECT (CARRIER, PROTOCOL, ...) must
+  // not hold it back a tick each, and a BUSY before a CONNECT still wins.
+  // Bounded, so a modem that never stops talking cannot hold the loop.
+  for (std::size_t n = 0; n < kDialLinesPerTick && port_->Poll() == EvLine; ++n) {
     std::string line;
     TakeAndShowLine(line);
     switch (ClassifyDialResult(line)) {
