@@ -155,11 +155,12 @@ void show_help_topic(HWND owner, const std::string& file, int context) {
 
 bool ensure_display(std::string& error) {
   if (current_display() != nullptr) return true;
-  // Opened once and kept: the renderer lives as long as the library.
-  static std::unique_ptr<LoadedDisplay> loaded;
+  // Opened once and never closed: the renderer serves the thread's windows
+  // to the end, and closing it at exit would outlive the thread's loop.
+  static LoadedDisplay* loaded = nullptr;
   DisplayOptions options;
   if (!display_options_from_environment(options, error)) return false;
-  loaded = open_display(options, error);
+  loaded = open_display(options, error).release();
   if (!loaded) {
     log_error(kComponent, "no display for the dialogs: " + error);
     return false;
