@@ -565,6 +565,19 @@ key Esc
   EXPECT_NE(transcript().find("message-box \"Dialing Settings\" icon stop"), std::string::npos);
 }
 
+TEST_F(NsvDialog, AnOverrideOf39CharactersFitsExactly) {
+  store_pops(1);
+  const std::string number = "9," + std::string(37, '5');
+  script("wait 30107\ncheck 139\nset 140 " + number + "\nexpect-text 145 " + number + "\nclick 1\n");
+  EXPECT_EQ(CfgUiSetupDialog(32, 0, nullptr), CFG_OK);
+  expect_script_done();
+  EXPECT_EQ(std::string(nsv().CustomAccess), number);
+  EXPECT_EQ(nsv().UseSelectedPop, 0);
+  char dial[64];
+  EXPECT_EQ(CfgGetNsvAccessInfo(dial), CFG_OK);
+  EXPECT_EQ(std::string(dial), number);
+}
+
 TEST_F(NsvDialog, NoPopListLeavesTheListAndPreviewEmpty) {
   int items = -1, sel = 0;
   when_active(30107, [&](Dialog& d) {
@@ -732,6 +745,15 @@ click 2
   expect_script_done();
   EXPECT_STREQ(modem().PortName, "COM3:") << "the search's store stays after Cancel";
   EXPECT_STREQ(dialing().DialPrefix, "") << "Set Up Modem itself stored nothing";
+}
+
+TEST_F(Search, AStoreThatFailsAfterTheConfigurationIsReportedButEndsWithOk) {
+  serlink_test::FakeModem com2(2);
+  fs::create_directories(ini());  // TARK_NET.INI cannot be read or written
+  script("expect-message Error configuring the modem on port COM2:.\nanswer OK\n");
+  EXPECT_EQ(CfgUiAutoDetectDialog(0, 0), CFG_OK);
+  expect_script_done();
+  EXPECT_TRUE(fs::is_empty(ini()));
 }
 
 TEST_F(Search, F1InTheSearchDialogBeeps) {
