@@ -78,8 +78,13 @@ std::string protect_value(std::string_view value) {
   auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; };
   const bool quoted = value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
                       value.back() == value.front();
-  if (blank(value.front()) || blank(value.back()) || quoted) return "\"" + std::string(value) + "\"";
-  return std::string(value);
+  if (!blank(value.front()) && !blank(value.back()) && !quoted) return std::string(value);
+  std::string out;
+  out.reserve(value.size() + 2);
+  out.push_back('"');
+  out.append(value);
+  out.push_back('"');
+  return out;
 }
 
 }  // namespace
