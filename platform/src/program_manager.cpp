@@ -46,18 +46,19 @@ bool WriteFile(const fs::path& path, std::string_view text, std::string* why) {
 }
 
 // A Windows path of an AddItem command as a path in the root.
-std::optional<fs::path> RootFile(std::string_view windows_path, std::string* why) {
+// Quiet: only report failures when asked to.
+std::optional<fs::path> RootFile(std::string_view windows_path, std::string* why, bool quiet = false) {
   RootPath path = translate_path(windows_path, RelativeTo::Program);
-  if (!path) {
-    Fail(why, "AddItem: " + path.error);
-    return std::nullopt;
-  }
   std::string error;
-  if (!check_translated(path, &error)) {
-    Fail(why, "AddItem: refused path: " + error);
-    return std::nullopt;
+  if (!path) {
+    error = "AddItem: " + path.error;
+  } else if (!check_translated(path, &error)) {
+    error = "AddItem: refused path: " + error;
+  } else {
+    return path.full();
   }
-  return path.full();
+  if (!quiet) Fail(why, error);
+  return std::nullopt;
 }
 
 }  // namespace
@@ -214,7 +215,7 @@ bool ProgramMenu::Execute(const ProgmanCommand& command, std::string* why) {
     // the text before its first blank, the rest its arguments.
     std::vector<std::string> argv;
     std::string discard;
-    auto whole = RootFile(command_line, &discard);
+    auto whole = RootFile(command_line, &discard, true);
     std::error_code ec;
     if (whole && fs::exists(*whole, ec)) {
       argv.push_back(whole->string());
