@@ -210,4 +210,57 @@ void ConfigCommand(session::CRegSessionDialog& session, std::string_view argumen
   session.SendAck(true);
 }
 
+int InstallDialUpCommand(bool remove, const fs::path& ppp_dir, std::string& report) {
+  const pb::PhoneBook book;
+  std::string why;
+  const std::string name(kAccountEntryName);
+  if (remove) {
+    if (int rc = pb::RemoveEntry(name, ppp_dir, &why); rc != pb::kPbSuccess) {
+      report = "cannot remove the dial-up entry \"" + name + "\" from " + ppp_dir.string() + ": " + why + "\n";
+      return 1;
+    }
+    report = "The dial-up entry \"" + name + "\" is no longer in " + ppp_dir.string() + ".\n";
+    return 0;
+  }
+  bool changed = false;
+  if (int rc = pb::InstallEntry(book, name, ppp_dir, &why, &changed); rc != pb::kPbSuccess) {
+    report = "cannot install the dial-up entry: " + why + "\n";
+    return 1;
+  }
+  const std::string safe = pb::SafeEntryName(name);
+  report = std::string(changed ? "Installed" : "Already installed:") + " the dial-up entry \"" + name + "\" in " +
+           ppp_dir.string() + " (peers/" + safe + ").\nDial it with: pon " + safe + "\n";
+  return 0;
+}
+
+std::string AccountSetupSummary(std::string_view program) {
+  const pb::PhoneBook book;
+  std::error_code ec;
+  const fs::path peers = book.PeersPath(kAccountEntryName);
+  if (!fs::exists(peers, ec)) return {};
+  const std::string safe = pb::SafeEntryName(kAccountEntryName);
+  std::string text = "The dial-up entry \"" + std::string(kAccountEntryName) + "\" is in " + book.folder().string() +
+                     " (peers/" + safe + ", chatscripts/" + safe + ", pap-secrets, chap-secrets).\n";
+  const fs::path desktop = platform::known_folder(platform::KnownFolder::Desktop);
+  std::vector<std::string> shortcuts;
+  for (fs::directory_iterator it(desktop, ec), end; !ec && it != end; it.increment(ec)) {
+    if (it->path().extension() == ".desktop") shortcuts.push_back(it->path().string());
+  }
+  for (const std::string& s : shortcuts) text += "Shortcut: " + s + "\n";
+  // Quoted for the shell the user pastes it into.
+  auto quote = [](std::string word) {
+    if (word.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789/._-+=") ==
+        std::string::npos) {
+      return word;
+    }
+    std::string out = "'";
+    for (char c : word) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+  };
+  text += "Install it for the system: sudo " + quote(std::string(program)) + " --root " +
+          quote(platform::system_root().string()) + " --install-dialup\n";
+  text += "Dial it: pon " + safe + "\n";
+  return text;
+}
+
 }  // namespace sysconfig

@@ -89,6 +89,23 @@ int ConfigureDialUp(session::CRegSessionDialog& session);
 // The result of the last ConfigureDialUp of this process.
 int LastDialUpEntryResult();
 
+// ---- For the system -------------------------------------------------------
+
+// Where pppd reads `call` names and secrets.
+inline constexpr std::string_view kSystemPppDir = "/etc/ppp";
+
+// `joinwiz --install-dialup` / `--remove-dialup`: copies the account's
+// entry from the root's phone book into `ppp_dir` (merged with the entries
+// there), or takes it out again. `report` gets what was done, or why not.
+// 0 on success, 1 on failure (nothing half-done is left in place of a file).
+int InstallDialUpCommand(bool remove, const std::filesystem::path& ppp_dir, std::string& report);
+
+// What a finished run tells the user: where the entry and shortcuts are,
+// the command that installs the entry for the system and the one that
+// dials it. Empty when the root holds no account entry. `program` is how
+// the wizard was started (for the install command).
+std::string AccountSetupSummary(std::string_view program);
+
 // CONFIG: with its argument text: "AUTO" (any case) configures and answers
 // "REPLY: OK"; anything else "REPLY: ERROR".
 void ConfigCommand(session::CRegSessionDialog& session, std::string_view arguments);
