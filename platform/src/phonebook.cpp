@@ -763,9 +763,15 @@ int InstallEntry(const PhoneBook& from, std::string_view name, const fs::path& t
     return kPbEntryNotFound;
   }
   const PhoneBook target(to);
+  // The files are made again from their values, never copied: what runs as
+  // root (the connect command, the chat script) is only what we write.
   peers->chat_script = target.ChatPath(name).string();
+  peers->chat_program = ppp_programs().chat.empty() ? "/usr/sbin/chat" : ppp_programs().chat.string();
   auto peers_text = PeersFileText(*peers, why);
   if (!peers_text) return kPbInvalidValue;
+  auto chat_text = ChatScriptText(*ReadChatDial(chat), why);
+  if (!chat_text) return kPbInvalidValue;
+  chat = *chat_text;
   std::optional<std::string> line;
   if (auto secret = FindSecret(from.PapSecretsPath(), peers->ipparam)) {
     line = SecretsLine(secret->client, peers->ipparam, secret->secret, why);

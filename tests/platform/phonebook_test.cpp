@@ -390,3 +390,25 @@ TEST_F(PhoneBookTest, InstallMergesWithOtherEntriesAndRemoveRestoresBytes) {
 
 }  // namespace
 }  // namespace platform::phonebook
+
+namespace platform::phonebook {
+namespace {
+
+TEST_F(PhoneBookTest, InstallWritesItsOwnFilesNotWhatTheRootHolds) {
+  set_ppp_programs({"/usr/sbin/pppd", "/usr/sbin/chat"});
+  PhoneBook book(Dir("root-pb"));
+  ASSERT_EQ(book.SetEntryProperties("acct", SampleProperties()), kPbSuccess);
+  // Someone edits the root's files before an install run as root.
+  PeersFile doctored = *ReadPeersFile(Slurp(book.PeersPath("acct")));
+  doctored.chat_program = "/tmp/evil";
+  Spit(book.PeersPath("acct"), *PeersFileText(doctored));
+  Spit(book.ChatPath("acct"), Slurp(book.ChatPath("acct")) + "'' 'ATDT1900555'\n");
+  ASSERT_EQ(InstallEntry(book, "acct", Dir("etc")), kPbSuccess);
+  const PhoneBook target(Dir("etc"));
+  EXPECT_EQ(ReadPeersFile(Slurp(target.PeersPath("acct")))->chat_program, "/usr/sbin/chat");
+  EXPECT_EQ(Slurp(target.ChatPath("acct")), *ChatScriptText("ATDT8005551234"));
+  reset_ppp_programs();
+}
+
+}  // namespace
+}  // namespace platform::phonebook

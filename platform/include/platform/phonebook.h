@@ -190,8 +190,11 @@ class PhoneBook {
 };
 
 // Copies entry `name` of `from` into the pppd folder `to` (normally
-// /etc/ppp): peers file (its connect line pointing at `to`'s chat script),
-// chat script, hook, and its secrets lines merged into `to`'s secrets files
+// /etc/ppp): peers file (its connect line running this machine's chat on
+// `to`'s chat script), chat script, hook, and its secrets lines merged into
+// `to`'s secrets files. Every file is written anew from the values read
+// back (ReadPeersFile, ReadChatDial, ReadSecrets), so a doctored file in
+// the root cannot smuggle anything else into the system's folder
 // (other lines untouched; a new secrets file is created 0600). A file that
 // already holds the same bytes is not rewritten; `changed` tells whether
 // anything was. kPbSuccess or a code with `why`.
