@@ -1,16 +1,21 @@
 #!/usr/bin/env bash
-# A whole registration run whose server configures the computer, then the
-# real Linux tools on what it wrote: pppd parses the entry's peers file,
+# A whole registration run that configures the computer, then the real
+# Linux tools on what it wrote: pppd parses the entry's peers file,
 # chat dials the access number through a linesim modem on a pseudo-terminal,
 # desktop-file-validate accepts every .desktop file, and --install-dialup /
 # --remove-dialup move the entry in and out of a pppd folder that holds
 # another provider.
-# Usage: dialup_entry.sh JOINWIZ LINESIM
+# Usage: dialup_entry.sh JOINWIZ LINESIM [config|transfer]
+#   config    the server sends CONFIG: AUTO itself; the access number is
+#             already in the profile
+#   transfer  the server ends with TRANSFER:: the wizard takes the plan's one
+#             access number from phones.txt, makes the entry and shortcuts
 set -uo pipefail
 
 joinwiz=$1
 linesim=$2
-name=dialup_entry
+mode=${3:-config}
+name=dialup_entry_$mode
 case_dir=/nonexistent
 here="$(cd "$(dirname "$0")" && pwd)"
 data="$(cd "$here/../../data" && pwd)"
@@ -27,11 +32,16 @@ PATH="$PATH:/usr/sbin:/sbin"
 # The access number the entry dials; the wizard's profile holds it as the
 # server's access-number choice leaves it.
 cp "$data/Joinwiz.ini" "$ini"
-printf '\n[User Information]\nPOPAREACODE=800\nPOPNUMBER=555-0147\nDNS1=10.1.2.3\nDNS2=\n' >> "$ini"
+if [ "$mode" = transfer ]; then
+  printf '\n[User Information]\nDNS1=10.1.2.3\nDNS2=\n' >> "$ini"
+  cp "$here/dialup/phones.txt" "$program/phones.txt"
+else
+  printf '\n[User Information]\nPOPAREACODE=800\nPOPNUMBER=555-0147\nDNS1=10.1.2.3\nDNS2=\n' >> "$ini"
+fi
 
 absent_com_ports 1 3 4 5 6 7 8 9
 start_linesim "$linesim" "$root" --modem COM2=generic \
-  --dial "5550100=scenario:$here/dialup/configure.txt" \
+  --dial "5550100=scenario:$here/dialup/$([ "$mode" = transfer ] && echo transfer || echo configure).txt" \
   --dial "8005550147=scenario:$here/dialup/access.txt"
 
 cat "$here/registration_cases/walk_new" - > "$work/script" <<'EOF'
@@ -71,6 +81,12 @@ while IFS= read -r -d '' f; do
   count=$((count + 1))
 done < <(find "$root" -name '*.desktop' -print0)
 [ "$count" -ge 1 ] || fail "no .desktop file written"
+if [ "$mode" = transfer ]; then
+  launcher="$root/desktop/Tarkel - Veloran Account.desktop"
+  [ -f "$launcher" ] || fail "no desktop launcher"
+  grep -qx 'Exec=pon tarkel-veloran-account' "$launcher" || fail "the launcher does not dial the entry: $(cat "$launcher")"
+  grep -q "Shortcut: $launcher" "$work/stdout" || fail "the closing output does not name the launcher"
+fi
 
 # The real chat against the modem: it must dial the chosen access number.
 tty=$(readlink -f "$root/dosdevices/com2")
