@@ -6,6 +6,7 @@
 #include "common/ini.h"
 #include "platform/clock.h"
 #include "platform/log.h"
+#include "platform/system_root.h"
 #include "session/line_protocol.h"
 
 namespace session {
@@ -42,6 +43,12 @@ CRegSessionDialog::~CRegSessionDialog() {
   StopTimer();
   port_.reset();  // closes the port; DTR drops
   platform::MessageLoop::current().unregister_window(hwnd_);
+}
+
+std::filesystem::path CRegSessionDialog::PhonesFile() const {
+  const std::filesystem::path dir =
+      programDir_.empty() ? platform::known_folder(platform::KnownFolder::Program) : programDir_;
+  return dir / "phones.txt";
 }
 
 void CRegSessionDialog::SetPhoneNumber(std::string_view number) { phoneNumber_ = CutTo(number, kDialingInfoChars); }
@@ -136,6 +143,7 @@ bool CRegSessionDialog::Start() {
   planNames.clear();
   planDescriptions.clear();
   planCodes.clear();
+  plansRefused = 0;
   HangUp();
   outcomePosted_ = false;
 
@@ -340,7 +348,8 @@ void CRegSessionDialog::HandleLine(std::string_view line) {
 }
 
 bool CRegSessionDialog::SetCommandHook(std::string_view keyword, CommandHook hook) {
-  static constexpr std::string_view kOwn[] = {"REQUEST:", "INFO:", "STATUS:", "FAILURE:"};
+  static constexpr std::string_view kOwn[] = {"REQUEST:", "INFO:",     "WAIT:",    "STATUS:",
+                                              "DOWNLOADFILE:", "TRANSFER:", "FAILURE:", "PRICEPLAN:"};
   if (std::find(std::begin(kOwn), std::end(kOwn), keyword) != std::end(kOwn)) return false;
   bool in_table = false;
   for (const ServerCommand* entry = ServerCommandTable; entry->keyword[0] != '\0'; ++entry) {
