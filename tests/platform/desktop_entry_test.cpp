@@ -141,6 +141,11 @@ TEST_F(ProgramManagerTest, MenuLayoutValidates) {
   const std::string xml = Slurp(menu.MenuPath("Online"));
   EXPECT_NE(xml.find("<Filename>veloran-online_sign-on.desktop</Filename>"), std::string::npos) << xml;
   EXPECT_NE(xml.find("<Directory>veloran-online.directory</Directory>"), std::string::npos) << xml;
+  if (!vlr_test::FindTool("xmllint").empty()) {
+    auto wellformed = vlr_test::RunProgram({vlr_test::FindTool("xmllint"), "--noout", "--nonet",
+                                            menu.MenuPath("Online").string()});
+    EXPECT_EQ(wellformed.exit_code, 0) << wellformed.output << xml;
+  }
 
   ASSERT_TRUE(menu.DeleteItem("Sign On"));
   EXPECT_FALSE(fs::exists(item));
