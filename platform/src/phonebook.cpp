@@ -565,21 +565,47 @@ std::string DottedAddress(const Address& a) {
          std::to_string(a[3]);
 }
 
-std::string IpUpHookText(std::string_view safe_name, const Address& dns1, const Address& dns2) {
+namespace {
+
+// The servers as resolv.conf lines; empty when both are 0.0.0.0.
+std::string ServerLines(const Address& dns1, const Address& dns2) {
   std::string servers;
   for (const Address* a : {&dns1, &dns2}) {
     if (!IsZero(*a)) servers += "nameserver " + DottedAddress(*a) + "\n";
   }
-  if (servers.empty() || !IsSafeName(safe_name)) return {};
-  const std::string name(safe_name);
+  return servers;
+}
+
+// The first lines of both hooks: only the entry's own connection counts.
+std::string HookHead(const std::string& name, const char* what) {
   return "#!/bin/sh\n"
-         "# Name servers of the dial-up entry " + name + ": pppd has no client option for them.\n"
+         "# " + std::string(what) + " of the dial-up entry " + name + ": pppd has no client option for them.\n"
          "[ \"$PPP_IPPARAM\" = '" + name + "' ] || [ \"$6\" = '" + name + "' ] || exit 0\n"
+         "iface=${PPP_IFACE:-$1}\n";
+}
+
+}  // namespace
+
+std::string IpUpHookText(std::string_view safe_name, const Address& dns1, const Address& dns2) {
+  const std::string servers = ServerLines(dns1, dns2);
+  if (servers.empty() || !IsSafeName(safe_name)) return {};
+  return HookHead(std::string(safe_name), "Name servers") +
          "servers='" + servers + "'\n"
          "if command -v resolvconf >/dev/null 2>&1; then\n"
-         "  printf '%s' \"$servers\" | resolvconf -a \"${PPP_IFACE:-$1}.pppd\"\n"
+         "  printf '%s' \"$servers\" | resolvconf -a \"$iface.pppd\"\n"
          "else\n"
+         "  [ -e \"/etc/resolv.conf.pppd-backup.$iface\" ] || cp -p /etc/resolv.conf \"/etc/resolv.conf.pppd-backup.$iface\"\n"
          "  printf '%s' \"$servers\" > /etc/resolv.conf\n"
+         "fi\n";
+}
+
+std::string IpDownHookText(std::string_view safe_name, const Address& dns1, const Address& dns2) {
+  if (ServerLines(dns1, dns2).empty() || !IsSafeName(safe_name)) return {};
+  return HookHead(std::string(safe_name), "The name servers back") +
+         "if command -v resolvconf >/dev/null 2>&1; then\n"
+         "  resolvconf -d \"$iface.pppd\"\n"
+         "elif [ -e \"/etc/resolv.conf.pppd-backup.$iface\" ]; then\n"
+         "  mv \"/etc/resolv.conf.pppd-backup.$iface\" /etc/resolv.conf\n"
          "fi\n";
 }
 
@@ -604,12 +630,45 @@ void reset_ppp_programs() {
 
 // ---- The phone book -------------------------------------------------------
 
+namespace {
+
+// Writes the entry's two hooks, or removes them when there is no name
+// server to set.
+bool WriteHooks(const PhoneBook& book, std::string_view name, const Address& dns1, const Address& dns2,
+                std::string* why, bool* changed) {
+  const std::string safe = SafeEntryName(name);
+  const std::pair<fs::path, std::string> hooks[] = {
+      {book.HookPath(name), IpUpHookText(safe, dns1, dns2)},
+      {book.DownHookPath(name), IpDownHookText(safe, dns1, dns2)},
+  };
+  for (const auto& [path, text] : hooks) {
+    if (text.empty() ? !RemoveIfPresent(path, why, changed)
+                     : !WriteIfChanged(path, text, FileMode::Executable, why, changed)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool RemoveEntryFiles(const PhoneBook& book, std::string_view name, std::string* why) {
+  // The peers file first: once it is gone the entry no longer exists.
+  for (const fs::path& path : {book.PeersPath(name), book.ChatPath(name), book.HookPath(name), book.DownHookPath(name)}) {
+    if (!RemoveIfPresent(path, why, nullptr)) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 PhoneBook::PhoneBook(fs::path folder)
     : folder_(folder.empty() ? known_folder(KnownFolder::PhoneBook) : std::move(folder)) {}
 
 fs::path PhoneBook::PeersPath(std::string_view name) const { return folder_ / "peers" / SafeEntryName(name); }
 fs::path PhoneBook::ChatPath(std::string_view name) const { return folder_ / "chatscripts" / SafeEntryName(name); }
 fs::path PhoneBook::HookPath(std::string_view name) const { return folder_ / "ip-up.d" / SafeEntryName(name); }
+fs::path PhoneBook::DownHookPath(std::string_view name) const {
+  return folder_ / "ip-down.d" / SafeEntryName(name);
+}
 
 int PhoneBook::ValidateEntryName(std::string_view name) const {
   if (name.empty()) return kPbInvalidName;
@@ -637,14 +696,10 @@ int PhoneBook::SetEntryProperties(std::string_view name, const EntryProperties& 
   if (!peers_text) return kPbInvalidValue;
   auto chat_text = ChatScriptText(props.dial_command, why);
   if (!chat_text) return kPbInvalidValue;
-  const std::string hook = IpUpHookText(safe, props.dns1, props.dns2);
-  // The chat script and hook first: a peers file never names a script that
-  // is not there.
+  // The chat script and hooks first: a peers file never names a script
+  // that is not there.
   if (!WriteIfChanged(ChatPath(name), *chat_text, FileMode::Shared, why, nullptr)) return kPbCannotWrite;
-  if (hook.empty() ? !RemoveIfPresent(HookPath(name), why, nullptr)
-                   : !WriteIfChanged(HookPath(name), hook, FileMode::Executable, why, nullptr)) {
-    return kPbCannotWrite;
-  }
+  if (!WriteHooks(*this, name, props.dns1, props.dns2, why, nullptr)) return kPbCannotWrite;
   if (!WriteIfChanged(PeersPath(name), *peers_text, FileMode::Shared, why, nullptr)) return kPbCannotWrite;
   log_info(kComponent, "entry \"" + std::string(name) + "\" written to " + PeersPath(name).string());
   return kPbSuccess;
@@ -676,11 +731,8 @@ int PhoneBook::RenameEntry(std::string_view from, std::string_view to, std::stri
   auto new_peers = PeersFileText(*peers, why);
   if (!new_peers) return kPbInvalidValue;
   // The new entry is whole before the old one goes.
-  const std::string hook = IpUpHookText(to_safe, peers->dns1, peers->dns2);
   if (!WriteIfChanged(ChatPath(to), chat, FileMode::Shared, why, nullptr)) return kPbCannotWrite;
-  if (!hook.empty() && !WriteIfChanged(HookPath(to), hook, FileMode::Executable, why, nullptr)) {
-    return kPbCannotWrite;
-  }
+  if (!WriteHooks(*this, to, peers->dns1, peers->dns2, why, nullptr)) return kPbCannotWrite;
   if (secret) {
     auto line = SecretsLine(secret->client, to_safe, secret->secret, why);
     if (!line) return kPbInvalidValue;
@@ -701,11 +753,7 @@ int PhoneBook::DeleteEntry(std::string_view name, std::string* why) {
     return kPbEntryNotFound;
   }
   const std::string safe = SafeEntryName(name);
-  // The peers file first: once it is gone the entry no longer exists.
-  if (!RemoveIfPresent(PeersPath(name), why, nullptr) || !RemoveIfPresent(ChatPath(name), why, nullptr) ||
-      !RemoveIfPresent(HookPath(name), why, nullptr)) {
-    return kPbCannotWrite;
-  }
+  if (!RemoveEntryFiles(*this, name, why)) return kPbCannotWrite;
   for (const fs::path& f : {PapSecretsPath(), ChapSecretsPath()}) {
     if (!UpdateSecretsFile(f, safe, std::nullopt, why, nullptr)) return kPbCannotWrite;
   }
@@ -777,12 +825,8 @@ int InstallEntry(const PhoneBook& from, std::string_view name, const fs::path& t
     line = SecretsLine(secret->client, peers->ipparam, secret->secret, why);
     if (!line) return kPbInvalidValue;
   }
-  const std::string hook = IpUpHookText(peers->ipparam, peers->dns1, peers->dns2);
   if (!WriteIfChanged(target.ChatPath(name), chat, FileMode::Shared, why, changed)) return kPbCannotWrite;
-  if (hook.empty() ? !RemoveIfPresent(target.HookPath(name), why, changed)
-                   : !WriteIfChanged(target.HookPath(name), hook, FileMode::Executable, why, changed)) {
-    return kPbCannotWrite;
-  }
+  if (!WriteHooks(target, name, peers->dns1, peers->dns2, why, changed)) return kPbCannotWrite;
   if (line) {
     for (const fs::path& f : {target.PapSecretsPath(), target.ChapSecretsPath()}) {
       if (!UpdateSecretsFile(f, peers->ipparam, line, why, changed)) return kPbCannotWrite;
@@ -795,10 +839,7 @@ int InstallEntry(const PhoneBook& from, std::string_view name, const fs::path& t
 int RemoveEntry(std::string_view name, const fs::path& to, std::string* why) {
   const PhoneBook target(to);
   const std::string safe = SafeEntryName(name);
-  if (!RemoveIfPresent(target.PeersPath(name), why, nullptr) || !RemoveIfPresent(target.ChatPath(name), why, nullptr) ||
-      !RemoveIfPresent(target.HookPath(name), why, nullptr)) {
-    return kPbCannotWrite;
-  }
+  if (!RemoveEntryFiles(target, name, why)) return kPbCannotWrite;
   for (const fs::path& f : {target.PapSecretsPath(), target.ChapSecretsPath()}) {
     if (!UpdateSecretsFile(f, safe, std::nullopt, why, nullptr)) return kPbCannotWrite;
   }

@@ -263,12 +263,21 @@ TEST(IpUpHookTest, OnlyNonZeroServersAndValidShell) {
   const std::string hook = IpUpHookText("acct", {10, 1, 0, 0}, {});
   EXPECT_NE(hook.find("nameserver 10.1.0.0\n"), std::string::npos);
   EXPECT_EQ(hook.find("0.0.0.0"), std::string::npos);
+  EXPECT_EQ(IpDownHookText("acct", {}, {}), "");
+  const std::string down = IpDownHookText("acct", {10, 1, 0, 0}, {});
+  EXPECT_NE(down.find("resolvconf -d"), std::string::npos);
   ScopedSystemRoot root;
-  Spit(root.path() / "hook", hook, 0755);
-  EXPECT_EQ(vlr_test::RunProgram({"/bin/sh", "-n", (root.path() / "hook").string()}).exit_code, 0);
-  // Another entry's connection leaves the name servers alone.
-  auto other = vlr_test::RunProgram({"/bin/sh", (root.path() / "hook").string(), "ppp0", "/dev/x", "0", "", "", "other"});
-  EXPECT_EQ(other.exit_code, 0);
+  for (const auto& [file, text] : {std::pair{"up", hook}, std::pair{"down", down}}) {
+    const fs::path path = root.path() / file;
+    Spit(path, text, 0755);
+    EXPECT_EQ(vlr_test::RunProgram({"/bin/sh", "-n", path.string()}).exit_code, 0) << text;
+    // Another entry's connection leaves the name servers alone (the hooks
+    // are never run for their own entry here: they change the machine's
+    // resolver).
+    auto other = vlr_test::RunProgram({"/bin/sh", path.string(), "ppp0", "/dev/x", "0", "", "", "other"});
+    EXPECT_EQ(other.exit_code, 0);
+    EXPECT_EQ(other.output, "");
+  }
 }
 
 EntryProperties SampleProperties() {
@@ -291,11 +300,14 @@ TEST_F(PhoneBookTest, EntryLifecycleKeepsTheDialParamsWithTheEntry) {
   EXPECT_EQ(ModeOf(book.PapSecretsPath()), 0600u);
   EXPECT_EQ(ModeOf(book.ChapSecretsPath()), 0600u);
   EXPECT_EQ(ModeOf(book.HookPath("temp")), 0755u);
+  EXPECT_EQ(ModeOf(book.DownHookPath("temp")), 0755u);
 
   ASSERT_EQ(book.RenameEntry("temp", "My Account"), kPbSuccess);
   EXPECT_EQ(book.ValidateEntryName("temp"), kPbSuccess);
   EXPECT_FALSE(fs::exists(book.ChatPath("temp")));
   EXPECT_FALSE(fs::exists(book.HookPath("temp")));
+  EXPECT_FALSE(fs::exists(book.DownHookPath("temp")));
+  EXPECT_TRUE(fs::exists(book.DownHookPath("My Account")));
   EXPECT_EQ(book.EntryNames(), std::vector<std::string>{"My Account"});
   auto peers = ReadPeersFile(Slurp(book.PeersPath("My Account")));
   ASSERT_TRUE(peers);
@@ -366,6 +378,7 @@ TEST_F(PhoneBookTest, InstallMergesWithOtherEntriesAndRemoveRestoresBytes) {
     EXPECT_EQ(ModeOf(etc / f), 0600u);
   }
   EXPECT_EQ(ModeOf(installed.HookPath("Tarkel - Veloran Account")), 0755u);
+  EXPECT_EQ(ModeOf(installed.DownHookPath("Tarkel - Veloran Account")), 0755u);
   if (!vlr_test::FindTool("pppd").empty()) {
     auto verdict = vlr_test::PppdDryRun(installed.PeersPath("Tarkel - Veloran Account"));
     EXPECT_TRUE(verdict.exit_code == 0 || verdict.exit_code == 4) << verdict.output;
@@ -385,6 +398,7 @@ TEST_F(PhoneBookTest, InstallMergesWithOtherEntriesAndRemoveRestoresBytes) {
   EXPECT_FALSE(fs::exists(installed.PeersPath("Tarkel - Veloran Account")));
   EXPECT_FALSE(fs::exists(installed.ChatPath("Tarkel - Veloran Account")));
   EXPECT_FALSE(fs::exists(installed.HookPath("Tarkel - Veloran Account")));
+  EXPECT_FALSE(fs::exists(installed.DownHookPath("Tarkel - Veloran Account")));
   EXPECT_EQ(InstallEntry(book, "No Such Entry", etc, &why), kPbEntryNotFound);
 }
 

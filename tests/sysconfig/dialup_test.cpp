@@ -188,6 +188,7 @@ TEST_F(DialUpTest, AnExistingEntryIsReplaced) {
   ASSERT_EQ(secrets.size(), 1u);
   EXPECT_EQ(secrets[0].secret, "changed");
   EXPECT_FALSE(fs::exists(book.HookPath(kAccountEntryName)));  // no name server left
+  EXPECT_FALSE(fs::exists(book.DownHookPath(kAccountEntryName)));
 }
 
 TEST_F(DialUpTest, NoLineDeviceMakesNoEntryButTheRegistryIsWritten) {

@@ -9,8 +9,10 @@
 //   pap-secrets          one line per entry: "user" NAME "password"
 //   chap-secrets         the same line
 //   ip-up.d/NAME         hook that sets the entry's two name servers (pppd
-//                        has no client option for them); absent when both
-//                        addresses are 0.0.0.0
+//                        has no client option for them): through resolvconf
+//                        where it is installed, else in /etc/resolv.conf
+//                        after a backup; absent when both are 0.0.0.0
+//   ip-down.d/NAME       hook that puts the name servers back
 //
 // NAME is the entry name made file-name safe (SafeEntryName); it is also the
 // entry's `remotename` (the server column of its secrets lines) and its
@@ -35,7 +37,7 @@
 //
 // Index: SafeEntryName, PppdQuote, PppdWords, DialCommand, PeersFile /
 // PeersFileText / ReadPeersFile, ChatScriptText / ReadChatDial, SecretsLine /
-// ReadSecrets / MergeSecrets, IpUpHookText, PppPrograms, PhoneBook,
+// ReadSecrets / MergeSecrets, IpUpHookText / IpDownHookText, PppPrograms, PhoneBook,
 // InstallEntry, RemoveEntry.
 #pragma once
 
@@ -130,6 +132,8 @@ std::string MergeSecrets(std::string_view text, std::string_view remote,
 // The ip-up.d hook for entry `safe_name` that installs the non-zero
 // addresses as name servers. Empty when both are 0.0.0.0.
 std::string IpUpHookText(std::string_view safe_name, const Address& dns1, const Address& dns2);
+// The ip-down.d hook that undoes it; empty when IpUpHookText is.
+std::string IpDownHookText(std::string_view safe_name, const Address& dns1, const Address& dns2);
 std::string DottedAddress(const Address& address);
 
 // ---- The phone book -------------------------------------------------------
@@ -162,7 +166,7 @@ class PhoneBook {
   // 0 when no entry has the name's safe form, kPbAlreadyExists when one
   // does, kPbInvalidName for an empty name.
   int ValidateEntryName(std::string_view name) const;
-  // Writes (replaces) the entry's peers file, chat script and hook. The
+  // Writes (replaces) the entry's peers file, chat script and hooks. The
   // user of an existing entry is kept.
   int SetEntryProperties(std::string_view name, const EntryProperties& properties, std::string* why = nullptr);
   // Moves every file of `from` to `to` (each an atomic rename); the secrets
@@ -182,6 +186,7 @@ class PhoneBook {
   std::filesystem::path PeersPath(std::string_view name) const;
   std::filesystem::path ChatPath(std::string_view name) const;
   std::filesystem::path HookPath(std::string_view name) const;
+  std::filesystem::path DownHookPath(std::string_view name) const;
   std::filesystem::path PapSecretsPath() const { return folder_ / "pap-secrets"; }
   std::filesystem::path ChapSecretsPath() const { return folder_ / "chap-secrets"; }
 
@@ -191,7 +196,7 @@ class PhoneBook {
 
 // Copies entry `name` of `from` into the pppd folder `to` (normally
 // /etc/ppp): peers file (its connect line running this machine's chat on
-// `to`'s chat script), chat script, hook, and its secrets lines merged into
+// `to`'s chat script), chat script, hooks, and its secrets lines merged into
 // `to`'s secrets files. Every file is written anew from the values read
 // back (ReadPeersFile, ReadChatDial, ReadSecrets), so a doctored file in
 // the root cannot smuggle anything else into the system's folder
@@ -201,7 +206,7 @@ class PhoneBook {
 int InstallEntry(const PhoneBook& from, std::string_view name, const std::filesystem::path& to,
                  std::string* why = nullptr, bool* changed = nullptr);
 // Removes entry `name` from the pppd folder `to`: its peers file, chat
-// script and hook, and its lines of the secrets files.
+// script and hooks, and its lines of the secrets files.
 int RemoveEntry(std::string_view name, const std::filesystem::path& to, std::string* why = nullptr);
 
 }  // namespace platform::phonebook
