@@ -163,8 +163,9 @@ class Rfc2217Port final : public SerialPort {
     append(setup, Rfc2217Codec::command(kSetStopSize, {0}));
     append(setup, Rfc2217Codec::command(kSetControl, {kControlQueryFlow}));
     if (!send_all(setup)) return SerialError::FileNotFound;
-    for (std::uint8_t c : {kSetModemStateMask, kSetLineStateMask, kSetBaudRate, kSetDataSize, kSetParity, kSetStopSize,
-                           kSetControl}) {
+    // ser2net answers the two masks with the current states rather than
+    // with an echo of the mask, so only the settings are waited for.
+    for (std::uint8_t c : {kSetBaudRate, kSetDataSize, kSetParity, kSetStopSize, kSetControl}) {
       if (!await_reply(c)) return fail_open("no answer to the settings query");
     }
     saved_ = settings_;
