@@ -37,6 +37,8 @@ ParseResult parse_command_line(const std::vector<std::string>& args) {
       c.help = true;
     } else if (a == "--version") {
       c.version = true;
+    } else if (a == "--ports") {
+      c.ports = true;
     } else if (take_value(args, i, "--root", c.root, error) ||
                take_value(args, i, "--answers", c.answers, error) ||
                take_value(args, i, "--transcript", c.transcript, error)) {
@@ -77,6 +79,7 @@ ParseResult parse_command_line(const std::vector<std::string>& args) {
 std::string usage_text(const std::string& program) {
   return "Usage: " + program +
          " [-c] [--root DIR] [--ui terminal|headless] [--answers SCRIPT] [--transcript FILE]\n"
+         "       " + program + " --ports [--root DIR]\n"
          "\n"
          "Signs this computer up for a Veloran Network dial-up account.\n"
          "\n"
@@ -86,6 +89,7 @@ std::string usage_text(const std::string& program) {
          "  --ui KIND          terminal (the default on a terminal) or headless\n"
          "  --answers SCRIPT   run unattended: a scripted user answers the pages (headless)\n"
          "  --transcript FILE  write every dialog, message box and step to FILE\n"
+         "  --ports            print COM1 to COM9: the dosdevices link and what is behind it\n"
          "  --help             print this text and exit\n"
          "  --version          print the version and exit\n";
 }

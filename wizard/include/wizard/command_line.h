@@ -1,6 +1,6 @@
 // Command line of joinwiz:
 //   joinwiz [-c] [--root DIR] [--ui terminal|headless] [--answers SCRIPT]
-//           [--transcript FILE] [--help] [--version]
+//           [--transcript FILE] [--ports] [--help] [--version]
 // Our own options are taken off first; what remains is the command-line text
 // of the original program, in which "-c" anywhere (a case-sensitive substring
 // search) asks for cash payment. So a root path holding "-c" does not.
@@ -23,6 +23,7 @@ struct CommandLine {
   std::optional<std::string> transcript;
   bool help = false;
   bool version = false;
+  bool ports = false;  // print the COM ports and what is behind them, then exit
 };
 
 struct ParseResult {
