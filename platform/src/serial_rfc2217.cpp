@@ -131,9 +131,16 @@ int connect_tcp(const std::string& host, std::uint16_t port, int timeout_ms, std
   return -1;
 }
 
+// "COM2:" -> "COM2", so that log lines read "COM2: ...".
+std::string log_label(std::string name) {
+  if (!name.empty() && name.back() == ':') name.pop_back();
+  return name;
+}
+
 class Rfc2217Port final : public SerialPort {
  public:
-  Rfc2217Port(std::string name, int fd, int timeout_ms) : name_(std::move(name)), fd_(fd), timeout_ms_(timeout_ms) {}
+  Rfc2217Port(std::string name, int fd, int timeout_ms)
+      : name_(std::move(name)), label_(log_label(name_)), fd_(fd), timeout_ms_(timeout_ms) {}
   ~Rfc2217Port() override { close(); }
 
   // Negotiation, the modem-state mask, and the settings found at open.
@@ -149,7 +156,7 @@ class Rfc2217Port final : public SerialPort {
     {
       std::lock_guard lock(q_.mutex);
       if (codec_.com_port_refused()) {
-        log_warn("serial", name_ + ": the far end does not speak RFC 2217 (COM-PORT-OPTION refused)");
+        log_warn("serial", label_ + ": the far end does not speak RFC 2217 (COM-PORT-OPTION refused)");
         return SerialError::BadUnit;
       }
     }
@@ -388,14 +395,14 @@ class Rfc2217Port final : public SerialPort {
   }
 
   SerialError fail_open(const std::string& why) {
-    log_warn("serial", name_ + ": " + why);
+    log_warn("serial", label_ + ": " + why);
     return SerialError::FileNotFound;
   }
 
   // A time-out or a dropped connection: the port is gone from now on.
   SerialError lost(const std::string& why) {
     std::lock_guard lock(q_.mutex);
-    if (!gone_) log_warn("serial", name_ + ": " + why + "; the port counts as gone");
+    if (!gone_) log_warn("serial", label_ + ": " + why + "; the port counts as gone");
     gone_ = true;
     q_.wake();
     return SerialError::DeviceNotConnected;
@@ -511,7 +518,7 @@ class Rfc2217Port final : public SerialPort {
   }
 
   void mark_gone_locked(const std::string& why) {
-    if (!gone_) log_warn("serial", name_ + ": " + why);
+    if (!gone_) log_warn("serial", label_ + ": " + why);
     gone_ = true;
     q_.wake();
   }
@@ -572,6 +579,7 @@ class Rfc2217Port final : public SerialPort {
   }
 
   std::string name_;
+  std::string label_;  // for the log
   std::atomic<int> fd_;
   const int timeout_ms_;
   std::mutex send_mutex_;
@@ -595,17 +603,18 @@ class Rfc2217Port final : public SerialPort {
 std::shared_ptr<SerialPort> open_rfc2217_port(const std::string& name, const std::string& url,
                                               const SerialOpenOptions& options, SerialError& error) {
   error = SerialError::None;
+  const std::string label = log_label(name);
   std::string host;
   std::uint16_t port = 0;
   if (!parse_rfc2217_url(url, host, port)) {
-    log_warn("serial", name + ": \"" + url + "\" is not rfc2217://HOST:PORT");
+    log_warn("serial", label + ": \"" + url + "\" is not rfc2217://HOST:PORT");
     error = SerialError::FileNotFound;
     return nullptr;
   }
   std::string why;
   int fd = connect_tcp(host, port, options.network_timeout_ms, why);
   if (fd < 0) {
-    log_info("serial", name + ": " + why);
+    log_info("serial", label + ": " + why);
     error = SerialError::FileNotFound;  // as a tty that is not there
     return nullptr;
   }
@@ -615,7 +624,7 @@ std::shared_ptr<SerialPort> open_rfc2217_port(const std::string& name, const std
     p->close();
     return nullptr;
   }
-  log_info("serial", name + ": " + url + " is open");
+  log_info("serial", label + ": " + url + " is open");
   return p;
 }
 
