@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <set>
 #include <system_error>
 
@@ -24,7 +25,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-bool default_has_uart(const fs::path& path) {
+bool default_has_uart(const fs::path& path, const fs::path& sysfs_tty) {
+  if (!sysfs_tty.empty()) {
+    std::ifstream in(sysfs_tty / path.filename() / "type");
+    int type = -1;
+    if (in >> type) return type != PORT_UNKNOWN;
+  }
   // Placeholders refuse the open (EIO) or answer PORT_UNKNOWN.
   int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return false;
@@ -98,7 +104,10 @@ std::string current_user() {
 
 DeviceFolders default_device_folders() {
   DeviceFolders d;
-  if (const char* dir = std::getenv("VLR_DEVICE_DIR"); dir && *dir) d.dev = dir;
+  if (const char* dir = std::getenv("VLR_DEVICE_DIR"); dir && *dir) {
+    d.dev = dir;
+    d.sysfs_tty.clear();  // the machine's own ports are not the folder's
+  }
   return d;
 }
 
@@ -123,7 +132,8 @@ std::vector<fs::path> com_link_candidates(const DeviceFolders& devices) {
   for (const char* prefix : {"ttyACM", "ttyUSB"}) {
     for (const fs::path& p : numbered(devices.dev, prefix)) add(p);
   }
-  auto has_uart = devices.has_uart ? devices.has_uart : default_has_uart;
+  auto has_uart = devices.has_uart ? devices.has_uart
+                                  : [&devices](const fs::path& p) { return default_has_uart(p, devices.sysfs_tty); };
   for (const fs::path& p : numbered(devices.dev, "ttyS")) {
     if (out.size() >= static_cast<std::size_t>(kDefaultComPorts)) break;
     if (has_uart(p)) add(p);

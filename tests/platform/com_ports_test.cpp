@@ -43,15 +43,23 @@ class TempDir {
 // A folder laid out like /dev: files stand for the device nodes, by-id
 // entries are relative links to them as udev makes them.
 struct FakeDev {
-  explicit FakeDev(const fs::path& where) : dev(where / "dev") { fs::create_directories(dev / "serial" / "by-id"); }
+  explicit FakeDev(const fs::path& where) : dev(where / "dev"), sys(where / "sys/class/tty") {
+    fs::create_directories(dev / "serial" / "by-id");
+  }
   void node(const std::string& name) { std::ofstream(dev / name) << ""; }
   void by_id(const std::string& id, const std::string& node_name) {
     node(node_name);
     fs::create_symlink("../../" + node_name, dev / "serial" / "by-id" / id);
   }
+  // sysfs's record of a ttyS port: its UART type (0: none).
+  void uart_type(const std::string& name, int type) const {
+    fs::create_directories(sys / name);
+    std::ofstream(sys / name / "type") << type << "\n";
+  }
   DeviceFolders folders(std::vector<std::string> uarts = {}) const {
     DeviceFolders d;
     d.dev = dev;
+    d.sysfs_tty = sys;
     if (!uarts.empty()) {
       d.has_uart = [uarts](const fs::path& p) {
         return std::find(uarts.begin(), uarts.end(), p.filename().string()) != uarts.end();
@@ -60,6 +68,7 @@ struct FakeDev {
     return d;
   }
   fs::path dev;
+  fs::path sys;
 };
 
 std::string link_of(const fs::path& dos, int n) {
@@ -143,6 +152,18 @@ TEST(DefaultComMapping, CandidatesInOrder) {
       EXPECT_EQ(link_of(dos, static_cast<int>(i + 1)), (dev.dev / c.want[i]).string()) << c.name;
     }
   }
+}
+
+TEST(DefaultComMapping, SysfsTellsWhichTtySHasAUart) {
+  TempDir dir;
+  FakeDev dev(dir.path());
+  for (int i = 0; i < 4; ++i) {
+    dev.node("ttyS" + std::to_string(i));
+    dev.uart_type("ttyS" + std::to_string(i), i == 2 ? 4 : 0);  // ttyS2: a 16550A
+  }
+  std::vector<fs::path> got = com_link_candidates(dev.folders());
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0], dev.dev / "ttyS2");
 }
 
 TEST(DefaultComMapping, ExistingLinksAreNeverChanged) {

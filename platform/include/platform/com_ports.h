@@ -14,6 +14,9 @@
 //    unknown): the other ttyS are placeholders with nothing behind them.
 //  - DEV is /dev, or the folder of the environment variable VLR_DEVICE_DIR,
 //    or what a caller gives in DeviceFolders: tests use a folder of their own.
+//    Whether a ttyS has a UART is read from sysfs, which every user may read,
+//    so a port the user may not open still gets its COM number (and the
+//    permission advice below) instead of vanishing.
 //  - A device that exists but may not be opened for want of permission is not
 //    "no modem": com_port_info() says so and names the group that owns it and
 //    the command that adds the user to that group.
@@ -37,8 +40,12 @@ inline constexpr const char* kRfc2217Scheme = "rfc2217://";
 
 struct DeviceFolders {
   std::filesystem::path dev = "/dev";  // holds serial/by-id, ttyACM*, ttyUSB*, ttyS*
+  // Holds NAME/type, the UART type of each serial port, readable by every
+  // user (so a port the user may not open is still found). Empty: not used.
+  std::filesystem::path sysfs_tty = "/sys/class/tty";
   // True when the ttyS device at the path has a UART behind it. Default:
-  // TIOCGSERIAL answers with a type other than PORT_UNKNOWN.
+  // SYSFS/NAME/type is not 0 (PORT_UNKNOWN); without that file, TIOCGSERIAL
+  // answers with a type other than PORT_UNKNOWN.
   std::function<bool(const std::filesystem::path&)> has_uart;
   // errno of opening the device for reading and writing as this user, 0
   // when allowed. Default: faccessat with the effective ids (opens nothing,
@@ -46,7 +53,8 @@ struct DeviceFolders {
   std::function<int(const std::filesystem::path&)> access_error;
 };
 
-// /dev, or $VLR_DEVICE_DIR when set; default checks.
+// /dev and /sys/class/tty, or $VLR_DEVICE_DIR (and no sysfs) when set;
+// default checks.
 DeviceFolders default_device_folders();
 
 // What the default mapping would give COM1, COM2, ... in this order (at most
