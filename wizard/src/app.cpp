@@ -6,6 +6,7 @@
 #include <iostream>
 #include <memory>
 
+#include "platform/com_ports.h"
 #include "platform/display.h"
 #include "platform/log.h"
 #include "platform/message_box.h"
@@ -13,6 +14,7 @@
 #include "platform/program_manager.h"
 #include "platform/single_instance.h"
 #include "platform/system_root.h"
+#include "platform/telephony.h"
 #include "platform/window.h"
 #include "wizard/base_dialog.h"
 #include "wizard/command_line.h"
@@ -49,6 +51,27 @@ HWND visible_wizard_window(HWND welcome) {
     h = master->current_page();
   }
   return h;
+}
+
+// `joinwiz --ports`: each COM port's link and what is behind it, with the
+// way out for a device this user may not open. The first look writes the
+// default mapping, as the first use of a port does.
+int print_ports(const CommandLine& cl) {
+  RootChoice root = choose_root(cl.root ? cl.root->c_str() : nullptr);
+  if (!root) return fail_start(root.error);
+  std::string error;
+  if (!set_system_root(root.path, &error)) return fail_start(error);
+  const fs::path dosdevices = known_folder(KnownFolder::DosDevices);
+  if (ensure_com_links(dosdevices, default_device_folders(), &error) < 0) std::cerr << "joinwiz: " << error << "\n";
+  const std::vector<ComPortInfo> ports = com_ports(dosdevices, kTelephonyMaxCom);
+  if (ports.empty()) {
+    std::cout << "No COM ports: " << dosdevices.string() << " has no comN link and no serial device was found.\n";
+  }
+  for (const ComPortInfo& info : ports) std::cout << describe_com_port(info) << "\n";
+  for (const ComPortInfo& info : ports) {
+    if (std::string advice = permission_advice(info); !advice.empty()) std::cout << advice << "\n";
+  }
+  return 0;
 }
 
 }  // namespace
@@ -88,6 +111,7 @@ int run_app(const std::vector<std::string>& args, const fs::path& executable) {
     (rc == 0 ? std::cout : std::cerr) << (rc == 0 ? "" : exe_name + ": ") << report;
     return rc;
   }
+  if (cl.ports) return print_ports(cl);
 
   // The display: the scripted user for --answers, else the terminal.
   DisplayOptions display_options;

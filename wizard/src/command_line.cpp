@@ -42,6 +42,8 @@ ParseResult parse_command_line(const std::vector<std::string>& args) {
     } else if (a == "--remove-dialup") {
       c.remove_dialup = true;
     } else if (take_value(args, i, "--ppp-dir", c.ppp_dir, error)) {
+    } else if (a == "--ports") {
+      c.ports = true;
     } else if (take_value(args, i, "--root", c.root, error) ||
                take_value(args, i, "--answers", c.answers, error) ||
                take_value(args, i, "--transcript", c.transcript, error)) {
@@ -89,6 +91,7 @@ std::string usage_text(const std::string& program) {
   return "Usage: " + program +
          " [-c] [--root DIR] [--ui terminal|headless] [--answers SCRIPT] [--transcript FILE]\n"
          "       " + program + " [--root DIR] --install-dialup|--remove-dialup [--ppp-dir DIR]\n"
+         "       " + program + " --ports [--root DIR]\n"
          "\n"
          "Signs this computer up for a Veloran Network dial-up account.\n"
          "\n"
@@ -101,6 +104,7 @@ std::string usage_text(const std::string& program) {
          "  --install-dialup   copy the account's dial-up entry into /etc/ppp (run as root)\n"
          "  --remove-dialup    take the account's dial-up entry out of /etc/ppp again\n"
          "  --ppp-dir DIR      use DIR in place of /etc/ppp\n"
+         "  --ports            print COM1 to COM9: the dosdevices link and what is behind it\n"
          "  --help             print this text and exit\n"
          "  --version          print the version and exit\n";
 }

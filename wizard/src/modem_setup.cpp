@@ -2,9 +2,11 @@
 // settings: "Modem Found", "Modem Not Found", "Confirm Modem Setup".
 #include <cstdio>
 
+#include "platform/com_ports.h"
 #include "platform/launcher.h"
 #include "platform/log.h"
 #include "platform/message_box.h"
+#include "platform/system_root.h"
 #include "platform/telephony.h"
 #include "wizard/dialing_page.h"
 #include "wizard/modem_level.h"
@@ -57,6 +59,32 @@ void set_modem_services(ModemServices services) {
 }
 
 const ModemServices& modem_services() { return services_storage(); }
+
+namespace {
+
+std::string default_port_problems() {
+  std::string text;
+  for (const ComPortInfo& info : com_ports(known_folder(KnownFolder::DosDevices), kTelephonyMaxCom)) {
+    const std::string advice = permission_advice(info);
+    if (advice.empty()) continue;
+    if (!text.empty()) text += ' ';
+    text += advice;
+  }
+  return text;
+}
+
+std::function<std::string()>& port_problems_storage() {
+  static std::function<std::string()> look = default_port_problems;
+  return look;
+}
+
+}  // namespace
+
+std::string port_problems() { return port_problems_storage()(); }
+
+void set_port_problems(std::function<std::string()> look) {
+  port_problems_storage() = look ? std::move(look) : default_port_problems;
+}
 
 std::string remove_blanks(std::string_view text) {
   std::string out;
@@ -230,6 +258,19 @@ void CModemFoundDialog::OnBack() {
 
 CModemNotFoundDialog::CModemNotFoundDialog(RegistrationProfile* profile, HWND parent)
     : CBaseDialog(IDD_MODEM_NOT_FOUND, profile, parent) {}
+
+bool CModemNotFoundDialog::on_init_dialog() {
+  const bool r = CBaseDialog::on_init_dialog();
+  // A modem that is there but may not be opened is the commonest case on
+  // Linux: the page says which device, its group and how to join it.
+  const std::string problems = port_problems();
+  if (!problems.empty()) {
+    log_warn(kComponent, problems);
+    set_item_text(IDC_PORT_PROBLEM, problems);
+    show_item(IDC_PORT_PROBLEM, true);
+  }
+  return r;
+}
 
 void CModemNotFoundDialog::OnNext() {
   PostToParent(WM_WIZ_MODEM_CHOICE, 1);
