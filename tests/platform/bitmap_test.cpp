@@ -240,29 +240,30 @@ TEST(Bmp, BadFilesAreRefusedWithAReason) {
   struct Case {
     const char* name;
     std::vector<std::uint8_t> bytes;
+    const char* reason;  // a part of the refusal's message
   };
   std::vector<Case> cases;
-  cases.push_back({"empty", {}});
+  cases.push_back({"empty", {}, "too short"});
   auto no_sig = good;
   no_sig[0] = 'X';
-  cases.push_back({"no signature", no_sig});
-  cases.push_back({"pixels cut short", std::vector<std::uint8_t>(good.begin(), good.end() - 5)});
+  cases.push_back({"no signature", no_sig, "no BM signature"});
+  cases.push_back({"pixels cut short", std::vector<std::uint8_t>(good.begin(), good.end() - 5), "cut short"});
   auto rle = good;
   rle[30] = 1;  // BI_RLE8
-  cases.push_back({"compressed", rle});
+  cases.push_back({"compressed", rle, "compressed"});
   auto bpp = good;
   bpp[28] = 16;
-  cases.push_back({"16 bits per pixel", bpp});
+  cases.push_back({"16 bits per pixel", bpp, "bit depth"});
   auto huge = good;
   huge[18] = 0xFF;
   huge[19] = 0xFF;
   huge[20] = 0xFF;
   huge[21] = 0x7F;
-  cases.push_back({"absurd width", huge});
+  cases.push_back({"absurd width", huge, "bad BMP size"});
   for (const auto& c : cases) {
     std::string error;
     EXPECT_FALSE(parse_bmp(c.bytes.data(), c.bytes.size(), &error)) << c.name;
-    EXPECT_FALSE(error.empty()) << c.name;
+    EXPECT_NE(error.find(c.reason), std::string::npos) << c.name << ": " << error;
   }
 }
 

@@ -114,27 +114,28 @@ TEST_F(FileActionsTest, IniModRefusalsChangeNothing) {
     const char* name;
     std::string arguments;
     const char* install_dir;
+    const char* reason;  // a part of the refusal's message
   };
   const Case cases[] = {
-      {"no arguments", "", ""},
-      {"line ends with a TAB", "WIN\ttest.ini\tS\t", ""},
-      {"dot-dot in the file name", "WIN\t" + outside_rel + "\tS\tK\tnew", ""},
+      {"no arguments", "", "", "fields missing"},
+      {"line ends with a TAB", "WIN\ttest.ini\tS\t", "", "fields missing"},
+      {"dot-dot in the file name", "WIN\t" + outside_rel + "\tS\tK\tnew", "", "\"..\" is not allowed"},
       {"dot-dot as the directory code", "..\\..\\..\\" + outside.filename().string() + "\tvictim.ini\tS\tK\tnew",
-       "C:\\VELORAN\\"},
-      {"device name", "WIN\tCON\tS\tK\tnew", ""},
-      {"device name with extension", "WIN\tnul.ini\tS\tK\tnew", ""},
-      {"drive letter inside the name", "WIN\tD:\\x.ini\tS\tK\tnew", ""},
-      {"other drive as install folder", ".\tx.ini\tS\tK\tnew", "D:\\"},
-      {"UNC install folder", ".\tx.ini\tS\tK\tnew", "\\\\server\\share\\"},
-      {"symbolic link as the file", "WIN\tlink.ini\tS\tK\tnew", ""},
-      {"symbolic link as a folder", "LINKDIR\tvictim.ini\tS\tK\tnew", "C:\\VELORAN\\"},
-      {"missing folder", "NOSUCH\tx.ini\tS\tK\tnew", "C:\\VELORAN\\"},
+       "C:\\VELORAN\\", "\"..\" is not allowed"},
+      {"device name", "WIN\tCON\tS\tK\tnew", "", "\"CON\" is a device name"},
+      {"device name with extension", "WIN\tnul.ini\tS\tK\tnew", "", "\"nul.ini\" is a device name"},
+      {"drive letter inside the name", "WIN\tD:\\x.ini\tS\tK\tnew", "", "the character ':' is not allowed"},
+      {"other drive as install folder", ".\tx.ini\tS\tK\tnew", "D:\\", "drive D: does not exist"},
+      {"UNC install folder", ".\tx.ini\tS\tK\tnew", "\\\\server\\share\\", "UNC names"},
+      {"symbolic link as the file", "WIN\tlink.ini\tS\tK\tnew", "", "link.ini\": passes through a symbolic link"},
+      {"symbolic link as a folder", "LINKDIR\tvictim.ini\tS\tK\tnew", "C:\\VELORAN\\", "LINKDIR\": passes through a symbolic link"},
+      {"missing folder", "NOSUCH\tx.ini\tS\tK\tnew", "C:\\VELORAN\\", "NOSUCH\": does not exist"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     std::string why;
     EXPECT_FALSE(IniModCommand(c.arguments, c.install_dir, &why));
-    EXPECT_FALSE(why.empty());
+    EXPECT_NE(why.find(c.reason), std::string::npos) << why;
   }
   EXPECT_EQ(ReadAll(outside / "victim.ini"), "[S]\nK=old\n");
   EXPECT_TRUE(fs::is_symlink(windows / "link.ini"));
@@ -181,29 +182,30 @@ TEST_F(FileActionsTest, AppendFileRefusalsChangeNothing) {
   struct Case {
     const char* name;
     std::string arguments;
+    const char* reason;  // a part of the refusal's message
   };
   const Case cases[] = {
-      {"no arguments", ""},
-      {"empty name", "\tline"},
-      {"dot-dot", up + "\tline"},
-      {"dot-dot from the drive root", "\\..\\" + outside.filename().string() + "\\victim.txt\tline"},
-      {"device CON", "con\tline"},
-      {"device with extension", "nul.txt\tline"},
-      {"device COM1", "\\com1\tline"},
-      {"device path prefix", "\\\\.\\COM1\tline"},
-      {"long path prefix", "\\\\?\\C:\\X.TXT\tline"},
-      {"other drive", ".\\D:\\X.TXT\tline"},
-      {"symbolic link", "link.txt\tline"},
-      {"through a linked folder", "linkdir\\victim.txt\tline"},
-      {"a folder", "folder\tline"},
-      {"a FIFO", "pipe\tline"},
-      {"missing folder", "nosuch\\x.txt\tline"},
+      {"no arguments", "", "fields missing"},
+      {"empty name", "\tline", "names a folder, not a file"},
+      {"dot-dot", up + "\tline", "\"..\" is not allowed"},
+      {"dot-dot from the drive root", "\\..\\" + outside.filename().string() + "\\victim.txt\tline", "\"..\" is not allowed"},
+      {"device CON", "con\tline", "\"CON\" is a device name"},
+      {"device with extension", "nul.txt\tline", "\"NUL.TXT\" is a device name"},
+      {"device COM1", "\\com1\tline", "\"COM1\" is a device name"},
+      {"device path prefix", "\\\\.\\COM1\tline", "\\\\.\\ prefixes are not allowed"},
+      {"long path prefix", "\\\\?\\C:\\X.TXT\tline", "UNC names and the \\\\?\\"},
+      {"other drive", ".\\D:\\X.TXT\tline", "the character ':' is not allowed"},
+      {"symbolic link", "link.txt\tline", "LINK.TXT\": passes through a symbolic link"},
+      {"through a linked folder", "linkdir\\victim.txt\tline", "VICTIM.TXT\": passes through a symbolic link"},
+      {"a folder", "folder\tline", "FOLDER\": is a folder"},
+      {"a FIFO", "pipe\tline", "PIPE\": No such device or address"},
+      {"missing folder", "nosuch\\x.txt\tline", "X.TXT\": does not exist"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     std::string why;
     EXPECT_FALSE(AppendFileCommand(c.arguments, &why));
-    EXPECT_FALSE(why.empty());
+    EXPECT_NE(why.find(c.reason), std::string::npos) << why;
   }
   EXPECT_EQ(ReadAll(outside / "victim.txt"), "old\n");
   EXPECT_TRUE(fs::is_symlink(program / "LINK.TXT"));
