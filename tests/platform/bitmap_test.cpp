@@ -16,27 +16,9 @@ constexpr COLORREF kOlive = RGB(128, 128, 0);
 constexpr COLORREF kGrey = RGB(192, 192, 192);
 constexpr COLORREF kTeal = RGB(0, 128, 128);
 
-// Draws `picture` at (x, y) on `dest` so that pixels of `mask_colour` leave
-// the background alone: the steps a masked bitmap button takes.
+// The product's masked drawing at the picture's own size.
 void draw_masked(DC& dest, int x, int y, const Bitmap& picture, COLORREF mask_colour) {
-  const int w = picture.width();
-  const int h = picture.height();
-  Bitmap source = picture;
-  DC src(&source);
-  Bitmap copy = Bitmap::colour(w, h);
-  DC copy_dc(&copy);
-  copy_dc.bit_blt(0, 0, w, h, src, 0, 0, Rop::SrcCopy);
-
-  Bitmap mask = Bitmap::mono(w, h);
-  DC mask_dc(&mask);
-  copy_dc.set_bk_color(mask_colour);
-  mask_dc.bit_blt(0, 0, w, h, copy_dc, 0, 0, Rop::SrcCopy);  // mask colour -> 1
-  copy_dc.set_bk_color(RGB(0, 0, 0));
-  copy_dc.set_text_color(RGB(255, 255, 255));
-  copy_dc.bit_blt(0, 0, w, h, mask_dc, 0, 0, Rop::SrcAnd);  // mask colour -> black
-
-  dest.bit_blt(x, y, w, h, mask_dc, 0, 0, Rop::SrcAnd);
-  dest.bit_blt(x, y, w, h, copy_dc, 0, 0, Rop::SrcPaint);
+  platform::draw_masked(dest, x, y, picture.width(), picture.height(), picture, mask_colour);
 }
 
 // A picture with every kind of pixel that matters: the mask colour, black,
