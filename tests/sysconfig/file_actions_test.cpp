@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <filesystem>
 #include <fstream>
@@ -170,6 +174,39 @@ TEST_F(FileActionsTest, AppendFileAddsLinesInOrder) {
   ASSERT_TRUE(AppendFileCommand("Config.Sys\tBUFFERS=20", &why)) << why;
   EXPECT_EQ(ReadAll(program / "config.sys"), "FILES=30\r\nBUFFERS=20\r\n");
   EXPECT_FALSE(fs::exists(program / "CONFIG.SYS"));
+}
+
+// A write that fails after part of the line went out (here the file-size
+// limit lets three bytes through) cuts the file back to what it was: no half
+// line is left. In a child process, so the limit stays there.
+TEST_F(FileActionsTest, AppendFileCutsTheFileBackAfterAFailedWrite) {
+  const std::string before = "@ECHO OFF\r\nPATH=C:\\DOS\r\n";
+  WriteAll(drive_c / "AUTOEXEC.BAT", before);
+  int report[2];
+  ASSERT_EQ(::pipe(report), 0);
+  pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::close(report[0]);
+    std::signal(SIGXFSZ, SIG_IGN);  // the write fails with EFBIG instead
+    rlimit limit{static_cast<rlim_t>(before.size() + 3), static_cast<rlim_t>(before.size() + 3)};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    std::string why;
+    const bool ok = AppendFileCommand("\\autoexec.bat\tSET VELORAN=C:\\VELORAN\\NET", &why);
+    const std::string out = (ok ? "appended: " : "refused: ") + why;
+    (void)!::write(report[1], out.data(), out.size());
+    ::_exit(0);
+  }
+  ::close(report[1]);
+  std::string got;
+  char buf[512];
+  for (ssize_t n; (n = ::read(report[0], buf, sizeof buf)) > 0;) got.append(buf, static_cast<std::size_t>(n));
+  ::close(report[0]);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_EQ(got.rfind("refused: APPENDFILE: cannot write to ", 0), 0u) << got;
+  EXPECT_NE(got.find("File too large"), std::string::npos) << got;
+  EXPECT_EQ(ReadAll(drive_c / "AUTOEXEC.BAT"), before);
 }
 
 TEST_F(FileActionsTest, AppendFileRefusalsChangeNothing) {
