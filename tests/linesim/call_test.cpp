@@ -111,7 +111,9 @@ INSTANTIATE_TEST_SUITE_P(
                       Outcome{"no_dialtone", "no-dialtone", "", "DT5551234", "NO DIALTONE", 2000},
                       Outcome{"no_dialtone_blind", "no-dialtone", "X1", "DT5551234", "NO CARRIER", 700 + 30'000},
                       Outcome{"no_route", nullptr, "", "DT5551234", "NO CARRIER", 700 + 30'000},
-                      Outcome{"wait_for_tone", "busy", "", "DT9W5551234", "BUSY", 800 + 1000 + 2000}),
+                      Outcome{"wait_for_tone", "busy", "", "DT9W5551234", "BUSY", 800 + 1000 + 2000},
+                      Outcome{"quiet_answer", "busy", "", "DT9@5551234", "BUSY", 800 + 2000 + 2000},
+                      Outcome{"flash", "busy", "", "DT!5551234", "BUSY", 500 + 700 + 2000}),
     [](const ::testing::TestParamInfo<Outcome>& info) { return std::string(info.param.name); });
 
 TEST(Dial, SemicolonDialsInPartsOfOneNumber) {
@@ -125,6 +127,24 @@ TEST(Dial, SemicolonDialsInPartsOfOneNumber) {
   b.at("ATD1234\r");
   EXPECT_GE(wait_for(b, "\r\nBUSY\r\n", seen), 2400);
   EXPECT_TRUE(b.traced("call 5551234 -> busy"));
+}
+
+// "L" dials the last number again (its digits take their time again); with
+// no number dialed yet it is refused.
+TEST(Dial, LRedialsTheLastNumber) {
+  Bench b;
+  ASSERT_EQ(b.exchange.add_route("5551234=busy"), "");
+  b.at("ATE0\r");
+  EXPECT_EQ(b.at("ATDL\r"), "\r\nERROR\r\n");
+  std::string seen;
+  b.at("ATDT5551234\r");
+  EXPECT_EQ(wait_for(b, "\r\nBUSY\r\n", seen), 700 + 2000);
+  seen.clear();
+  b.at("ATDL\r");
+  EXPECT_EQ(wait_for(b, "\r\nBUSY\r\n", seen), 700 + 2000) << seen;
+  int calls = 0;
+  for (const auto& line : b.trace) calls += line.find("call 5551234 -> busy") != std::string::npos;
+  EXPECT_EQ(calls, 2);
 }
 
 TEST(Dial, AnyByteAbortsTheCall) {
