@@ -379,4 +379,31 @@ void DC::text_out(int x, int y, std::string_view text) {
   record_->ops.push_back(std::move(op));
 }
 
+void draw_masked(DC& target, int x, int y, int w, int h, const Bitmap& picture, COLORREF mask_colour) {
+  const int bw = picture.width(), bh = picture.height();
+  Bitmap source = picture;
+  DC source_dc(&source);
+  // The picture, copied so that its see-through pixels can be blacked out.
+  Bitmap copy = Bitmap::colour(bw, bh);
+  DC copy_dc(&copy);
+  copy_dc.bit_blt(0, 0, bw, bh, source_dc, 0, 0, Rop::SrcCopy);
+  // Mask: 1 where the picture has the mask colour.
+  Bitmap mono = Bitmap::mono(bw, bh);
+  DC mask_dc(&mono);
+  copy_dc.set_bk_color(mask_colour);
+  mask_dc.bit_blt(0, 0, bw, bh, copy_dc, 0, 0, Rop::SrcCopy);
+  // Mask 1 -> black, 0 -> white, ANDed: see-through pixels of the copy go black.
+  copy_dc.set_bk_color(RGB(0, 0, 0));
+  copy_dc.set_text_color(RGB(255, 255, 255));
+  copy_dc.bit_blt(0, 0, bw, bh, mask_dc, 0, 0, Rop::SrcAnd);
+  // Onto the target: mask 1 -> white keeps the background, 0 -> black clears
+  // it; then the picture ORed into the cleared part.
+  const COLORREF old_bk = target.set_bk_color(RGB(255, 255, 255));
+  const COLORREF old_text = target.set_text_color(RGB(0, 0, 0));
+  target.bit_blt(x, y, w, h, mask_dc, 0, 0, Rop::SrcAnd);
+  target.bit_blt(x, y, w, h, copy_dc, 0, 0, Rop::SrcPaint);
+  target.set_bk_color(old_bk);
+  target.set_text_color(old_text);
+}
+
 }  // namespace platform

@@ -117,7 +117,12 @@ TEST_F(TmuxTest, SamplePageShowsAndAnswersKeys) {
   keys({"Enter"});
   ASSERT_TRUE(wait_for([&] { return screen().find("Thank you") == std::string::npos; })) << screen();
 
-  // A smaller terminal: the page is drawn again, cut at the new edge.
+  // A smaller terminal: the page is drawn again, cut at the new edge. The
+  // pane is wiped first (a reset of tmux's own terminal, which the program
+  // does not see), so what shows after the resize is the program's redraw,
+  // not tmux's copy of the old screen cut to size.
+  tmux({"send-keys", "-R", "-t", "demo"});
+  ASSERT_TRUE(wait_for([&] { return screen().find("Sample Account Page") == std::string::npos; })) << screen();
   tmux({"resize-window", "-t", "demo", "-x", "90", "-y", "35"});
   ASSERT_TRUE(wait_for([&] {
     std::istringstream lines(screen());

@@ -126,19 +126,40 @@ check_lines_in() {
 }
 
 # Starts linesim on ROOT with the given options, tracing to
-# $work/linesim.trace, and waits until it says it is ready (it is another
-# process starting up). Sets sim_pid.
+# $work/linesim.trace, and waits until it says "ready" on its standard
+# output, a FIFO read here with a time-out (it is another process starting
+# up). Its standard error goes to $work/linesim.out. Sets sim_pid.
 start_linesim() {
-  local linesim=$1 root=$2
+  local linesim=$1 root=$2 said= rc
   shift 2
-  "$linesim" --root "$root" "$@" --trace "$work/linesim.trace" >"$work/linesim.out" 2>&1 &
+  mkfifo "$work/linesim.stdout" || fail "cannot make a FIFO in $work"
+  "$linesim" --root "$root" "$@" --trace "$work/linesim.trace" >"$work/linesim.stdout" 2>"$work/linesim.out" &
   sim_pid=$!
-  for _ in $(seq 200); do
-    grep -q '^ready' "$work/linesim.out" 2>/dev/null && return 0
-    kill -0 "$sim_pid" 2>/dev/null || fail "linesim ended: $(cat "$work/linesim.out")"
-    sleep 0.05
-  done
-  fail "linesim did not get ready"
+  # Kept open until the driver ends, so a later line never meets a closed pipe.
+  exec {sim_stdout}<"$work/linesim.stdout"
+  IFS= read -r -t 60 -u "$sim_stdout" said
+  rc=$?
+  [ "$said" = ready ] && return 0
+  if [ "$rc" -gt 128 ]; then
+    fail "linesim did not get ready within 60 s"
+  fi
+  wait "$sim_pid"
+  rc=$?
+  sim_pid=
+  fail "linesim ended (exit code $rc) before it was ready"
+}
+
+# Waits until a line of FILE holds TEXT (a fixed string), following the
+# file as it grows (tail -F wakes on inotify), for at most SECONDS, and
+# gives up early once process PID has ended. False when TEXT never came.
+wait_for_line() {
+  local file=$1 text=$2 seconds=$3 pid=$4 follow follower found=1
+  exec {follow}< <(exec timeout "$seconds" tail -n +1 -F --pid="$pid" "$file" 2>/dev/null)
+  follower=$!
+  grep -q -m1 -F -- "$text" <&"$follow" && found=0
+  kill "$follower" 2>/dev/null
+  exec {follow}<&-
+  return "$found"
 }
 
 # True when something listens on 127.0.0.1:PORT (read from /proc/net/tcp, so

@@ -5,7 +5,8 @@
 #
 # The case folder holds:
 #   linesim        linesim's options after --root (one line); SCENARIOS/ stands
-#                  for the shipped data/scenarios/ folder
+#                  for the shipped data/scenarios/ folder, CASE/ for the case
+#                  folder (a scenario of its own)
 #   options        KEY=VALUE lines: account=existing walks the pages as a user
 #                  with an account (default: a new account); network=rfc2217
 #                  puts COM2 behind ser2net (rfc2217://127.0.0.1:PORT)
@@ -42,7 +43,7 @@ source "$here/lib.sh"
 make_workspace e2e_reg
 
 absent_com_ports 1 3 4
-sim_args=$(sed "s#SCENARIOS/#$scenarios/#g" "$case_dir/linesim")
+sim_args=$(sed "s#SCENARIOS/#$scenarios/#g; s#CASE/#$case_dir/#g" "$case_dir/linesim")
 read -r -a words <<< "$sim_args"
 start_linesim "$linesim" "$root" "${words[@]}"
 [ "$(option network)" = "rfc2217" ] && serve_over_rfc2217 2

@@ -4,6 +4,7 @@
 # Usage: second_instance.sh JOINWIZ
 set -uo pipefail
 joinwiz=$1
+source "$(dirname "$0")/lib.sh"
 work=$(mktemp -d "${TMPDIR:-/tmp}/e2e_second_XXXXXX")
 first_pid=
 cleanup() {
@@ -36,12 +37,8 @@ VLR_LOG="$work/first.log" VLR_LOG_LEVEL=info "$joinwiz" --root "$work/root" \
 first_pid=$!
 
 # Until the first copy shows its window (it is a real program starting up).
-for _ in $(seq 1 200); do
-  grep -q 'dialog 104' "$work/first.transcript" 2>/dev/null && break
-  kill -0 "$first_pid" 2>/dev/null || fail "the first copy ended early"
-  sleep 0.05
-done
-grep -q 'dialog 104' "$work/first.transcript" 2>/dev/null || fail "the first copy never showed its window"
+wait_for_line "$work/first.transcript" 'dialog 104' 60 "$first_pid" ||
+  fail "the first copy never showed its window (or ended early)"
 
 "$joinwiz" --root "$work/root" --answers "$work/second.script" --transcript "$work/second.transcript" \
   >/dev/null 2>"$work/second.stderr" </dev/null
@@ -51,11 +48,8 @@ grep -q 'message-box "joinwiz" icon stop "Only one instance of the Veloran Netwo
   "$work/second.transcript" || fail "second copy did not show the stop box"
 grep -q 'dialog 104' "$work/second.transcript" && fail "second copy made a wizard window"
 
-for _ in $(seq 1 100); do
-  grep -q 'brought to the front' "$work/first.log" 2>/dev/null && break
-  sleep 0.05
-done
-grep -q 'brought to the front' "$work/first.log" || fail "the running copy was not asked to come to the front"
+wait_for_line "$work/first.log" 'brought to the front' 60 "$first_pid" ||
+  fail "the running copy was not asked to come to the front"
 kill -0 "$first_pid" 2>/dev/null || fail "the running copy ended"
 
 # Another root is another wizard: no stop box there.

@@ -6,6 +6,8 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <atomic>
+#include <chrono>
 #include <thread>
 #include <unistd.h>
 
@@ -109,7 +111,9 @@ INSTANTIATE_TEST_SUITE_P(
                       Outcome{"no_dialtone", "no-dialtone", "", "DT5551234", "NO DIALTONE", 2000},
                       Outcome{"no_dialtone_blind", "no-dialtone", "X1", "DT5551234", "NO CARRIER", 700 + 30'000},
                       Outcome{"no_route", nullptr, "", "DT5551234", "NO CARRIER", 700 + 30'000},
-                      Outcome{"wait_for_tone", "busy", "", "DT9W5551234", "BUSY", 800 + 1000 + 2000}),
+                      Outcome{"wait_for_tone", "busy", "", "DT9W5551234", "BUSY", 800 + 1000 + 2000},
+                      Outcome{"quiet_answer", "busy", "", "DT9@5551234", "BUSY", 800 + 2000 + 2000},
+                      Outcome{"flash", "busy", "", "DT!5551234", "BUSY", 500 + 700 + 2000}),
     [](const ::testing::TestParamInfo<Outcome>& info) { return std::string(info.param.name); });
 
 TEST(Dial, SemicolonDialsInPartsOfOneNumber) {
@@ -123,6 +127,24 @@ TEST(Dial, SemicolonDialsInPartsOfOneNumber) {
   b.at("ATD1234\r");
   EXPECT_GE(wait_for(b, "\r\nBUSY\r\n", seen), 2400);
   EXPECT_TRUE(b.traced("call 5551234 -> busy"));
+}
+
+// "L" dials the last number again (its digits take their time again); with
+// no number dialed yet it is refused.
+TEST(Dial, LRedialsTheLastNumber) {
+  Bench b;
+  ASSERT_EQ(b.exchange.add_route("5551234=busy"), "");
+  b.at("ATE0\r");
+  EXPECT_EQ(b.at("ATDL\r"), "\r\nERROR\r\n");
+  std::string seen;
+  b.at("ATDT5551234\r");
+  EXPECT_EQ(wait_for(b, "\r\nBUSY\r\n", seen), 700 + 2000);
+  seen.clear();
+  b.at("ATDL\r");
+  EXPECT_EQ(wait_for(b, "\r\nBUSY\r\n", seen), 700 + 2000) << seen;
+  int calls = 0;
+  for (const auto& line : b.trace) calls += line.find("call 5551234 -> busy") != std::string::npos;
+  EXPECT_EQ(calls, 2);
 }
 
 TEST(Dial, AnyByteAbortsTheCall) {
@@ -318,67 +340,108 @@ TEST(Dtr, DropHangsUpAsAndDSays) {
   }
 }
 
-// A TCP peer on loopback: real sockets, virtual time for the modem.
+// A TCP peer on loopback: real sockets, virtual time for the modem. Every
+// wait of the peer is bounded, and the destructor wakes and joins its thread,
+// so a failed expectation in the test never leaves it hanging.
 class TcpPeer {
  public:
+  static constexpr int kWaitMs = 10'000;  // a fault, not a slow machine
+
   TcpPeer() {
-    listen_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(listen_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ok_ = listen_ >= 0 && ::bind(listen_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
     socklen_t len = sizeof a;
-    ::getsockname(listen_, reinterpret_cast<sockaddr*>(&a), &len);
+    ok_ = ok_ && ::getsockname(listen_, reinterpret_cast<sockaddr*>(&a), &len) == 0;
     port_ = ntohs(a.sin_port);
-    ::listen(listen_, 1);
   }
   ~TcpPeer() {
+    // Wakes a peer thread still blocked in poll on either socket.
+    if (listen_ >= 0) ::shutdown(listen_, SHUT_RDWR);
+    if (int c = conn_.load(); c >= 0) ::shutdown(c, SHUT_RDWR);
+    if (thread_.joinable()) thread_.join();
     if (conn_ >= 0) ::close(conn_);
-    ::close(listen_);
+    if (listen_ >= 0) ::close(listen_);
   }
+  bool ok() const { return ok_; }
   int port() const { return port_; }
-  // Echoes `n` bytes back, then closes when `close_after` is set.
+  // Starts listening, and a thread that echoes `n` bytes back, then closes
+  // when `close_after` is set, or else records whether it sees the
+  // connection end.
   void serve_echo(std::size_t n, bool close_after) {
-    conn_ = ::accept(listen_, nullptr, nullptr);
-    std::size_t done = 0;
-    char buf[256];
-    while (done < n) {
-      ssize_t got = ::recv(conn_, buf, sizeof buf, 0);
-      if (got <= 0) break;
-      ::send(conn_, buf, static_cast<std::size_t>(got), MSG_NOSIGNAL);
-      done += static_cast<std::size_t>(got);
-    }
-    if (close_after) {
-      ::close(conn_);
-      conn_ = -1;
-    }
+    ok_ = ok_ && ::listen(listen_, 1) == 0;
+    thread_ = std::thread([this, n, close_after] {
+      if (!ready(listen_)) return;
+      int c = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
+      if (c < 0) return;
+      conn_ = c;
+      std::size_t done = 0;
+      char buf[256];
+      while (done < n && ready(c)) {
+        ssize_t got = ::recv(c, buf, sizeof buf, MSG_DONTWAIT);
+        if (got <= 0) break;
+        ::send(c, buf, static_cast<std::size_t>(got), MSG_NOSIGNAL);
+        done += static_cast<std::size_t>(got);
+      }
+      echoed_ = done;
+      if (close_after) {
+        ::shutdown(c, SHUT_RDWR);
+      } else {
+        char ch;
+        saw_eof_ = ready(c) && ::recv(c, &ch, 1, MSG_DONTWAIT) == 0;
+      }
+    });
   }
-  // True when the peer sees the connection end.
-  bool sees_eof() {
-    char c;
-    return ::recv(conn_, &c, 1, 0) == 0;
+  // Waits for the peer thread to finish (each of its waits is bounded).
+  void finish() {
+    if (thread_.joinable()) thread_.join();
   }
+  std::size_t echoed() const { return echoed_; }
+  bool saw_eof() const { return saw_eof_; }
 
  private:
-  int listen_ = -1, conn_ = -1, port_ = 0;
+  static bool ready(int fd) {
+    pollfd p{fd, POLLIN, 0};
+    return ::poll(&p, 1, kWaitMs) == 1 && (p.revents & (POLLIN | POLLHUP | POLLERR));
+  }
+
+  int listen_ = -1, port_ = 0;
+  std::atomic<int> conn_{-1};
+  bool ok_ = false;
+  std::thread thread_;
+  std::atomic<std::size_t> echoed_{0};
+  std::atomic<bool> saw_eof_{false};
 };
 
-// Ticks the modem in virtual time, letting real socket I/O happen between ticks.
+// Runs the modem in virtual time until `text` has come out, blocking on the
+// far socket for as long as the modem has nothing due of its own or has a
+// real connect or send in progress: virtual time moves on only once the
+// real I/O it waits for has happened, however loaded the machine. Returns
+// the virtual ms taken, or -1 after TcpPeer::kWaitMs of real time.
 std::int64_t wait_tcp(Bench& b, const std::string& text, std::string& seen) {
-  for (int i = 0; i < 20'000; ++i) {
+  auto give_up = std::chrono::steady_clock::now() + std::chrono::milliseconds(TcpPeer::kWaitMs);
+  std::int64_t start = b.clock.get().now_ms();
+  while (std::chrono::steady_clock::now() < give_up) {
     if (int fd = b.modem->far_fd(); fd >= 0) {
-      pollfd p{fd, b.modem->far_events(), 0};
-      ::poll(&p, 1, 1);
+      short events = b.modem->far_events();
+      bool blocks = (events & POLLOUT) || !b.modem->next_due_ms();
+      if (events != 0 && blocks) {
+        pollfd p{fd, events, 0};
+        ::poll(&p, 1, 100);
+      }
     }
     seen += b.run(10, 10);
-    if (seen.find(text) != std::string::npos) return i;
+    if (seen.find(text) != std::string::npos) return b.clock.get().now_ms() - start;
   }
   return -1;
 }
 
 TEST(Tcp, BridgesBothWaysAndEndsWithNoCarrier) {
   TcpPeer peer;
-  std::thread server([&] { peer.serve_echo(6, true); });
+  peer.serve_echo(6, true);
+  ASSERT_TRUE(peer.ok());
   Bench b;
   ASSERT_EQ(b.exchange.add_route("5551234=127.0.0.1:" + std::to_string(peer.port())), "");
   b.at("ATE0\r");
@@ -388,18 +451,16 @@ TEST(Tcp, BridgesBothWaysAndEndsWithNoCarrier) {
   b.modem->feed("hello\r");
   EXPECT_GE(wait_tcp(b, "hello\r", seen), 0) << seen;
   EXPECT_GE(wait_tcp(b, "NO CARRIER", seen), 0) << seen;
-  server.join();
+  peer.finish();
+  EXPECT_EQ(peer.echoed(), 6u);
   EXPECT_EQ(seen, "\r\nCONNECT 28800\r\nhello\r\r\nNO CARRIER\r\n");
   EXPECT_EQ(b.modem->mode(), Modem::Mode::Command);
 }
 
 TEST(Tcp, HangUpClosesTheConnection) {
   TcpPeer peer;
-  bool eof = false;
-  std::thread server([&] {
-    peer.serve_echo(2, false);
-    eof = peer.sees_eof();
-  });
+  peer.serve_echo(2, false);
+  ASSERT_TRUE(peer.ok());
   Bench b;
   ASSERT_EQ(b.exchange.add_route("5551234=127.0.0.1:" + std::to_string(peer.port())), "");
   b.at("ATE0\r");
@@ -409,18 +470,17 @@ TEST(Tcp, HangUpClosesTheConnection) {
   b.modem->feed("hi");
   ASSERT_GE(wait_tcp(b, "hi", seen), 0);
   b.modem->set_dtr(false);
-  server.join();
-  EXPECT_TRUE(eof);
+  peer.finish();
+  EXPECT_TRUE(peer.saw_eof());
 }
 
 TEST(Tcp, RefusedConnectionIsNoCarrier) {
-  int port;
-  {
-    TcpPeer closed;
-    port = closed.port();
-  }
+  // The port stays bound for the whole test but nobody listens on it: the
+  // connection is refused, and no other program can take the port meanwhile.
+  TcpPeer closed;
+  ASSERT_TRUE(closed.ok());
   Bench b;
-  ASSERT_EQ(b.exchange.add_route("5551234=127.0.0.1:" + std::to_string(port)), "");
+  ASSERT_EQ(b.exchange.add_route("5551234=127.0.0.1:" + std::to_string(closed.port())), "");
   b.at("ATE0\r");
   b.at("ATDT5551234\r");
   std::string seen;

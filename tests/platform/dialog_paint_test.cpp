@@ -30,15 +30,7 @@ class Page final : public Dialog {
   void on_draw_item(DrawItem& item) override {
     Bitmap line = Bitmap::colour(item.rect.width(), 2, RGB(128, 128, 128));
     for (int x = 0; x < line.width(); x += 2) line.set_pixel(x, 1, kOlive);
-    Bitmap mask = Bitmap::mono(line.width(), 2);
-    DC line_dc(&line), mask_dc(&mask);
-    line_dc.set_bk_color(kOlive);
-    mask_dc.bit_blt(0, 0, line.width(), 2, line_dc, 0, 0, Rop::SrcCopy);
-    line_dc.set_bk_color(RGB(0, 0, 0));
-    line_dc.set_text_color(RGB(255, 255, 255));
-    line_dc.bit_blt(0, 0, line.width(), 2, mask_dc, 0, 0, Rop::SrcAnd);
-    item.dc.bit_blt(item.rect.left, item.rect.top, line.width(), 2, mask_dc, 0, 0, Rop::SrcAnd);
-    item.dc.bit_blt(item.rect.left, item.rect.top, line.width(), 2, line_dc, 0, 0, Rop::SrcPaint);
+    draw_masked(item.dc, item.rect.left, item.rect.top, line.width(), 2, line, kOlive);
     drawn_disabled = item.disabled;
   }
 

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -239,6 +241,27 @@ TEST(SerialPty, ClosedPeerEndsReadsAndWaitsWithAnError) {
   EXPECT_NE(port->write("x", 1, done, 100), SerialError::None);
 }
 
+// True once thread `tid` of this process sleeps in the kernel (state S in
+// its stat line): it has made its blocking call and is waiting in it.
+bool sleeps_in_kernel(pid_t tid) {
+  std::ifstream in("/proc/self/task/" + std::to_string(tid) + "/stat");
+  std::string line;
+  std::getline(in, line);
+  std::size_t name_end = line.rfind(')');
+  return name_end != std::string::npos && name_end + 2 < line.size() && line[name_end + 2] == 'S';
+}
+
+// Waits, with a bound, until the thread that set `tid` sleeps in the kernel.
+// A blocked thread sends no event, so this looks at it every millisecond.
+bool wait_until_blocked(const std::atomic<pid_t>& tid) {
+  auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (std::chrono::steady_clock::now() < give_up) {
+    if (pid_t t = tid.load(); t != 0 && sleeps_in_kernel(t)) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return false;
+}
+
 TEST(SerialWait, AnotherThreadInterruptsABlockedWait) {
   VirtualNullModem cable;
   Pty pty;
@@ -249,12 +272,18 @@ TEST(SerialWait, AnotherThreadInterruptsABlockedWait) {
   for (const auto& port : {cable.end(0), tty}) {
     port->set_event_mask(kEventRxChar);
     SerialError result = SerialError::None;
+    std::atomic<pid_t> reader_tid{0};
     std::thread reader([&] {
       unsigned ev = 0;
+      reader_tid = static_cast<pid_t>(::gettid());  // the next call is the wait
       result = port->wait_event(ev);  // no time-out: only the interrupt ends it
     });
+    // The interrupt is latched, so one sent before the wait began would end
+    // it too; here it must wake a wait that is really blocked.
+    bool blocked = wait_until_blocked(reader_tid);
     port->interrupt_wait();
     reader.join();
+    ASSERT_TRUE(blocked) << port->name() << ": the reader never blocked";
     EXPECT_EQ(result, SerialError::OperationAborted) << port->name();
   }
 }

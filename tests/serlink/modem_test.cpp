@@ -227,6 +227,28 @@ TEST_F(ModemTest, LongToneNumberIsDialedInTwoParts) {
   EXPECT_EQ(dialed, "D" + number.substr(32));
 }
 
+// Method 1 dials tone; any other method dials pulse.
+TEST_F(ModemTest, DialMethodPicksToneOrPulse) {
+  struct Case {
+    int32_t method;
+    const char* command;
+  } cases[] = {{1, "AT DT 5550100"}, {0, "AT DP 5550100"}, {2, "AT DP 5550100"}, {-1, "AT DP 5550100"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.method);
+    FakeModem com1(1);
+    com1.on_dial = [](const std::string&) { return std::string("CONNECT 9600"); };
+    ASSERT_EQ(open_port(0), 0);
+    int32_t id = 0;
+    ASSERT_EQ(ModemOpen(&id), 0);
+    com1.commands.clear();
+    ModemDialRequest d{0, c.method, 45, "5550100"};
+    EXPECT_EQ(ModemDial(&d), 0);
+    ASSERT_EQ(com1.commands.size(), 2u);
+    EXPECT_EQ(com1.commands[1], c.command);
+    EXPECT_EQ(SerialChannelClose(&id), 0);
+  }
+}
+
 bool g_probe_refused = false;
 void poke_during_hangup(int32_t) {
   char b[4];

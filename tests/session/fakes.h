@@ -31,6 +31,7 @@ struct FakeWire {
   char event_char = '\0';
   bool interrupted = false;
   bool gone = false;
+  bool reader_waiting = false;  // the reader is blocked in WaitEvent
   bool dcd = false;
   bool dtr = true;
   bool modem_lines = true;
@@ -64,10 +65,12 @@ struct FakeWire {
     std::lock_guard g(m);
     return host_wrote;
   }
-  // Blocks until the reader thread has taken every pending event.
-  void WaitEventsTaken() {
+  // Blocks until the reader thread has taken every pending event and is
+  // waiting again: by then it has handed them on to its owner. False when
+  // that does not happen within a generous bound (a fault, not a slow run).
+  [[nodiscard]] bool WaitEventsDelivered() {
     std::unique_lock g(m);
-    cv.wait_for(g, std::chrono::seconds(5), [&] { return (events & mask) == 0 || interrupted || gone; });
+    return cv.wait_for(g, std::chrono::seconds(30), [&] { return ((events & mask) == 0 && reader_waiting) || interrupted || gone; });
   }
 };
 
@@ -125,7 +128,10 @@ class FakeDevice final : public SerialDevice {
   }
   WaitResult WaitEvent(std::uint32_t& events) override {
     std::unique_lock g(w_->m);
+    w_->reader_waiting = true;
+    w_->cv.notify_all();
     w_->cv.wait(g, [&] { return (w_->events & w_->mask) || w_->interrupted || w_->gone; });
+    w_->reader_waiting = false;
     if (w_->interrupted) return WaitResult::Interrupted;
     if (w_->gone) return WaitResult::Gone;
     events = w_->events & w_->mask;

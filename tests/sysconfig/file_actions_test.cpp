@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <filesystem>
 #include <fstream>
@@ -114,27 +118,28 @@ TEST_F(FileActionsTest, IniModRefusalsChangeNothing) {
     const char* name;
     std::string arguments;
     const char* install_dir;
+    const char* reason;  // a part of the refusal's message
   };
   const Case cases[] = {
-      {"no arguments", "", ""},
-      {"line ends with a TAB", "WIN\ttest.ini\tS\t", ""},
-      {"dot-dot in the file name", "WIN\t" + outside_rel + "\tS\tK\tnew", ""},
+      {"no arguments", "", "", "fields missing"},
+      {"line ends with a TAB", "WIN\ttest.ini\tS\t", "", "fields missing"},
+      {"dot-dot in the file name", "WIN\t" + outside_rel + "\tS\tK\tnew", "", "\"..\" is not allowed"},
       {"dot-dot as the directory code", "..\\..\\..\\" + outside.filename().string() + "\tvictim.ini\tS\tK\tnew",
-       "C:\\VELORAN\\"},
-      {"device name", "WIN\tCON\tS\tK\tnew", ""},
-      {"device name with extension", "WIN\tnul.ini\tS\tK\tnew", ""},
-      {"drive letter inside the name", "WIN\tD:\\x.ini\tS\tK\tnew", ""},
-      {"other drive as install folder", ".\tx.ini\tS\tK\tnew", "D:\\"},
-      {"UNC install folder", ".\tx.ini\tS\tK\tnew", "\\\\server\\share\\"},
-      {"symbolic link as the file", "WIN\tlink.ini\tS\tK\tnew", ""},
-      {"symbolic link as a folder", "LINKDIR\tvictim.ini\tS\tK\tnew", "C:\\VELORAN\\"},
-      {"missing folder", "NOSUCH\tx.ini\tS\tK\tnew", "C:\\VELORAN\\"},
+       "C:\\VELORAN\\", "\"..\" is not allowed"},
+      {"device name", "WIN\tCON\tS\tK\tnew", "", "\"CON\" is a device name"},
+      {"device name with extension", "WIN\tnul.ini\tS\tK\tnew", "", "\"nul.ini\" is a device name"},
+      {"drive letter inside the name", "WIN\tD:\\x.ini\tS\tK\tnew", "", "the character ':' is not allowed"},
+      {"other drive as install folder", ".\tx.ini\tS\tK\tnew", "D:\\", "drive D: does not exist"},
+      {"UNC install folder", ".\tx.ini\tS\tK\tnew", "\\\\server\\share\\", "UNC names"},
+      {"symbolic link as the file", "WIN\tlink.ini\tS\tK\tnew", "", "link.ini\": passes through a symbolic link"},
+      {"symbolic link as a folder", "LINKDIR\tvictim.ini\tS\tK\tnew", "C:\\VELORAN\\", "LINKDIR\": passes through a symbolic link"},
+      {"missing folder", "NOSUCH\tx.ini\tS\tK\tnew", "C:\\VELORAN\\", "NOSUCH\": does not exist"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     std::string why;
     EXPECT_FALSE(IniModCommand(c.arguments, c.install_dir, &why));
-    EXPECT_FALSE(why.empty());
+    EXPECT_NE(why.find(c.reason), std::string::npos) << why;
   }
   EXPECT_EQ(ReadAll(outside / "victim.ini"), "[S]\nK=old\n");
   EXPECT_TRUE(fs::is_symlink(windows / "link.ini"));
@@ -171,6 +176,39 @@ TEST_F(FileActionsTest, AppendFileAddsLinesInOrder) {
   EXPECT_FALSE(fs::exists(program / "CONFIG.SYS"));
 }
 
+// A write that fails after part of the line went out (here the file-size
+// limit lets three bytes through) cuts the file back to what it was: no half
+// line is left. In a child process, so the limit stays there.
+TEST_F(FileActionsTest, AppendFileCutsTheFileBackAfterAFailedWrite) {
+  const std::string before = "@ECHO OFF\r\nPATH=C:\\DOS\r\n";
+  WriteAll(drive_c / "AUTOEXEC.BAT", before);
+  int report[2];
+  ASSERT_EQ(::pipe(report), 0);
+  pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::close(report[0]);
+    std::signal(SIGXFSZ, SIG_IGN);  // the write fails with EFBIG instead
+    rlimit limit{static_cast<rlim_t>(before.size() + 3), static_cast<rlim_t>(before.size() + 3)};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    std::string why;
+    const bool ok = AppendFileCommand("\\autoexec.bat\tSET VELORAN=C:\\VELORAN\\NET", &why);
+    const std::string out = (ok ? "appended: " : "refused: ") + why;
+    (void)!::write(report[1], out.data(), out.size());
+    ::_exit(0);
+  }
+  ::close(report[1]);
+  std::string got;
+  char buf[512];
+  for (ssize_t n; (n = ::read(report[0], buf, sizeof buf)) > 0;) got.append(buf, static_cast<std::size_t>(n));
+  ::close(report[0]);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_EQ(got.rfind("refused: APPENDFILE: cannot write to ", 0), 0u) << got;
+  EXPECT_NE(got.find("File too large"), std::string::npos) << got;
+  EXPECT_EQ(ReadAll(drive_c / "AUTOEXEC.BAT"), before);
+}
+
 TEST_F(FileActionsTest, AppendFileRefusalsChangeNothing) {
   WriteAll(outside / "victim.txt", "old\n");
   fs::create_symlink(outside / "victim.txt", program / "LINK.TXT");
@@ -181,29 +219,30 @@ TEST_F(FileActionsTest, AppendFileRefusalsChangeNothing) {
   struct Case {
     const char* name;
     std::string arguments;
+    const char* reason;  // a part of the refusal's message
   };
   const Case cases[] = {
-      {"no arguments", ""},
-      {"empty name", "\tline"},
-      {"dot-dot", up + "\tline"},
-      {"dot-dot from the drive root", "\\..\\" + outside.filename().string() + "\\victim.txt\tline"},
-      {"device CON", "con\tline"},
-      {"device with extension", "nul.txt\tline"},
-      {"device COM1", "\\com1\tline"},
-      {"device path prefix", "\\\\.\\COM1\tline"},
-      {"long path prefix", "\\\\?\\C:\\X.TXT\tline"},
-      {"other drive", ".\\D:\\X.TXT\tline"},
-      {"symbolic link", "link.txt\tline"},
-      {"through a linked folder", "linkdir\\victim.txt\tline"},
-      {"a folder", "folder\tline"},
-      {"a FIFO", "pipe\tline"},
-      {"missing folder", "nosuch\\x.txt\tline"},
+      {"no arguments", "", "fields missing"},
+      {"empty name", "\tline", "names a folder, not a file"},
+      {"dot-dot", up + "\tline", "\"..\" is not allowed"},
+      {"dot-dot from the drive root", "\\..\\" + outside.filename().string() + "\\victim.txt\tline", "\"..\" is not allowed"},
+      {"device CON", "con\tline", "\"CON\" is a device name"},
+      {"device with extension", "nul.txt\tline", "\"NUL.TXT\" is a device name"},
+      {"device COM1", "\\com1\tline", "\"COM1\" is a device name"},
+      {"device path prefix", "\\\\.\\COM1\tline", "\\\\.\\ prefixes are not allowed"},
+      {"long path prefix", "\\\\?\\C:\\X.TXT\tline", "UNC names and the \\\\?\\"},
+      {"other drive", ".\\D:\\X.TXT\tline", "the character ':' is not allowed"},
+      {"symbolic link", "link.txt\tline", "LINK.TXT\": passes through a symbolic link"},
+      {"through a linked folder", "linkdir\\victim.txt\tline", "VICTIM.TXT\": passes through a symbolic link"},
+      {"a folder", "folder\tline", "FOLDER\": is a folder"},
+      {"a FIFO", "pipe\tline", "PIPE\": No such device or address"},
+      {"missing folder", "nosuch\\x.txt\tline", "X.TXT\": does not exist"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     std::string why;
     EXPECT_FALSE(AppendFileCommand(c.arguments, &why));
-    EXPECT_FALSE(why.empty());
+    EXPECT_NE(why.find(c.reason), std::string::npos) << why;
   }
   EXPECT_EQ(ReadAll(outside / "victim.txt"), "old\n");
   EXPECT_TRUE(fs::is_symlink(program / "LINK.TXT"));

@@ -74,22 +74,23 @@ TEST_F(RegModTest, BadCommandsChangeNothing) {
   struct Case {
     const char* name;
     const char* arguments;
+    const char* reason;  // a part of the refusal's message
   };
   const Case cases[] = {
-      {"no arguments", ""},
-      {"root in lower case", "hkey_current_user\tSoftware\\Bad\tREG_SZ\tv\tx"},
-      {"unknown root", "HKEY_PERFORMANCE_DATA\tSoftware\\Bad\tREG_SZ\tv\tx"},
-      {"unknown type: no key is left behind", "HKEY_CURRENT_USER\tSoftware\\Bad\tREG_DWORD\tv\t1"},
-      {"type in lower case", "HKEY_CURRENT_USER\tSoftware\\Bad\treg_sz\tv\tx"},
-      {"remainder runs empty", "HKEY_CURRENT_USER\tSoftware\\Bad\t"},
-      {"line ends with a TAB after the value name", "HKEY_CURRENT_USER\tSoftware\\Bad\tREG_SZ\tv\t"},
-      {"control character in the key name", "HKEY_CURRENT_USER\tSoftware\\Bad\x01\tREG_SZ\tv\tx"},
+      {"no arguments", "", "fields missing"},
+      {"root in lower case", "hkey_current_user\tSoftware\\Bad\tREG_SZ\tv\tx", "unknown root key \"hkey_current_user\""},
+      {"unknown root", "HKEY_PERFORMANCE_DATA\tSoftware\\Bad\tREG_SZ\tv\tx", "unknown root key \"HKEY_PERFORMANCE_DATA\""},
+      {"unknown type: no key is left behind", "HKEY_CURRENT_USER\tSoftware\\Bad\tREG_DWORD\tv\t1", "unknown value type \"REG_DWORD\""},
+      {"type in lower case", "HKEY_CURRENT_USER\tSoftware\\Bad\treg_sz\tv\tx", "unknown value type \"reg_sz\""},
+      {"remainder runs empty", "HKEY_CURRENT_USER\tSoftware\\Bad\t", "fields missing"},
+      {"line ends with a TAB after the value name", "HKEY_CURRENT_USER\tSoftware\\Bad\tREG_SZ\tv\t", "fields missing"},
+      {"control character in the key name", "HKEY_CURRENT_USER\tSoftware\\Bad\x01\tREG_SZ\tv\tx", "invalid key name"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     std::string why;
     EXPECT_FALSE(RegModCommand(registry, c.arguments, &why));
-    EXPECT_FALSE(why.empty());
+    EXPECT_NE(why.find(c.reason), std::string::npos) << why;
   }
   EXPECT_FALSE(KeyExists(reg::Root::CurrentUser, "Software\\Bad"));
   EXPECT_FALSE(KeyExists(reg::Root::CurrentUser, "Software"));

@@ -356,6 +356,9 @@ TEST_F(DialingPage, ServerHangingUpMidwayIsAFailedConnection) {
   ASSERT_EQ(line_->AddRoute("5550100=scenario:" + scenario("hangup-midway.txt")), "");
   EXPECT_EQ(Run("wait 116\nclick 3031\nwait 119\nexpect-text 3049 Disconnected\nclick 3000\n"), kNoOutcome);
   EXPECT_TRUE(Traced("srv< REPLY: Smith"));
+  // A call that breaks off registers nothing.
+  EXPECT_EQ(Saved("REGISTERED"), "<none>");
+  EXPECT_EQ(Saved("USERID"), "<none>");
 }
 
 // ---- the server's decisions, against the real session and dialogs ----------

@@ -2,13 +2,14 @@
 // COM ports that resolve to a device; the launcher starts a program without
 // a shell and reports WinExec's error values.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
-#include <thread>
 
 #include "platform/launcher.h"
 #include "platform/message_loop.h"
@@ -59,20 +60,28 @@ TEST(Launcher, ReportsWinExecErrorsAndStartsPrograms) {
   std::ofstream(dir.path / "plain") << "x";
   EXPECT_EQ(launch_program({(dir.path / "plain").string()}), 5) << "not executable";
 
-  // A modsetctl that records its arguments: started without a shell.
+  // A modsetctl that writes its arguments into a FIFO: started without a
+  // shell. The test blocks on the FIFO, so it wakes as soon as the child
+  // has written, and gives up only after a generous bound.
   const fs::path tool = dir.path / "modsetctl";
-  std::ofstream(tool) << "#!/bin/sh\necho \"$@\" > \"$(dirname \"$0\")/ran.tmp\"\n"
-                      << "mv \"$(dirname \"$0\")/ran.tmp\" \"$(dirname \"$0\")/ran\"\n";
+  const fs::path fifo = dir.path / "ran";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(reader, 0);
+  std::ofstream(tool) << "#!/bin/sh\necho \"$@\" > \"$(dirname \"$0\")/ran\"\n";
   fs::permissions(tool, fs::perms::owner_all);
   EXPECT_EQ(launch_modem_control_panel(dir.path), kLaunchStarted);
-  // The child runs on its own; give it up to five seconds to leave its mark.
-  for (int i = 0; i < 500 && !fs::exists(dir.path / "ran"); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  std::ifstream in(dir.path / "ran");
   std::string words;
-  std::getline(in, words);
-  EXPECT_EQ(words, "setup");
+  for (;;) {
+    pollfd p{reader, POLLIN, 0};
+    if (::poll(&p, 1, 30'000) != 1) break;  // nothing within the bound
+    char buf[64];
+    ssize_t n = ::read(reader, buf, sizeof buf);
+    if (n <= 0) break;  // the child closed its end
+    words.append(buf, static_cast<std::size_t>(n));
+  }
+  ::close(reader);
+  EXPECT_EQ(words, "setup\n");
 }
 
 // A window that records the message the launcher posts when the program ends.

@@ -188,6 +188,69 @@ TEST_F(Pages, AccountChecksFocusTheFieldAndEmailFollowsTheUserId) {
   EXPECT_EQ(profile_value("PASSWORD"), "secret1");
 }
 
+// The user ID and password length limits at their edges: 5 and 8 for a new
+// account, 1 for an existing one (whose user ID may have up to 27).
+TEST_F(Pages, AccountLengthsAtTheirEdges) {
+  const std::string kUserIdNew = "Please enter between 5 and 8 characters for your User ID.";
+  const std::string kPasswordNew = "Please enter between 5 and 8 characters for your password.";
+  const std::string kUserIdOld = "Please enter between 1 and 27 characters for your User ID.";
+  const std::string kPasswordOld = "Please enter between 1 and 8 characters for your password.";
+  struct Case {
+    bool existing;
+    std::string user_id;
+    std::string password;
+    std::string message;  // empty: accepted
+  };
+  const Case cases[] = {
+      {false, "abcd", "secret", kUserIdNew},
+      {false, "abcde", "secret", ""},
+      {false, "abcdefgh", "secret", ""},
+      {false, "jsmith", "abcd", kPasswordNew},
+      {false, "jsmith", "abcde", ""},
+      {false, "jsmith", "abcdefgh", ""},
+      {true, "", "p", kUserIdOld},
+      {true, "a", "p", ""},
+      {true, std::string(27, 'u'), "p", ""},
+      {true, "a", "", kPasswordOld},
+      {true, "a", "abcdefgh", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.existing ? "existing" : "new") + " '" + c.user_id + "' '" + c.password + "'");
+    start();
+    if (c.existing) click_id(welcome(), IDC_EXISTING_ACCOUNT);
+    click_id(welcome(), IDC_NEXT);
+    click_id(page(), IDC_NEXT);
+    click_id(page(), IDC_NEXT);
+    CBaseDialog* p = page();
+    for (auto [id, text] : std::vector<std::pair<int, const char*>>{
+             {IDC_FIRSTNAME, "J"}, {IDC_LASTNAME, "S"}, {IDC_ADDR1, "A"}, {IDC_CITY, "C"},
+             {IDC_STATE, "IL"}, {IDC_ZIP, "1"}, {IDC_DAYAREACODE, "217"}, {IDC_DAYPHONE, "5"}}) {
+      type_into(p, id, text);
+    }
+    click_id(p, IDC_NEXT);
+    CBaseDialog* a = page();
+    ASSERT_EQ(a->template_id(), IDD_ACCOUNT);
+    a->set_item_text(IDC_USERID, c.user_id);
+    a->set_item_text(IDC_PASSWORD, c.password);
+    a->set_item_text(IDC_PASSWORD2, c.password);
+    if (c.existing) a->set_item_text(IDC_EMAILID, "js");
+    messages_.clear();
+    click_id(a, IDC_NEXT);
+    if (c.message.empty()) {
+      EXPECT_TRUE(messages_.empty()) << messages_.front();
+      EXPECT_EQ(profile_value("USERID"), c.user_id);
+      EXPECT_EQ(profile_value("PASSWORD"), c.password);
+    } else {
+      EXPECT_EQ(messages_, std::vector<std::string>{c.message});
+      EXPECT_EQ(page(), a) << "the page stays";
+    }
+    destroy_window(welcome_);
+    welcome_ = 0;
+    pump();
+    if (MessageLoop::current().quit_pending()) MessageLoop::current().run();
+  }
+}
+
 TEST_F(Pages, CancelOnAPageSavesTheProfileAndEndsTheProgram) {
   std::ofstream(dir_ / "Joinwiz.ini", std::ios::app) << "[User Information]\nADDR4=Suite 9\nCUSTOM=x\n";
   start();

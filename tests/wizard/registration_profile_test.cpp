@@ -127,9 +127,21 @@ TEST_F(Profile, SaveCreatesTheFileOwnerOnly) {
 }
 
 TEST_F(Profile, SaveStopsAtTheFirstFailedWrite) {
+  {
+    RegistrationProfile p;
+    p.Set("A", "1");
+    EXPECT_FALSE(p.Save(dir_ / "no" / "such" / "Joinwiz.ini"));
+  }
+  // Keys go out last first: C is written, B is refused (a line break in
+  // its value), and A, after it, is never tried.
   RegistrationProfile p;
   p.Set("A", "1");
-  EXPECT_FALSE(p.Save(dir_ / "no" / "such" / "Joinwiz.ini"));
+  p.Set("B", "two\nlines");
+  p.Set("C", "3");
+  EXPECT_FALSE(p.Save(file_));
+  EXPECT_EQ(ini_read(kUserInfoSection, "C", "absent", 127, file_), "3");
+  EXPECT_EQ(ini_read(kUserInfoSection, "B", "absent", 127, file_), "absent");
+  EXPECT_EQ(ini_read(kUserInfoSection, "A", "absent", 127, file_), "absent");
 }
 
 TEST(ProfileText, DigitsOnlyAndUpperKey) {

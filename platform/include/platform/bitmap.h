@@ -20,7 +20,7 @@
 //  - Fonts are descriptions only (face, height, weight).
 //
 // Index: COLORREF and RGB, Bitmap, load_bmp / parse_bmp, bitmap resources,
-// Font, PaintOp / PaintRecord, DC.
+// Font, PaintOp / PaintRecord, DC, draw_masked.
 #pragma once
 
 #include <cstdint>
@@ -165,5 +165,12 @@ class DC {
   PaintRecord* record_ = nullptr;
   int control_id_ = 0;
 };
+
+// Draws w x h pixels of `picture` at (x, y) of `target` so that pixels of
+// `mask_colour` leave the target as it was, with the conversions above: a
+// mono mask of the picture (mask colour -> 1), the picture's see-through
+// pixels blacked out, then the mask ANDed and the picture ORed onto the
+// target (two blits there). The target's colours are restored afterwards.
+void draw_masked(DC& target, int x, int y, int w, int h, const Bitmap& picture, COLORREF mask_colour);
 
 }  // namespace platform

@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# joinwiz's exit codes for a run that cannot start: 2 for a bad command
+# line, 4 for an unusable system root or display; each with its message on
+# standard error and nothing shown.
+# Usage: exit_codes.sh JOINWIZ
+set -uo pipefail
+joinwiz=$1
+here="$(cd "$(dirname "$0")" && pwd)"
+name=exit_codes
+source "$here/lib.sh"
+work=$(mktemp -d "${TMPDIR:-/tmp}/e2e_exit_XXXXXX")
+trap 'rm -rf "$work"' EXIT
+printf 'wait 104\nkey Esc\n' > "$work/script"
+# ncurses leaks its screen record when it cannot start a terminal; that is
+# the library's, and the sanitizer must not turn exit code 4 into 1.
+printf 'leak:new_prescr\n' > "$work/lsan.supp"
+
+# Runs joinwiz with the given words; checks the exit code and that standard
+# error holds TEXT.
+expect_exit() {
+  local want=$1 text=$2 code
+  shift 2
+  "$@" >"$work/stdout" 2>"$work/stderr" </dev/null
+  code=$?
+  [ "$code" = "$want" ] || fail "$*: exit code $code, expected $want; stderr: $(cat "$work/stderr")"
+  grep -qF -- "$text" "$work/stderr" || fail "$*: standard error lacks: $text; it holds: $(cat "$work/stderr")"
+}
+
+expect_exit 2 "option --ui takes terminal or headless, not 'gtk'" "$joinwiz" --root "$work/r1" --ui gtk
+grep -qF "Usage: joinwiz" "$work/stderr" || fail "a bad option prints no usage text"
+expect_exit 2 "option --root needs a folder" "$joinwiz" --root= --answers "$work/script"
+expect_exit 2 "--ui headless needs --answers" "$joinwiz" --root "$work/r2" --ui headless
+expect_exit 2 "standard input is not a terminal" "$joinwiz" --root "$work/r3"
+expect_exit 2 "cannot be used with --ui terminal" "$joinwiz" --root "$work/r4" --ui terminal --answers "$work/script"
+
+# A system root that is a plain file.
+echo x > "$work/plain"
+expect_exit 4 "is not a folder" "$joinwiz" --root "$work/plain" --answers "$work/script"
+[ -f "$work/plain" ] && [ "$(cat "$work/plain")" = x ] || fail "the plain file given as root was changed"
+
+# A terminal the terminal display cannot start: on a pseudo-terminal (script)
+# with a TERM that no terminfo entry describes.
+cat > "$work/term.sh" <<SH
+TERM=no-such-terminal-vlr LSAN_OPTIONS=suppressions=$work/lsan.supp "$joinwiz" --root "$work/r5" --ui terminal 2>"$work/term.stderr"
+echo \$? > "$work/term.code"
+SH
+timeout 60 script -qec "bash $work/term.sh" /dev/null >/dev/null 2>&1 </dev/null
+code=$(cat "$work/term.code" 2>/dev/null)
+[ "$code" = 4 ] || fail "unusable terminal: exit code '$code', expected 4; stderr: $(cat "$work/term.stderr" 2>/dev/null)"
+grep -qF "cannot open the terminal display: cannot start the terminal (TERM=no-such-terminal-vlr)" "$work/term.stderr" ||
+  fail "unusable terminal: standard error lacks the reason: $(cat "$work/term.stderr")"
+
+echo "ok [exit_codes]"
