@@ -75,8 +75,10 @@ int run_app(const std::vector<std::string>& args, const fs::path& executable) {
     return 0;
   }
 
-  // The display: the scripted user for --answers, else the terminal.
+  // The display: the scripted user for --answers; the desktop window when
+  // asked for, or by default in a graphical session; else the terminal.
   DisplayOptions display_options;
+  bool desktop_fallback = false;  // a default desktop that fails to open falls back to the terminal
   if (cl.answers) {
     display_options.name = "headless";
     display_options.answers = *cl.answers;
@@ -84,12 +86,23 @@ int run_app(const std::vector<std::string>& args, const fs::path& executable) {
   } else if (cl.ui == UiKind::Headless) {
     std::cerr << exe_name << ": --ui headless needs --answers SCRIPT (nobody would answer the pages)\n";
     return kExitUsage;
+  } else if (cl.ui == UiKind::Gtk) {
+    display_options.name = "gtk";
+    if (cl.transcript) display_options.transcript = *cl.transcript;
   } else {
-    if (cl.ui == UiKind::Default && !isatty(STDIN_FILENO)) {
-      std::cerr << exe_name << ": standard input is not a terminal; use --answers SCRIPT to run unattended\n";
-      return kExitUsage;
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    const char* x11 = std::getenv("DISPLAY");
+    const bool graphical = (wayland && *wayland) || (x11 && *x11);
+    if (cl.ui == UiKind::Default && graphical) {
+      display_options.name = "gtk";
+      desktop_fallback = isatty(STDIN_FILENO) != 0;
+    } else {
+      if (cl.ui == UiKind::Default && !isatty(STDIN_FILENO)) {
+        std::cerr << exe_name << ": standard input is not a terminal; use --answers SCRIPT to run unattended\n";
+        return kExitUsage;
+      }
+      display_options.name = "terminal";
     }
-    display_options.name = "terminal";
     if (cl.transcript) display_options.transcript = *cl.transcript;
   }
 
@@ -103,6 +116,11 @@ int run_app(const std::vector<std::string>& args, const fs::path& executable) {
 
   std::string display_error;
   std::unique_ptr<LoadedDisplay> display = open_display(display_options, display_error);
+  if (!display && desktop_fallback) {
+    log_info(kComponent, "desktop display unavailable (" + display_error + "); using the terminal");
+    display_options.name = "terminal";
+    display = open_display(display_options, display_error);
+  }
   if (!display) return fail_start("cannot open the " + display_options.name + " display: " + display_error);
   set_application_name(executable.stem().string().empty() ? "joinwiz" : executable.stem().string());
 
