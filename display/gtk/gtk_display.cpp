@@ -302,12 +302,18 @@ gboolean on_close_request(GtkWindow*, gpointer data) {
   return TRUE;
 }
 
-void on_pressed(GtkGestureClick* gesture, int n_press, double, double y, gpointer data) {
+void on_combo_icon(GtkEntry* entry, GtkEntryIconPosition, gpointer data);
+
+void on_pressed(GtkGestureClick* gesture, int n_press, double x, double y, gpointer data) {
   const HWND hwnd = static_cast<HWND>(GPOINTER_TO_UINT(data));
   auto* ctl = window_cast<Control>(hwnd);
   if (!ctl) return;
   GtkWidget* widget = gtk_event_controller_get_widget(GTK_EVENT_CONTROLLER(gesture));
-  if (ctl->type() == ControlType::ListBox) {
+  if (ctl->type() == ControlType::ComboBox && GTK_IS_ENTRY(widget) &&
+      gtk_entry_get_icon_at_pos(GTK_ENTRY(widget), static_cast<int>(x), static_cast<int>(y)) ==
+          GTK_ENTRY_ICON_SECONDARY) {
+    on_combo_icon(GTK_ENTRY(widget), GTK_ENTRY_ICON_SECONDARY, data);
+  } else if (ctl->type() == ControlType::ListBox) {
     GtkWidget* list = GTK_WIDGET(g_object_get_data(G_OBJECT(widget), "vlr-list"));
     GtkAdjustment* adj = gtk_scrolled_window_get_vadjustment(GTK_SCROLLED_WINDOW(widget));
     GtkListBoxRow* row =
@@ -328,6 +334,37 @@ void on_dropdown_selected(GObject* object, GParamSpec*, gpointer data) {
   if (index == GTK_INVALID_LIST_POSITION) return;
   platform::click(hwnd);
   platform::click_item(hwnd, static_cast<int>(index));
+}
+
+// The arrow of a combo box with an edit field drops its list down.
+void on_combo_row(GtkListBox* list, GtkListBoxRow* row, gpointer data) {
+  const HWND hwnd = static_cast<HWND>(GPOINTER_TO_UINT(data));
+  platform::click_item(hwnd, gtk_list_box_row_get_index(row));
+  if (GtkWidget* popover = gtk_widget_get_ancestor(GTK_WIDGET(list), GTK_TYPE_POPOVER))
+    gtk_popover_popdown(GTK_POPOVER(popover));
+}
+
+void on_combo_icon(GtkEntry* entry, GtkEntryIconPosition, gpointer data) {
+  const HWND hwnd = static_cast<HWND>(GPOINTER_TO_UINT(data));
+  auto* combo = window_cast<ComboBox>(hwnd);
+  if (!combo || !combo->is_enabled()) return;
+  platform::click(hwnd);
+  GtkWidget* list = gtk_list_box_new();
+  for (const auto& item : combo->items()) {
+    GtkWidget* label = gtk_label_new(item.c_str());
+    gtk_label_set_xalign(GTK_LABEL(label), 0.0f);
+    gtk_list_box_append(GTK_LIST_BOX(list), label);
+  }
+  gtk_list_box_set_activate_on_single_click(GTK_LIST_BOX(list), TRUE);
+  g_signal_connect(list, "row-activated", G_CALLBACK(on_combo_row), data);
+  GtkWidget* popover = gtk_popover_new();
+  gtk_popover_set_child(GTK_POPOVER(popover), list);
+  gtk_widget_set_parent(popover, GTK_WIDGET(entry));
+  g_signal_connect(popover, "closed", G_CALLBACK(+[](GtkPopover* p, gpointer) {
+                     g_idle_add_once([](gpointer w) { gtk_widget_unparent(GTK_WIDGET(w)); }, p);
+                   }),
+                   nullptr);
+  gtk_popover_popup(GTK_POPOVER(popover));
 }
 
 void on_message_response(GtkDialog*, int response, gpointer data) {
@@ -814,7 +851,10 @@ void GtkDisplay::sync_controls(TopView& v, Window& w) {
 
 void GtkDisplay::sync_control(TopView&, ControlView& c, Control& ctl) {
   const Rect r = ctl.rect();
-  set_child_rect(c.widget, {to_x(r.left), to_y(r.top), to_x(r.width()), to_y(r.height())});
+  // A combo box's rectangle includes its dropped-down list; the closed box
+  // is one edit line high, as Windows draws it.
+  const int height = c.type == ControlType::ComboBox ? std::min(r.height(), dlu_to_px_y(12)) : r.height();
+  set_child_rect(c.widget, {to_x(r.left), to_y(r.top), to_x(r.width()), to_y(height)});
   gtk_widget_set_visible(c.widget, ctl.has_visible_style());
   gtk_widget_set_sensitive(c.widget, ctl.is_enabled());
   const std::string& text = ctl.text();
