@@ -11,12 +11,16 @@
 #include <map>
 #include <mutex>
 
+#include "platform/clock.h"
+#include "platform/log.h"
 #include "serial_queue.h"
 
 namespace platform {
 
 std::shared_ptr<SerialPort> open_tty_port(const std::string& name, const std::filesystem::path& path,
                                           const SerialOpenOptions& options, SerialError& error);
+std::shared_ptr<SerialPort> open_rfc2217_port(const std::string& name, const std::string& url,
+                                              const SerialOpenOptions& options, SerialError& error);
 std::shared_ptr<SerialPort> claim_virtual_end(const std::shared_ptr<SerialPort>& end, SerialError& error);
 
 namespace {
@@ -72,6 +76,18 @@ int com_number(const std::string& name) {
 
 }  // namespace
 
+SerialError SerialPort::wait_readable(int timeout_ms) {
+  std::size_t count = 0;
+  SerialError e = bytes_available(count);
+  if (count > 0) return SerialError::None;
+  if (e != SerialError::None) return e;
+  if (timeout_ms <= 0) return SerialError::Timeout;
+  clock().sleep_ms(timeout_ms);
+  e = bytes_available(count);
+  if (count > 0) return SerialError::None;
+  return e != SerialError::None ? e : SerialError::Timeout;
+}
+
 const char* serial_error_text(SerialError e) {
   for (const ErrorText& t : kErrorTexts) {
     if (t.error == e) return t.text;
@@ -107,11 +123,9 @@ bool line_settings_valid(const LineSettings& s) {
 std::filesystem::path serial_device_path(const std::string& name, const std::filesystem::path& dosdevices) {
   int n = com_number(name);
   if (n == 0) return {};
-  if (!dosdevices.empty()) {
-    std::filesystem::path link = dosdevices / ("com" + std::to_string(n));
-    std::error_code ec;
-    if (std::filesystem::is_symlink(link, ec) || std::filesystem::exists(link, ec)) return link;
-  }
+  // With a dosdevices folder its link alone decides: a port without one does
+  // not exist (opening it says FileNotFound).
+  if (!dosdevices.empty()) return dosdevices / ("com" + std::to_string(n));
   return "/dev/ttyS" + std::to_string(n - 1);
 }
 
@@ -138,8 +152,22 @@ std::shared_ptr<SerialPort> open_serial_port(const std::string& name, const Seri
       if (it != virtual_ports().end()) end = it->second;
     }
     if (end) return claim_virtual_end(end, error);
-    return open_tty_port(name, serial_device_path(name, options.dosdevices), options, error);
+    std::string why;
+    if (ensure_com_links(options.dosdevices, options.devices, &why) < 0) log_warn("serial", why);
+    const std::filesystem::path path = serial_device_path(name, options.dosdevices);
+    std::error_code ec;
+    const std::string text = std::filesystem::is_symlink(path, ec) ? std::filesystem::read_symlink(path, ec).string()
+                                                                   : std::string();
+    if (is_network_link(text)) return open_rfc2217_port(name, text, options, error);
+    std::shared_ptr<SerialPort> port = open_tty_port(name, path, options, error);
+    if (!port && error == SerialError::AccessDenied) {
+      // The commonest modem problem on Linux: say who may use the device.
+      std::string advice = permission_advice(com_port_info(n, options.dosdevices, options.devices));
+      log_warn("serial", advice.empty() ? name + ": " + path.string() + ": permission denied" : advice);
+    }
+    return port;
   }
+  if (is_network_link(name)) return open_rfc2217_port(name, name, options, error);
   return open_tty_port(name, name, options, error);
 }
 

@@ -1,22 +1,27 @@
 #include "platform/telephony.h"
 
-#include <sys/stat.h>
-
 #include <string>
 
-#include "platform/serial_port.h"
+#include "platform/com_ports.h"
+#include "platform/log.h"
 #include "platform/system_root.h"
 
 namespace platform {
 
 int telephony_line_devices(const std::filesystem::path& dosdevices, int max_com) {
   const std::filesystem::path folder = dosdevices.empty() ? known_folder(KnownFolder::DosDevices) : dosdevices;
+  const DeviceFolders devices = default_device_folders();
+  std::string error;
+  if (ensure_com_links(folder, devices, &error) < 0) log_warn("telephony", error);
   int count = 0;
   for (int n = 1; n <= max_com; ++n) {
-    const std::filesystem::path device = serial_device_path("COM" + std::to_string(n), folder);
-    struct stat st {};
-    // stat follows the link: a link to nothing fails here and counts nothing.
-    if (!device.empty() && ::stat(device.c_str(), &st) == 0 && S_ISCHR(st.st_mode)) ++count;
+    // A device the user may not open is still a modem the machine has.
+    switch (com_port_info(n, folder, devices).state) {
+      case ComPortState::Device:
+      case ComPortState::NoPermission:
+      case ComPortState::Network: ++count; break;
+      default: break;
+    }
   }
   return count;
 }

@@ -7,7 +7,7 @@
 fail() {
   echo "FAIL [$name]: $*" >&2
   local f
-  for f in transcript stderr linesim.out linesim.trace; do
+  for f in transcript stderr linesim.out linesim.trace ser2net.log; do
     [ -f "$work/$f" ] && { echo "--- $f" >&2; cat "$work/$f" >&2; }
   done
   [ -n "${ini:-}" ] && [ -f "$ini" ] && { echo "--- Joinwiz.ini" >&2; cat "$ini" >&2; }
@@ -20,7 +20,9 @@ fail() {
 make_workspace() {
   work=$(mktemp -d "${TMPDIR:-/tmp}/$1_${name}_XXXXXX")
   sim_pid=
-  trap '[ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null; rm -rf "$work"' EXIT
+  s2n_pid=
+  trap '[ -n "$s2n_pid" ] && kill "$s2n_pid" 2>/dev/null && wait "$s2n_pid" 2>/dev/null
+        [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null; rm -rf "$work"' EXIT
   root="$work/root"
   program="$root/drive_c/veloran"
   ini="$program/Joinwiz.ini"
@@ -137,4 +139,40 @@ start_linesim() {
     sleep 0.05
   done
   fail "linesim did not get ready"
+}
+
+# True when something listens on 127.0.0.1:PORT (read from /proc/net/tcp, so
+# that looking opens no connection).
+listening_on() {
+  local hex
+  hex=$(printf '0100007F:%04X' "$1")
+  awk -v want="$hex" '$2 == want && $4 == "0A" { found = 1 } END { exit !found }' /proc/net/tcp
+}
+
+# Puts COMn behind the real ser2net: it exports the pseudo-terminal that the
+# comN link names over RFC 2217 on 127.0.0.1, and the link then names
+# rfc2217://127.0.0.1:PORT. Sets s2n_pid; ser2net's log is $work/ser2net.log.
+serve_over_rfc2217() {
+  local link="$root/dosdevices/com$1" pty port
+  command -v ser2net >/dev/null || fail "ser2net is not installed (scripts/install-deps)"
+  pty=$(readlink "$link") || fail "com$1 is not a link"
+  for _ in $(seq 20); do
+    port=$((20000 + RANDOM % 40000))
+    listening_on "$port" || break
+  done
+  printf '%s\n' '%YAML 1.1' '---' 'connection: &modem' \
+    "    accepter: telnet(rfc2217),tcp,127.0.0.1,$port" \
+    "    connector: serialdev,$pty,9600n81,local" \
+    '    options:' '      kickolduser: true' > "$work/ser2net.yaml"
+  ser2net -n -d -c "$work/ser2net.yaml" -P "$work/ser2net.pid" >"$work/ser2net.log" 2>&1 &
+  s2n_pid=$!
+  for _ in $(seq 200); do
+    if listening_on "$port"; then
+      rm "$link" && ln -s "rfc2217://127.0.0.1:$port" "$link"
+      return 0
+    fi
+    kill -0 "$s2n_pid" 2>/dev/null || fail "ser2net ended: $(cat "$work/ser2net.log")"
+    sleep 0.05
+  done
+  fail "ser2net did not listen on $port"
 }

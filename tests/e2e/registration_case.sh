@@ -7,7 +7,8 @@
 #   linesim        linesim's options after --root (one line); SCENARIOS/ stands
 #                  for the shipped data/scenarios/ folder
 #   options        KEY=VALUE lines: account=existing walks the pages as a user
-#                  with an account (default: a new account)
+#                  with an account (default: a new account); network=rfc2217
+#                  puts COM2 behind ser2net (rfc2217://127.0.0.1:PORT)
 #   script         the steps from the dialing page on; the walk to it
 #                  (registration_cases/walk_new or walk_existing) goes first
 #   exit           the expected exit code (default 0)
@@ -16,6 +17,7 @@
 #                  Joinwiz.ini: KEY=VALUE exactly, !KEY absent
 #   linesim_trace  lines the linesim trace must hold (substrings); a line
 #                  starting with ! must not be in it
+#   log            lines joinwiz's log must hold (substrings), the same way
 # COM1, COM3 and COM4 are links to nothing, so detection never touches the
 # machine's own serial ports.
 # With VLR_E2E_SHARE set (an installed share/veloran folder) the run takes
@@ -43,6 +45,7 @@ absent_com_ports 1 3 4
 sim_args=$(sed "s#SCENARIOS/#$scenarios/#g" "$case_dir/linesim")
 read -r -a words <<< "$sim_args"
 start_linesim "$linesim" "$root" "${words[@]}"
+[ "$(option network)" = "rfc2217" ] && serve_over_rfc2217 2
 
 walk="$here/registration_cases/walk_new"
 [ "$(option account)" = "existing" ] && walk="$here/registration_cases/walk_existing"
@@ -54,6 +57,8 @@ env -u VLR_DATA_DIR "${data_env[@]}" VLR_LOG="$work/log" VLR_LOG_LEVEL=info \
 code=$?
 kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
 sim_pid=
+[ -n "$s2n_pid" ] && kill "$s2n_pid" 2>/dev/null && wait "$s2n_pid" 2>/dev/null
+s2n_pid=
 
 check_exit "$code"
 check_transcript
@@ -65,5 +70,6 @@ if [ -f "$case_dir/ini" ]; then
   fi
 fi
 [ -f "$case_dir/linesim_trace" ] && check_lines_in "$work/linesim.trace" "$case_dir/linesim_trace" "linesim trace"
+[ -f "$case_dir/log" ] && check_lines_in "$work/log" "$case_dir/log" "log"
 
 echo "ok [$name]"

@@ -6,18 +6,22 @@
 #include <iostream>
 #include <memory>
 
+#include "platform/com_ports.h"
 #include "platform/display.h"
 #include "platform/log.h"
 #include "platform/message_box.h"
 #include "platform/message_loop.h"
+#include "platform/program_manager.h"
 #include "platform/single_instance.h"
 #include "platform/system_root.h"
+#include "platform/telephony.h"
 #include "platform/window.h"
 #include "wizard/base_dialog.h"
 #include "wizard/command_line.h"
 #include "wizard/modem_level.h"
 #include "wizard/pages.h"
 #include "wizard/side_files.h"
+#include "sysconfig/dialup.h"
 
 #ifndef VLR_VERSION
 #define VLR_VERSION "0"
@@ -49,6 +53,27 @@ HWND visible_wizard_window(HWND welcome) {
   return h;
 }
 
+// `joinwiz --ports`: each COM port's link and what is behind it, with the
+// way out for a device this user may not open. The first look writes the
+// default mapping, as the first use of a port does.
+int print_ports(const CommandLine& cl) {
+  RootChoice root = choose_root(cl.root ? cl.root->c_str() : nullptr);
+  if (!root) return fail_start(root.error);
+  std::string error;
+  if (!set_system_root(root.path, &error)) return fail_start(error);
+  const fs::path dosdevices = known_folder(KnownFolder::DosDevices);
+  if (ensure_com_links(dosdevices, default_device_folders(), &error) < 0) std::cerr << "joinwiz: " << error << "\n";
+  const std::vector<ComPortInfo> ports = com_ports(dosdevices, kTelephonyMaxCom);
+  if (ports.empty()) {
+    std::cout << "No COM ports: " << dosdevices.string() << " has no comN link and no serial device was found.\n";
+  }
+  for (const ComPortInfo& info : ports) std::cout << describe_com_port(info) << "\n";
+  for (const ComPortInfo& info : ports) {
+    if (std::string advice = permission_advice(info); !advice.empty()) std::cout << advice << "\n";
+  }
+  return 0;
+}
+
 }  // namespace
 
 fs::path current_executable(const char* argv0) {
@@ -74,6 +99,19 @@ int run_app(const std::vector<std::string>& args, const fs::path& executable) {
     std::cout << "joinwiz " << VLR_VERSION << "\n";
     return 0;
   }
+  if (cl.install_dialup || cl.remove_dialup) {
+    // No display: the account's entry moves between the root and pppd.
+    RootChoice root = choose_root(cl.root ? cl.root->c_str() : nullptr);
+    if (!root) return fail_start(root.error);
+    std::string error;
+    if (!set_system_root(root.path, &error)) return fail_start(error);
+    std::string report;
+    const fs::path ppp_dir = cl.ppp_dir ? fs::path(*cl.ppp_dir) : fs::path(std::string(sysconfig::kSystemPppDir));
+    const int rc = sysconfig::InstallDialUpCommand(cl.remove_dialup, ppp_dir, report);
+    (rc == 0 ? std::cout : std::cerr) << (rc == 0 ? "" : exe_name + ": ") << report;
+    return rc;
+  }
+  if (cl.ports) return print_ports(cl);
 
   // The display: the scripted user for --answers; the desktop window when
   // asked for, or by default in a graphical session; else the terminal.
@@ -114,6 +152,15 @@ int run_app(const std::vector<std::string>& args, const fs::path& executable) {
   if (!ensure_known_folder(KnownFolder::Program, &error)) return fail_start(error);
   const fs::path program_dir = known_folder(KnownFolder::Program);
 
+  // Where the account's entry is and how to use it, printed once the
+  // display is gone (declared first, so destroyed after it).
+  struct SummaryAtEnd {
+    std::string program;
+    bool armed = false;
+    ~SummaryAtEnd() {
+      if (armed) std::cout << sysconfig::AccountSetupSummary(program) << std::flush;
+    }
+  } summary{executable.string()};
   std::string display_error;
   std::unique_ptr<LoadedDisplay> display = open_display(display_options, display_error);
   if (!display && desktop_fallback) {
@@ -146,6 +193,8 @@ int run_app(const std::vector<std::string>& args, const fs::path& executable) {
   add_bitmap_folder(program_dir);
   register_page_templates();
   register_modem_level();
+  // The shell's program manager: ADDITEM: items become menu entries.
+  ProgramManagerService program_manager;
 
   auto* welcome = new_window<CWelcomeDialog>(cl.cash);
   const HWND hwnd = welcome->CreateModeless();
@@ -168,6 +217,7 @@ int run_app(const std::vector<std::string>& args, const fs::path& executable) {
   }
   const int code = loop.run();
   if (instance.request_fd() >= 0) loop.unwatch_fd(instance.request_fd());
+  summary.armed = true;
   return code;
 }
 

@@ -2,9 +2,11 @@
 // settings: "Modem Found", "Modem Not Found", "Confirm Modem Setup".
 #include <cstdio>
 
+#include "platform/com_ports.h"
 #include "platform/launcher.h"
 #include "platform/log.h"
 #include "platform/message_box.h"
+#include "platform/system_root.h"
 #include "platform/telephony.h"
 #include "wizard/dialing_page.h"
 #include "wizard/modem_level.h"
@@ -20,6 +22,8 @@ constexpr const char* kComponent = "modem";
 // Runs the telephony check once the page is up, so a message box about it
 // shows over the page instead of over the page before.
 constexpr unsigned WM_MODEM_CHECK_TELEPHONY = WM_USER + 600;
+// The modem control panel ended: the check runs again.
+constexpr unsigned WM_MODEM_PANEL_ENDED = WM_USER + 601;
 
 ModemServices& services_storage() {
   static ModemServices services = default_modem_services();
@@ -41,7 +45,7 @@ ModemServices default_modem_services() {
   s.enumerate = [](ModemPortList* list) { return ModemPortEnumeration(list); };
   s.configure = [](ModemAutoConfigRecord* record) { return ModemAutoConfigure(record); };
   s.probe = [] { return telephony_probe(); };
-  s.start_control_panel = [] { return launch_modem_control_panel(); };
+  s.start_control_panel = [](HWND notify, unsigned message) { return launch_modem_control_panel(notify, message); };
   return s;
 }
 
@@ -55,6 +59,32 @@ void set_modem_services(ModemServices services) {
 }
 
 const ModemServices& modem_services() { return services_storage(); }
+
+namespace {
+
+std::string default_port_problems() {
+  std::string text;
+  for (const ComPortInfo& info : com_ports(known_folder(KnownFolder::DosDevices), kTelephonyMaxCom)) {
+    const std::string advice = permission_advice(info);
+    if (advice.empty()) continue;
+    if (!text.empty()) text += ' ';
+    text += advice;
+  }
+  return text;
+}
+
+std::function<std::string()>& port_problems_storage() {
+  static std::function<std::string()> look = default_port_problems;
+  return look;
+}
+
+}  // namespace
+
+std::string port_problems() { return port_problems_storage()(); }
+
+void set_port_problems(std::function<std::string()> look) {
+  port_problems_storage() = look ? std::move(look) : default_port_problems;
+}
 
 std::string remove_blanks(std::string_view text) {
   std::string out;
@@ -107,11 +137,20 @@ bool CModemSetupDialog::on_init_dialog() {
   return false;
 }
 
-void CModemSetupDialog::CheckTelephony() {
+void CModemSetupDialog::CheckTelephony(bool after_panel) {
   const ModemServices& s = modem_services();
-  if (s.probe() != 0) return;
+  if (s.probe() != 0) {
+    if (after_panel) log_info(kComponent, "the modem control panel ended: a modem is there now");
+    return;
+  }
+  // The panel is offered once a visit of the page: starting it again each
+  // time it is closed would leave no way past it on a machine without a modem.
+  if (after_panel) {
+    log_info(kComponent, "the modem control panel ended: still no modem on any COM port");
+    return;
+  }
   log_info(kComponent, "no modem on any COM port: starting the modem control panel");
-  const int started = s.start_control_panel();
+  const int started = s.start_control_panel(hwnd(), WM_MODEM_PANEL_ENDED);
   if (started < 32) {
     char text[64];
     std::snprintf(text, sizeof text, "WinExec failed; error code = %d", started);
@@ -161,7 +200,10 @@ CBaseDialog* CModemSetupDialog::CreatePage(int& number) {
 LRESULT CModemSetupDialog::window_proc(const Message& msg) {
   switch (msg.message) {
     case WM_MODEM_CHECK_TELEPHONY:
-      CheckTelephony();
+      CheckTelephony(false);
+      return 0;
+    case WM_MODEM_PANEL_ENDED:
+      CheckTelephony(true);
       return 0;
     case WM_WIZ_RESULT_OK:
     case WM_WIZ_RESULT_FAILED:
@@ -216,6 +258,19 @@ void CModemFoundDialog::OnBack() {
 
 CModemNotFoundDialog::CModemNotFoundDialog(RegistrationProfile* profile, HWND parent)
     : CBaseDialog(IDD_MODEM_NOT_FOUND, profile, parent) {}
+
+bool CModemNotFoundDialog::on_init_dialog() {
+  const bool r = CBaseDialog::on_init_dialog();
+  // A modem that is there but may not be opened is the commonest case on
+  // Linux: the page says which device, its group and how to join it.
+  const std::string problems = port_problems();
+  if (!problems.empty()) {
+    log_warn(kComponent, problems);
+    set_item_text(IDC_PORT_PROBLEM, problems);
+    show_item(IDC_PORT_PROBLEM, true);
+  }
+  return r;
+}
 
 void CModemNotFoundDialog::OnNext() {
   PostToParent(WM_WIZ_MODEM_CHOICE, 1);

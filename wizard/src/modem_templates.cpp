@@ -63,6 +63,7 @@ DialogTemplate modem_not_found() {
   t.controls.push_back(d::ltext("Modem Setup was unable to detect a modem.  Click the Next button to specify the "
                                 "modem information.",
                                 IDC_STATIC, kLeft, 48, kWidth, 24));
+  t.controls.push_back(d::ltext("", IDC_PORT_PROBLEM, kLeft, 80, kWidth, 72).hidden());
   frame(t);
   return t;
 }

@@ -14,10 +14,14 @@
 //    bytes went out. wait_event() blocks a reader thread until received bytes,
 //    the event character or a modem-line change, and interrupt_wait() from any
 //    other thread ends that wait at once (an eventfd, never a spin).
-//  - COMn names resolve through DIR/dosdevices/comN (a symlink, as Wine does),
-//    else /dev/ttyS(n-1). A comN link to nothing marks the port absent (it
-//    never falls back to /dev/ttyS). Virtual ends attached to a COM number take
-//    precedence, so tests can put a fake modem behind "COM2".
+//  - COMn names resolve through DIR/dosdevices/comN (a symlink, as Wine does);
+//    a port without a link, or with a link to nothing, is absent. A folder
+//    without any comN link gets the default mapping on first use
+//    (com_ports.h). Only without a dosdevices folder is COMn /dev/ttyS(n-1).
+//    A link to "rfc2217://HOST:PORT" opens a network serial port (RFC 2217
+//    over TCP, rfc2217.h) behind the same interface. Virtual ends attached
+//    to a COM number take precedence, so tests can put a fake modem behind
+//    "COM2".
 //
 // Index: SerialError, LineSettings, modem-line and event bits, SerialPort,
 // open_serial_port(), VirtualNullModem, attach_virtual_port(), serial
@@ -31,6 +35,8 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "platform/com_ports.h"
 
 namespace platform {
 
@@ -136,6 +142,13 @@ class SerialPort {
   virtual SerialError wait_event(unsigned& events, int timeout_ms = -1) = 0;
   // Ends a wait_event() running in another thread; safe from any thread.
   virtual void interrupt_wait() = 0;
+  // Blocks until received bytes wait to be read (None), `timeout_ms` passes
+  // (Timeout) or the device goes away (DeviceNotConnected): for a caller that
+  // waits for an answer on its own thread. Leaves the event mask and the
+  // events of wait_event() alone. Time is the process's clock: under a
+  // virtual clock the wait looks once and advances the clock. The default,
+  // for devices without a descriptor, looks and sleeps.
+  virtual SerialError wait_readable(int timeout_ms);
 
   // Restores the settings found at open and releases the device.
   virtual SerialError close() = 0;
@@ -148,14 +161,23 @@ struct SerialOpenOptions {
   // used. Empty: /var/lock, then `fallback_lock_dir` when that is set.
   std::vector<std::filesystem::path> lock_dirs;
   std::filesystem::path fallback_lock_dir;
+  // Where the default COM mapping looks for devices.
+  DeviceFolders devices = default_device_folders();
+  // Network ports: how long connecting, and each answer the far end owes
+  // (negotiation, settings), may take before the port counts as gone.
+  int network_timeout_ms = 5000;
 };
 
-// Device path behind "COMn" / "COMn:" (n 1..256); empty when the name is not
-// a COM name. A name that is not a COM name is taken as a path.
+// Path behind "COMn" / "COMn:" (n 1..256): DIR/comN, or /dev/ttyS(n-1) when
+// `dosdevices` is empty; empty when the name is not a COM name. (A name that
+// is not a COM name is taken as a path, or a URL, by open_serial_port.)
 std::filesystem::path serial_device_path(const std::string& name,
                                          const std::filesystem::path& dosdevices);
 
-// Opens `name` ("COMn", "COMn:" or a device path) for exclusive use.
+// Opens `name` ("COMn", "COMn:", a device path or "rfc2217://HOST:PORT") for
+// exclusive use. A network port that cannot be reached, or that stops
+// answering, fails as a vanished tty does (FileNotFound when opening,
+// DeviceNotConnected afterwards).
 std::shared_ptr<SerialPort> open_serial_port(const std::string& name, const SerialOpenOptions& options,
                                              SerialError& error);
 

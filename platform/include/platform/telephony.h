@@ -2,8 +2,9 @@
 //
 // Windows answered this through TAPI line devices. Here a modem is a COM port
 // that resolves to a device: COMn through the root's dosdevices/comN link
-// (else /dev/ttyS(n-1), as serial ports resolve) with a character device
-// behind it. A link to nothing marks a port absent. Nothing is opened, so the probe never disturbs a port.
+// (written by the default mapping on first use, com_ports.h) with a
+// character device behind it, or a network serial port. A link to nothing
+// marks a port absent. No port is opened, so the probe never disturbs one.
 #pragma once
 
 #include <filesystem>

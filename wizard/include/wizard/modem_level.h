@@ -55,6 +55,7 @@ enum : int {
   IDC_OUTSIDE_ACCESS = 3045,
   IDC_TONE = 3046,
   IDC_PULSE = 3047,
+  IDC_PORT_PROBLEM = 2043,  // Modem Not Found: a modem this user may not use
 };
 
 // Page numbers of the modem level.
@@ -72,12 +73,20 @@ struct ModemServices {
   std::function<std::int32_t(ModemPortList*)> enumerate;
   std::function<std::int32_t(ModemAutoConfigRecord*)> configure;
   std::function<int()> probe;                // 1 when the system has a modem
-  std::function<int()> start_control_panel;  // WinExec result (below 32: error)
+  // Starts the modem control panel; `message` is posted to `notify` when it
+  // ends. WinExec result (below 32: error).
+  std::function<int(platform::HWND notify, unsigned message)> start_control_panel;
 };
 ModemServices default_modem_services();
 // Replaces the services (tests); an empty member keeps its default.
 void set_modem_services(ModemServices services);
 const ModemServices& modem_services();
+// Why a modem the machine has may not be used (a device this user may not
+// open: its group and the command that adds the user); empty when none.
+// The default looks at the system root's COM links; tests replace it (an
+// empty function restores the default).
+std::string port_problems();
+void set_port_problems(std::function<std::string()> look);
 
 // `text` without its blanks, the other characters in order.
 std::string remove_blanks(std::string_view text);
@@ -104,7 +113,9 @@ class CModemSetupDialog final : public CMasterDialog {
   platform::LRESULT window_proc(const platform::Message& msg) override;
 
  private:
-  void CheckTelephony();
+  // The telephony probe; without a modem the control panel is started, and
+  // when it ends (`after_panel`) the probe runs again.
+  void CheckTelephony(bool after_panel);
   bool dont_detect_ = false;
   bool detected_ = false;
   bool specify_ = false;
@@ -173,6 +184,7 @@ class CModemNotFoundDialog final : public CBaseDialog {
   std::string title() const override { return "Modem Not Found"; }
 
  protected:
+  bool on_init_dialog() override;
   void OnNext() override;
 };
 
