@@ -116,7 +116,6 @@ int run_app(const std::vector<std::string>& args, const fs::path& executable) {
   // The display: the scripted user for --answers; the desktop window when
   // asked for, or by default in a graphical session; else the terminal.
   DisplayOptions display_options;
-  bool desktop_fallback = false;  // a default desktop that fails to open falls back to the terminal
   if (cl.answers) {
     display_options.name = "headless";
     display_options.answers = *cl.answers;
@@ -133,7 +132,9 @@ int run_app(const std::vector<std::string>& args, const fs::path& executable) {
     const bool graphical = (wayland && *wayland) || (x11 && *x11);
     if (cl.ui == UiKind::Default && graphical) {
       display_options.name = "gtk";
-      desktop_fallback = isatty(STDIN_FILENO) != 0;
+      // A desktop that cannot be opened (no GTK, a dead X server) falls back
+      // to the terminal when there is one.
+      if (isatty(STDIN_FILENO)) display_options.fallback = "terminal";
     } else {
       if (cl.ui == UiKind::Default && !isatty(STDIN_FILENO)) {
         std::cerr << exe_name << ": standard input is not a terminal; use --answers SCRIPT to run unattended\n";
@@ -163,11 +164,6 @@ int run_app(const std::vector<std::string>& args, const fs::path& executable) {
   } summary{executable.string()};
   std::string display_error;
   std::unique_ptr<LoadedDisplay> display = open_display(display_options, display_error);
-  if (!display && desktop_fallback) {
-    log_info(kComponent, "desktop display unavailable (" + display_error + "); using the terminal");
-    display_options.name = "terminal";
-    display = open_display(display_options, display_error);
-  }
   if (!display) return fail_start("cannot open the " + display_options.name + " display: " + display_error);
   set_application_name(executable.stem().string().empty() ? "joinwiz" : executable.stem().string());
 
