@@ -859,9 +859,18 @@ void GtkDisplay::sync_control(TopView&, ControlView& c, Control& ctl) {
   gtk_widget_set_sensitive(c.widget, ctl.is_enabled());
   const std::string& text = ctl.text();
   switch (c.type) {
-    case ControlType::Static:
+    case ControlType::Static: {
       gtk_label_set_text_with_mnemonic(GTK_LABEL(c.widget), mnemonic_markup(text).c_str());
+      // A label wraps within the lines its rectangle has (8 dialog units a
+      // line) and ends with an ellipsis when even those are too few, so it
+      // never runs into the control below it.
+      const int lines = std::max(1, r.height() / dlu_to_px_y(8));
+      gtk_label_set_wrap(GTK_LABEL(c.widget), lines > 1);
+      gtk_label_set_lines(GTK_LABEL(c.widget), lines);
+      gtk_label_set_ellipsize(GTK_LABEL(c.widget), PANGO_ELLIPSIZE_END);
+      gtk_widget_set_tooltip_text(c.widget, lines == 1 ? plain_text(text).c_str() : nullptr);
       break;
+    }
     case ControlType::GroupBox:
       gtk_frame_set_label(GTK_FRAME(c.widget), text.empty() ? nullptr : plain_text(text).c_str());
       break;
