@@ -1,4 +1,5 @@
 #include "display/headless.h"
+#include "display/transcript.h"
 
 #include <unistd.h>
 
@@ -37,17 +38,6 @@ int answer_id(std::string_view name) {
   if (platform::equal_no_case(name, "Yes")) return IDYES;
   if (platform::equal_no_case(name, "No")) return IDNO;
   return 0;
-}
-
-std::string quote_text(std::string_view s) {
-  std::string out = "\"";
-  for (char c : s) {
-    if (c == '\r') continue;
-    if (c == '\n') out += "\\n";
-    else if (c == '"' || c == '\\') out += std::string("\\") + c;
-    else out += c;
-  }
-  return out + "\"";
 }
 
 // Verbs and what they take: a target token, text after it.
@@ -260,16 +250,14 @@ void HeadlessDisplay::window_event(HWND hwnd, WindowEvent event) {
   Window* w = window_from_handle(hwnd);
   if (!w || w->parent() != 0) return;
   if (auto* box = dynamic_cast<MessageBoxWindow*>(w)) {
-    write("message-box " + quote_text(box->caption()) + " icon " + icon_name(box->icon()) + " " + quote_text(box->message()));
+    write(message_box_line(*box));
     return;
   }
   auto* dlg = dynamic_cast<Dialog*>(w);
   if (!dlg) return;
   paint_window(hwnd);
   if (!window_from_handle(hwnd)) return;
-  std::string title;
-  for (const auto& t : w->paint_record().texts()) title += (title.empty() ? "" : " / ") + t;
-  write("dialog " + std::to_string(dlg->template_id()) + " " + quote_text(dlg->text()) + " title " + quote_text(title));
+  write(dialog_line(*dlg));
 }
 
 void HeadlessDisplay::beep() { write("beep"); }

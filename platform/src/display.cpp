@@ -97,8 +97,12 @@ bool display_options_from_environment(DisplayOptions& options, std::string& erro
   o.answers = env("VLR_ANSWERS");
   o.transcript = env("VLR_TRANSCRIPT");
   if (o.name.empty()) {
+    const bool graphical = !env("WAYLAND_DISPLAY").empty() || !env("DISPLAY").empty();
     if (!o.answers.empty()) {
       o.name = "headless";
+    } else if (graphical) {
+      o.name = "gtk";
+      o.fallback = ::isatty(STDIN_FILENO) ? "terminal" : "";
     } else if (::isatty(STDIN_FILENO)) {
       o.name = "terminal";
     } else {
@@ -117,7 +121,7 @@ bool display_options_from_environment(DisplayOptions& options, std::string& erro
       error = "cannot read the answers script " + o.answers;
       return false;
     }
-  } else if (!o.answers.empty() || !o.transcript.empty()) {
+  } else if (!o.answers.empty() || (!o.transcript.empty() && o.name != "gtk")) {
     error = "VLR_ANSWERS and VLR_TRANSCRIPT need VLR_UI=headless, not \"" + o.name + "\"";
     return false;
   } else if (o.name == "terminal" && !::isatty(STDIN_FILENO)) {
@@ -136,6 +140,18 @@ LoadedDisplay::~LoadedDisplay() {
 }
 
 std::unique_ptr<LoadedDisplay> open_display(const DisplayOptions& options, std::string& error) {
+  if (!options.fallback.empty()) {
+    DisplayOptions first = options;
+    first.fallback.clear();
+    if (auto d = open_display(first, error)) return d;
+    log_info("display", "the " + options.name + " display is unavailable (" + error + "); using the " +
+                            options.fallback + " display");
+    DisplayOptions second = options;
+    second.name = options.fallback;
+    second.fallback.clear();
+    second.transcript.clear();
+    return open_display(second, error);
+  }
   if (options.name.empty()) {
     error = "no display named";
     return nullptr;

@@ -113,7 +113,8 @@ int run_app(const std::vector<std::string>& args, const fs::path& executable) {
   }
   if (cl.ports) return print_ports(cl);
 
-  // The display: the scripted user for --answers, else the terminal.
+  // The display: the scripted user for --answers; the desktop window when
+  // asked for, or by default in a graphical session; else the terminal.
   DisplayOptions display_options;
   if (cl.answers) {
     display_options.name = "headless";
@@ -122,12 +123,25 @@ int run_app(const std::vector<std::string>& args, const fs::path& executable) {
   } else if (cl.ui == UiKind::Headless) {
     std::cerr << exe_name << ": --ui headless needs --answers SCRIPT (nobody would answer the pages)\n";
     return kExitUsage;
+  } else if (cl.ui == UiKind::Gtk) {
+    display_options.name = "gtk";
+    if (cl.transcript) display_options.transcript = *cl.transcript;
   } else {
-    if (cl.ui == UiKind::Default && !isatty(STDIN_FILENO)) {
-      std::cerr << exe_name << ": standard input is not a terminal; use --answers SCRIPT to run unattended\n";
-      return kExitUsage;
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    const char* x11 = std::getenv("DISPLAY");
+    const bool graphical = (wayland && *wayland) || (x11 && *x11);
+    if (cl.ui == UiKind::Default && graphical) {
+      display_options.name = "gtk";
+      // A desktop that cannot be opened (no GTK, a dead X server) falls back
+      // to the terminal when there is one.
+      if (isatty(STDIN_FILENO)) display_options.fallback = "terminal";
+    } else {
+      if (cl.ui == UiKind::Default && !isatty(STDIN_FILENO)) {
+        std::cerr << exe_name << ": standard input is not a terminal; use --answers SCRIPT to run unattended\n";
+        return kExitUsage;
+      }
+      display_options.name = "terminal";
     }
-    display_options.name = "terminal";
     if (cl.transcript) display_options.transcript = *cl.transcript;
   }
 

@@ -53,8 +53,10 @@ ParseResult parse_command_line(const std::vector<std::string>& args) {
           c.ui = UiKind::Terminal;
         } else if (*ui == "headless") {
           c.ui = UiKind::Headless;
+        } else if (*ui == "gtk") {
+          c.ui = UiKind::Gtk;
         } else {
-          error = "option --ui takes terminal or headless, not '" + *ui + "'";
+          error = "option --ui takes gtk, terminal or headless, not '" + *ui + "'";
         }
       }
     } else {
@@ -80,16 +82,17 @@ ParseResult parse_command_line(const std::vector<std::string>& args) {
   } else if (c.ppp_dir && (c.ppp_dir->empty() || (!c.install_dialup && !c.remove_dialup))) {
     r.ok = false;
     r.error = "--ppp-dir needs a folder and goes with --install-dialup or --remove-dialup";
-  } else if (c.answers && c.ui == UiKind::Terminal) {
+  } else if (c.answers && (c.ui == UiKind::Terminal || c.ui == UiKind::Gtk)) {
     r.ok = false;
-    r.error = "--answers runs the headless display; it cannot be used with --ui terminal";
+    r.error = std::string("--answers runs the headless display; it cannot be used with --ui ") +
+              (c.ui == UiKind::Gtk ? "gtk" : "terminal");
   }
   return r;
 }
 
 std::string usage_text(const std::string& program) {
   return "Usage: " + program +
-         " [-c] [--root DIR] [--ui terminal|headless] [--answers SCRIPT] [--transcript FILE]\n"
+         " [-c] [--root DIR] [--ui gtk|terminal|headless] [--answers SCRIPT] [--transcript FILE]\n"
          "       " + program + " [--root DIR] --install-dialup|--remove-dialup [--ppp-dir DIR]\n"
          "       " + program + " --ports [--root DIR]\n"
          "\n"
@@ -98,7 +101,8 @@ std::string usage_text(const std::string& program) {
          "  -c                 start with the payment method set to cash\n"
          "  --root DIR         system root holding every Windows location (default: VLR_ROOT,\n"
          "                     else a folder under $XDG_DATA_HOME)\n"
-         "  --ui KIND          terminal (the default on a terminal) or headless\n"
+         "  --ui KIND          gtk (a desktop window; the default in a graphical session),\n"
+         "                     terminal (the default otherwise) or headless\n"
          "  --answers SCRIPT   run unattended: a scripted user answers the pages (headless)\n"
          "  --transcript FILE  write every dialog, message box and step to FILE\n"
          "  --install-dialup   copy the account's dial-up entry into /etc/ppp (run as root)\n"

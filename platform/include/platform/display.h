@@ -70,6 +70,9 @@ struct DisplayOptions {
   std::string name;        // "headless", "terminal"; empty: none
   std::string answers;     // script for the scripted user
   std::string transcript;  // transcript file; empty: none
+  // A renderer open_display() tries when `name` cannot be opened (the
+  // desktop chosen by default falls back to the terminal); empty: none.
+  std::string fallback;
 };
 
 // Takes "--answers FILE", "--transcript FILE" and "--display NAME" (also in
@@ -96,7 +99,9 @@ class LoadedDisplay {
 // The display a library's host program gets when it chose none (a program
 // that loads libmodset.so, say): VLR_UI=headless with VLR_ANSWERS=SCRIPT and
 // optionally VLR_TRANSCRIPT=FILE (the scripted user), VLR_UI=NAME for another
-// renderer (libdisplay-NAME.so), and without VLR_UI the terminal when
+// renderer (libdisplay-NAME.so; gtk also takes VLR_TRANSCRIPT), and without
+// VLR_UI the desktop (gtk) in a graphical session (DISPLAY or
+// WAYLAND_DISPLAY set), falling back to the terminal, else the terminal when
 // standard input is a terminal. True and `options` filled when the
 // environment names a display; false and `error` when it names none (or a
 // bad one: headless without a readable script, answers for another display).

@@ -14,7 +14,7 @@
 
 namespace wizard {
 
-enum class UiKind { Default, Terminal, Headless };
+enum class UiKind { Default, Terminal, Headless, Gtk };
 
 struct CommandLine {
   bool cash = false;          // "-c" found in the remaining text

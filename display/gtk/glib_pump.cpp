@@ -1,0 +1,88 @@
+#include "glib_pump.h"
+
+#include <poll.h>
+
+#include <algorithm>
+
+namespace display {
+
+GlibPump::GlibPump() : context_(g_main_context_default()) {
+  acquired_ = g_main_context_acquire(context_);
+  arm();
+}
+
+GlibPump::~GlibPump() {
+  auto& loop = platform::MessageLoop::current();
+  for (int fd : watched_) loop.unwatch_fd(fd);
+  if (timer_) loop.kill_thread_timer(timer_);
+  if (acquired_) g_main_context_release(context_);
+}
+
+void GlibPump::arm() {
+  auto& loop = platform::MessageLoop::current();
+  gint timeout = -1;
+  // A context that has something ready now is dispatched at once; otherwise
+  // query tells what to wait for.
+  prepared_ = true;
+  if (g_main_context_prepare(context_, &max_priority_)) timeout = 0;
+  gint n = static_cast<gint>(fds_.size());
+  gint query_timeout = -1;
+  for (;;) {
+    fds_.resize(static_cast<std::size_t>(std::max(n, 8)));
+    n = g_main_context_query(context_, max_priority_, &query_timeout, fds_.data(),
+                             static_cast<gint>(fds_.size()));
+    if (n <= static_cast<gint>(fds_.size())) break;
+  }
+  fds_.resize(static_cast<std::size_t>(n));
+  if (timeout != 0) timeout = query_timeout;
+
+  std::vector<int> wanted;
+  for (const GPollFD& p : fds_) {
+    if ((p.events & (G_IO_IN | G_IO_HUP | G_IO_ERR | G_IO_PRI)) != 0 &&
+        std::find(wanted.begin(), wanted.end(), p.fd) == wanted.end())
+      wanted.push_back(p.fd);
+  }
+  for (int fd : watched_) {
+    if (std::find(wanted.begin(), wanted.end(), fd) == wanted.end()) loop.unwatch_fd(fd);
+  }
+  for (int fd : wanted) {
+    if (std::find(watched_.begin(), watched_.end(), fd) == watched_.end())
+      loop.watch_fd(fd, [this] { on_wake(); });
+  }
+  watched_ = std::move(wanted);
+
+  if (timer_) {
+    loop.kill_thread_timer(timer_);
+    timer_ = 0;
+  }
+  if (timeout >= 0) {
+    timer_ = loop.set_thread_timer(timeout, [this](platform::TimerId id) {
+      platform::MessageLoop::current().kill_thread_timer(id);
+      if (timer_ == id) timer_ = 0;
+      on_wake();
+    });
+  }
+}
+
+void GlibPump::on_wake() {
+  if (inside_) return;
+  inside_ = true;
+  if (prepared_) {
+    // Fill in what is ready without waiting; check then decides.
+    if (!fds_.empty()) {
+      std::vector<pollfd> p(fds_.size());
+      for (std::size_t i = 0; i < fds_.size(); ++i) p[i] = {fds_[i].fd, static_cast<short>(fds_[i].events), 0};
+      ::poll(p.data(), p.size(), 0);
+      for (std::size_t i = 0; i < fds_.size(); ++i) fds_[i].revents = static_cast<gushort>(p[i].revents);
+    }
+    prepared_ = false;
+    if (g_main_context_check(context_, max_priority_, fds_.data(), static_cast<gint>(fds_.size())))
+      g_main_context_dispatch(context_);
+  }
+  arm();
+  inside_ = false;
+}
+
+void GlibPump::run_once() { on_wake(); }
+
+}  // namespace display

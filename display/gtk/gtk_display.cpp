@@ -1,0 +1,1035 @@
+// libdisplay-gtk.so: the window model in GTK 4 desktop windows.
+//
+// Principles:
+//  - The window model stays the one source of truth. Each visible top-level
+//    window of the model is a GtkWindow; its painted surface (pictures,
+//    separators, masked bitmap buttons, the page title) is drawn into a
+//    canvas, and each control is a native widget laid out exactly at its
+//    rectangle. Widgets show the model's state; they never change it.
+//  - Every key and click is taken before the widgets see it and turned into
+//    the calls of platform/user_input.h, as the terminal renderer and the
+//    scripted user do, so limits, upper-casing, Tab order and the dialog
+//    manager's rules are the model's own. The model's change events then
+//    bring the widgets up to date (one sync per loop pass, not per event).
+//  - Pixels: the model lays out in its own units (6 x 13 pixels per 4 x 8
+//    dialog units). Here one dialog unit is a quarter of the font's average
+//    character width and an eighth of its height, as Windows computes dialog
+//    base units, so pages keep their proportions at any font size; GTK's
+//    scale factor makes them sharp on HiDPI monitors.
+//  - One loop: GLib's context is driven from the platform loop (glib_pump.h).
+#include <gtk/gtk.h>
+
+#include <cmath>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "display/transcript.h"
+#include "glib_pump.h"
+#include "platform/controls.h"
+#include "platform/dialog.h"
+#include "platform/display.h"
+#include "platform/log.h"
+#include "platform/message_box.h"
+#include "platform/user_input.h"
+#include "platform/window.h"
+
+namespace display {
+namespace {
+
+using namespace platform;
+
+constexpr const char* kLog = "display-gtk";
+
+// Compact widget styles: the pages were laid out for 1990s controls, whose
+// edits and buttons are a text line high.
+constexpr const char* kCss = R"css(
+.vlr-page entry, .vlr-page button, .vlr-page dropdown > button {
+  min-height: 0; min-width: 0; padding-top: 0; padding-bottom: 0;
+  padding-left: 4px; padding-right: 4px;
+}
+.vlr-page checkbutton { min-height: 0; padding: 0; }
+.vlr-page checkbutton check, .vlr-page checkbutton radio { margin: 0 4px 0 0; min-width: 12px; min-height: 12px; }
+.vlr-page frame > label { margin: 0; }
+.vlr-page button.vlr-owner-draw { background: none; border: none; box-shadow: none; padding: 0; }
+.vlr-page button.vlr-owner-draw:focus-visible { outline: 1px dotted black; outline-offset: -3px; }
+.vlr-page list { background: white; }
+)css";
+
+std::string mnemonic_markup(std::string_view text) {
+  // "&Next" becomes "_Next", "&&" a literal "&", "_" a literal "_".
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '&') {
+      if (i + 1 < text.size() && text[i + 1] == '&') {
+        out += '&';
+        ++i;
+      } else if (i + 1 < text.size()) {
+        out += '_';
+      }
+    } else if (text[i] == '_') {
+      out += "__";
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+std::string plain_text(std::string_view text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '&' && i + 1 < text.size()) {
+      ++i;
+    }
+    out += text[i];
+  }
+  return out;
+}
+
+struct ControlView {
+  HWND hwnd = 0;
+  ControlType type = ControlType::Static;
+  bool multi_line = false;
+  bool has_edit = false;
+  GtkWidget* widget = nullptr;   // what is laid out (may be a scroller)
+  GtkWidget* inner = nullptr;    // the entry, text view or list inside it
+  std::vector<std::string> items;  // as last shown
+};
+
+struct TopView {
+  HWND hwnd = 0;
+  bool message_box = false;
+  GtkWidget* window = nullptr;
+  GtkWidget* canvas = nullptr;   // the painted surface
+  GtkWidget* layer = nullptr;    // the controls, at their rectangles
+  std::map<HWND, ControlView> controls;
+  cairo_surface_t* image = nullptr;
+  std::vector<PaintOp> texts;
+  int width = 0, height = 0;     // model pixels
+};
+
+class GtkDisplay;
+GtkDisplay* g_display = nullptr;
+
+class GtkDisplay final : public Display {
+ public:
+  // `transcript`: a file that gets a line per dialog and message box shown
+  // (the headless display's form) and "painted ID" once its first frame is
+  // on the screen; empty for none.
+  static std::unique_ptr<GtkDisplay> open(const std::string& transcript, std::string& error);
+  ~GtkDisplay() override;
+
+  void window_event(HWND hwnd, WindowEvent event) override;
+  void beep() override {
+    if (GdkDisplay* d = gdk_display_get_default()) gdk_display_beep(d);
+    write("beep");
+  }
+  void write(const std::string& line) {
+    if (!transcript_.is_open()) return;
+    transcript_ << line << '\n';
+    transcript_.flush();
+  }
+
+  // Model pixels to GTK pixels.
+  double sx() const { return unit_x_ / 6.0; }
+  double sy() const { return unit_y_ / 13.0; }
+  int to_x(int px) const { return static_cast<int>(std::lround(px * sx())); }
+  int to_y(int px) const { return static_cast<int>(std::lround(px * sy())); }
+
+  // For tests: the allocation of the widget of `control`, in its window.
+  bool widget_bounds(HWND control, int& x, int& y, int& w, int& h);
+  void units(double& char_width, double& char_height) const {
+    char_width = unit_x_;
+    char_height = unit_y_;
+  }
+
+  void request_sync();
+  void sync();
+  TopView* view_of(HWND top) {
+    auto it = tops_.find(top);
+    return it == tops_.end() ? nullptr : &it->second;
+  }
+  bool syncing() const { return syncing_; }
+
+ private:
+  GtkDisplay() = default;
+  void measure_font();
+  void sync_top(HWND hwnd);
+  void make_top(TopView& v, Window& w);
+  void make_message_box(TopView& v, MessageBoxWindow& box);
+  void drop_top(HWND hwnd);
+  void watch_first_frame(TopView& v);
+  void sync_controls(TopView& v, Window& w);
+  void sync_control(TopView& v, ControlView& c, Control& ctl);
+  ControlView make_control(TopView& v, Control& ctl);
+  void refresh_canvas(TopView& v, Window& w);
+  void sync_focus();
+
+  std::unique_ptr<GlibPump> pump_;
+  std::ofstream transcript_;
+  std::map<HWND, TopView> tops_;
+  double unit_x_ = 6.0, unit_y_ = 13.0;  // average character width and height
+  TimerId sync_timer_ = 0;
+  bool syncing_ = false;
+  HWND shown_focus_ = 0;
+  HWND shown_active_ = 0;
+};
+
+// The template id of a dialog (0 for other windows).
+int template_of(HWND hwnd) {
+  auto* dlg = window_cast<Dialog>(hwnd);
+  return dlg ? dlg->template_id() : 0;
+}
+
+// ---- input --------------------------------------------------------------
+
+std::optional<Key> key_of(guint keyval, GdkModifierType state) {
+  switch (keyval) {
+    case GDK_KEY_Return:
+    case GDK_KEY_KP_Enter:
+    case GDK_KEY_ISO_Enter: return Key::Enter;
+    case GDK_KEY_Escape: return Key::Escape;
+    case GDK_KEY_Tab:
+    case GDK_KEY_KP_Tab: return (state & GDK_SHIFT_MASK) ? Key::BackTab : Key::Tab;
+    case GDK_KEY_ISO_Left_Tab: return Key::BackTab;
+    case GDK_KEY_space: return Key::Space;
+    case GDK_KEY_Up:
+    case GDK_KEY_KP_Up: return Key::Up;
+    case GDK_KEY_Down:
+    case GDK_KEY_KP_Down: return Key::Down;
+    case GDK_KEY_Left:
+    case GDK_KEY_KP_Left: return Key::Left;
+    case GDK_KEY_Right:
+    case GDK_KEY_KP_Right: return Key::Right;
+    case GDK_KEY_Home:
+    case GDK_KEY_KP_Home: return Key::Home;
+    case GDK_KEY_End:
+    case GDK_KEY_KP_End: return Key::End;
+    case GDK_KEY_Page_Up:
+    case GDK_KEY_KP_Page_Up: return Key::PageUp;
+    case GDK_KEY_Page_Down:
+    case GDK_KEY_KP_Page_Down: return Key::PageDown;
+    case GDK_KEY_BackSpace: return Key::Backspace;
+    case GDK_KEY_Delete:
+    case GDK_KEY_KP_Delete: return Key::Delete;
+    case GDK_KEY_F1: return Key::F1;
+    default: return std::nullopt;
+  }
+}
+
+// The mnemonic letter of `text` ("&Next" -> 'n'), 0 when none.
+char mnemonic_of(std::string_view text) {
+  for (std::size_t i = 0; i + 1 < text.size(); ++i) {
+    if (text[i] == '&') {
+      if (text[i + 1] == '&') {
+        ++i;
+        continue;
+      }
+      return static_cast<char>(g_ascii_tolower(text[i + 1]));
+    }
+  }
+  return 0;
+}
+
+// Alt+letter: as the Windows dialog manager does, a button, check box or
+// radio button with that mnemonic is clicked; a label's mnemonic focuses the
+// next control that takes the focus. False when nothing matches.
+bool press_mnemonic(char letter) {
+  const HWND top = active_window();
+  Window* w = window_from_handle(top);
+  if (!w) return false;
+  const std::vector<HWND> kids = w->children();
+  for (std::size_t i = 0; i < kids.size(); ++i) {
+    auto* c = window_cast<Control>(kids[i]);
+    if (!c || !c->is_visible() || !c->is_enabled() || mnemonic_of(c->text()) != letter) continue;
+    switch (c->type()) {
+      case ControlType::PushButton:
+      case ControlType::CheckBox:
+      case ControlType::RadioButton:
+      case ControlType::OwnerDraw:
+        return platform::click(kids[i]);
+      case ControlType::Static:
+      case ControlType::GroupBox:
+        for (std::size_t j = i + 1; j < kids.size(); ++j) {
+          auto* next = window_cast<Control>(kids[j]);
+          if (next && next->is_visible() && next->is_enabled() && next->takes_focus()) {
+            set_focus(kids[j]);
+            if (auto* e = window_cast<Edit>(kids[j])) e->select_all();
+            return true;
+          }
+        }
+        return false;
+      default:
+        break;
+    }
+  }
+  return false;
+}
+
+gboolean on_key(GtkEventControllerKey*, guint keyval, guint, GdkModifierType state, gpointer) {
+  if (state & GDK_ALT_MASK) {
+    const gunichar ch = gdk_keyval_to_unicode(gdk_keyval_to_lower(keyval));
+    if (ch > 0 && ch < 128 && g_ascii_isalnum(static_cast<char>(ch))) {
+      if (!press_mnemonic(static_cast<char>(ch))) message_beep();
+    }
+    return TRUE;
+  }
+  if (auto key = key_of(keyval, state)) {
+    platform::press_key(*key);
+    return TRUE;
+  }
+  if (state & GDK_CONTROL_MASK) return TRUE;  // no shortcuts behind the model's back
+  const gunichar ch = gdk_keyval_to_unicode(keyval);
+  if (ch >= 0x20 && ch != 0x7F && g_unichar_isprint(ch)) {
+    char buf[8];
+    const int n = g_unichar_to_utf8(ch, buf);
+    platform::type_text(std::string_view(buf, static_cast<std::size_t>(n)));
+  }
+  return TRUE;
+}
+
+gboolean on_close_request(GtkWindow*, gpointer data) {
+  const HWND hwnd = static_cast<HWND>(GPOINTER_TO_UINT(data));
+  // The title bar's close button is Esc in that window.
+  if (is_window(hwnd)) {
+    set_active_window(hwnd);
+    platform::press_key(Key::Escape);
+  }
+  return TRUE;
+}
+
+void on_combo_icon(GtkEntry* entry, GtkEntryIconPosition, gpointer data);
+
+void on_pressed(GtkGestureClick* gesture, int n_press, double x, double y, gpointer data) {
+  const HWND hwnd = static_cast<HWND>(GPOINTER_TO_UINT(data));
+  auto* ctl = window_cast<Control>(hwnd);
+  if (!ctl) return;
+  GtkWidget* widget = gtk_event_controller_get_widget(GTK_EVENT_CONTROLLER(gesture));
+  if (ctl->type() == ControlType::ComboBox && GTK_IS_ENTRY(widget) &&
+      gtk_entry_get_icon_at_pos(GTK_ENTRY(widget), static_cast<int>(x), static_cast<int>(y)) ==
+          GTK_ENTRY_ICON_SECONDARY) {
+    on_combo_icon(GTK_ENTRY(widget), GTK_ENTRY_ICON_SECONDARY, data);
+  } else if (ctl->type() == ControlType::ListBox) {
+    GtkWidget* list = GTK_WIDGET(g_object_get_data(G_OBJECT(widget), "vlr-list"));
+    GtkAdjustment* adj = gtk_scrolled_window_get_vadjustment(GTK_SCROLLED_WINDOW(widget));
+    GtkListBoxRow* row =
+        list ? gtk_list_box_get_row_at_y(GTK_LIST_BOX(list), static_cast<int>(y + gtk_adjustment_get_value(adj)))
+             : nullptr;
+    platform::click(hwnd);
+    if (row) platform::click_item(hwnd, gtk_list_box_row_get_index(row), n_press == 2);
+  } else {
+    platform::click(hwnd);
+  }
+  gtk_gesture_set_state(GTK_GESTURE(gesture), GTK_EVENT_SEQUENCE_CLAIMED);
+}
+
+void on_dropdown_selected(GObject* object, GParamSpec*, gpointer data) {
+  if (!g_display || g_display->syncing()) return;
+  const HWND hwnd = static_cast<HWND>(GPOINTER_TO_UINT(data));
+  const guint index = gtk_drop_down_get_selected(GTK_DROP_DOWN(object));
+  if (index == GTK_INVALID_LIST_POSITION) return;
+  platform::click(hwnd);
+  platform::click_item(hwnd, static_cast<int>(index));
+}
+
+// The arrow of a combo box with an edit field drops its list down.
+void on_combo_row(GtkListBox* list, GtkListBoxRow* row, gpointer data) {
+  const HWND hwnd = static_cast<HWND>(GPOINTER_TO_UINT(data));
+  platform::click_item(hwnd, gtk_list_box_row_get_index(row));
+  if (GtkWidget* popover = gtk_widget_get_ancestor(GTK_WIDGET(list), GTK_TYPE_POPOVER))
+    gtk_popover_popdown(GTK_POPOVER(popover));
+}
+
+void on_combo_icon(GtkEntry* entry, GtkEntryIconPosition, gpointer data) {
+  const HWND hwnd = static_cast<HWND>(GPOINTER_TO_UINT(data));
+  auto* combo = window_cast<ComboBox>(hwnd);
+  if (!combo || !combo->is_enabled()) return;
+  platform::click(hwnd);
+  GtkWidget* list = gtk_list_box_new();
+  for (const auto& item : combo->items()) {
+    GtkWidget* label = gtk_label_new(item.c_str());
+    gtk_label_set_xalign(GTK_LABEL(label), 0.0f);
+    gtk_list_box_append(GTK_LIST_BOX(list), label);
+  }
+  gtk_list_box_set_activate_on_single_click(GTK_LIST_BOX(list), TRUE);
+  g_signal_connect(list, "row-activated", G_CALLBACK(on_combo_row), data);
+  GtkWidget* popover = gtk_popover_new();
+  gtk_popover_set_child(GTK_POPOVER(popover), list);
+  gtk_widget_set_parent(popover, GTK_WIDGET(entry));
+  g_signal_connect(popover, "closed", G_CALLBACK(+[](GtkPopover* p, gpointer) {
+                     g_idle_add_once([](gpointer w) { gtk_widget_unparent(GTK_WIDGET(w)); }, p);
+                   }),
+                   nullptr);
+  gtk_popover_popup(GTK_POPOVER(popover));
+}
+
+void on_message_response(GtkDialog*, int response, gpointer data) {
+  const HWND box = static_cast<HWND>(GPOINTER_TO_UINT(data));
+  if (HWND button = get_dlg_item(box, response)) {
+    platform::click(button);
+  } else if (is_window(box)) {
+    set_active_window(box);
+    platform::press_key(Key::Escape);
+  }
+}
+
+void add_key_capture(GtkWidget* window) {
+  GtkEventController* keys = gtk_event_controller_key_new();
+  gtk_event_controller_set_propagation_phase(keys, GTK_PHASE_CAPTURE);
+  g_signal_connect(keys, "key-pressed", G_CALLBACK(on_key), nullptr);
+  gtk_widget_add_controller(window, keys);
+}
+
+void add_click_capture(GtkWidget* widget, HWND hwnd) {
+  GtkGesture* click = gtk_gesture_click_new();
+  gtk_event_controller_set_propagation_phase(GTK_EVENT_CONTROLLER(click), GTK_PHASE_CAPTURE);
+  g_signal_connect(click, "pressed", G_CALLBACK(on_pressed), GUINT_TO_POINTER(hwnd));
+  gtk_widget_add_controller(widget, GTK_EVENT_CONTROLLER(click));
+}
+
+// ---- layout of the controls ---------------------------------------------
+
+struct ChildRect {
+  int x, y, w, h;
+};
+
+void layer_measure(GtkWidget* widget, GtkOrientation orientation, int, int* minimum, int* natural,
+                   int*, int*) {
+  const int size = GPOINTER_TO_INT(
+      g_object_get_data(G_OBJECT(widget), orientation == GTK_ORIENTATION_HORIZONTAL ? "vlr-w" : "vlr-h"));
+  *minimum = *natural = size;
+}
+
+void layer_allocate(GtkWidget* widget, int, int, int) {
+  for (GtkWidget* child = gtk_widget_get_first_child(widget); child; child = gtk_widget_get_next_sibling(child)) {
+    auto* r = static_cast<ChildRect*>(g_object_get_data(G_OBJECT(child), "vlr-rect"));
+    if (!r || !gtk_widget_get_visible(child)) continue;
+    int min_w = 0, min_h = 0;
+    gtk_widget_measure(child, GTK_ORIENTATION_HORIZONTAL, -1, &min_w, nullptr, nullptr, nullptr);
+    const int w = std::max(r->w, min_w);
+    gtk_widget_measure(child, GTK_ORIENTATION_VERTICAL, w, &min_h, nullptr, nullptr, nullptr);
+    GtkAllocation a = {r->x, r->y, w, std::max(r->h, min_h)};
+    gtk_widget_size_allocate(child, &a, -1);
+  }
+}
+
+void set_child_rect(GtkWidget* child, ChildRect rect) {
+  auto* r = static_cast<ChildRect*>(g_object_get_data(G_OBJECT(child), "vlr-rect"));
+  if (!r) {
+    r = new ChildRect(rect);
+    g_object_set_data_full(G_OBJECT(child), "vlr-rect", r, [](gpointer p) { delete static_cast<ChildRect*>(p); });
+    return;
+  }
+  if (r->x != rect.x || r->y != rect.y || r->w != rect.w || r->h != rect.h) {
+    *r = rect;
+    if (GtkWidget* parent = gtk_widget_get_parent(child)) gtk_widget_queue_allocate(parent);
+  }
+}
+
+// ---- the painted surface --------------------------------------------------
+
+void draw_canvas(GtkDrawingArea*, cairo_t* cr, int, int, gpointer data) {
+  const HWND hwnd = static_cast<HWND>(GPOINTER_TO_UINT(data));
+  TopView* v = g_display ? g_display->view_of(hwnd) : nullptr;
+  if (!v || !v->image) return;
+  cairo_save(cr);
+  cairo_scale(cr, g_display->sx(), g_display->sy());
+  cairo_set_source_surface(cr, v->image, 0, 0);
+  cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_GOOD);
+  cairo_paint(cr);
+  cairo_restore(cr);
+  // Texts the page drew (its title), in the page's font scaled like the page.
+  for (const PaintOp& op : v->texts) {
+    PangoLayout* layout = pango_cairo_create_layout(cr);
+    PangoFontDescription* font = pango_font_description_new();
+    pango_font_description_set_family(font, op.font.face.empty() ? "Sans" : op.font.face.c_str());
+    pango_font_description_set_absolute_size(
+        font, std::max(1.0, (op.font.height > 0 ? op.font.height : 13) * g_display->sy() * 0.8) * PANGO_SCALE);
+    pango_font_description_set_weight(font, op.font.weight >= 700 ? PANGO_WEIGHT_BOLD : PANGO_WEIGHT_NORMAL);
+    pango_layout_set_font_description(layout, font);
+    pango_layout_set_text(layout, op.text.c_str(), -1);
+    const double x = op.x * g_display->sx(), y = op.y * g_display->sy();
+    if (!op.transparent) {
+      int w = 0, h = 0;
+      pango_layout_get_pixel_size(layout, &w, &h);
+      cairo_set_source_rgb(cr, GetRValue(op.background) / 255.0, GetGValue(op.background) / 255.0,
+                           GetBValue(op.background) / 255.0);
+      cairo_rectangle(cr, x, y, w, h);
+      cairo_fill(cr);
+    }
+    cairo_set_source_rgb(cr, GetRValue(op.colour) / 255.0, GetGValue(op.colour) / 255.0,
+                         GetBValue(op.colour) / 255.0);
+    cairo_move_to(cr, x, y);
+    pango_cairo_show_layout(cr, layout);
+    pango_font_description_free(font);
+    g_object_unref(layout);
+  }
+}
+
+cairo_surface_t* surface_image(const Bitmap& bmp) {
+  cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_RGB24, std::max(1, bmp.width()), std::max(1, bmp.height()));
+  cairo_surface_flush(s);
+  unsigned char* data = cairo_image_surface_get_data(s);
+  const int stride = cairo_image_surface_get_stride(s);
+  for (int y = 0; y < bmp.height(); ++y) {
+    auto* row = reinterpret_cast<std::uint32_t*>(data + static_cast<std::ptrdiff_t>(y) * stride);
+    for (int x = 0; x < bmp.width(); ++x) {
+      const COLORREF c = bmp.pixel(x, y);
+      row[x] = (std::uint32_t{GetRValue(c)} << 16) | (std::uint32_t{GetGValue(c)} << 8) | GetBValue(c);
+    }
+  }
+  cairo_surface_mark_dirty(s);
+  return s;
+}
+
+// ---- the display ----------------------------------------------------------
+
+std::unique_ptr<GtkDisplay> GtkDisplay::open(const std::string& transcript, std::string& error) {
+  if (!gtk_init_check()) {
+    error = "cannot open the desktop display (is DISPLAY or WAYLAND_DISPLAY set?)";
+    return nullptr;
+  }
+  std::unique_ptr<GtkDisplay> d(new GtkDisplay());
+  if (!transcript.empty()) {
+    d->transcript_.open(transcript, std::ios::app);
+    if (!d->transcript_) {
+      error = "cannot write the transcript " + transcript;
+      return nullptr;
+    }
+  }
+  GtkCssProvider* css = gtk_css_provider_new();
+  gtk_css_provider_load_from_data(css, kCss, -1);
+  gtk_style_context_add_provider_for_display(gdk_display_get_default(), GTK_STYLE_PROVIDER(css),
+                                             GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+  g_object_unref(css);
+  d->measure_font();
+  d->pump_ = std::make_unique<GlibPump>();
+  g_display = d.get();
+  set_display(d.get());
+  d->request_sync();
+  return d;
+}
+
+GtkDisplay::~GtkDisplay() {
+  if (sync_timer_) MessageLoop::current().kill_thread_timer(sync_timer_);
+  std::vector<HWND> all;
+  for (auto& [h, v] : tops_) all.push_back(h);
+  for (HWND h : all) drop_top(h);
+  if (current_display() == this) set_display(nullptr);
+  if (g_display == this) g_display = nullptr;
+  // Let GTK finish the destruction of the windows.
+  while (g_main_context_pending(nullptr)) g_main_context_iteration(nullptr, FALSE);
+  pump_.reset();
+}
+
+void GtkDisplay::measure_font() {
+  // Windows' dialog base units: the average width of the font's characters
+  // and its height. Pango's approximate character width is that average.
+  GtkWidget* probe = gtk_label_new("");
+  g_object_ref_sink(probe);
+  PangoContext* ctx = gtk_widget_get_pango_context(probe);
+  PangoFontMetrics* m = pango_context_get_metrics(ctx, nullptr, nullptr);
+  if (m) {
+    const double w = pango_font_metrics_get_approximate_char_width(m) / double(PANGO_SCALE);
+    const double h = (pango_font_metrics_get_ascent(m) + pango_font_metrics_get_descent(m)) / double(PANGO_SCALE);
+    if (w > 1 && h > 1) {
+      unit_x_ = w;
+      unit_y_ = h;
+    }
+    pango_font_metrics_unref(m);
+  }
+  g_object_unref(probe);
+  log_info(kLog, "font units " + std::to_string(unit_x_) + " x " + std::to_string(unit_y_));
+}
+
+void GtkDisplay::window_event(HWND, WindowEvent) { request_sync(); }
+
+void GtkDisplay::request_sync() {
+  if (sync_timer_) return;
+  sync_timer_ = MessageLoop::current().set_thread_timer(0, [this](TimerId id) {
+    MessageLoop::current().kill_thread_timer(id);
+    sync_timer_ = 0;
+    sync();
+  });
+}
+
+void GtkDisplay::sync() {
+  if (syncing_) return;
+  syncing_ = true;
+  const std::vector<HWND> order = top_level_windows();
+  std::set<HWND> live;
+  for (HWND h : order) {
+    Window* w = window_from_handle(h);
+    if (!w || !w->is_visible() || (w->kind() != WindowKind::Dialog && w->kind() != WindowKind::MessageBox)) continue;
+    live.insert(h);
+    sync_top(h);
+  }
+  std::vector<HWND> gone;
+  for (auto& [h, v] : tops_)
+    if (!live.count(h)) gone.push_back(h);
+  for (HWND h : gone) drop_top(h);
+  sync_focus();
+  syncing_ = false;
+  if (pump_) pump_->run_once();
+}
+
+void GtkDisplay::drop_top(HWND hwnd) {
+  auto it = tops_.find(hwnd);
+  if (it == tops_.end()) return;
+  if (it->second.image) cairo_surface_destroy(it->second.image);
+  GtkWidget* window = it->second.window;
+  tops_.erase(it);
+  if (shown_active_ == hwnd) shown_active_ = 0;
+  if (window) gtk_window_destroy(GTK_WINDOW(window));
+}
+
+void GtkDisplay::sync_top(HWND hwnd) {
+  Window* w = window_from_handle(hwnd);
+  auto [it, inserted] = tops_.try_emplace(hwnd);
+  TopView& v = it->second;
+  if (inserted) {
+    v.hwnd = hwnd;
+    if (auto* box = dynamic_cast<MessageBoxWindow*>(w)) {
+      make_message_box(v, *box);
+      write(message_box_line(*box));
+    } else {
+      make_top(v, *w);
+      if (auto* dlg = dynamic_cast<Dialog*>(w)) {
+        paint_window(hwnd);
+        write(dialog_line(*dlg));
+      }
+    }
+    watch_first_frame(v);
+  }
+  if (!v.message_box) {
+    gtk_window_set_title(GTK_WINDOW(v.window), plain_text(w->text()).c_str());
+    refresh_canvas(v, *w);
+    sync_controls(v, *w);
+  }
+  gtk_widget_set_sensitive(v.window, TRUE);
+  if (!gtk_widget_get_visible(v.window)) gtk_window_present(GTK_WINDOW(v.window));
+}
+
+GtkWindow* owner_window(GtkDisplay& d, Window& w) {
+  HWND owner = w.owner();
+  while (owner) {
+    if (TopView* ov = d.view_of(top_level_of(owner))) return GTK_WINDOW(ov->window);
+    Window* o = window_from_handle(owner);
+    owner = o ? o->owner() : 0;
+  }
+  return nullptr;
+}
+
+// Tells the transcript when the window's first frame has been painted, so
+// that a test takes its screenshot of a drawn window.
+struct FirstFrame {
+  gulong handler = 0;
+  HWND hwnd = 0;
+};
+
+void on_after_paint(GdkFrameClock* clock, gpointer data) {
+  auto* f = static_cast<FirstFrame*>(data);
+  if (g_display) g_display->write("painted " + std::to_string(template_of(f->hwnd)));
+  g_signal_handler_disconnect(clock, f->handler);  // frees f
+}
+
+void on_map(GtkWidget* window, gpointer data) {
+  GdkFrameClock* clock = gtk_widget_get_frame_clock(window);
+  if (!clock) return;
+  auto* f = new FirstFrame{0, static_cast<HWND>(GPOINTER_TO_UINT(data))};
+  f->handler = g_signal_connect_data(clock, "after-paint", G_CALLBACK(on_after_paint), f,
+                                     [](gpointer p, GClosure*) { delete static_cast<FirstFrame*>(p); },
+                                     G_CONNECT_DEFAULT);
+}
+
+void GtkDisplay::watch_first_frame(TopView& v) {
+  g_signal_connect(v.window, "map", G_CALLBACK(on_map), GUINT_TO_POINTER(v.hwnd));
+}
+
+void GtkDisplay::make_top(TopView& v, Window& w) {
+  v.window = gtk_window_new();
+  gtk_widget_add_css_class(v.window, "vlr-page");
+  gtk_window_set_resizable(GTK_WINDOW(v.window), FALSE);
+  if (GtkWindow* owner = owner_window(*this, w)) gtk_window_set_transient_for(GTK_WINDOW(v.window), owner);
+  if (auto* dlg = dynamic_cast<Dialog*>(&w); dlg && dlg->is_modal()) gtk_window_set_modal(GTK_WINDOW(v.window), TRUE);
+  g_signal_connect(v.window, "close-request", G_CALLBACK(on_close_request), GUINT_TO_POINTER(v.hwnd));
+  add_key_capture(v.window);
+
+  GtkWidget* overlay = gtk_overlay_new();
+  v.canvas = gtk_drawing_area_new();
+  gtk_drawing_area_set_draw_func(GTK_DRAWING_AREA(v.canvas), draw_canvas, GUINT_TO_POINTER(v.hwnd), nullptr);
+  gtk_overlay_set_child(GTK_OVERLAY(overlay), v.canvas);
+  v.layer = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 0);
+  gtk_widget_set_layout_manager(v.layer, gtk_custom_layout_new(nullptr, layer_measure, layer_allocate));
+  gtk_overlay_add_overlay(GTK_OVERLAY(overlay), v.layer);
+  gtk_window_set_child(GTK_WINDOW(v.window), overlay);
+}
+
+void GtkDisplay::make_message_box(TopView& v, MessageBoxWindow& box) {
+  v.message_box = true;
+  GtkMessageType type = GTK_MESSAGE_OTHER;
+  switch (box.icon()) {
+    case MessageIcon::Stop: type = GTK_MESSAGE_ERROR; break;
+    case MessageIcon::Question: type = GTK_MESSAGE_QUESTION; break;
+    case MessageIcon::Exclamation: type = GTK_MESSAGE_WARNING; break;
+    case MessageIcon::Information: type = GTK_MESSAGE_INFO; break;
+    case MessageIcon::None: break;
+  }
+  GtkWindow* owner = owner_window(*this, box);
+  v.window = gtk_message_dialog_new(owner, GTK_DIALOG_MODAL, type, GTK_BUTTONS_NONE, "%s", box.message().c_str());
+  gtk_window_set_title(GTK_WINDOW(v.window), box.caption().c_str());
+  for (int id : box.buttons()) {
+    const char* label = id == IDOK ? "_OK" : id == IDCANCEL ? "_Cancel" : id == IDYES ? "_Yes" : id == IDNO ? "_No" : "?";
+    gtk_dialog_add_button(GTK_DIALOG(v.window), label, id);
+  }
+  if (!box.buttons().empty()) gtk_dialog_set_default_response(GTK_DIALOG(v.window), box.buttons().front());
+  g_signal_connect(v.window, "response", G_CALLBACK(on_message_response), GUINT_TO_POINTER(v.hwnd));
+  g_signal_connect(v.window, "close-request", G_CALLBACK(on_close_request), GUINT_TO_POINTER(v.hwnd));
+  add_key_capture(v.window);
+}
+
+void GtkDisplay::refresh_canvas(TopView& v, Window& w) {
+  paint_window(v.hwnd);
+  const Rect r = w.rect();
+  if (v.width != r.width() || v.height != r.height()) {
+    v.width = r.width();
+    v.height = r.height();
+    gtk_widget_set_size_request(v.canvas, to_x(v.width), to_y(v.height));
+    g_object_set_data(G_OBJECT(v.layer), "vlr-w", GINT_TO_POINTER(to_x(v.width)));
+    g_object_set_data(G_OBJECT(v.layer), "vlr-h", GINT_TO_POINTER(to_y(v.height)));
+    gtk_widget_queue_resize(v.layer);
+  }
+  if (v.image) cairo_surface_destroy(v.image);
+  v.image = surface_image(w.surface());
+  v.texts.clear();
+  for (const PaintOp& op : w.paint_record().ops)
+    if (op.kind == PaintOp::Kind::Text) v.texts.push_back(op);
+  gtk_widget_queue_draw(v.canvas);
+}
+
+ControlView GtkDisplay::make_control(TopView& v, Control& ctl) {
+  ControlView c;
+  c.hwnd = ctl.hwnd();
+  c.type = ctl.type();
+  switch (ctl.type()) {
+    case ControlType::Static: {
+      c.widget = gtk_label_new(nullptr);
+      gtk_label_set_wrap(GTK_LABEL(c.widget), TRUE);
+      gtk_label_set_wrap_mode(GTK_LABEL(c.widget), PANGO_WRAP_WORD_CHAR);
+      gtk_label_set_yalign(GTK_LABEL(c.widget), 0.0f);
+      const auto align = ctl.style() & SS_TYPEMASK;
+      gtk_label_set_xalign(GTK_LABEL(c.widget), align == SS_CENTER ? 0.5f : align == SS_RIGHT ? 1.0f : 0.0f);
+      gtk_label_set_justify(GTK_LABEL(c.widget), align == SS_CENTER ? GTK_JUSTIFY_CENTER
+                                                 : align == SS_RIGHT ? GTK_JUSTIFY_RIGHT : GTK_JUSTIFY_LEFT);
+      break;
+    }
+    case ControlType::Picture:
+      return c;  // the dialog paints its pictures into the surface
+    case ControlType::GroupBox:
+      c.widget = gtk_frame_new(nullptr);
+      gtk_widget_set_can_target(c.widget, FALSE);
+      break;
+    case ControlType::PushButton:
+      c.widget = gtk_button_new();
+      gtk_button_set_use_underline(GTK_BUTTON(c.widget), TRUE);
+      break;
+    case ControlType::OwnerDraw:
+      c.widget = gtk_button_new();
+      gtk_widget_add_css_class(c.widget, "vlr-owner-draw");
+      break;
+    case ControlType::CheckBox:
+    case ControlType::RadioButton: {
+      c.widget = gtk_check_button_new();
+      gtk_check_button_set_use_underline(GTK_CHECK_BUTTON(c.widget), TRUE);
+      if (ctl.type() == ControlType::RadioButton) {
+        // Radio buttons of one group share a GTK group, which draws them as radios.
+        const auto group = static_cast<Button&>(ctl).radio_group();
+        if (!group.empty() && group.front() != ctl.hwnd()) {
+          auto it = v.controls.find(group.front());
+          if (it != v.controls.end() && it->second.widget)
+            gtk_check_button_set_group(GTK_CHECK_BUTTON(c.widget), GTK_CHECK_BUTTON(it->second.widget));
+        }
+      }
+      break;
+    }
+    case ControlType::Edit: {
+      auto& edit = static_cast<Edit&>(ctl);
+      c.multi_line = edit.is_multi_line();
+      if (c.multi_line) {
+        c.inner = gtk_text_view_new();
+        gtk_text_view_set_wrap_mode(GTK_TEXT_VIEW(c.inner), GTK_WRAP_WORD_CHAR);
+        gtk_text_view_set_editable(GTK_TEXT_VIEW(c.inner), FALSE);
+        gtk_text_view_set_cursor_visible(GTK_TEXT_VIEW(c.inner), TRUE);
+        c.widget = gtk_scrolled_window_new();
+        gtk_scrolled_window_set_child(GTK_SCROLLED_WINDOW(c.widget), c.inner);
+        gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(c.widget), GTK_POLICY_NEVER, GTK_POLICY_AUTOMATIC);
+        gtk_scrolled_window_set_has_frame(GTK_SCROLLED_WINDOW(c.widget), TRUE);
+      } else {
+        c.widget = c.inner = gtk_entry_new();
+        gtk_editable_set_width_chars(GTK_EDITABLE(c.inner), 1);
+      }
+      break;
+    }
+    case ControlType::ComboBox: {
+      auto& combo = static_cast<ComboBox&>(ctl);
+      c.has_edit = combo.has_edit();
+      if (c.has_edit) {
+        c.widget = c.inner = gtk_entry_new();
+        gtk_editable_set_width_chars(GTK_EDITABLE(c.inner), 1);
+        gtk_entry_set_icon_from_icon_name(GTK_ENTRY(c.inner), GTK_ENTRY_ICON_SECONDARY, "pan-down-symbolic");
+      } else {
+        c.widget = c.inner = gtk_drop_down_new(G_LIST_MODEL(gtk_string_list_new(nullptr)), nullptr);
+        g_signal_connect(c.inner, "notify::selected", G_CALLBACK(on_dropdown_selected), GUINT_TO_POINTER(c.hwnd));
+      }
+      break;
+    }
+    case ControlType::ListBox:
+      c.inner = gtk_list_box_new();
+      gtk_list_box_set_selection_mode(GTK_LIST_BOX(c.inner), GTK_SELECTION_SINGLE);
+      c.widget = gtk_scrolled_window_new();
+      gtk_scrolled_window_set_child(GTK_SCROLLED_WINDOW(c.widget), c.inner);
+      gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(c.widget), GTK_POLICY_NEVER, GTK_POLICY_AUTOMATIC);
+      gtk_scrolled_window_set_has_frame(GTK_SCROLLED_WINDOW(c.widget), TRUE);
+      g_object_set_data(G_OBJECT(c.widget), "vlr-list", c.inner);
+      break;
+  }
+  if (c.type != ControlType::GroupBox && c.type != ControlType::Static && c.type != ControlType::ComboBox)
+    add_click_capture(c.widget, c.hwnd);
+  if (c.type == ControlType::ComboBox) {
+    if (c.has_edit) add_click_capture(c.widget, c.hwnd);
+    else {
+      // The drop-down opens its list itself; the click also focuses the model's combo.
+      GtkGesture* click = gtk_gesture_click_new();
+      gtk_event_controller_set_propagation_phase(GTK_EVENT_CONTROLLER(click), GTK_PHASE_CAPTURE);
+      g_signal_connect(click, "pressed", G_CALLBACK(+[](GtkGestureClick*, int, double, double, gpointer data) {
+                         platform::set_focus(static_cast<HWND>(GPOINTER_TO_UINT(data)));
+                       }),
+                       GUINT_TO_POINTER(c.hwnd));
+      gtk_widget_add_controller(c.widget, GTK_EVENT_CONTROLLER(click));
+    }
+  }
+  if (c.type == ControlType::Static) gtk_widget_set_can_target(c.widget, FALSE);
+  gtk_widget_set_parent(c.widget, v.layer);
+  return c;
+}
+
+void GtkDisplay::sync_controls(TopView& v, Window& w) {
+  std::set<HWND> live;
+  GtkWidget* previous_label = nullptr;
+  for (HWND h : w.children()) {
+    auto* ctl = window_cast<Control>(h);
+    if (!ctl) continue;
+    live.insert(h);
+    auto it = v.controls.find(h);
+    if (it == v.controls.end()) it = v.controls.emplace(h, make_control(v, *ctl)).first;
+    ControlView& c = it->second;
+    if (!c.widget) continue;
+    sync_control(v, c, *ctl);
+    // A field is named by the label before it, for screen readers.
+    if (c.type == ControlType::Static) {
+      previous_label = c.widget;
+    } else if (previous_label && (c.type == ControlType::Edit || c.type == ControlType::ComboBox ||
+                                  c.type == ControlType::ListBox)) {
+      gtk_accessible_update_relation(GTK_ACCESSIBLE(c.inner ? c.inner : c.widget),
+                                     GTK_ACCESSIBLE_RELATION_LABELLED_BY, previous_label, nullptr, -1);
+      previous_label = nullptr;
+    }
+  }
+  for (auto it = v.controls.begin(); it != v.controls.end();) {
+    if (!live.count(it->first)) {
+      if (it->second.widget) gtk_widget_unparent(it->second.widget);
+      it = v.controls.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
+void GtkDisplay::sync_control(TopView&, ControlView& c, Control& ctl) {
+  const Rect r = ctl.rect();
+  // A combo box's rectangle includes its dropped-down list; the closed box
+  // is one edit line high, as Windows draws it.
+  const int height = c.type == ControlType::ComboBox ? std::min(r.height(), dlu_to_px_y(12)) : r.height();
+  set_child_rect(c.widget, {to_x(r.left), to_y(r.top), to_x(r.width()), to_y(height)});
+  gtk_widget_set_visible(c.widget, ctl.has_visible_style());
+  gtk_widget_set_sensitive(c.widget, ctl.is_enabled());
+  const std::string& text = ctl.text();
+  switch (c.type) {
+    case ControlType::Static: {
+      gtk_label_set_text_with_mnemonic(GTK_LABEL(c.widget), mnemonic_markup(text).c_str());
+      // A label wraps within the lines its rectangle has (8 dialog units a
+      // line) and ends with an ellipsis when even those are too few, so it
+      // never runs into the control below it.
+      const int lines = std::max(1, r.height() / dlu_to_px_y(8));
+      gtk_label_set_wrap(GTK_LABEL(c.widget), lines > 1);
+      gtk_label_set_lines(GTK_LABEL(c.widget), lines);
+      gtk_label_set_ellipsize(GTK_LABEL(c.widget), PANGO_ELLIPSIZE_END);
+      gtk_widget_set_tooltip_text(c.widget, lines == 1 ? plain_text(text).c_str() : nullptr);
+      break;
+    }
+    case ControlType::GroupBox:
+      gtk_frame_set_label(GTK_FRAME(c.widget), text.empty() ? nullptr : plain_text(text).c_str());
+      break;
+    case ControlType::PushButton: {
+      gtk_button_set_label(GTK_BUTTON(c.widget), mnemonic_markup(text).c_str());
+      if (static_cast<Button&>(ctl).is_default()) gtk_widget_add_css_class(c.widget, "suggested-action");
+      else gtk_widget_remove_css_class(c.widget, "suggested-action");
+      break;
+    }
+    case ControlType::OwnerDraw:
+      gtk_accessible_update_property(GTK_ACCESSIBLE(c.widget), GTK_ACCESSIBLE_PROPERTY_LABEL,
+                                     plain_text(text).c_str(), -1);
+      break;
+    case ControlType::CheckBox:
+    case ControlType::RadioButton: {
+      auto& b = static_cast<Button&>(ctl);
+      gtk_check_button_set_label(GTK_CHECK_BUTTON(c.widget), mnemonic_markup(text).c_str());
+      gtk_check_button_set_active(GTK_CHECK_BUTTON(c.widget), b.check() == BST_CHECKED);
+      gtk_check_button_set_inconsistent(GTK_CHECK_BUTTON(c.widget), b.check() == BST_INDETERMINATE);
+      break;
+    }
+    case ControlType::Edit: {
+      auto& e = static_cast<Edit&>(ctl);
+      if (c.multi_line) {
+        GtkTextBuffer* buf = gtk_text_view_get_buffer(GTK_TEXT_VIEW(c.inner));
+        GtkTextIter start, end;
+        gtk_text_buffer_get_bounds(buf, &start, &end);
+        char* old = gtk_text_buffer_get_text(buf, &start, &end, FALSE);
+        std::string shown;
+        for (char ch : text)
+          if (ch != '\r') shown += ch;
+        if (shown != old) gtk_text_buffer_set_text(buf, shown.c_str(), -1);
+        g_free(old);
+      } else {
+        gtk_entry_set_visibility(GTK_ENTRY(c.inner), !e.is_password());
+        if (text != gtk_editable_get_text(GTK_EDITABLE(c.inner)))
+          gtk_editable_set_text(GTK_EDITABLE(c.inner), text.c_str());
+        gtk_editable_set_editable(GTK_EDITABLE(c.inner), !e.is_read_only());
+      }
+      break;
+    }
+    case ControlType::ComboBox: {
+      auto& combo = static_cast<ComboBox&>(ctl);
+      if (c.has_edit) {
+        if (text != gtk_editable_get_text(GTK_EDITABLE(c.inner)))
+          gtk_editable_set_text(GTK_EDITABLE(c.inner), text.c_str());
+      } else {
+        if (c.items != combo.items()) {
+          c.items = combo.items();
+          std::vector<const char*> strings;
+          for (const auto& s : c.items) strings.push_back(s.c_str());
+          strings.push_back(nullptr);
+          gtk_drop_down_set_model(GTK_DROP_DOWN(c.inner), G_LIST_MODEL(gtk_string_list_new(strings.data())));
+        }
+        const int sel = combo.cur_sel();
+        gtk_drop_down_set_selected(GTK_DROP_DOWN(c.inner), sel < 0 ? GTK_INVALID_LIST_POSITION : static_cast<guint>(sel));
+      }
+      break;
+    }
+    case ControlType::ListBox: {
+      auto& list = static_cast<ListBox&>(ctl);
+      if (c.items != list.items()) {
+        c.items = list.items();
+        while (GtkWidget* row = gtk_widget_get_first_child(c.inner)) gtk_list_box_remove(GTK_LIST_BOX(c.inner), row);
+        for (const auto& s : c.items) {
+          GtkWidget* label = gtk_label_new(s.c_str());
+          gtk_label_set_xalign(GTK_LABEL(label), 0.0f);
+          gtk_list_box_append(GTK_LIST_BOX(c.inner), label);
+        }
+      }
+      GtkListBoxRow* row = list.cur_sel() >= 0 ? gtk_list_box_get_row_at_index(GTK_LIST_BOX(c.inner), list.cur_sel()) : nullptr;
+      if (row) gtk_list_box_select_row(GTK_LIST_BOX(c.inner), row);
+      else gtk_list_box_unselect_all(GTK_LIST_BOX(c.inner));
+      break;
+    }
+    case ControlType::Picture:
+      break;
+  }
+}
+
+void GtkDisplay::sync_focus() {
+  const HWND active = active_window();
+  if (active != shown_active_) {
+    shown_active_ = active;
+    if (TopView* v = view_of(active)) gtk_window_present(GTK_WINDOW(v->window));
+  }
+  const HWND focus = get_focus();
+  TopView* v = view_of(top_level_of(focus));
+  if (!v) return;
+  auto it = v->controls.find(focus);
+  if (it == v->controls.end() || !it->second.widget) return;
+  ControlView& c = it->second;
+  GtkWidget* target = c.inner ? c.inner : c.widget;
+  if (focus != shown_focus_ || !gtk_widget_has_focus(target)) {
+    shown_focus_ = focus;
+    gtk_widget_grab_focus(target);
+  }
+  if (c.type == ControlType::Edit) {
+    auto* e = window_cast<Edit>(focus);
+    if (!e) return;
+    if (c.multi_line) {
+      // Focus selects the whole text; a long text (the terms) then stays
+      // where it is, at its top, instead of jumping to the caret at its end.
+      // A caret the user moves is followed.
+      GtkTextBuffer* buf = gtk_text_view_get_buffer(GTK_TEXT_VIEW(c.inner));
+      const int length = gtk_text_buffer_get_char_count(buf);
+      const bool all = e->sel_start() == 0 && e->sel_end() >= length;
+      GtkTextIter a, b;
+      gtk_text_buffer_get_iter_at_offset(buf, &a, all ? 0 : e->sel_start());
+      gtk_text_buffer_get_iter_at_offset(buf, &b, all ? 0 : e->sel_end());
+      gtk_text_buffer_select_range(buf, &b, &a);
+      if (!all) gtk_text_view_scroll_mark_onscreen(GTK_TEXT_VIEW(c.inner), gtk_text_buffer_get_insert(buf));
+    } else {
+      gtk_editable_select_region(GTK_EDITABLE(c.inner), e->sel_start(), e->sel_end());
+    }
+  }
+}
+
+bool GtkDisplay::widget_bounds(HWND control, int& x, int& y, int& w, int& h) {
+  TopView* v = view_of(top_level_of(control));
+  if (!v) return false;
+  auto it = v->controls.find(control);
+  if (it == v->controls.end() || !it->second.widget) return false;
+  while (g_main_context_pending(nullptr)) g_main_context_iteration(nullptr, FALSE);
+  graphene_rect_t bounds;
+  if (!gtk_widget_compute_bounds(it->second.widget, v->layer, &bounds)) return false;
+  x = static_cast<int>(std::lround(bounds.origin.x));
+  y = static_cast<int>(std::lround(bounds.origin.y));
+  w = static_cast<int>(std::lround(bounds.size.width));
+  h = static_cast<int>(std::lround(bounds.size.height));
+  return true;
+}
+
+}  // namespace
+}  // namespace display
+
+extern "C" __attribute__((visibility("default"))) platform::Display* vlr_display_open(
+    const platform::DisplayOptions* options, std::string* error) {
+  if (options && !options->answers.empty()) {
+    if (error) *error = "the desktop display takes no answers script";
+    return nullptr;
+  }
+  std::string why;
+  auto d = display::GtkDisplay::open(options ? options->transcript : std::string(), why);
+  if (!d) {
+    if (error) *error = why;
+    return nullptr;
+  }
+  return d.release();
+}
+
+// For tests: where the widget of `control` sits in its window, and the font
+// units the layout uses. False when the control has no widget.
+extern "C" __attribute__((visibility("default"))) bool vlr_gtk_widget_bounds(platform::HWND control, int* x,
+                                                                             int* y, int* w, int* h) {
+  return display::g_display && display::g_display->widget_bounds(control, *x, *y, *w, *h);
+}
+
+extern "C" __attribute__((visibility("default"))) void vlr_gtk_font_units(double* char_width,
+                                                                           double* char_height) {
+  if (display::g_display) display::g_display->units(*char_width, *char_height);
+}
