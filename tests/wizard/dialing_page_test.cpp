@@ -474,6 +474,11 @@ TEST_F(DialingPage, ConfigHidesTheStatusCancelAndMakesTheEntry) {
   ASSERT_EQ(line_->AddRoute("5550100=scenario:" + file.string()), "");
   profile_.Set("POPAREACODE", "800");
   profile_.Set("POPNUMBER", "5550147");
+  // The call runs on the virtual port attached as COM2; the dial-up entry
+  // needs a character device behind COM2's link to name in its peers file.
+  const fs::path dosdevices = known_folder(KnownFolder::DosDevices);
+  fs::create_directories(dosdevices);
+  fs::create_symlink("/dev/null", dosdevices / "com2");
   // While the server pauses after CONFIG:, the status window's Cancel is
   // disabled and hidden.
   bool checked = false;
