@@ -63,6 +63,14 @@ constexpr VerbRule kVerbs[] = {
     {"expect-text", true, true},    {"timeout", true, false},
 };
 
+// "Alt+N" names the mnemonic N (one character after "Alt+"); 0 otherwise.
+char32_t alt_letter(std::string_view name) {
+  if (name.size() < 5 || (name.substr(0, 4) != "Alt+" && name.substr(0, 4) != "alt+")) return 0;
+  const std::string_view rest = name.substr(4);
+  if (rest.size() == 1) return static_cast<char32_t>(static_cast<unsigned char>(rest[0]));
+  return 0;
+}
+
 std::string line_error(int line, std::string_view source, std::string_view why) {
   return "script line " + std::to_string(line) + ": " + std::string(source) + ": " + std::string(why);
 }
@@ -115,8 +123,8 @@ bool parse_script(std::string_view text, std::vector<ScriptStep>& steps, std::st
     }
     int n = 0;
     if (step.verb == "key") {
-      if (!key_from_name(step.target)) {
-        error = line_error(line_no, line, "unknown key (Enter, Esc, Tab, Shift-Tab, Space, F1, ...)");
+      if (!key_from_name(step.target) && !alt_letter(step.target)) {
+        error = line_error(line_no, line, "unknown key (Enter, Esc, Tab, Shift-Tab, Space, F1, Alt+N, ...)");
         return false;
       }
     } else if (step.verb == "answer") {
@@ -407,7 +415,8 @@ void HeadlessDisplay::act(std::size_t index) {
   int id = 0;
   parse_int(s.target, id);
   if (s.verb == "key") {
-    if (!press_key(*key_from_name(s.target))) fail(line_error(s.line, s.source, "no window took the key"));
+    const bool taken = key_from_name(s.target) ? press_key(*key_from_name(s.target)) : press_mnemonic(alt_letter(s.target));
+    if (!taken) fail(line_error(s.line, s.source, "no window took the key"));
     return;
   }
   if (s.verb == "answer") {

@@ -329,7 +329,23 @@ void TerminalDisplay::on_input() {
     const int rc = wget_wch(stdscr, &wch);
     if (rc == ERR) break;
     got = true;
-    const Input in = decode_key(rc == KEY_CODE_YES, static_cast<std::uint32_t>(wch));
+    Input in = decode_key(rc == KEY_CODE_YES, static_cast<std::uint32_t>(wch));
+    if (in.kind == Input::Kind::Key && in.key == platform::Key::Escape) {
+      // ncurses has waited the escape delay for what follows an Esc: a
+      // character already here makes Alt+character; nothing means a lone Esc.
+      wint_t next_wch = 0;
+      const int next_rc = wget_wch(stdscr, &next_wch);
+      if (next_rc != ERR) {
+        const Input next = decode_key(next_rc == KEY_CODE_YES, static_cast<std::uint32_t>(next_wch));
+        Input alt;
+        if (combine_alt(in, next, alt)) {
+          impl_->keys.push_back(alt);
+          continue;
+        }
+        impl_->keys.push_back(in);
+        in = next;
+      }
+    }
     switch (in.kind) {
       case Input::Kind::Resize:
         platform::set_screen_size(COLS * kCellWidthPx, LINES * kCellHeightPx);
@@ -373,7 +389,9 @@ void TerminalDisplay::deliver_next_key() {
   // delivered: a key that opens a modal loop lets type-ahead reach it.
   if (!impl_->keys.empty()) impl_->pump_posted = platform::post_message(impl_->pump_hwnd, platform::WM_USER);
   if (platform::log_enabled(platform::LogLevel::Debug))
-    platform::log_debug(kLog, std::string("key ") + (in.kind == Input::Kind::Key ? platform::key_name(in.key) : in.text.c_str()) +
+    platform::log_debug(kLog, std::string("key ") + (in.kind == Input::Kind::Key ? std::string(platform::key_name(in.key))
+                                                       : in.kind == Input::Kind::Mnemonic ? "Alt+" + std::to_string(in.letter)
+                                                                                           : in.text) +
                                   " to window " + std::to_string(platform::active_window()));
   // May run a modal loop (a message box) before it returns.
   if (!deliver_input(in)) platform::log_debug(kLog, "key not taken");

@@ -1,6 +1,7 @@
 #include "platform/dialog.h"
 
 #include <algorithm>
+#include <cctype>
 #include <map>
 #include <mutex>
 
@@ -564,6 +565,39 @@ bool Dialog::handle_chars(std::string_view chars) {
     return true;
   }
   return false;
+}
+
+bool Dialog::handle_mnemonic(char32_t letter) {
+  Hold hold(this);
+  if (letter < 0x80) letter = static_cast<char32_t>(std::tolower(static_cast<int>(letter)));
+  const auto& kids = children();
+  for (std::size_t i = 0; i < kids.size(); ++i) {
+    auto* c = window_cast<Control>(kids[i]);
+    if (!c || !c->is_visible() || !c->is_enabled()) continue;
+    if (c->type() == ControlType::Edit || c->type() == ControlType::ComboBox || c->type() == ControlType::ListBox ||
+        c->type() == ControlType::Picture)
+      continue;
+    // A message box shows its text as it is: no mnemonics there.
+    if (c->id() == 0xFFFF && kind() == WindowKind::MessageBox) continue;
+    if (mnemonic_of(c->text()) != letter) continue;
+    if (c->type() == ControlType::Static || c->type() == ControlType::GroupBox) {
+      // A label names the field after it.
+      for (std::size_t k = i + 1; k < kids.size(); ++k) {
+        auto* next = window_cast<Control>(kids[k]);
+        if (next && next->is_visible() && next->is_enabled() && next->takes_focus()) {
+          goto_control_handle(kids[k]);
+          return true;
+        }
+      }
+      continue;
+    }
+    auto* b = static_cast<Button*>(c);
+    if (b->type() != ControlType::PushButton && b->type() != ControlType::OwnerDraw) goto_control_handle(kids[i]);
+    b->user_click();
+    return true;
+  }
+  message_beep();
+  return true;
 }
 
 // ---------------------------------------------------------------- DataExchange

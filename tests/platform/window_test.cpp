@@ -308,6 +308,72 @@ TEST_F(WindowModelTest, EscOnADisabledCancelButtonBeepsAndSendsNothing) {
   set_display(nullptr);
 }
 
+class Mnemonics final : public Dialog {
+ public:
+  Mnemonics() : Dialog(tmpl()) {}
+  std::vector<std::pair<int, int>> commands;
+  static DialogTemplate tmpl() {
+    DialogTemplate t;
+    t.id = 701;
+    t.caption = "Mnemonics";
+    t.rect = {0, 0, 200, 150};
+    t.controls = {
+        dlg::ltext("&Full name:", IDC_STATIC, 4, 4, 30, 8),
+        dlg::edit(10, 40, 4, 60, 12),
+        dlg::ltext("&City:", IDC_STATIC, 4, 20, 30, 8),
+        dlg::edit(11, 40, 20, 60, 12),
+        dlg::checkbox("&Tone dialing", 40, 4, 40, 80, 10),
+        dlg::ltext("Fish && &Chips", IDC_STATIC, 4, 60, 80, 8),  // "&&" is no mnemonic; C is taken above
+        dlg::pushbutton("< &Back", 3000, 4, 130, 40, 14),
+        dlg::defpushbutton("&Next >", 3031, 50, 130, 40, 14),
+        dlg::pushbutton("&Cancel", IDCANCEL, 100, 130, 40, 14).disabled(),
+    };
+    return t;
+  }
+
+ protected:
+  bool on_command(int id, int code, HWND) override {
+    commands.push_back({id, code});
+    return true;
+  }
+};
+
+TEST_F(WindowModelTest, AltLetterPressesButtonsAndFocusesTheFieldAfterALabel) {
+  struct Beeper : Display {
+    int beeps = 0;
+    void window_event(HWND, WindowEvent) override {}
+    void beep() override { ++beeps; }
+  } beeper;
+  set_display(&beeper);
+  Mnemonics d;
+  HWND h = d.create_modeless(0);
+  show_window(h, SW_SHOW);
+  EXPECT_EQ(mnemonic_of("&Next >"), U'n');
+  EXPECT_EQ(mnemonic_of("Fish && Chips"), 0u);
+  EXPECT_EQ(mnemonic_of("Stra\xC3\x9F&\xC3\xA9"), U'\u00E9');
+
+  EXPECT_TRUE(press_mnemonic(U'N'));  // upper or lower case alike
+  EXPECT_TRUE(press_mnemonic(U'b'));
+  EXPECT_EQ(d.commands, (std::vector<std::pair<int, int>>{{3031, BN_CLICKED}, {3000, BN_CLICKED}}));
+  d.commands.clear();
+  // A label gives the focus to the field after it; the first of two C's wins.
+  EXPECT_TRUE(press_mnemonic(U'c'));
+  EXPECT_EQ(get_focus(), d.item(11));
+  EXPECT_TRUE(press_mnemonic(U'f'));
+  EXPECT_EQ(get_focus(), d.item(10));
+  // A check box takes the focus and toggles.
+  EXPECT_TRUE(press_mnemonic(U't'));
+  EXPECT_EQ(get_focus(), d.item(40));
+  EXPECT_EQ(d.is_checked(40), BST_CHECKED);
+  EXPECT_EQ(d.commands, (std::vector<std::pair<int, int>>{{40, BN_CLICKED}}));
+  // No control has Q; the disabled Cancel does not count: both beep.
+  d.commands.clear();
+  EXPECT_TRUE(press_mnemonic(U'q'));
+  EXPECT_EQ(beeper.beeps, 1);
+  EXPECT_TRUE(d.commands.empty());
+  set_display(nullptr);
+}
+
 TEST_F(WindowModelTest, DefaultButtonMovesWithItsStyle) {
   Focus d;
   d.create_modeless(0);

@@ -7,7 +7,7 @@
 //   check CONTROL-ID / uncheck CONTROL-ID
 //   select CONTROL-ID TEXT    list or combo item by its text
 //   click CONTROL-ID
-//   key Enter|Esc|Tab|Shift-Tab|Space|F1
+//   key Enter|Esc|Tab|Shift-Tab|Space|F1|Alt+LETTER (the "&" mnemonic)
 //   expect-message TEXT       a message box whose text contains TEXT is up
 //   answer OK|Cancel|Yes|No   closes the message box with that button
 //   expect-text CONTROL-ID TEXT   the control's text contains TEXT

@@ -55,15 +55,21 @@ void render_screen(CellGrid& grid);
 
 // A key from the terminal, decoded.
 struct Input {
-  enum class Kind { None, Key, Text, Resize, Redraw };
+  enum class Kind { None, Key, Text, Resize, Redraw, Mnemonic };
   Kind kind = Kind::None;
   platform::Key key = platform::Key::Enter;
   std::string text;  // Text: UTF-8
+  char32_t letter = 0;  // Mnemonic: the letter pressed with Alt
 };
 
 // Decodes what ncurses' wget_wch() gave: `is_key_code` for KEY_CODE_YES
 // (value is a KEY_* code), else value is a character.
 Input decode_key(bool is_key_code, std::uint32_t value);
+// The terminal sends Alt+letter as Esc followed by the letter. `first` is an
+// Esc key; `next` is what came right after it (within the escape delay):
+// a printable character makes them one Alt+letter, anything else leaves Esc
+// and `next` as two inputs (false).
+bool combine_alt(const Input& first, const Input& next, Input& combined);
 // Hands a decoded key to the window model; false when no window took it.
 bool deliver_input(const Input& input);
 

@@ -210,6 +210,8 @@ class Dialog : public Window {
   // Keyboard (dialog manager). True when the key was used.
   bool handle_key(Key key);
   bool handle_chars(std::string_view chars);
+  // Alt+letter: see platform/user_input.h.
+  bool handle_mnemonic(char32_t letter);
 
  protected:
   // After the controls exist, before the dialog is shown. Return true to let
