@@ -378,8 +378,7 @@ void draw_edit(Painter& p, const platform::Edit& e, const CellRect& r, const Con
   const std::uint8_t fg = e.is_enabled() ? kBlack : kGrey;
   const std::uint8_t bg = live ? kField : cx.background;
   const std::u32string text = decode_utf8(e.display_text());
-  // Selection and caret count characters of the text; the text is mostly
-  // ASCII, so characters and bytes agree. Clamp for the rest.
+  // Selection and caret count characters of the text, as the edit does.
   const int size = static_cast<int>(text.size());
   const int caret = std::clamp(e.sel_end(), 0, size);
   const int s0 = std::clamp(std::min(e.sel_start(), e.sel_end()), 0, size);

@@ -8,6 +8,7 @@
 #include "platform/ascii.h"
 #include "platform/log.h"
 #include "platform/message_box.h"
+#include "platform/utf8.h"
 #include "window_model.h"
 
 namespace platform {
@@ -511,7 +512,7 @@ bool Dialog::handle_key(Key key) {
     case Key::Home:
     case Key::End:
       if (edit) {
-        edit->user_move_caret(key == Key::Home ? 0 : static_cast<int>(edit->text().size()));
+        edit->user_move_caret(key == Key::Home ? 0 : edit->length());
         return true;
       }
       if (list && list->count() > 0) {
@@ -639,7 +640,7 @@ void DataExchange::text(int id, std::string& value, int max_chars) {
     return;
   }
   std::string typed = get_window_text(h);
-  if (static_cast<int>(typed.size()) > max_chars) {
+  if (static_cast<int>(utf8_length(typed)) > max_chars) {
     message_box(dialog_.hwnd(),
                 format_message("Please enter no more than %1 characters.", {std::to_string(max_chars)}),
                 application_name(), MB_OK | MB_ICONEXCLAMATION);

@@ -89,7 +89,7 @@ bool click(HWND control) {
   if (d && c->takes_focus()) {
     if (auto* e = dynamic_cast<Edit*>(c)) {
       d->goto_control_handle(control);
-      e->user_move_caret(static_cast<int>(e->text().size()));
+      e->user_move_caret(e->length());
     } else {
       d->goto_control_handle(control);
     }

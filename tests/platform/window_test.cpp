@@ -8,6 +8,7 @@
 #include "platform/display.h"
 #include "platform/message_loop.h"
 #include "platform/user_input.h"
+#include "platform/utf8.h"
 #include "platform/window.h"
 
 using namespace platform;
@@ -226,6 +227,63 @@ TEST_F(WindowModelTest, EditTypingLimitSelectionAndNotifications) {
   // Text set by the program is not limited.
   e->set_text("longer than five");
   EXPECT_EQ(e->text(), "longer than five");
+}
+
+TEST_F(WindowModelTest, EditLimitsCaretAndBackspaceCountCharactersNotBytes) {
+  Focus d;
+  HWND h = d.create_modeless(0);
+  show_window(h, SW_SHOW);
+  Edit* e = d.edit(10);
+  e->set_limit(8);
+  type_text("pässw0rdX");
+  EXPECT_EQ(e->text(), "pässw0rd") << "8 characters, 9 bytes";
+  EXPECT_EQ(e->length(), 8);
+  EXPECT_EQ(e->display_text(), "pässw0rd");
+  press_key(Key::Home);
+  press_key(Key::Right);
+  press_key(Key::Right);
+  press_key(Key::Backspace);  // the two bytes of "ä" go together
+  EXPECT_EQ(e->text(), "pssw0rd");
+  type_text("€");
+  EXPECT_EQ(e->text(), "p€ssw0rd");
+  press_key(Key::Delete);
+  EXPECT_EQ(e->text(), "p€sw0rd");
+  press_key(Key::End);
+  EXPECT_EQ(e->sel_end(), 7);
+  // A limit that falls inside a four-byte character keeps it out whole.
+  e->set_text("");
+  e->set_limit(2);
+  type_text("a🏠b");
+  EXPECT_EQ(e->text(), "a🏠");
+  // Bytes of no valid sequence are their Latin-1 letters.
+  e->set_limit(0);
+  e->set_text("");
+  type_text("Caf\xE9");
+  EXPECT_EQ(e->text(), "Café");
+}
+
+TEST(Utf8, LengthsOffsetsAndAsciiTest) {
+  struct Case {
+    const char* text;
+    std::size_t chars;
+    std::size_t offset_of_2;
+    bool ascii;
+  } cases[] = {
+      {"", 0, 0, true},
+      {"abc", 3, 2, true},
+      {"äbc", 3, 3, false},
+      {"東京", 2, 6, false},
+      {"\xF0\x9F\x8F\xA0x", 2, 5, false},  // four bytes, then one
+      {"\xE9t\xE9", 3, 2, false},           // invalid bytes count one each
+      {"\xE2\x82", 2, 2, false},            // a cut sequence
+      {"tab\there", 8, 2, false},           // tab is not printable
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(utf8_length(c.text), c.chars) << c.text;
+    EXPECT_EQ(utf8_offset(c.text, 2), c.offset_of_2) << c.text;
+    EXPECT_EQ(is_printable_ascii(c.text), c.ascii) << c.text;
+  }
+  EXPECT_EQ(utf8_sanitize("\xE9t\xE2\x82\xAC"), "ét€");
 }
 
 TEST_F(WindowModelTest, ArrowsAndPagesMoveTheCaretByLinesInAMultiLineEdit) {
