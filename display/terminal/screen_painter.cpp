@@ -1,5 +1,7 @@
 // Paints the window model into a cell grid.
 #include <algorithm>
+#include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -284,6 +286,10 @@ struct ControlContext {
   platform::HWND focus;
 };
 
+bool is_framed(const Window& w) {
+  return w.kind() != platform::WindowKind::Plain || (w.style() & platform::WS_CAPTION) != 0;
+}
+
 void draw_button(Painter& p, const platform::Button& b, const CellRect& r, const ControlContext& cx) {
   const bool focused = cx.active && cx.focus == b.hwnd();
   const std::uint8_t fg = b.is_enabled() ? kBlack : kGrey;
@@ -508,17 +514,20 @@ void draw_icon(Painter& p, const platform::MessageBoxWindow& box, const CellRect
   p.text(col, row, glyph, fg, bg, kAttrBold);
 }
 
-void draw_window(CellGrid& grid, const Window& w, bool active, platform::HWND focus) {
-  const CellRect client = to_cells(w.screen_rect());
+// Draws window `w` with its client area at `client` (cells of `grid`).
+void draw_window(CellGrid& grid, const Window& w, const CellRect& client, bool active, platform::HWND focus,
+                 bool shadow = true) {
   const std::uint8_t bg = window_background(w);
   Painter screen(grid, {0, 0, grid.cols(), grid.rows()});
-  const bool framed = w.kind() != platform::WindowKind::Plain || (w.style() & platform::WS_CAPTION) != 0;
+  const bool framed = is_framed(w);
   if (framed) {
     const CellRect frame{client.col - 1, client.row - 1, client.cols + 2, client.rows + 2};
-    // Shadow to the right and below.
-    for (int row = frame.row + 1; row <= frame.bottom(); ++row)
-      for (int col = frame.right(); col < frame.right() + 2; ++col) grid.recolour(col, row, kGrey, kBlack);
-    for (int col = frame.col + 2; col < frame.right(); ++col) grid.recolour(col, frame.bottom(), kGrey, kBlack);
+    if (shadow) {
+      // Shadow to the right and below.
+      for (int row = frame.row + 1; row <= frame.bottom(); ++row)
+        for (int col = frame.right(); col < frame.right() + 2; ++col) grid.recolour(col, row, kGrey, kBlack);
+      for (int col = frame.col + 2; col < frame.right(); ++col) grid.recolour(col, frame.bottom(), kGrey, kBlack);
+    }
     draw_box(screen, frame, kBlack, bg);
     const std::uint8_t cap_fg = active ? kWhite : kSelectedIdle;
     const std::uint8_t cap_bg = active ? kCaption : kGrey;
@@ -535,20 +544,174 @@ void draw_window(CellGrid& grid, const Window& w, bool active, platform::HWND fo
     if (auto* c = platform::window_cast<Control>(h)) draw_control(inside, *c, cx);
 }
 
+// ---------------------------------------------------------------- viewport
+//
+// A window taller than the terminal keeps its caption on the first row and
+// its button row on the last ones; the rows between scroll so that the
+// focused control and its label are in view, with arrows on the frame where
+// rows are out of view.
+
+// Rows of the client area that hold the lowest push buttons: [first, end).
+// They stay on screen, with the bottom border; the blank rows below them do
+// not. None (client_rows, client_rows) without push buttons.
+std::pair<int, int> button_band(const Window& w, int client_rows) {
+  int first = -1, end = -1;
+  for (platform::HWND h : w.children()) {
+    auto* b = platform::window_cast<platform::Button>(h);
+    if (!b || !b->is_visible() || b->type() != ControlType::PushButton) continue;
+    const CellRect r = to_cells(b->rect());
+    if (r.row > first) first = r.row, end = r.bottom();
+    else if (r.row == first) end = std::max(end, r.bottom());
+  }
+  if (first < 0) return {client_rows, client_rows};
+  return {std::min(first, client_rows), std::min(end, client_rows)};
+}
+
+// Client rows that should be in view: the focused control with the label
+// before it (the static text that names it).
+std::optional<std::pair<int, int>> focus_rows(const Window& w, platform::HWND focus) {
+  const auto& kids = w.children();
+  for (std::size_t i = 0; i < kids.size(); ++i) {
+    if (kids[i] != focus) continue;
+    const auto* c = platform::window_cast<Control>(kids[i]);
+    if (!c) return std::nullopt;
+    CellRect r = to_cells(c->rect());
+    int top = r.row, bottom = r.bottom();
+    for (std::size_t k = i; k-- > 0;) {
+      const auto* label = platform::window_cast<Control>(kids[k]);
+      if (!label || !label->is_visible()) continue;
+      if (label->type() == ControlType::Static) {
+        const CellRect lr = to_cells(label->rect());
+        if (lr.bottom() >= top - 2 && lr.row <= bottom) {
+          top = std::min(top, lr.row);
+          bottom = std::max(bottom, lr.bottom());
+        }
+      }
+      break;
+    }
+    return std::make_pair(top, bottom);
+  }
+  return std::nullopt;
+}
+
+// Scroll offsets by window, kept between frames so the view moves only when
+// the focus leaves it.
+std::map<platform::HWND, int>& scroll_offsets() {
+  static std::map<platform::HWND, int> offsets;
+  return offsets;
+}
+
+constexpr int kMinViewRows = 6;
+
+// Rows a framed window needs at the least: caption, a few scrolled rows,
+// the button rows and the bottom border.
+int min_rows_for(const Window& w) {
+  const CellRect client = to_cells(w.screen_rect());
+  const auto [first, end] = button_band(w, client.rows);
+  return 1 + std::min(client.rows, kMinViewRows + (end - first)) + 1;
+}
+
+// The window scrolled into `grid`: drawn whole into a grid of its own, then
+// copied row by row.
+void draw_window_scrolled(CellGrid& grid, const Window& w, bool active, platform::HWND focus) {
+  const CellRect model = to_cells(w.screen_rect());
+  CellGrid off(model.cols + 2, model.rows + 2, Cell{U' ', kBlack, kDesktop, kAttrNone});
+  draw_window(off, w, {1, 1, model.cols, model.rows}, active, focus, false);
+  // Rows of `off`: 0 caption, 1.. client, last the bottom border.
+  const auto [first, end] = button_band(w, model.rows);
+  std::vector<int> band;
+  for (int r = first; r < end; ++r) band.push_back(1 + r);
+  band.push_back(off.rows() - 1);
+  const int band_top = 1 + first;
+  const int band_rows = static_cast<int>(band.size());
+  const int view_rows = std::max(1, grid.rows() - 1 - band_rows);
+  const int content_rows = band_top - 1;
+  int& offset = scroll_offsets()[w.hwnd()];
+  if (auto span = focus_rows(w, focus)) {
+    const int top = span->first, bottom = std::min(span->second, content_rows);
+    if (top < content_rows) {
+      if (bottom - offset > view_rows) offset = bottom - view_rows;
+      if (top < offset) offset = top;
+    }
+  }
+  offset = std::clamp(offset, 0, std::max(0, content_rows - view_rows));
+  const int col0 = std::clamp(model.col - 1, 0, std::max(0, grid.cols() - off.cols()));
+  auto copy_row = [&](int from, int to) {
+    for (int c = 0; c < off.cols(); ++c) grid.set(col0 + c, to, off.at(c, from));
+  };
+  copy_row(0, 0);
+  for (int r = 0; r < view_rows; ++r) {
+    const int from = 1 + offset + r;
+    if (from < band_top) copy_row(from, 1 + r);
+  }
+  for (int r = 0; r < band_rows; ++r) copy_row(band[static_cast<std::size_t>(r)], 1 + view_rows + r);
+  // Arrows on the right border say that rows are out of view.
+  const int right = col0 + off.cols() - 1;
+  if (offset > 0) grid.put(right, 1, U'▲', kWhite, kCaption, kAttrBold);
+  if (offset + view_rows < content_rows) grid.put(right, view_rows, U'▼', kWhite, kCaption, kAttrBold);
+  // The cursor, where its row is on screen.
+  if (off.cursor.visible) {
+    const int row = off.cursor.row;
+    int to = -1;
+    if (row == 0) to = 0;
+    else if (row >= band_top && row - band_top < band_rows - 1) to = 1 + view_rows + (row - band_top);
+    else if (row - 1 - offset >= 0 && row - 1 - offset < view_rows) to = row - offset;
+    if (to >= 0) grid.cursor = {col0 + off.cursor.col, to, true};
+  }
+  // Shadow to the right of the visible frame.
+  for (int row = 1; row < grid.rows(); ++row)
+    for (int col = col0 + off.cols(); col < col0 + off.cols() + 2; ++col) grid.recolour(col, row, kGrey, kBlack);
+}
+
 }  // namespace
+
+std::optional<std::pair<int, int>> screen_too_small(int cols, int rows) {
+  int need_cols = 0, need_rows = 0;
+  for (platform::HWND h : platform::top_level_windows()) {
+    const Window* w = platform::window_from_handle(h);
+    if (!w || !w->is_visible()) continue;
+    const CellRect client = to_cells(w->screen_rect());
+    const bool framed = is_framed(*w);
+    need_cols = std::max(need_cols, client.cols + (framed ? 2 : 0));
+    need_rows = std::max(need_rows, framed ? min_rows_for(*w) : std::min(client.rows, 1));
+  }
+  if (cols >= need_cols && rows >= need_rows) return std::nullopt;
+  return std::make_pair(std::max(cols, need_cols), std::max(rows, need_rows));
+}
 
 void render_screen(CellGrid& grid) {
   grid.fill(0, 0, grid.cols(), grid.rows(), Cell{U' ', kBlack, kDesktop, kAttrNone});
   grid.cursor = {};
   const auto windows = platform::top_level_windows();
   for (platform::HWND h : windows) platform::paint_window(h);
+  if (auto need = screen_too_small(grid.cols(), grid.rows())) {
+    const std::string text = "terminal too small: at least " + std::to_string(need->first) + "x" +
+                             std::to_string(need->second) + " needed";
+    const std::u32string line = decode_utf8(text);
+    const int col = std::max(0, (grid.cols() - static_cast<int>(line.size())) / 2);
+    Painter p(grid, {0, 0, grid.cols(), grid.rows()});
+    p.text(col, grid.rows() / 2, line, kWhite, kDesktop, kAttrBold);
+    return;
+  }
   const platform::HWND active = platform::active_window();
   const platform::HWND focus = platform::get_focus();
+  std::map<platform::HWND, int> kept;
   for (platform::HWND h : windows) {
     const Window* w = platform::window_from_handle(h);
     if (!w || !w->is_visible()) continue;
-    draw_window(grid, *w, h == active, focus);
+    CellRect client = to_cells(w->screen_rect());
+    const int border = is_framed(*w) ? 1 : 0;
+    if (client.rows + 2 * border > grid.rows()) {
+      draw_window_scrolled(grid, *w, h == active, focus);
+      kept[h] = scroll_offsets()[h];
+      continue;
+    }
+    // A window that fits is moved onto the screen where it would stick out.
+    client.col = std::clamp(client.col, border, std::max(border, grid.cols() - client.cols - border));
+    client.row = std::clamp(client.row, border, std::max(border, grid.rows() - client.rows - border));
+    draw_window(grid, *w, client, h == active, focus);
   }
+  scroll_offsets() = std::move(kept);
 }
 
 }  // namespace display

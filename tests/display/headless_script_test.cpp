@@ -367,7 +367,7 @@ TEST(ScriptParse, BadStepsNameTheirLine) {
   };
   const Case cases[] = {
       {"jump 3", "script line 1: jump 3: unknown step"},
-      {"# c\n\nkey Ctrl-X", "script line 3: key Ctrl-X: unknown key (Enter, Esc, Tab, Shift-Tab, Space, F1, ...)"},
+      {"# c\n\nkey Ctrl-X", "script line 3: key Ctrl-X: unknown key (Enter, Esc, Tab, Shift-Tab, Space, F1, Alt+N, ...)"},
       {"answer Maybe", "script line 1: answer Maybe: answer must be OK, Cancel, Yes or No"},
       {"wait abc", "script line 1: wait abc: not a number: abc"},
       {"timeout 0", "script line 1: timeout 0: timeout needs a positive number of seconds"},

@@ -27,6 +27,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "display/cell_grid.h"
 #include "platform/display.h"
@@ -51,7 +52,17 @@ constexpr std::uint8_t kSelectedIdle = 250; // selection of an unfocused list
 // Paints every visible top-level window, bottom to top, over the desktop;
 // windows that need painting are painted first. The grid keeps its size; its
 // cursor is set for the focus control of the active window.
+//
+// A window taller than the grid keeps its caption on the first row and its
+// button row (the lowest push buttons, to the bottom border) on the last
+// rows; the rows between scroll to keep the focused control and its label in
+// view, with arrows on the right border where rows are out of view. A window
+// that fits but sticks out is moved onto the grid. When even that cannot be
+// done, the grid says "terminal too small: at least WxH needed" instead.
 void render_screen(CellGrid& grid);
+// The size needed for the windows shown now, when the grid is smaller than
+// that; nullopt when it is large enough.
+std::optional<std::pair<int, int>> screen_too_small(int cols, int rows);
 
 // A key from the terminal, decoded.
 struct Input {
