@@ -105,9 +105,12 @@ Label parse_label(const std::string& raw, bool prefix = true) {
   return l;
 }
 
+// A label longer than `max_cols` ends with "…" in its last cell: never cut silently.
 void draw_label(Painter& p, int col, int row, const Label& l, std::uint8_t fg, int bg, std::uint8_t attr,
                 int max_cols) {
-  const int n = p.text(col, row, l.text, fg, bg, attr, max_cols);
+  const bool cut = max_cols > 0 && static_cast<int>(l.text.size()) > max_cols;
+  const int n = p.text(col, row, cut ? l.text.substr(0, static_cast<std::size_t>(max_cols - 1)) + U"…" : l.text, fg,
+                       bg, attr, max_cols);
   if (l.mnemonic >= 0 && l.mnemonic < n) {
     Cell c = p.at(col + l.mnemonic, row);
     p.put(col + l.mnemonic, row, c.ch, c.fg, c.bg, static_cast<std::uint8_t>(c.attr | kAttrUnderline));
@@ -348,19 +351,71 @@ void draw_static(Painter& p, const platform::StaticControl& s, const CellRect& r
   const std::uint32_t align = s.style() & platform::SS_TYPEMASK;
   int consumed = 0;
   for (int i = 0; i < static_cast<int>(lines.size()) && i < r.rows; ++i) {
-    const std::u32string& line = lines[static_cast<std::size_t>(i)];
+    std::u32string line = lines[static_cast<std::size_t>(i)];
+    // More lines than rows: the last row says that text is missing.
+    if (i == r.rows - 1 && static_cast<int>(lines.size()) > r.rows) {
+      if (static_cast<int>(line.size()) >= r.cols) line.resize(static_cast<std::size_t>(std::max(0, r.cols - 1)));
+      line += U"…";
+    }
     const int len = static_cast<int>(line.size());
     int col = r.col;
     if (align == platform::SS_CENTER) col += (r.cols - len) / 2;
     else if (align == platform::SS_RIGHT) col += r.cols - len;
     Label part{line, -1};
     // The mnemonic is underlined where it landed after wrapping.
-    const int found = static_cast<int>(label.text.find(line, static_cast<std::size_t>(consumed)));
+    const int found =
+        static_cast<int>(label.text.find(lines[static_cast<std::size_t>(i)], static_cast<std::size_t>(consumed)));
     if (label.mnemonic >= 0 && found >= 0 && label.mnemonic >= found && label.mnemonic < found + len)
       part.mnemonic = label.mnemonic - found;
     if (found >= 0) consumed = found + len;
     draw_label(p, col, r.row + i, part, fg, cx.background, kAttrNone, r.cols);
   }
+}
+
+// Lines of `text` no wider than `width`, as (start, length) in the text:
+// "\r\n" and "\n" end lines; a line breaks after the last blank that fits,
+// and only a word longer than the whole width is cut.
+std::vector<std::pair<int, int>> wrap_spans(const std::u32string& text, int width) {
+  std::vector<std::pair<int, int>> spans;
+  width = std::max(1, width);
+  const int size = static_cast<int>(text.size());
+  int pos = 0;
+  while (pos <= size) {
+    int end = pos;
+    while (end < size && text[static_cast<std::size_t>(end)] != U'\n') ++end;
+    int line_end = end;
+    if (line_end > pos && text[static_cast<std::size_t>(line_end - 1)] == U'\r') --line_end;
+    int s = pos;
+    do {
+      int len = std::min(width, line_end - s);
+      if (s + len < line_end) {
+        int blank = -1;
+        for (int k = len; k > 0; --k)
+          if (text[static_cast<std::size_t>(s + k)] == U' ') {
+            blank = k;
+            break;
+          }
+        if (blank > 0) len = blank;
+      }
+      spans.emplace_back(s, len);
+      s += len;
+      // The blanks at a break belong to no line.
+      while (s < line_end && text[static_cast<std::size_t>(s)] == U' ' && s > pos) ++s;
+    } while (s < line_end);
+    pos = end + 1;
+  }
+  return spans;
+}
+
+// What a multi-line edit showed last: its first line and where the caret was.
+struct EditView {
+  bool seen = false;
+  int top = 0;
+  int caret = 0;
+};
+std::map<platform::HWND, EditView>& edit_views() {
+  static std::map<platform::HWND, EditView> views;
+  return views;
 }
 
 // A one-line field showing `text` scrolled so that `caret` is visible, with
@@ -394,39 +449,57 @@ void draw_edit(Painter& p, const platform::Edit& e, const CellRect& r, const Con
     return;
   }
   p.fill(r, fg, bg);
-  // Multi-line: wrapped lines from the top; the caret's line is kept in view.
-  std::vector<std::pair<int, int>> spans;  // start, length in text
-  int pos = 0;
-  while (pos <= size) {
-    int end = pos;
-    while (end < size && text[static_cast<std::size_t>(end)] != U'\n') ++end;
-    int line_end = end;
-    if (line_end > pos && text[static_cast<std::size_t>(line_end - 1)] == U'\r') --line_end;
-    int s = pos;
-    do {
-      const int len = std::min(r.cols, line_end - s);
-      spans.emplace_back(s, len);
-      s += len;
-    } while (s < line_end);
-    pos = end + 1;
+  // Multi-line: a frame, the text wrapped at blanks, a scroll bar when it is
+  // longer than the box. The view starts at the top and follows the caret
+  // only when the caret moves.
+  CellRect area = r;
+  if (r.rows >= 3 && r.cols >= 6) {
+    draw_box(p, r, focused ? kCaption : kGrey, bg);
+    area = {r.col + 1, r.row + 1, r.cols - 2, r.rows - 2};
   }
+  std::vector<std::pair<int, int>> spans = wrap_spans(text, area.cols);
+  if (static_cast<int>(spans.size()) > area.rows && area.cols > 2) {
+    area.cols -= 1;  // room for the scroll bar
+    spans = wrap_spans(text, area.cols);
+  }
+  const int total = static_cast<int>(spans.size());
   int caret_line = 0;
-  for (int i = 0; i < static_cast<int>(spans.size()); ++i)
+  for (int i = 0; i < total; ++i)
     if (caret >= spans[static_cast<std::size_t>(i)].first) caret_line = i;
-  const int first = std::max(0, caret_line - (r.rows - 1));
-  for (int i = 0; i < r.rows && first + i < static_cast<int>(spans.size()); ++i) {
+  EditView& view = edit_views()[e.hwnd()];
+  if (view.seen && view.caret != caret) {
+    if (caret_line < view.top) view.top = caret_line;
+    if (caret_line >= view.top + area.rows) view.top = caret_line - area.rows + 1;
+  }
+  view.seen = true;
+  view.caret = caret;
+  view.top = std::clamp(view.top, 0, std::max(0, total - area.rows));
+  const int first = view.top;
+  for (int i = 0; i < area.rows && first + i < total; ++i) {
     const auto [start, len] = spans[static_cast<std::size_t>(first + i)];
-    for (int k = 0; k < len; ++k) {
+    for (int k = 0; k < len && k < area.cols; ++k) {
       const int idx = start + k;
+      const char32_t ch = text[static_cast<std::size_t>(idx)];
       const bool selected = focused && idx >= s0 && idx < s1;
-      p.put(r.col + k, r.row + i, text[static_cast<std::size_t>(idx)], selected ? kWhite : fg,
-            selected ? kCaption : bg);
+      p.put(area.col + k, area.row + i, ch < 0x20 ? U' ' : ch, selected ? kWhite : fg, selected ? kCaption : bg);
     }
   }
-  if (focused) {
+  if (total > area.rows) {
+    const int bar = area.right();
+    for (int i = 0; i < area.rows; ++i) p.put(bar, area.row + i, U'░', kGrey, kSelectedIdle);
+    if (area.rows >= 3) {
+      const int track = area.rows - 2;
+      const int span = std::max(1, total - area.rows);
+      const int thumb = area.row + 1 + (track - 1) * first / span;
+      p.put(bar, thumb, U'█', kGrey, kSelectedIdle);
+      p.put(bar, area.row, U'▲', kBlack, kSelectedIdle);
+      p.put(bar, area.row + area.rows - 1, U'▼', kBlack, kSelectedIdle);
+    }
+  }
+  if (focused && caret_line >= first && caret_line < first + area.rows) {
     const auto [start, len] = spans[static_cast<std::size_t>(caret_line)];
     (void)len;
-    p.set_cursor(r.col + std::min(caret - start, r.cols - 1), r.row + caret_line - first);
+    p.set_cursor(area.col + std::min(caret - start, area.cols - 1), area.row + caret_line - first);
   }
 }
 
@@ -712,6 +785,8 @@ void render_screen(CellGrid& grid) {
     draw_window(grid, *w, client, h == active, focus);
   }
   scroll_offsets() = std::move(kept);
+  for (auto it = edit_views().begin(); it != edit_views().end();)
+    it = platform::window_from_handle(it->first) ? std::next(it) : edit_views().erase(it);
 }
 
 }  // namespace display

@@ -4,6 +4,7 @@
 #include "display/terminal.h"
 #include "platform/clock.h"
 #include "platform/dialog.h"
+#include "platform/user_input.h"
 #include "platform/window.h"
 
 namespace {
@@ -45,22 +46,58 @@ class ControlsTest : public ::testing::Test {
   std::unique_ptr<Dialog> dialog;
 };
 
-TEST_F(ControlsTest, MultiLineEditWrapsAndKeepsTheCaretLineInView) {
-  show({dlg::edit(10, 0, 0, 40, 24, ES_MULTILINE | ES_READONLY)});
+TEST_F(ControlsTest, MultiLineEditWrapsAtBlanksStartsAtTheTopAndHasAScrollBar) {
+  show({dlg::edit(10, 0, 0, 80, 48, ES_MULTILINE | ES_READONLY)});
   Edit* e = dialog->edit(10);
-  e->set_text("one two three four\r\nfive\r\nsix seven\r\neight");
+  e->set_text("one two three four five six seven\r\neight\r\nnine ten\r\neleven\r\ntwelve");
+  // The dialog manager selects all of it, caret at the end: the view still
+  // opens at the top.
+  dialog->goto_control(10);
   CellGrid g = render();
-  // 10 cells wide, 3 rows: the first lines, wrapped at the width.
-  EXPECT_EQ(row(g, 1, 1, 11), "one two th");
-  EXPECT_EQ(row(g, 2, 1, 11), "ree four  ");
-  EXPECT_EQ(row(g, 3, 1, 11), "five      ");
-  // Read-only: the dialog's grey, not the white of a field.
-  EXPECT_EQ(g.at(1, 1).bg, display::nearest_colour(RGB(192, 192, 192)));
-  e->set_sel(static_cast<int>(e->text().size()), static_cast<int>(e->text().size()));
-  set_focus(e->hwnd());
+  // 20 x 6 cells: a frame, then 17 columns of text and the scroll bar.
+  EXPECT_EQ(row(g, 1, 1, 21), "┌──────────────────┐");
+  EXPECT_EQ(row(g, 2, 2, 19), "one two three    ");
+  EXPECT_EQ(row(g, 3, 2, 19), "four five six    ");
+  EXPECT_EQ(row(g, 4, 2, 19), "seven            ");
+  EXPECT_EQ(row(g, 5, 2, 19), "eight            ");
+  EXPECT_EQ(g.at(19, 2).ch, U'▲');
+  EXPECT_EQ(g.at(19, 3).ch, U'█') << "the thumb at the top";
+  EXPECT_EQ(g.at(19, 5).ch, U'▼');
+  EXPECT_EQ(g.at(2, 2).bg, display::colours::kCaption) << "all of it selected";
+  // The caret moves: the view follows it to the last line.
+  press_key(Key::Home);
+  render();
+  press_key(Key::End);
   g = render();
-  EXPECT_EQ(row(g, 3, 1, 11), "eight     ");
-  EXPECT_EQ(g.cursor, (display::CursorPos{6, 3, true}));
+  // Read-only: the dialog's grey, not the white of a field.
+  EXPECT_EQ(g.at(2, 2).bg, display::nearest_colour(RGB(192, 192, 192)));
+  EXPECT_EQ(row(g, 2, 2, 19), "eight            ");
+  EXPECT_EQ(row(g, 5, 2, 19), "twelve           ");
+  EXPECT_EQ(g.at(19, 4).ch, U'█') << "the thumb at the bottom";
+  EXPECT_EQ(g.cursor, (display::CursorPos{8, 5, true}));
+}
+
+TEST_F(ControlsTest, ShortMultiLineTextHasNoScrollBarAndAWordLongerThanTheLineIsCut) {
+  show({dlg::edit(10, 0, 0, 40, 32, ES_MULTILINE)});
+  dialog->edit(10)->set_text("abcdefghijkl mn");
+  const CellGrid g = render();
+  // 10 x 4 cells: 8 x 2 inside the frame.
+  EXPECT_EQ(row(g, 2, 2, 10), "abcdefgh");
+  EXPECT_EQ(row(g, 3, 2, 10), "ijkl mn ");
+  EXPECT_EQ(g.dump_text().find("░"), std::string::npos);
+}
+
+TEST_F(ControlsTest, LabelsThatDoNotFitEndWithAnEllipsis) {
+  show({dlg::checkbox("Di&sable Call Waiting with:", 10, 0, 0, 60, 8),
+        dlg::ltext("one two three four five six", 11, 0, 16, 40, 16),
+        dlg::ltext("Fits", 12, 0, 40, 40, 8)});
+  const CellGrid g = render();
+  // 15 cells: the box and 11 of the label's cells.
+  EXPECT_EQ(row(g, 1, 1, 16), "[ ] Disable Ca…");
+  // Two rows of ten cells for three lines of text.
+  EXPECT_EQ(row(g, 3, 1, 11), "one two   ");
+  EXPECT_EQ(row(g, 4, 1, 11), "three fou…");
+  EXPECT_EQ(row(g, 6, 1, 11), "Fits      ");
 }
 
 TEST_F(ControlsTest, PasswordShowsStarsAndSelectionIsHighlighted) {
