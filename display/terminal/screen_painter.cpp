@@ -500,6 +500,10 @@ void draw_edit(Painter& p, const platform::Edit& e, const CellRect& r, const Con
     const auto [start, len] = spans[static_cast<std::size_t>(caret_line)];
     (void)len;
     p.set_cursor(area.col + std::min(caret - start, area.cols - 1), area.row + caret_line - first);
+  } else if (focused) {
+    // The caret is out of view (the text was selected, the view kept its
+    // place): the cursor still shows which control has the focus.
+    p.set_cursor(area.col, area.row);
   }
 }
 
