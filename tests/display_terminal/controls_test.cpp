@@ -152,3 +152,84 @@ TEST_F(ControlsTest, ListScrollMarksFollowTheTopIndex) {
 }
 
 }  // namespace
+
+namespace {
+
+// A page as tall as the wizard's (300 x 239 dialog units: 75 x 30 cells)
+// with fields down to its button row.
+class TallPage : public ::testing::Test {
+ protected:
+  void show(int cols, int rows) {
+    set_screen_size(cols * display::kCellWidthPx, rows * display::kCellHeightPx);
+    DialogTemplate t;
+    t.id = 0;
+    t.caption = "Tall Page";
+    t.rect = {0, 0, 300, 239};
+    for (int i = 0; i < 10; ++i) {
+      t.controls.push_back(dlg::ltext("Field " + std::to_string(i) + ":", IDC_STATIC, 8, 8 + i * 18, 60, 8));
+      t.controls.push_back(dlg::edit(100 + i, 80, 6 + i * 18, 80, 12));
+    }
+    t.controls.push_back(dlg::pushbutton("< &Back", 3000, 100, 216, 50, 14));
+    t.controls.push_back(dlg::defpushbutton("&Next >", 3031, 150, 216, 50, 14));
+    dialog = std::make_unique<Dialog>(std::move(t));
+    const HWND h = dialog->create_modeless(0);
+    centre_window(h);
+    show_window(h, SW_SHOW);
+    grid = CellGrid(cols, rows);
+  }
+  std::string text() {
+    display::render_screen(grid);
+    return grid.dump_text();
+  }
+  std::string line(int r) {
+    std::string s;
+    for (int c = 0; c < grid.cols(); ++c) display::append_utf8(s, grid.at(c, r).ch);
+    return s;
+  }
+  ScopedVirtualClock clock;
+  std::unique_ptr<Dialog> dialog;
+  CellGrid grid;
+};
+
+TEST_F(TallPage, At80x24TheCaptionAndButtonsStayAndTheViewFollowsTheFocus) {
+  show(80, 24);
+  text();
+  EXPECT_NE(line(0).find("Tall Page"), std::string::npos) << grid.dump_text();
+  EXPECT_NE(line(21).find("< Back"), std::string::npos) << grid.dump_text();
+  EXPECT_NE(line(23).find("└"), std::string::npos);
+  EXPECT_NE(grid.dump_text().find("Field 0:"), std::string::npos);
+  EXPECT_EQ(grid.dump_text().find("Field 9:"), std::string::npos);
+  EXPECT_NE(line(20).find("▼"), std::string::npos) << "rows below are out of view";
+  // The last field takes the focus: it comes into view with its label; the
+  // caption and the buttons stay.
+  dialog->goto_control(109);
+  dialog->edit(109)->user_type("typed");
+  const std::string after = text();
+  EXPECT_NE(line(0).find("Tall Page"), std::string::npos);
+  EXPECT_NE(line(21).find("Next >"), std::string::npos);
+  bool together = false;
+  for (int r = 1; r < 21; ++r) together = together || (line(r).find("Field 9:") != std::string::npos &&
+                                                         line(r).find("typed") != std::string::npos);
+  EXPECT_TRUE(together) << after;
+  EXPECT_TRUE(grid.cursor.visible);
+  EXPECT_NE(line(1).find("▲"), std::string::npos) << "rows above are out of view";
+}
+
+TEST_F(TallPage, A32RowTerminalShowsThePageWholeOnScreen) {
+  show(80, 32);
+  text();
+  EXPECT_NE(line(0).find("Tall Page"), std::string::npos) << grid.dump_text();
+  EXPECT_NE(grid.dump_text().find("Field 9:"), std::string::npos);
+  EXPECT_NE(grid.dump_text().find("< Back"), std::string::npos);
+}
+
+TEST_F(TallPage, TooSmallATerminalSaysWhatIsNeeded) {
+  // Caption, six rows, the two-row buttons and the bottom border: 10 rows.
+  show(60, 9);
+  EXPECT_NE(text().find("terminal too small: at least 77x10 needed"), std::string::npos) << grid.dump_text();
+  EXPECT_EQ(grid.dump_text().find("Tall Page"), std::string::npos);
+  show(80, 10);
+  EXPECT_EQ(text().find("terminal too small"), std::string::npos) << grid.dump_text();
+}
+
+}  // namespace
