@@ -98,6 +98,15 @@ const DialogTemplate* find_dialog_template(int id) {
   return it == t.templates.end() ? nullptr : &it->second;
 }
 
+std::vector<int> dialog_template_ids() {
+  TemplateTable& t = template_table();
+  std::lock_guard lock(t.mutex);
+  std::vector<int> ids;
+  ids.reserve(t.templates.size());
+  for (const auto& [id, tmpl] : t.templates) ids.push_back(id);
+  return ids;
+}
+
 // ---------------------------------------------------------------- Dialog
 
 Dialog::Dialog(int template_id) : template_id_(template_id) {}

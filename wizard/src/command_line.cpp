@@ -35,6 +35,8 @@ ParseResult parse_command_line(const std::vector<std::string>& args) {
     std::string error;
     if (a == "--help" || a == "-h") {
       c.help = true;
+    } else if (a == "--help-script") {
+      c.help_script = true;
     } else if (a == "--version") {
       c.version = true;
     } else if (take_value(args, i, "--root", c.root, error) ||
@@ -70,13 +72,17 @@ ParseResult parse_command_line(const std::vector<std::string>& args) {
   } else if (c.answers && c.ui == UiKind::Terminal) {
     r.ok = false;
     r.error = "--answers runs the headless display; it cannot be used with --ui terminal";
+  } else if (c.transcript && !c.answers) {
+    r.ok = false;
+    r.error = "--transcript FILE records the steps of an unattended run and needs --answers SCRIPT; "
+              "a run in the terminal writes no transcript (VLR_LOG=FILE keeps its log)";
   }
   return r;
 }
 
 std::string usage_text(const std::string& program) {
   return "Usage: " + program +
-         " [-c] [--root DIR] [--ui terminal|headless] [--answers SCRIPT] [--transcript FILE]\n"
+         " [-c] [--root DIR] [--ui terminal|headless] [--answers SCRIPT [--transcript FILE]]\n"
          "\n"
          "Signs this computer up for a Veloran Network dial-up account.\n"
          "\n"
@@ -87,6 +93,7 @@ std::string usage_text(const std::string& program) {
          "  --answers SCRIPT   run unattended: a scripted user answers the pages (headless)\n"
          "  --transcript FILE  write every dialog, message box and step to FILE\n"
          "  --help             print this text and exit\n"
+         "  --help-script      print the steps of an answers script and the controls of every page\n"
          "  --version          print the version and exit\n";
 }
 

@@ -12,6 +12,11 @@
 //   answer OK|Cancel|Yes|No   closes the message box with that button
 //   expect-text CONTROL-ID TEXT   the control's text contains TEXT
 //   timeout SECONDS           time-out of the steps after it (default 120)
+// CONTROL-ID may also be a label in double quotes: a button, check box or
+// radio button by its own text ("Next >", "&" marks left out), any other
+// control by the static text before it ("First Name:", or without the
+// colon), as the label's mnemonic reaches it. `wait "CAPTION"` waits for a
+// dialog by its caption.
 // Each step waits until its target exists, is visible and is enabled (for
 // expect-text: until the text matches), then acts through the calls of
 // platform/user_input.h. Controls are looked up in the active window first,
@@ -26,7 +31,8 @@
 // A step not done within its time-out, an unknown step, or a message box that
 // no step expects ends the run: on_failure gets exit code 3 and a message
 // "script line N: STEP: reason". The default (program use) writes the message
-// to standard error, flushes the transcript and ends the process with 3.
+// and the controls of the active dialog (id, class, text: what a step could
+// name) to standard error, flushes the transcript and ends the process with 3.
 // When expect_end is set, the program must end (its windows gone or the loop
 // quit) within the time-out after the last step.
 //

@@ -98,6 +98,8 @@ ControlTemplate listbox(int id, int x, int y, int cx, int cy, std::uint32_t styl
 // Process-wide template table. Registering an id again replaces the template.
 void register_dialog_template(DialogTemplate tmpl);
 const DialogTemplate* find_dialog_template(int id);
+// Ids of the registered templates, in ascending order.
+std::vector<int> dialog_template_ids();
 
 class Dialog;
 

@@ -1,6 +1,6 @@
 // Command line of joinwiz:
 //   joinwiz [-c] [--root DIR] [--ui terminal|headless] [--answers SCRIPT]
-//           [--transcript FILE] [--help] [--version]
+//           [--transcript FILE] [--help] [--help-script] [--version]
 // Our own options are taken off first; what remains is the command-line text
 // of the original program, in which "-c" anywhere (a case-sensitive substring
 // search) asks for cash payment. So a root path holding "-c" does not.
@@ -22,6 +22,7 @@ struct CommandLine {
   std::optional<std::string> answers;
   std::optional<std::string> transcript;
   bool help = false;
+  bool help_script = false;  // print the script steps and the pages' controls
   bool version = false;
 };
 
@@ -35,5 +36,8 @@ struct ParseResult {
 ParseResult parse_command_line(const std::vector<std::string>& args);
 
 std::string usage_text(const std::string& program);
+// The steps of an answers script and, for every dialog template registered
+// now, its controls (id, class, text): what a step can name.
+std::string script_help_text();
 
 }  // namespace wizard
