@@ -671,11 +671,44 @@ std::optional<std::pair<int, int>> focus_rows(const Window& w, platform::HWND fo
   return std::nullopt;
 }
 
-// Scroll offsets by window, kept between frames so the view moves only when
-// the focus leaves it.
-std::map<platform::HWND, int>& scroll_offsets() {
-  static std::map<platform::HWND, int> offsets;
-  return offsets;
+// What a scrolled window showed last, kept between frames: the view follows
+// the focus when the focus moves or its control changes, and otherwise
+// stays where the user scrolled it (PageUp, PageDown).
+struct WindowView {
+  int offset = 0;
+  int view_rows = 0;  // 0: the window is not scrolled
+  platform::HWND focus = 0;
+  std::string focus_state;
+};
+std::map<platform::HWND, WindowView>& window_views() {
+  static std::map<platform::HWND, WindowView> views;
+  return views;
+}
+
+// What of the focused control moves the view when it changes: its text and,
+// for an edit, its caret.
+std::string focus_state_of(platform::HWND focus) {
+  const auto* c = platform::window_cast<Control>(focus);
+  if (!c) return {};
+  std::string state = c->text();
+  if (auto* e = dynamic_cast<const platform::Edit*>(c)) state += "\x01" + std::to_string(e->sel_end());
+  return state;
+}
+
+// The last client row that shows something besides the decoration (pictures,
+// owner-drawn separators) and the button row: rows below it are blank.
+int last_content_row(const Window& w, int band_first) {
+  int last = 0;
+  for (platform::HWND h : w.children()) {
+    const auto* c = platform::window_cast<Control>(h);
+    if (!c || !c->is_visible() || c->type() == ControlType::Picture || c->type() == ControlType::OwnerDraw) continue;
+    const CellRect r = to_cells(c->rect());
+    if (r.row >= band_first) continue;
+    last = std::max(last, r.bottom());
+  }
+  for (const platform::PaintOp& op : w.paint_record().ops)
+    if (op.kind == platform::PaintOp::Kind::Text) last = std::max(last, floor_div(op.y, kCellHeightPx) + 1);
+  return std::min(last, band_first);
 }
 
 constexpr int kMinViewRows = 6;
@@ -702,9 +735,15 @@ void draw_window_scrolled(CellGrid& grid, const Window& w, bool active, platform
   const int band_top = 1 + first;
   const int band_rows = static_cast<int>(band.size());
   const int view_rows = std::max(1, grid.rows() - 1 - band_rows);
-  const int content_rows = band_top - 1;
-  int& offset = scroll_offsets()[w.hwnd()];
-  if (auto span = focus_rows(w, focus)) {
+  const int content_rows = last_content_row(w, first);
+  WindowView& view = window_views()[w.hwnd()];
+  int& offset = view.offset;
+  const std::string state = focus_state_of(focus);
+  const bool follow = view.view_rows == 0 || focus != view.focus || state != view.focus_state;
+  view.focus = focus;
+  view.focus_state = state;
+  view.view_rows = view_rows;
+  if (auto span = focus_rows(w, focus); span && follow) {
     const int top = span->first, bottom = std::min(span->second, content_rows);
     if (top < content_rows) {
       if (bottom - offset > view_rows) offset = bottom - view_rows;
@@ -756,6 +795,14 @@ std::optional<std::pair<int, int>> screen_too_small(int cols, int rows) {
   return std::make_pair(std::max(cols, need_cols), std::max(rows, need_rows));
 }
 
+bool scroll_view(platform::HWND window, int pages) {
+  auto it = window_views().find(window);
+  if (it == window_views().end() || it->second.view_rows == 0) return false;
+  // Clamped at the next frame, which knows the content.
+  it->second.offset = std::max(0, it->second.offset + pages * std::max(1, it->second.view_rows - 1));
+  return true;
+}
+
 void render_screen(CellGrid& grid) {
   grid.fill(0, 0, grid.cols(), grid.rows(), Cell{U' ', kBlack, kDesktop, kAttrNone});
   grid.cursor = {};
@@ -772,7 +819,7 @@ void render_screen(CellGrid& grid) {
   }
   const platform::HWND active = platform::active_window();
   const platform::HWND focus = platform::get_focus();
-  std::map<platform::HWND, int> kept;
+  std::map<platform::HWND, WindowView> kept;
   for (platform::HWND h : windows) {
     const Window* w = platform::window_from_handle(h);
     if (!w || !w->is_visible()) continue;
@@ -780,7 +827,7 @@ void render_screen(CellGrid& grid) {
     const int border = is_framed(*w) ? 1 : 0;
     if (client.rows + 2 * border > grid.rows()) {
       draw_window_scrolled(grid, *w, h == active, focus);
-      kept[h] = scroll_offsets()[h];
+      kept[h] = window_views()[h];
       continue;
     }
     // A window that fits is moved onto the screen where it would stick out.
@@ -788,7 +835,7 @@ void render_screen(CellGrid& grid) {
     client.row = std::clamp(client.row, border, std::max(border, grid.rows() - client.rows - border));
     draw_window(grid, *w, client, h == active, focus);
   }
-  scroll_offsets() = std::move(kept);
+  window_views() = std::move(kept);
   for (auto it = edit_views().begin(); it != edit_views().end();)
     it = platform::window_from_handle(it->first) ? std::next(it) : edit_views().erase(it);
 }

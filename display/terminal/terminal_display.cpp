@@ -394,7 +394,15 @@ void TerminalDisplay::deliver_next_key() {
                                                                                            : in.text) +
                                   " to window " + std::to_string(platform::active_window()));
   // May run a modal loop (a message box) before it returns.
-  if (!deliver_input(in)) platform::log_debug(kLog, "key not taken");
+  if (!deliver_input(in)) {
+    // PageUp/PageDown that no control used scroll a page taller than the
+    // terminal, so that the texts below its fields can be read.
+    const bool page_key = in.kind == Input::Kind::Key && (in.key == platform::Key::PageUp || in.key == platform::Key::PageDown);
+    if (page_key && scroll_view(platform::top_level_of(platform::active_window()), in.key == platform::Key::PageUp ? -1 : 1))
+      redraw();
+    else
+      platform::log_debug(kLog, "key not taken");
+  }
   if (impl_->keys.empty()) redraw();
 }
 

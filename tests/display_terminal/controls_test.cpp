@@ -215,6 +215,24 @@ TEST_F(TallPage, At80x24TheCaptionAndButtonsStayAndTheViewFollowsTheFocus) {
   EXPECT_NE(line(1).find("▲"), std::string::npos) << "rows above are out of view";
 }
 
+TEST_F(TallPage, PageDownScrollsAwayFromTheFocusUntilTheFocusMoves) {
+  show(80, 24);
+  text();
+  EXPECT_EQ(grid.dump_text().find("Field 9:"), std::string::npos);
+  ASSERT_TRUE(display::scroll_view(dialog->hwnd(), 1));
+  text();
+  EXPECT_NE(grid.dump_text().find("Field 9:"), std::string::npos) << grid.dump_text();
+  EXPECT_EQ(grid.dump_text().find("Field 0:"), std::string::npos);
+  EXPECT_EQ(grid.dump_text().find("▼"), std::string::npos) << "nothing more below the last field";
+  text();
+  EXPECT_NE(grid.dump_text().find("Field 9:"), std::string::npos) << "the view stays where it was scrolled";
+  // Typing into the focused first field brings it back into view.
+  dialog->edit(100)->user_type("x");
+  text();
+  EXPECT_NE(grid.dump_text().find("Field 0:"), std::string::npos);
+  EXPECT_FALSE(display::scroll_view(0, 1));
+}
+
 TEST_F(TallPage, A32RowTerminalShowsThePageWholeOnScreen) {
   show(80, 32);
   text();

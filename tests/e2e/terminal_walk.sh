@@ -168,6 +168,10 @@ screen > "$work/screen"
 check_page "Registration Complete" "Finish|Help"
 check_field "User ID:" "jsmith"
 check_field "Password:" "secret1"
+# The support text below the fields is out of view; PageDown brings it.
+keys PageDown
+wait_for "(800) 555-0147"
+check_page "Registration Complete" "Finish|Help"
 keys M-f
 for _ in $(seq 100); do [ -f "$work/exit" ] && break; sleep 0.1; done
 [ -f "$work/exit" ] || fail "joinwiz did not end after Finish"

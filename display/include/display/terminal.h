@@ -60,6 +60,10 @@ constexpr std::uint8_t kSelectedIdle = 250; // selection of an unfocused list
 // that fits but sticks out is moved onto the grid. When even that cannot be
 // done, the grid says "terminal too small: at least WxH needed" instead.
 void render_screen(CellGrid& grid);
+// Scrolls the view of a window taller than the grid by `pages` (negative:
+// up), from the last render on; false when the window is not scrolled.
+// PageUp and PageDown that no control takes come here.
+bool scroll_view(platform::HWND window, int pages);
 // The size needed for the windows shown now, when the grid is smaller than
 // that; nullopt when it is large enough.
 std::optional<std::pair<int, int>> screen_too_small(int cols, int rows);
