@@ -588,7 +588,7 @@ bool Dialog::handle_mnemonic(char32_t letter) {
         c->type() == ControlType::Picture)
       continue;
     // A message box shows its text as it is: no mnemonics there.
-    if (c->id() == 0xFFFF && kind() == WindowKind::MessageBox) continue;
+    if (c->id() == MessageBoxWindow::kTextId && kind() == WindowKind::MessageBox) continue;
     if (mnemonic_of(c->text()) != letter) continue;
     if (c->type() == ControlType::Static || c->type() == ControlType::GroupBox) {
       // A label names the field after it.
