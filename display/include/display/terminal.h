@@ -11,7 +11,10 @@
 //    of its pixels in the nearest palette colour. Texts a page paints (its
 //    title) come from its paint record.
 //  - Keys become the calls of platform/user_input.h, the same calls the
-//    scripted user makes. Input arrives through the message loop's watch on
+//    scripted user makes. The terminal sends Alt+letter as Esc and the
+//    letter: one that follows within the escape delay (25 ms) makes the
+//    mnemonic key; a lone Esc stays Esc. PageUp and PageDown that no control
+//    takes scroll a page taller than the terminal. Input arrives through the message loop's watch on
 //    standard input; a resize (SIGWINCH) arrives through a pipe watched the
 //    same way. Nothing polls.
 //  - The terminal is restored when the display is deleted, at exit, and on
