@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "platform/ascii.h"
+#include "platform/utf8.h"
 #include "platform/clock.h"
 #include "platform/controls.h"
 #include "platform/dialog.h"
@@ -572,6 +573,16 @@ void HeadlessDisplay::act(std::size_t index) {
       e->select_all();
       if (e->text().empty() || !s.text.empty()) type_text(s.text);
       else press_key(Key::Delete);
+      // A limit that cut the text is said in the transcript, not passed over.
+      // A password is not written out, only how much of it was taken.
+      if (window_from_handle(e->hwnd()) && !equal_no_case(e->text(), s.text)) {
+        const std::string what = e->is_password()
+                                     ? std::to_string(e->length()) + " characters of " +
+                                           std::to_string(utf8_length(s.text))
+                                     : quote_text(e->text()) + " of " + quote_text(s.text);
+        write("note: control " + s.target + " took " + what +
+              (e->limit() > 0 ? " (at most " + std::to_string(e->limit()) + " characters)" : std::string()));
+      }
       return;
     }
     if (auto* cb = dynamic_cast<ComboBox*>(c)) {

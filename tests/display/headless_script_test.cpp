@@ -252,6 +252,11 @@ TEST_F(Script, MaximumLengthMessageKeepsThePageAndSelectsTheField) {
   EXPECT_EQ(master_->received, std::vector<unsigned>{sample::WM_WIZ_NEXT});
   EXPECT_EQ(page_->last, "Abcdefgh");
   EXPECT_EQ(page_->state, "CA");
+  // The cut is said in the transcript; capitals alone are no change.
+  EXPECT_TRUE(has_line(r, "note: control 3012 took \"Abcdefgh\" of \"Abcdefghijkl\" (at most 8 characters)"));
+  EXPECT_EQ(std::count_if(r.transcript.begin(), r.transcript.end(),
+                          [](const std::string& l) { return l.rfind("note:", 0) == 0; }),
+            1);
 }
 
 TEST_F(Script, DataExchangeBothWaysWithChecksListsAndRadios) {

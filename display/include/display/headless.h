@@ -40,6 +40,8 @@
 //   dialog ID "CAPTION" title "PAINTED TITLE"
 //   message-box "CAPTION" icon ICON "TEXT"
 //   step N: LINE
+//   note: control ID took "TEXT" of "SET TEXT" (at most N characters)
+//                             (a set whose text the field's limit cut)
 //   beep
 #pragma once
 
