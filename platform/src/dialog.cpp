@@ -574,6 +574,13 @@ bool Dialog::handle_chars(std::string_view chars) {
     for (char ch : chars) l->user_type_char(ch);
     return true;
   }
+  // A button takes no characters: as in Windows, a letter typed while one
+  // has the focus is a mnemonic, the same as with Alt.
+  if (dynamic_cast<Button*>(fc)) {
+    std::size_t pos = 0;
+    const char32_t letter = chars.empty() ? 0 : utf8_next(chars, pos);
+    if (letter > U' ' && pos == chars.size()) return handle_mnemonic(letter);
+  }
   return false;
 }
 

@@ -429,6 +429,14 @@ TEST_F(WindowModelTest, AltLetterPressesButtonsAndFocusesTheFieldAfterALabel) {
   EXPECT_TRUE(press_mnemonic(U'q'));
   EXPECT_EQ(beeper.beeps, 1);
   EXPECT_TRUE(d.commands.empty());
+  // With the focus on a button a plain letter is a mnemonic; in an edit it is typed.
+  EXPECT_TRUE(type_text("b"));
+  EXPECT_EQ(d.commands, (std::vector<std::pair<int, int>>{{3000, BN_CLICKED}}));
+  d.goto_control(10);
+  d.commands.clear();
+  EXPECT_TRUE(type_text("b"));
+  EXPECT_EQ(d.edit(10)->text(), "b");
+  EXPECT_EQ(d.commands, (std::vector<std::pair<int, int>>{{10, EN_CHANGE}}));
   set_display(nullptr);
 }
 

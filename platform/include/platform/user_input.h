@@ -20,7 +20,8 @@
 //  - Alt+letter: the control whose "&" mnemonic is that letter acts: a push
 //    button is pressed, a check box or radio button is clicked, a label or
 //    group box gives the focus to the next tab stop after it. A letter that
-//    matches nothing beeps.
+//    matches nothing beeps. A letter typed while a button has the focus
+//    acts the same way, without Alt.
 #pragma once
 
 #include <optional>
