@@ -52,7 +52,10 @@ class Painter {
   }
   const Cell& at(int col, int row) const { return grid_.at(col, row); }
   void put(int col, int row, char32_t ch, std::uint8_t fg, std::uint8_t bg, std::uint8_t attr = kAttrNone) {
-    if (visible(col, row)) grid_.put(col, row, ch, fg, bg, attr);
+    if (!visible(col, row)) return;
+    // A wide character whose second half would fall outside the clip is a blank.
+    if (cell_width(ch) == 2 && !visible(col + 1, row)) ch = U' ';
+    grid_.put(col, row, ch, fg, bg, attr);
   }
   void fill(const CellRect& r, std::uint8_t fg, std::uint8_t bg) {
     for (int row = r.row; row < r.bottom(); ++row)
@@ -63,11 +66,12 @@ class Painter {
            int max_cols = -1) {
     int n = 0;
     for (char32_t ch : s) {
-      if (max_cols >= 0 && n >= max_cols) break;
       if (ch < 0x20 || ch == 0x7F) ch = U' ';
+      const int w = cell_width(ch);
+      if (max_cols >= 0 && n + w > max_cols) break;
       const std::uint8_t b = bg < 0 ? at(col + n, row).bg : static_cast<std::uint8_t>(bg);
       put(col + n, row, ch, fg, b, attr);
-      ++n;
+      n += w;
     }
     return n;
   }
@@ -423,14 +427,27 @@ std::map<platform::HWND, EditView>& edit_views() {
 void draw_field(Painter& p, const CellRect& r, int row, int width, const std::u32string& text, int caret, int sel0,
                 int sel1, std::uint8_t fg, std::uint8_t bg, bool focused) {
   if (width <= 0) return;
-  const int first = std::max(0, caret - (width - 1));
-  for (int i = 0; i < width; ++i) {
-    const int idx = first + i;
-    const char32_t ch = idx < static_cast<int>(text.size()) ? text[static_cast<std::size_t>(idx)] : U' ';
-    const bool selected = focused && idx >= sel0 && idx < sel1 && idx < static_cast<int>(text.size());
-    p.put(r.col + i, row, ch < 0x20 ? U' ' : ch, selected ? kWhite : fg, selected ? kCaption : bg);
+  // Columns, not characters: a wide character takes two. The first
+  // character shown is the one that keeps the caret's column inside.
+  const int size = static_cast<int>(text.size());
+  int first = caret, used = 1;  // the caret's own cell
+  while (first > 0 && used + cell_width(text[static_cast<std::size_t>(first - 1)]) <= width) {
+    --first;
+    used += cell_width(text[static_cast<std::size_t>(first)]);
   }
-  if (focused) p.set_cursor(r.col + (caret - first), row);
+  for (int i = 0; i < width; ++i) p.put(r.col + i, row, U' ', fg, bg);
+  int col = 0, caret_col = -1;
+  for (int idx = first; idx <= size && col < width; ++idx) {
+    if (idx == caret) caret_col = col;
+    if (idx == size) break;
+    const char32_t ch = text[static_cast<std::size_t>(idx)];
+    const int w = cell_width(ch);
+    if (col + w > width) break;
+    const bool selected = focused && idx >= sel0 && idx < sel1;
+    p.put(r.col + col, row, ch < 0x20 ? U' ' : ch, selected ? kWhite : fg, selected ? kCaption : bg);
+    col += w;
+  }
+  if (focused) p.set_cursor(r.col + std::min(std::max(caret_col, 0), width - 1), row);
 }
 
 void draw_edit(Painter& p, const platform::Edit& e, const CellRect& r, const ControlContext& cx) {

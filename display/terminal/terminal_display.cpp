@@ -275,6 +275,12 @@ void TerminalDisplay::flush() {
   for (int row = 0; row < grid_.rows(); ++row) {
     for (int col = 0; col < grid_.cols(); ++col) {
       const Cell& cell = grid_.at(col, row);
+      // The second half of a wide character: the terminal filled it already.
+      // Halves that lost their partner are written as blanks.
+      const bool wide = cell.ch != kWideTail && cell_width(cell.ch) == 2;
+      if (cell.ch == kWideTail && col > 0 && grid_.at(col - 1, row).ch != kWideTail &&
+          cell_width(grid_.at(col - 1, row).ch) == 2)
+        continue;
       attr_t attr = A_NORMAL;
       if (cell.attr & kAttrBold) attr |= A_BOLD;
       if (cell.attr & kAttrUnderline) attr |= A_UNDERLINE;
@@ -290,6 +296,7 @@ void TerminalDisplay::flush() {
       }
       if (pair < 0) pair = 0;
       char32_t ch = cell.ch;
+      if (ch == kWideTail || (wide && grid_.at(col + 1, row).ch != kWideTail)) ch = U' ';
       if (ch == U'\u2580' && !im.utf8) {
         ch = U' ';  // no half blocks: the cell takes the lower colour
       }

@@ -38,7 +38,8 @@ class ControlsTest : public ::testing::Test {
   // Text of one grid row, between columns [from, to).
   static std::string row(const CellGrid& g, int r, int from = 1, int to = 39) {
     std::string s;
-    for (int c = from; c < to; ++c) display::append_utf8(s, g.at(c, r).ch);
+    for (int c = from; c < to; ++c)
+      if (g.at(c, r).ch != display::kWideTail) display::append_utf8(s, g.at(c, r).ch);
     return s;
   }
 
@@ -121,6 +122,25 @@ TEST_F(ControlsTest, LongEditTextScrollsToTheCaret) {
   // 6 cells: the last five characters and the caret after them.
   EXPECT_EQ(row(g, 1, 1, 7), "hijkl ");
   EXPECT_EQ(g.cursor, (display::CursorPos{6, 1, true}));
+}
+
+TEST_F(ControlsTest, WideCharactersTakeTwoCellsAndNeverSpillOutOfTheField) {
+  show({dlg::edit(10, 0, 0, 24, 8, ES_AUTOHSCROLL), dlg::ltext("東京都", 11, 0, 16, 40, 8)});
+  Edit* e = dialog->edit(10);
+  dialog->goto_control(10);
+  e->user_type("a東京都千代");
+  const CellGrid g = render();
+  // Six cells: the caret's after the last character, and as many whole
+  // characters before it as fit in the other five.
+  EXPECT_EQ(row(g, 1, 1, 7), "千代  ");
+  EXPECT_EQ(g.at(7, 1).ch, U' ') << "the cell after the field is the dialog's";
+  EXPECT_EQ(g.cursor, (display::CursorPos{5, 1, true}));
+  EXPECT_EQ(g.at(1, 1).ch, U'千');
+  EXPECT_EQ(g.at(2, 1).ch, display::kWideTail);
+  EXPECT_EQ(row(g, 3, 1, 11), "東京都    ");
+  EXPECT_EQ(display::cell_width(U'a'), 1);
+  EXPECT_EQ(display::cell_width(U'é'), 1);
+  EXPECT_EQ(display::cell_width(U'🏠'), 2);
 }
 
 TEST_F(ControlsTest, DisabledAndHiddenControls) {
