@@ -283,8 +283,14 @@ bool update_ini_file(const std::filesystem::path& path, const std::function<bool
     if (error && error->empty()) *error = "change refused";
     return false;
   }
-  // Unchanged: no rewrite, and a missing file is not created.
-  if (doc.text() == before) return true;
+  // Unchanged: no rewrite, and a missing file is not created; but a file
+  // that holds a password and that others can read is written anew (0600).
+  if (doc.text() == before) {
+    struct stat st {};
+    const bool too_open = mode == platform::FileMode::OwnerOnly && !missing && ::stat(path.c_str(), &st) == 0 &&
+                          (st.st_mode & 077) != 0;
+    if (!too_open) return true;
+  }
   if (doc.text().size() > kMaxIniFileSize) {
     if (error) *error = "cannot write " + path.string() + ": result larger than the size limit";
     return false;

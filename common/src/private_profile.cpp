@@ -1,4 +1,7 @@
+#include <atomic>
 #include <cstring>
+#include <map>
+#include <mutex>
 #include <string_view>
 
 #include "common/ini.h"
@@ -11,12 +14,34 @@ constexpr std::string_view kLog = "ini";
 
 // The document of `file`, or nullptr when it is missing or unreadable (then
 // logged: a reader falls back to its default, but the reason is kept).
+// A file that stays unreadable is reported once, not at every read of it,
+// until it can be read again or fails for another reason.
+void warn_unreadable(const std::filesystem::path& file, const std::string* error) {
+  static std::mutex mutex;
+  static std::map<std::string, std::string> reported;  // file -> reason
+  static std::atomic<bool> any{false};
+  // Reads that work are the hot path: nothing to forget, no lock.
+  if (!error && !any.load(std::memory_order_acquire)) return;
+  std::lock_guard lock(mutex);
+  if (!error) {
+    reported.erase(file.string());
+    any.store(!reported.empty(), std::memory_order_release);
+    return;
+  }
+  auto [it, added] = reported.try_emplace(file.string(), *error);
+  any.store(true, std::memory_order_release);
+  if (!added && it->second == *error) return;
+  it->second = *error;
+  platform::log_warn(kLog, *error);
+}
+
 std::shared_ptr<const IniDocument> document_for_read(const std::filesystem::path& file) {
   if (file.empty()) return nullptr;
   std::string error;
   bool missing = false;
   auto doc = load_ini_cached(file, &error, &missing);
-  if (!doc && !missing) platform::log_warn(kLog, error);
+  if (!doc && !missing) warn_unreadable(file, &error);
+  else warn_unreadable(file, nullptr);
   return doc;
 }
 

@@ -221,61 +221,12 @@ std::optional<Key> key_of(guint keyval, GdkModifierType state) {
   }
 }
 
-// The mnemonic letter of `text` ("&Next" -> 'n'), 0 when none.
-char mnemonic_of(std::string_view text) {
-  for (std::size_t i = 0; i + 1 < text.size(); ++i) {
-    if (text[i] == '&') {
-      if (text[i + 1] == '&') {
-        ++i;
-        continue;
-      }
-      return static_cast<char>(g_ascii_tolower(text[i + 1]));
-    }
-  }
-  return 0;
-}
-
-// Alt+letter: as the Windows dialog manager does, a button, check box or
-// radio button with that mnemonic is clicked; a label's mnemonic focuses the
-// next control that takes the focus. False when nothing matches.
-bool press_mnemonic(char letter) {
-  const HWND top = active_window();
-  Window* w = window_from_handle(top);
-  if (!w) return false;
-  const std::vector<HWND> kids = w->children();
-  for (std::size_t i = 0; i < kids.size(); ++i) {
-    auto* c = window_cast<Control>(kids[i]);
-    if (!c || !c->is_visible() || !c->is_enabled() || mnemonic_of(c->text()) != letter) continue;
-    switch (c->type()) {
-      case ControlType::PushButton:
-      case ControlType::CheckBox:
-      case ControlType::RadioButton:
-      case ControlType::OwnerDraw:
-        return platform::click(kids[i]);
-      case ControlType::Static:
-      case ControlType::GroupBox:
-        for (std::size_t j = i + 1; j < kids.size(); ++j) {
-          auto* next = window_cast<Control>(kids[j]);
-          if (next && next->is_visible() && next->is_enabled() && next->takes_focus()) {
-            set_focus(kids[j]);
-            if (auto* e = window_cast<Edit>(kids[j])) e->select_all();
-            return true;
-          }
-        }
-        return false;
-      default:
-        break;
-    }
-  }
-  return false;
-}
-
 gboolean on_key(GtkEventControllerKey*, guint keyval, guint, GdkModifierType state, gpointer) {
   if (state & GDK_ALT_MASK) {
+    // Alt+letter: the dialog manager's mnemonics (it beeps for a letter that
+    // matches nothing).
     const gunichar ch = gdk_keyval_to_unicode(gdk_keyval_to_lower(keyval));
-    if (ch > 0 && ch < 128 && g_ascii_isalnum(static_cast<char>(ch))) {
-      if (!press_mnemonic(static_cast<char>(ch))) message_beep();
-    }
+    if (ch > 0x20 && !platform::press_mnemonic(static_cast<char32_t>(ch))) message_beep();
     return TRUE;
   }
   if (auto key = key_of(keyval, state)) {

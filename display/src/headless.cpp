@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "platform/ascii.h"
+#include "platform/utf8.h"
 #include "platform/clock.h"
 #include "platform/controls.h"
 #include "platform/dialog.h"
@@ -53,6 +54,14 @@ constexpr VerbRule kVerbs[] = {
     {"expect-text", true, true},    {"timeout", true, false},
 };
 
+// "Alt+N" names the mnemonic N (one character after "Alt+"); 0 otherwise.
+char32_t alt_letter(std::string_view name) {
+  if (name.size() < 5 || (name.substr(0, 4) != "Alt+" && name.substr(0, 4) != "alt+")) return 0;
+  const std::string_view rest = name.substr(4);
+  if (rest.size() == 1) return static_cast<char32_t>(static_cast<unsigned char>(rest[0]));
+  return 0;
+}
+
 std::string line_error(int line, std::string_view source, std::string_view why) {
   return "script line " + std::to_string(line) + ": " + std::string(source) + ": " + std::string(why);
 }
@@ -93,6 +102,19 @@ bool parse_script(std::string_view text, std::vector<ScriptStep>& steps, std::st
       }
       rest.remove_prefix(t0);
       std::size_t t1 = rest.find_first_of(" \t");
+      if (rest[0] == '"') {
+        // A label or caption in double quotes: "First Name:".
+        const std::size_t close = rest.find('"', 1);
+        if (close == std::string_view::npos || close == 1) {
+          error = line_error(line_no, line, "a quoted label needs its closing quote");
+          return false;
+        }
+        t1 = close + 1 < rest.size() ? close + 1 : std::string_view::npos;
+        if (t1 != std::string_view::npos && rest[t1] != ' ' && rest[t1] != '\t') {
+          error = line_error(line_no, line, "a blank must follow the quoted label");
+          return false;
+        }
+      }
       step.target = std::string(rest.substr(0, t1));
       // The text is the rest of the line after one separating blank, as typed.
       rest = t1 == std::string_view::npos ? std::string_view() : rest.substr(t1 + 1);
@@ -105,8 +127,8 @@ bool parse_script(std::string_view text, std::vector<ScriptStep>& steps, std::st
     }
     int n = 0;
     if (step.verb == "key") {
-      if (!key_from_name(step.target)) {
-        error = line_error(line_no, line, "unknown key (Enter, Esc, Tab, Shift-Tab, Space, F1, ...)");
+      if (!key_from_name(step.target) && !alt_letter(step.target)) {
+        error = line_error(line_no, line, "unknown key (Enter, Esc, Tab, Shift-Tab, Space, F1, Alt+N, ...)");
         return false;
       }
     } else if (step.verb == "answer") {
@@ -124,8 +146,8 @@ bool parse_script(std::string_view text, std::vector<ScriptStep>& steps, std::st
         error = line_error(line_no, line, "missing text");
         return false;
       }
-    } else if (!parse_int(step.target, n)) {
-      error = line_error(line_no, line, "not a number: " + step.target);
+    } else if (!parse_int(step.target, n) && step.target[0] != '"') {
+      error = line_error(line_no, line, "not a number or a quoted label: " + step.target);
       return false;
     }
     steps.push_back(std::move(step));
@@ -147,6 +169,7 @@ struct HeadlessDisplay::Impl : public MessageTarget {
   bool action_pending = false;
   bool end_reported = false;
   std::string waiting_for;  // why the current step is not ready, for the time-out message
+  std::string controls;     // the active dialog's controls when a step failed
 
   LRESULT handle_message(const Message& msg) override {
     if (msg.message == kRunStep) owner->act(static_cast<std::size_t>(msg.wparam));
@@ -179,6 +202,95 @@ Control* find_control(int id) {
   return nullptr;
 }
 
+// A control text as shown: without the "&" marks ("&&" is one "&").
+std::string shown_text(std::string_view raw) {
+  std::string out;
+  for (std::size_t i = 0; i < raw.size(); ++i) {
+    if (raw[i] == '&' && i + 1 < raw.size()) ++i;
+    out += raw[i];
+  }
+  return out;
+}
+
+bool same_label(std::string_view text, std::string_view label) {
+  const std::string shown = shown_text(text);
+  if (shown == label) return true;
+  // "First Name" names the label "First Name:" too.
+  return !shown.empty() && shown.back() == ':' && std::string_view(shown).substr(0, shown.size() - 1) == label;
+}
+
+// A control by its label, in the same windows as find_control: a button,
+// check box or radio button by its own text; another control by the static
+// text (or group box) before it, as the mnemonic of that label reaches it.
+Control* find_labelled(std::string_view label) {
+  std::vector<HWND> order;
+  if (HWND a = active_window()) order.push_back(a);
+  auto tops = top_level_windows();
+  for (auto it = tops.rbegin(); it != tops.rend(); ++it)
+    if ((order.empty() || *it != order.front()) && is_window_visible(*it)) order.push_back(*it);
+  for (HWND top : order) {
+    Window* w = window_from_handle(top);
+    if (!w) continue;
+    const auto& kids = w->children();
+    for (std::size_t i = 0; i < kids.size(); ++i) {
+      auto* c = window_cast<Control>(kids[i]);
+      if (!c || !c->is_visible() || !same_label(c->text(), label)) continue;
+      if (c->type() == ControlType::Static || c->type() == ControlType::GroupBox) {
+        for (std::size_t k = i + 1; k < kids.size(); ++k) {
+          auto* next = window_cast<Control>(kids[k]);
+          if (next && next->has_visible_style() && next->takes_focus()) return next;
+        }
+        continue;
+      }
+      if (c->type() != ControlType::Picture && c->type() != ControlType::Edit) return c;
+    }
+  }
+  return nullptr;
+}
+
+// The control a step names: a number is an id, a quoted text a label.
+Control* find_target(const std::string& target) {
+  if (!target.empty() && target[0] == '"') return find_labelled(std::string_view(target).substr(1, target.size() - 2));
+  int id = 0;
+  if (!parse_int(target, id)) return nullptr;
+  return find_control(id);
+}
+
+const char* class_name(const Control& c) {
+  switch (c.type()) {
+    case ControlType::Static: return "static";
+    case ControlType::Picture: return "picture";
+    case ControlType::GroupBox: return "group-box";
+    case ControlType::PushButton: return "button";
+    case ControlType::CheckBox: return "check-box";
+    case ControlType::RadioButton: return "radio";
+    case ControlType::OwnerDraw: return "owner-drawn";
+    case ControlType::Edit: return "edit";
+    case ControlType::ComboBox: return "combo-box";
+    case ControlType::ListBox: return "list-box";
+  }
+  return "?";
+}
+
+// The controls of the active dialog, one a line, for the message of a step
+// that failed: what a script may name there.
+std::string describe_active_dialog() {
+  const HWND a = active_window();
+  auto* d = window_cast<Dialog>(a);
+  if (!d) return "no dialog is active\n";
+  std::string out = "controls of the active dialog " + std::to_string(d->template_id()) + " " + quote_text(d->text()) +
+                    " (id, class, text):\n";
+  for (HWND h : d->children()) {
+    auto* c = window_cast<Control>(h);
+    if (!c) continue;
+    std::string flags;
+    if (!c->has_visible_style()) flags += " hidden";
+    if (!c->is_enabled()) flags += " disabled";
+    out += "  " + std::to_string(c->id()) + " " + class_name(*c) + " " + quote_text(c->text()) + flags + "\n";
+  }
+  return out;
+}
+
 bool usable(const Window* w) { return w && w->is_visible() && w->is_enabled() && is_window_enabled(top_level_of(w->hwnd())); }
 
 }  // namespace
@@ -197,8 +309,11 @@ std::unique_ptr<HeadlessDisplay> HeadlessDisplay::start(HeadlessOptions options,
     }
   }
   if (!options.on_failure) {
-    options.on_failure = [](int code, const std::string& message) {
-      std::fprintf(stderr, "%s\n", message.c_str());
+    // The program's own runs: the message and what the script could have
+    // named in the dialog that was up.
+    Impl* impl = &im;
+    options.on_failure = [impl](int code, const std::string& message) {
+      std::fprintf(stderr, "%s\n%s", message.c_str(), impl->controls.c_str());
       std::fflush(nullptr);
       _exit(code);
     };
@@ -238,6 +353,7 @@ void HeadlessDisplay::fail(const std::string& message) {
   failed_ = true;
   failure_ = message;
   write("failed: " + message);
+  impl_->controls = describe_active_dialog();
   if (impl_->timer) {
     MessageLoop::current().kill_thread_timer(impl_->timer);
     impl_->timer = 0;
@@ -267,9 +383,12 @@ bool HeadlessDisplay::ready(const ScriptStep& s, std::string& why) {
   int id = 0;
   parse_int(s.target, id);
   if (s.verb == "wait") {
+    const bool by_caption = !s.target.empty() && s.target[0] == '"';
+    const std::string caption = by_caption ? s.target.substr(1, s.target.size() - 2) : std::string();
     for (HWND h : top_level_windows()) {
       auto* d = window_cast<Dialog>(h);
-      if (d && d->kind() == WindowKind::Dialog && d->template_id() == id && usable(d) && !d->is_ending()) return true;
+      if (!d || d->kind() != WindowKind::Dialog || !usable(d) || d->is_ending()) continue;
+      if (by_caption ? d->text() == caption : d->template_id() == id) return true;
     }
     why = "dialog " + s.target + " is not shown and enabled";
     return false;
@@ -298,7 +417,7 @@ bool HeadlessDisplay::ready(const ScriptStep& s, std::string& why) {
     why = "no window takes keys";
     return false;
   }
-  Control* c = find_control(id);
+  Control* c = find_target(s.target);
   if (!c) {
     why = "control " + s.target + " does not exist";
     return false;
@@ -395,7 +514,8 @@ void HeadlessDisplay::act(std::size_t index) {
   int id = 0;
   parse_int(s.target, id);
   if (s.verb == "key") {
-    if (!press_key(*key_from_name(s.target))) fail(line_error(s.line, s.source, "no window took the key"));
+    const bool taken = key_from_name(s.target) ? press_key(*key_from_name(s.target)) : press_mnemonic(alt_letter(s.target));
+    if (!taken) fail(line_error(s.line, s.source, "no window took the key"));
     return;
   }
   if (s.verb == "answer") {
@@ -403,7 +523,7 @@ void HeadlessDisplay::act(std::size_t index) {
     if (!click(box->item(answer_id(s.target)))) fail(line_error(s.line, s.source, "the button cannot be pressed"));
     return;
   }
-  Control* c = find_control(id);
+  Control* c = find_target(s.target);
   Window::Hold hold(c);
   if (s.verb == "click") {
     if (!click(c->hwnd())) fail(line_error(s.line, s.source, "the control cannot be clicked"));
@@ -441,6 +561,16 @@ void HeadlessDisplay::act(std::size_t index) {
       e->select_all();
       if (e->text().empty() || !s.text.empty()) type_text(s.text);
       else press_key(Key::Delete);
+      // A limit that cut the text is said in the transcript, not passed over.
+      // A password is not written out, only how much of it was taken.
+      if (window_from_handle(e->hwnd()) && !equal_no_case(e->text(), s.text)) {
+        const std::string what = e->is_password()
+                                     ? std::to_string(e->length()) + " characters of " +
+                                           std::to_string(utf8_length(s.text))
+                                     : quote_text(e->text()) + " of " + quote_text(s.text);
+        write("note: control " + s.target + " took " + what +
+              (e->limit() > 0 ? " (at most " + std::to_string(e->limit()) + " characters)" : std::string()));
+      }
       return;
     }
     if (auto* cb = dynamic_cast<ComboBox*>(c)) {

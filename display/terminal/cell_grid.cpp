@@ -54,7 +54,29 @@ void CellGrid::set(int col, int row, const Cell& cell) {
   cells_[static_cast<std::size_t>(row) * static_cast<std::size_t>(cols_) + static_cast<std::size_t>(col)] = cell;
 }
 
+int cell_width(char32_t ch) {
+  // The wide ranges of Unicode's East Asian Width (W and F), in short.
+  static constexpr char32_t kWide[][2] = {
+      {0x1100, 0x115F},   {0x2E80, 0x303E},   {0x3041, 0x33FF},   {0x3400, 0x4DBF},  {0x4E00, 0x9FFF},
+      {0xA000, 0xA4CF},   {0xAC00, 0xD7A3},   {0xF900, 0xFAFF},   {0xFE30, 0xFE4F},  {0xFF00, 0xFF60},
+      {0xFFE0, 0xFFE6},   {0x1F300, 0x1F64F}, {0x1F900, 0x1F9FF}, {0x20000, 0x3FFFD},
+  };
+  for (const auto& r : kWide)
+    if (ch >= r[0] && ch <= r[1]) return 2;
+  return 1;
+}
+
 void CellGrid::put(int col, int row, char32_t ch, std::uint8_t fg, std::uint8_t bg, std::uint8_t attr) {
+  if (ch == kWideTail) ch = U' ';
+  if (cell_width(ch) == 2) {
+    if (!inside(col + 1, row)) {
+      set(col, row, Cell{U' ', fg, bg, attr});
+      return;
+    }
+    set(col, row, Cell{ch, fg, bg, attr});
+    set(col + 1, row, Cell{kWideTail, fg, bg, attr});
+    return;
+  }
   set(col, row, Cell{ch, fg, bg, attr});
 }
 
@@ -81,8 +103,10 @@ int CellGrid::text(int col, int row, std::string_view text, std::uint8_t fg, std
   for (char32_t ch : decode_utf8(text)) {
     if ((max_cols >= 0 && written >= max_cols) || col + written >= cols_) break;
     if (ch < 0x20 || ch == 0x7F) ch = U' ';  // control characters never reach the terminal
+    const int w = cell_width(ch);
+    if (max_cols >= 0 && written + w > max_cols) break;
     put(col + written, row, ch, fg, bg, attr);
-    ++written;
+    written += w;
   }
   return written;
 }
@@ -91,7 +115,8 @@ std::string CellGrid::dump_text() const {
   std::string out;
   for (int r = 0; r < rows_; ++r) {
     std::string line;
-    for (int c = 0; c < cols_; ++c) append_utf8(line, at(c, r).ch);
+    for (int c = 0; c < cols_; ++c)
+      if (at(c, r).ch != kWideTail) append_utf8(line, at(c, r).ch);
     line.erase(line.find_last_not_of(' ') + 1);
     out += line;
     out += '\n';

@@ -51,8 +51,27 @@ Input decode_key(bool is_key_code, std::uint32_t value) {
   return in;
 }
 
+bool combine_alt(const Input& first, const Input& next, Input& combined) {
+  if (first.kind != Input::Kind::Key || first.key != Key::Escape) return false;
+  char32_t letter = 0;
+  if (next.kind == Input::Kind::Text) {
+    const std::u32string chars = decode_utf8(next.text);
+    if (chars.size() != 1) return false;
+    letter = chars[0];
+  } else if (next.kind == Input::Kind::Key && next.key == Key::Space) {
+    letter = U' ';
+  } else {
+    return false;
+  }
+  combined = Input{};
+  combined.kind = Input::Kind::Mnemonic;
+  combined.letter = letter;
+  return true;
+}
+
 bool deliver_input(const Input& input) {
   switch (input.kind) {
+    case Input::Kind::Mnemonic: return platform::press_mnemonic(input.letter);
     case Input::Kind::Key: return platform::press_key(input.key);
     case Input::Kind::Text: return platform::type_text(input.text);
     default: return false;

@@ -1,5 +1,7 @@
 // Paints the window model into a cell grid.
 #include <algorithm>
+#include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -50,7 +52,10 @@ class Painter {
   }
   const Cell& at(int col, int row) const { return grid_.at(col, row); }
   void put(int col, int row, char32_t ch, std::uint8_t fg, std::uint8_t bg, std::uint8_t attr = kAttrNone) {
-    if (visible(col, row)) grid_.put(col, row, ch, fg, bg, attr);
+    if (!visible(col, row)) return;
+    // A wide character whose second half would fall outside the clip is a blank.
+    if (cell_width(ch) == 2 && !visible(col + 1, row)) ch = U' ';
+    grid_.put(col, row, ch, fg, bg, attr);
   }
   void fill(const CellRect& r, std::uint8_t fg, std::uint8_t bg) {
     for (int row = r.row; row < r.bottom(); ++row)
@@ -61,11 +66,12 @@ class Painter {
            int max_cols = -1) {
     int n = 0;
     for (char32_t ch : s) {
-      if (max_cols >= 0 && n >= max_cols) break;
       if (ch < 0x20 || ch == 0x7F) ch = U' ';
+      const int w = cell_width(ch);
+      if (max_cols >= 0 && n + w > max_cols) break;
       const std::uint8_t b = bg < 0 ? at(col + n, row).bg : static_cast<std::uint8_t>(bg);
       put(col + n, row, ch, fg, b, attr);
-      ++n;
+      n += w;
     }
     return n;
   }
@@ -103,9 +109,12 @@ Label parse_label(const std::string& raw, bool prefix = true) {
   return l;
 }
 
+// A label longer than `max_cols` ends with "…" in its last cell: never cut silently.
 void draw_label(Painter& p, int col, int row, const Label& l, std::uint8_t fg, int bg, std::uint8_t attr,
                 int max_cols) {
-  const int n = p.text(col, row, l.text, fg, bg, attr, max_cols);
+  const bool cut = max_cols > 0 && static_cast<int>(l.text.size()) > max_cols;
+  const int n = p.text(col, row, cut ? l.text.substr(0, static_cast<std::size_t>(max_cols - 1)) + U"…" : l.text, fg,
+                       bg, attr, max_cols);
   if (l.mnemonic >= 0 && l.mnemonic < n) {
     Cell c = p.at(col + l.mnemonic, row);
     p.put(col + l.mnemonic, row, c.ch, c.fg, c.bg, static_cast<std::uint8_t>(c.attr | kAttrUnderline));
@@ -284,6 +293,10 @@ struct ControlContext {
   platform::HWND focus;
 };
 
+bool is_framed(const Window& w) {
+  return w.kind() != platform::WindowKind::Plain || (w.style() & platform::WS_CAPTION) != 0;
+}
+
 void draw_button(Painter& p, const platform::Button& b, const CellRect& r, const ControlContext& cx) {
   const bool focused = cx.active && cx.focus == b.hwnd();
   const std::uint8_t fg = b.is_enabled() ? kBlack : kGrey;
@@ -342,14 +355,20 @@ void draw_static(Painter& p, const platform::StaticControl& s, const CellRect& r
   const std::uint32_t align = s.style() & platform::SS_TYPEMASK;
   int consumed = 0;
   for (int i = 0; i < static_cast<int>(lines.size()) && i < r.rows; ++i) {
-    const std::u32string& line = lines[static_cast<std::size_t>(i)];
+    std::u32string line = lines[static_cast<std::size_t>(i)];
+    // More lines than rows: the last row says that text is missing.
+    if (i == r.rows - 1 && static_cast<int>(lines.size()) > r.rows) {
+      if (static_cast<int>(line.size()) >= r.cols) line.resize(static_cast<std::size_t>(std::max(0, r.cols - 1)));
+      line += U"…";
+    }
     const int len = static_cast<int>(line.size());
     int col = r.col;
     if (align == platform::SS_CENTER) col += (r.cols - len) / 2;
     else if (align == platform::SS_RIGHT) col += r.cols - len;
     Label part{line, -1};
     // The mnemonic is underlined where it landed after wrapping.
-    const int found = static_cast<int>(label.text.find(line, static_cast<std::size_t>(consumed)));
+    const int found =
+        static_cast<int>(label.text.find(lines[static_cast<std::size_t>(i)], static_cast<std::size_t>(consumed)));
     if (label.mnemonic >= 0 && found >= 0 && label.mnemonic >= found && label.mnemonic < found + len)
       part.mnemonic = label.mnemonic - found;
     if (found >= 0) consumed = found + len;
@@ -357,19 +376,78 @@ void draw_static(Painter& p, const platform::StaticControl& s, const CellRect& r
   }
 }
 
+// Lines of `text` no wider than `width`, as (start, length) in the text:
+// "\r\n" and "\n" end lines; a line breaks after the last blank that fits,
+// and only a word longer than the whole width is cut.
+std::vector<std::pair<int, int>> wrap_spans(const std::u32string& text, int width) {
+  std::vector<std::pair<int, int>> spans;
+  width = std::max(1, width);
+  const int size = static_cast<int>(text.size());
+  int pos = 0;
+  while (pos <= size) {
+    int end = pos;
+    while (end < size && text[static_cast<std::size_t>(end)] != U'\n') ++end;
+    int line_end = end;
+    if (line_end > pos && text[static_cast<std::size_t>(line_end - 1)] == U'\r') --line_end;
+    int s = pos;
+    do {
+      int len = std::min(width, line_end - s);
+      if (s + len < line_end) {
+        int blank = -1;
+        for (int k = len; k > 0; --k)
+          if (text[static_cast<std::size_t>(s + k)] == U' ') {
+            blank = k;
+            break;
+          }
+        if (blank > 0) len = blank;
+      }
+      spans.emplace_back(s, len);
+      s += len;
+      // The blanks at a break belong to no line.
+      while (s < line_end && text[static_cast<std::size_t>(s)] == U' ' && s > pos) ++s;
+    } while (s < line_end);
+    pos = end + 1;
+  }
+  return spans;
+}
+
+// What a multi-line edit showed last: its first line and where the caret was.
+struct EditView {
+  bool seen = false;
+  int top = 0;
+  int caret = 0;
+};
+std::map<platform::HWND, EditView>& edit_views() {
+  static std::map<platform::HWND, EditView> views;
+  return views;
+}
+
 // A one-line field showing `text` scrolled so that `caret` is visible, with
 // [sel0, sel1) highlighted.
 void draw_field(Painter& p, const CellRect& r, int row, int width, const std::u32string& text, int caret, int sel0,
                 int sel1, std::uint8_t fg, std::uint8_t bg, bool focused) {
   if (width <= 0) return;
-  const int first = std::max(0, caret - (width - 1));
-  for (int i = 0; i < width; ++i) {
-    const int idx = first + i;
-    const char32_t ch = idx < static_cast<int>(text.size()) ? text[static_cast<std::size_t>(idx)] : U' ';
-    const bool selected = focused && idx >= sel0 && idx < sel1 && idx < static_cast<int>(text.size());
-    p.put(r.col + i, row, ch < 0x20 ? U' ' : ch, selected ? kWhite : fg, selected ? kCaption : bg);
+  // Columns, not characters: a wide character takes two. The first
+  // character shown is the one that keeps the caret's column inside.
+  const int size = static_cast<int>(text.size());
+  int first = caret, used = 1;  // the caret's own cell
+  while (first > 0 && used + cell_width(text[static_cast<std::size_t>(first - 1)]) <= width) {
+    --first;
+    used += cell_width(text[static_cast<std::size_t>(first)]);
   }
-  if (focused) p.set_cursor(r.col + (caret - first), row);
+  for (int i = 0; i < width; ++i) p.put(r.col + i, row, U' ', fg, bg);
+  int col = 0, caret_col = -1;
+  for (int idx = first; idx <= size && col < width; ++idx) {
+    if (idx == caret) caret_col = col;
+    if (idx == size) break;
+    const char32_t ch = text[static_cast<std::size_t>(idx)];
+    const int w = cell_width(ch);
+    if (col + w > width) break;
+    const bool selected = focused && idx >= sel0 && idx < sel1;
+    p.put(r.col + col, row, ch < 0x20 ? U' ' : ch, selected ? kWhite : fg, selected ? kCaption : bg);
+    col += w;
+  }
+  if (focused) p.set_cursor(r.col + std::min(std::max(caret_col, 0), width - 1), row);
 }
 
 void draw_edit(Painter& p, const platform::Edit& e, const CellRect& r, const ControlContext& cx) {
@@ -378,8 +456,7 @@ void draw_edit(Painter& p, const platform::Edit& e, const CellRect& r, const Con
   const std::uint8_t fg = e.is_enabled() ? kBlack : kGrey;
   const std::uint8_t bg = live ? kField : cx.background;
   const std::u32string text = decode_utf8(e.display_text());
-  // Selection and caret count characters of the text; the text is mostly
-  // ASCII, so characters and bytes agree. Clamp for the rest.
+  // Selection and caret count characters of the text, as the edit does.
   const int size = static_cast<int>(text.size());
   const int caret = std::clamp(e.sel_end(), 0, size);
   const int s0 = std::clamp(std::min(e.sel_start(), e.sel_end()), 0, size);
@@ -389,39 +466,61 @@ void draw_edit(Painter& p, const platform::Edit& e, const CellRect& r, const Con
     return;
   }
   p.fill(r, fg, bg);
-  // Multi-line: wrapped lines from the top; the caret's line is kept in view.
-  std::vector<std::pair<int, int>> spans;  // start, length in text
-  int pos = 0;
-  while (pos <= size) {
-    int end = pos;
-    while (end < size && text[static_cast<std::size_t>(end)] != U'\n') ++end;
-    int line_end = end;
-    if (line_end > pos && text[static_cast<std::size_t>(line_end - 1)] == U'\r') --line_end;
-    int s = pos;
-    do {
-      const int len = std::min(r.cols, line_end - s);
-      spans.emplace_back(s, len);
-      s += len;
-    } while (s < line_end);
-    pos = end + 1;
+  // Multi-line: a frame, the text wrapped at blanks, a scroll bar when it is
+  // longer than the box. The view starts at the top and follows the caret
+  // only when the caret moves.
+  CellRect area = r;
+  if (r.rows >= 3 && r.cols >= 6) {
+    draw_box(p, r, focused ? kCaption : kGrey, bg);
+    area = {r.col + 1, r.row + 1, r.cols - 2, r.rows - 2};
   }
+  std::vector<std::pair<int, int>> spans = wrap_spans(text, area.cols);
+  if (static_cast<int>(spans.size()) > area.rows && area.cols > 2) {
+    area.cols -= 1;  // room for the scroll bar
+    spans = wrap_spans(text, area.cols);
+  }
+  const int total = static_cast<int>(spans.size());
   int caret_line = 0;
-  for (int i = 0; i < static_cast<int>(spans.size()); ++i)
+  for (int i = 0; i < total; ++i)
     if (caret >= spans[static_cast<std::size_t>(i)].first) caret_line = i;
-  const int first = std::max(0, caret_line - (r.rows - 1));
-  for (int i = 0; i < r.rows && first + i < static_cast<int>(spans.size()); ++i) {
+  EditView& view = edit_views()[e.hwnd()];
+  if (view.seen && view.caret != caret) {
+    if (caret_line < view.top) view.top = caret_line;
+    if (caret_line >= view.top + area.rows) view.top = caret_line - area.rows + 1;
+  }
+  view.seen = true;
+  view.caret = caret;
+  view.top = std::clamp(view.top, 0, std::max(0, total - area.rows));
+  const int first = view.top;
+  for (int i = 0; i < area.rows && first + i < total; ++i) {
     const auto [start, len] = spans[static_cast<std::size_t>(first + i)];
-    for (int k = 0; k < len; ++k) {
+    for (int k = 0; k < len && k < area.cols; ++k) {
       const int idx = start + k;
+      const char32_t ch = text[static_cast<std::size_t>(idx)];
       const bool selected = focused && idx >= s0 && idx < s1;
-      p.put(r.col + k, r.row + i, text[static_cast<std::size_t>(idx)], selected ? kWhite : fg,
-            selected ? kCaption : bg);
+      p.put(area.col + k, area.row + i, ch < 0x20 ? U' ' : ch, selected ? kWhite : fg, selected ? kCaption : bg);
     }
   }
-  if (focused) {
+  if (total > area.rows) {
+    const int bar = area.right();
+    for (int i = 0; i < area.rows; ++i) p.put(bar, area.row + i, U'░', kGrey, kSelectedIdle);
+    if (area.rows >= 3) {
+      const int track = area.rows - 2;
+      const int span = std::max(1, total - area.rows);
+      const int thumb = area.row + 1 + (track - 1) * first / span;
+      p.put(bar, thumb, U'█', kGrey, kSelectedIdle);
+      p.put(bar, area.row, U'▲', kBlack, kSelectedIdle);
+      p.put(bar, area.row + area.rows - 1, U'▼', kBlack, kSelectedIdle);
+    }
+  }
+  if (focused && caret_line >= first && caret_line < first + area.rows) {
     const auto [start, len] = spans[static_cast<std::size_t>(caret_line)];
     (void)len;
-    p.set_cursor(r.col + std::min(caret - start, r.cols - 1), r.row + caret_line - first);
+    p.set_cursor(area.col + std::min(caret - start, area.cols - 1), area.row + caret_line - first);
+  } else if (focused) {
+    // The caret is out of view (the text was selected, the view kept its
+    // place): the cursor still shows which control has the focus.
+    p.set_cursor(area.col, area.row);
   }
 }
 
@@ -509,17 +608,20 @@ void draw_icon(Painter& p, const platform::MessageBoxWindow& box, const CellRect
   p.text(col, row, glyph, fg, bg, kAttrBold);
 }
 
-void draw_window(CellGrid& grid, const Window& w, bool active, platform::HWND focus) {
-  const CellRect client = to_cells(w.screen_rect());
+// Draws window `w` with its client area at `client` (cells of `grid`).
+void draw_window(CellGrid& grid, const Window& w, const CellRect& client, bool active, platform::HWND focus,
+                 bool shadow = true) {
   const std::uint8_t bg = window_background(w);
   Painter screen(grid, {0, 0, grid.cols(), grid.rows()});
-  const bool framed = w.kind() != platform::WindowKind::Plain || (w.style() & platform::WS_CAPTION) != 0;
+  const bool framed = is_framed(w);
   if (framed) {
     const CellRect frame{client.col - 1, client.row - 1, client.cols + 2, client.rows + 2};
-    // Shadow to the right and below.
-    for (int row = frame.row + 1; row <= frame.bottom(); ++row)
-      for (int col = frame.right(); col < frame.right() + 2; ++col) grid.recolour(col, row, kGrey, kBlack);
-    for (int col = frame.col + 2; col < frame.right(); ++col) grid.recolour(col, frame.bottom(), kGrey, kBlack);
+    if (shadow) {
+      // Shadow to the right and below.
+      for (int row = frame.row + 1; row <= frame.bottom(); ++row)
+        for (int col = frame.right(); col < frame.right() + 2; ++col) grid.recolour(col, row, kGrey, kBlack);
+      for (int col = frame.col + 2; col < frame.right(); ++col) grid.recolour(col, frame.bottom(), kGrey, kBlack);
+    }
     draw_box(screen, frame, kBlack, bg);
     const std::uint8_t cap_fg = active ? kWhite : kSelectedIdle;
     const std::uint8_t cap_bg = active ? kCaption : kGrey;
@@ -536,20 +638,223 @@ void draw_window(CellGrid& grid, const Window& w, bool active, platform::HWND fo
     if (auto* c = platform::window_cast<Control>(h)) draw_control(inside, *c, cx);
 }
 
+// ---------------------------------------------------------------- viewport
+//
+// A window taller than the terminal keeps its caption on the first row and
+// its button row on the last ones; the rows between scroll so that the
+// focused control and its label are in view, with arrows on the frame where
+// rows are out of view.
+
+// Rows of the client area that hold the lowest push buttons: [first, end).
+// They stay on screen, with the bottom border; the blank rows below them do
+// not. None (client_rows, client_rows) without push buttons.
+std::pair<int, int> button_band(const Window& w, int client_rows) {
+  int first = -1, end = -1;
+  for (platform::HWND h : w.children()) {
+    auto* b = platform::window_cast<platform::Button>(h);
+    if (!b || !b->is_visible() || b->type() != ControlType::PushButton) continue;
+    const CellRect r = to_cells(b->rect());
+    if (r.row > first) first = r.row, end = r.bottom();
+    else if (r.row == first) end = std::max(end, r.bottom());
+  }
+  if (first < 0) return {client_rows, client_rows};
+  return {std::min(first, client_rows), std::min(end, client_rows)};
+}
+
+// Client rows that should be in view: the focused control with the label
+// before it (the static text that names it).
+std::optional<std::pair<int, int>> focus_rows(const Window& w, platform::HWND focus) {
+  const auto& kids = w.children();
+  for (std::size_t i = 0; i < kids.size(); ++i) {
+    if (kids[i] != focus) continue;
+    const auto* c = platform::window_cast<Control>(kids[i]);
+    if (!c) return std::nullopt;
+    CellRect r = to_cells(c->rect());
+    int top = r.row, bottom = r.bottom();
+    for (std::size_t k = i; k-- > 0;) {
+      const auto* label = platform::window_cast<Control>(kids[k]);
+      if (!label || !label->is_visible()) continue;
+      if (label->type() == ControlType::Static) {
+        const CellRect lr = to_cells(label->rect());
+        if (lr.bottom() >= top - 2 && lr.row <= bottom) {
+          top = std::min(top, lr.row);
+          bottom = std::max(bottom, lr.bottom());
+        }
+      }
+      break;
+    }
+    return std::make_pair(top, bottom);
+  }
+  return std::nullopt;
+}
+
+// What a scrolled window showed last, kept between frames: the view follows
+// the focus when the focus moves or its control changes, and otherwise
+// stays where the user scrolled it (PageUp, PageDown).
+struct WindowView {
+  int offset = 0;
+  int view_rows = 0;  // 0: the window is not scrolled
+  platform::HWND focus = 0;
+  std::string focus_state;
+};
+std::map<platform::HWND, WindowView>& window_views() {
+  static std::map<platform::HWND, WindowView> views;
+  return views;
+}
+
+// What of the focused control moves the view when it changes: its text and,
+// for an edit, its caret.
+std::string focus_state_of(platform::HWND focus) {
+  const auto* c = platform::window_cast<Control>(focus);
+  if (!c) return {};
+  std::string state = c->text();
+  if (auto* e = dynamic_cast<const platform::Edit*>(c)) state += "\x01" + std::to_string(e->sel_end());
+  return state;
+}
+
+// The last client row that shows something besides the decoration (pictures,
+// owner-drawn separators) and the button row: rows below it are blank.
+int last_content_row(const Window& w, int band_first) {
+  int last = 0;
+  for (platform::HWND h : w.children()) {
+    const auto* c = platform::window_cast<Control>(h);
+    if (!c || !c->is_visible() || c->type() == ControlType::Picture || c->type() == ControlType::OwnerDraw) continue;
+    const CellRect r = to_cells(c->rect());
+    if (r.row >= band_first) continue;
+    last = std::max(last, r.bottom());
+  }
+  for (const platform::PaintOp& op : w.paint_record().ops)
+    if (op.kind == platform::PaintOp::Kind::Text) last = std::max(last, floor_div(op.y, kCellHeightPx) + 1);
+  return std::min(last, band_first);
+}
+
+constexpr int kMinViewRows = 6;
+
+// Rows a framed window needs at the least: caption, a few scrolled rows,
+// the button rows and the bottom border.
+int min_rows_for(const Window& w) {
+  const CellRect client = to_cells(w.screen_rect());
+  const auto [first, end] = button_band(w, client.rows);
+  return 1 + std::min(client.rows, kMinViewRows + (end - first)) + 1;
+}
+
+// The window scrolled into `grid`: drawn whole into a grid of its own, then
+// copied row by row.
+void draw_window_scrolled(CellGrid& grid, const Window& w, bool active, platform::HWND focus) {
+  const CellRect model = to_cells(w.screen_rect());
+  CellGrid off(model.cols + 2, model.rows + 2, Cell{U' ', kBlack, kDesktop, kAttrNone});
+  draw_window(off, w, {1, 1, model.cols, model.rows}, active, focus, false);
+  // Rows of `off`: 0 caption, 1.. client, last the bottom border.
+  const auto [first, end] = button_band(w, model.rows);
+  std::vector<int> band;
+  for (int r = first; r < end; ++r) band.push_back(1 + r);
+  band.push_back(off.rows() - 1);
+  const int band_top = 1 + first;
+  const int band_rows = static_cast<int>(band.size());
+  const int view_rows = std::max(1, grid.rows() - 1 - band_rows);
+  const int content_rows = last_content_row(w, first);
+  WindowView& view = window_views()[w.hwnd()];
+  int& offset = view.offset;
+  const std::string state = focus_state_of(focus);
+  const bool follow = view.view_rows == 0 || focus != view.focus || state != view.focus_state;
+  view.focus = focus;
+  view.focus_state = state;
+  view.view_rows = view_rows;
+  if (auto span = focus_rows(w, focus); span && follow) {
+    const int top = span->first, bottom = std::min(span->second, content_rows);
+    if (top < content_rows) {
+      if (bottom - offset > view_rows) offset = bottom - view_rows;
+      if (top < offset) offset = top;
+    }
+  }
+  offset = std::clamp(offset, 0, std::max(0, content_rows - view_rows));
+  const int col0 = std::clamp(model.col - 1, 0, std::max(0, grid.cols() - off.cols()));
+  auto copy_row = [&](int from, int to) {
+    for (int c = 0; c < off.cols(); ++c) grid.set(col0 + c, to, off.at(c, from));
+  };
+  copy_row(0, 0);
+  for (int r = 0; r < view_rows; ++r) {
+    const int from = 1 + offset + r;
+    if (from < band_top) copy_row(from, 1 + r);
+  }
+  for (int r = 0; r < band_rows; ++r) copy_row(band[static_cast<std::size_t>(r)], 1 + view_rows + r);
+  // Arrows on the right border say that rows are out of view.
+  const int right = col0 + off.cols() - 1;
+  if (offset > 0) grid.put(right, 1, U'▲', kWhite, kCaption, kAttrBold);
+  if (offset + view_rows < content_rows) grid.put(right, view_rows, U'▼', kWhite, kCaption, kAttrBold);
+  // The cursor, where its row is on screen.
+  if (off.cursor.visible) {
+    const int row = off.cursor.row;
+    int to = -1;
+    if (row == 0) to = 0;
+    else if (row >= band_top && row - band_top < band_rows - 1) to = 1 + view_rows + (row - band_top);
+    else if (row - 1 - offset >= 0 && row - 1 - offset < view_rows) to = row - offset;
+    if (to >= 0) grid.cursor = {col0 + off.cursor.col, to, true};
+  }
+  // Shadow to the right of the visible frame.
+  for (int row = 1; row < grid.rows(); ++row)
+    for (int col = col0 + off.cols(); col < col0 + off.cols() + 2; ++col) grid.recolour(col, row, kGrey, kBlack);
+}
+
 }  // namespace
+
+std::optional<std::pair<int, int>> screen_too_small(int cols, int rows) {
+  int need_cols = 0, need_rows = 0;
+  for (platform::HWND h : platform::top_level_windows()) {
+    const Window* w = platform::window_from_handle(h);
+    if (!w || !w->is_visible()) continue;
+    const CellRect client = to_cells(w->screen_rect());
+    const bool framed = is_framed(*w);
+    need_cols = std::max(need_cols, client.cols + (framed ? 2 : 0));
+    need_rows = std::max(need_rows, framed ? min_rows_for(*w) : std::min(client.rows, 1));
+  }
+  if (cols >= need_cols && rows >= need_rows) return std::nullopt;
+  return std::make_pair(std::max(cols, need_cols), std::max(rows, need_rows));
+}
+
+bool scroll_view(platform::HWND window, int pages) {
+  auto it = window_views().find(window);
+  if (it == window_views().end() || it->second.view_rows == 0) return false;
+  // Clamped at the next frame, which knows the content.
+  it->second.offset = std::max(0, it->second.offset + pages * std::max(1, it->second.view_rows - 1));
+  return true;
+}
 
 void render_screen(CellGrid& grid) {
   grid.fill(0, 0, grid.cols(), grid.rows(), Cell{U' ', kBlack, kDesktop, kAttrNone});
   grid.cursor = {};
   const auto windows = platform::top_level_windows();
   for (platform::HWND h : windows) platform::paint_window(h);
+  if (auto need = screen_too_small(grid.cols(), grid.rows())) {
+    const std::string text = "terminal too small: at least " + std::to_string(need->first) + "x" +
+                             std::to_string(need->second) + " needed";
+    const std::u32string line = decode_utf8(text);
+    const int col = std::max(0, (grid.cols() - static_cast<int>(line.size())) / 2);
+    Painter p(grid, {0, 0, grid.cols(), grid.rows()});
+    p.text(col, grid.rows() / 2, line, kWhite, kDesktop, kAttrBold);
+    return;
+  }
   const platform::HWND active = platform::active_window();
   const platform::HWND focus = platform::get_focus();
+  std::map<platform::HWND, WindowView> kept;
   for (platform::HWND h : windows) {
     const Window* w = platform::window_from_handle(h);
     if (!w || !w->is_visible()) continue;
-    draw_window(grid, *w, h == active, focus);
+    CellRect client = to_cells(w->screen_rect());
+    const int border = is_framed(*w) ? 1 : 0;
+    if (client.rows + 2 * border > grid.rows()) {
+      draw_window_scrolled(grid, *w, h == active, focus);
+      kept[h] = window_views()[h];
+      continue;
+    }
+    // A window that fits is moved onto the screen where it would stick out.
+    client.col = std::clamp(client.col, border, std::max(border, grid.cols() - client.cols - border));
+    client.row = std::clamp(client.row, border, std::max(border, grid.rows() - client.rows - border));
+    draw_window(grid, *w, client, h == active, focus);
   }
+  window_views() = std::move(kept);
+  for (auto it = edit_views().begin(); it != edit_views().end();)
+    it = platform::window_from_handle(it->first) ? std::next(it) : edit_views().erase(it);
 }
 
 }  // namespace display

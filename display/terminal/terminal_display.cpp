@@ -275,6 +275,12 @@ void TerminalDisplay::flush() {
   for (int row = 0; row < grid_.rows(); ++row) {
     for (int col = 0; col < grid_.cols(); ++col) {
       const Cell& cell = grid_.at(col, row);
+      // The second half of a wide character: the terminal filled it already.
+      // Halves that lost their partner are written as blanks.
+      const bool wide = cell.ch != kWideTail && cell_width(cell.ch) == 2;
+      if (cell.ch == kWideTail && col > 0 && grid_.at(col - 1, row).ch != kWideTail &&
+          cell_width(grid_.at(col - 1, row).ch) == 2)
+        continue;
       attr_t attr = A_NORMAL;
       if (cell.attr & kAttrBold) attr |= A_BOLD;
       if (cell.attr & kAttrUnderline) attr |= A_UNDERLINE;
@@ -290,6 +296,7 @@ void TerminalDisplay::flush() {
       }
       if (pair < 0) pair = 0;
       char32_t ch = cell.ch;
+      if (ch == kWideTail || (wide && grid_.at(col + 1, row).ch != kWideTail)) ch = U' ';
       if (ch == U'\u2580' && !im.utf8) {
         ch = U' ';  // no half blocks: the cell takes the lower colour
       }
@@ -329,7 +336,23 @@ void TerminalDisplay::on_input() {
     const int rc = wget_wch(stdscr, &wch);
     if (rc == ERR) break;
     got = true;
-    const Input in = decode_key(rc == KEY_CODE_YES, static_cast<std::uint32_t>(wch));
+    Input in = decode_key(rc == KEY_CODE_YES, static_cast<std::uint32_t>(wch));
+    if (in.kind == Input::Kind::Key && in.key == platform::Key::Escape) {
+      // ncurses has waited the escape delay for what follows an Esc: a
+      // character already here makes Alt+character; nothing means a lone Esc.
+      wint_t next_wch = 0;
+      const int next_rc = wget_wch(stdscr, &next_wch);
+      if (next_rc != ERR) {
+        const Input next = decode_key(next_rc == KEY_CODE_YES, static_cast<std::uint32_t>(next_wch));
+        Input alt;
+        if (combine_alt(in, next, alt)) {
+          impl_->keys.push_back(alt);
+          continue;
+        }
+        impl_->keys.push_back(in);
+        in = next;
+      }
+    }
     switch (in.kind) {
       case Input::Kind::Resize:
         platform::set_screen_size(COLS * kCellWidthPx, LINES * kCellHeightPx);
@@ -373,10 +396,20 @@ void TerminalDisplay::deliver_next_key() {
   // delivered: a key that opens a modal loop lets type-ahead reach it.
   if (!impl_->keys.empty()) impl_->pump_posted = platform::post_message(impl_->pump_hwnd, platform::WM_USER);
   if (platform::log_enabled(platform::LogLevel::Debug))
-    platform::log_debug(kLog, std::string("key ") + (in.kind == Input::Kind::Key ? platform::key_name(in.key) : in.text.c_str()) +
+    platform::log_debug(kLog, std::string("key ") + (in.kind == Input::Kind::Key ? std::string(platform::key_name(in.key))
+                                                       : in.kind == Input::Kind::Mnemonic ? "Alt+" + std::to_string(in.letter)
+                                                                                           : in.text) +
                                   " to window " + std::to_string(platform::active_window()));
   // May run a modal loop (a message box) before it returns.
-  if (!deliver_input(in)) platform::log_debug(kLog, "key not taken");
+  if (!deliver_input(in)) {
+    // PageUp/PageDown that no control used scroll a page taller than the
+    // terminal, so that the texts below its fields can be read.
+    const bool page_key = in.kind == Input::Kind::Key && (in.key == platform::Key::PageUp || in.key == platform::Key::PageDown);
+    if (page_key && scroll_view(platform::top_level_of(platform::active_window()), in.key == platform::Key::PageUp ? -1 : 1))
+      redraw();
+    else
+      platform::log_debug(kLog, "key not taken");
+  }
   if (impl_->keys.empty()) redraw();
 }
 

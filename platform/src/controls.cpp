@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "platform/dialog.h"
+#include "platform/utf8.h"
 #include "window_model.h"
 
 namespace platform {
@@ -143,11 +144,13 @@ void Edit::set_read_only(bool read_only) {
 }
 
 std::string Edit::display_text() const {
-  return is_password() ? std::string(text().size(), '*') : text();
+  return is_password() ? std::string(utf8_length(text()), '*') : text();
 }
 
+int Edit::length() const { return static_cast<int>(utf8_length(text())); }
+
 void Edit::set_sel(int start, int end) {
-  const int n = static_cast<int>(text().size());
+  const int n = length();
   if (end < 0 || end > n) end = n;
   start = std::clamp(start, 0, n);
   sel_start_ = std::min(start, end);
@@ -165,8 +168,10 @@ void Edit::set_text(std::string_view text) {
 
 void Edit::replace_selection(std::string_view chars) {
   std::string t = text();
-  t.replace(static_cast<std::size_t>(sel_start_), static_cast<std::size_t>(sel_end_ - sel_start_), chars);
-  const int caret = sel_start_ + static_cast<int>(chars.size());
+  const std::size_t from = utf8_offset(t, static_cast<std::size_t>(sel_start_));
+  const std::size_t to = utf8_offset(t, static_cast<std::size_t>(sel_end_));
+  t.replace(from, to - from, chars);
+  const int caret = sel_start_ + static_cast<int>(utf8_length(chars));
   Window::set_text(t);
   sel_start_ = sel_end_ = caret;
 }
@@ -174,21 +179,35 @@ void Edit::replace_selection(std::string_view chars) {
 bool Edit::user_type(std::string_view chars) {
   if (is_read_only()) return false;
   Hold hold(this);
+  // Counted and cut in characters, never inside one.
   std::string in;
-  for (char c : chars) {
-    if (c == '\r' || c == '\n') {
+  int count = 0;
+  const int max = limit_ > 0 ? limit_ : kDefaultEditLimit;
+  const int kept = length() - (sel_end_ - sel_start_);
+  const int room = std::max(0, max - kept);
+  bool cut = false;
+  for (std::size_t pos = 0; pos < chars.size();) {
+    char32_t c = utf8_next(chars, pos);
+    if (c == U'\r' || c == U'\n') {
       if (!is_multi_line()) continue;
+      // A line break is two characters (CR LF), as in Windows.
+      if (count + 2 > room) {
+        cut = true;
+        break;
+      }
       in += "\r\n";
+      count += 2;
       continue;
     }
-    if (static_cast<unsigned char>(c) < 0x20 && c != '\t') continue;
-    in += is_upper_case() ? static_cast<char>(std::toupper(static_cast<unsigned char>(c))) : c;
+    if ((c < 0x20 && c != U'\t') || c == 0x7F || (c >= 0x80 && c < 0xA0)) continue;
+    if (is_upper_case() && c >= U'a' && c <= U'z') c = c - U'a' + U'A';
+    if (count + 1 > room) {
+      cut = true;
+      break;
+    }
+    utf8_append(in, c);
+    ++count;
   }
-  const int max = limit_ > 0 ? limit_ : kDefaultEditLimit;
-  const int kept = static_cast<int>(text().size()) - (sel_end_ - sel_start_);
-  const int room = std::max(0, max - kept);
-  const bool cut = static_cast<int>(in.size()) > room;
-  if (cut) in.resize(static_cast<std::size_t>(room));
   if (!in.empty() || sel_end_ > sel_start_) {
     replace_selection(in);
     notify(EN_CHANGE);
@@ -220,7 +239,7 @@ void Edit::user_delete() {
 }
 
 void Edit::user_move_caret(int position, bool extend) {
-  const int n = static_cast<int>(text().size());
+  const int n = length();
   position = std::clamp(position, 0, n);
   if (extend) {
     sel_end_ = position;
@@ -234,24 +253,26 @@ void Edit::user_move_caret(int position, bool extend) {
 int Edit::visible_rows() const { return std::max(1, rect().height() / 13); }
 
 void Edit::user_move_lines(int delta) {
-  const std::string& t = text();
+  // Positions are characters: work on the decoded text.
+  std::u32string t;
+  for (std::size_t pos = 0; pos < text().size();) t += utf8_next(text(), pos);
   const int n = static_cast<int>(t.size());
   int caret = std::clamp(sel_end_, 0, n);
   int line_start = caret;
-  while (line_start > 0 && t[static_cast<std::size_t>(line_start - 1)] != '\n') --line_start;
+  while (line_start > 0 && t[static_cast<std::size_t>(line_start - 1)] != U'\n') --line_start;
   const int column = caret - line_start;
   int target = line_start;
   for (; delta < 0 && target > 0; ++delta) {  // to the start of the previous line
     --target;
-    while (target > 0 && t[static_cast<std::size_t>(target - 1)] != '\n') --target;
+    while (target > 0 && t[static_cast<std::size_t>(target - 1)] != U'\n') --target;
   }
   for (; delta > 0; --delta) {  // to the start of the next line
-    const auto next = t.find('\n', static_cast<std::size_t>(target));
-    if (next == std::string::npos) break;
+    const auto next = t.find(U'\n', static_cast<std::size_t>(target));
+    if (next == std::u32string::npos) break;
     target = static_cast<int>(next) + 1;
   }
   int line_end = target;
-  while (line_end < n && t[static_cast<std::size_t>(line_end)] != '\n' && t[static_cast<std::size_t>(line_end)] != '\r') ++line_end;
+  while (line_end < n && t[static_cast<std::size_t>(line_end)] != U'\n' && t[static_cast<std::size_t>(line_end)] != U'\r') ++line_end;
   user_move_caret(std::min(target + column, line_end));
 }
 
@@ -503,12 +524,20 @@ bool ComboBox::user_type(std::string_view chars) {
     return true;
   }
   std::string in;
-  for (char c : chars)
-    if (static_cast<unsigned char>(c) >= 0x20) in += c;
   const int max = limit_ > 0 ? limit_ : kDefaultEditLimit;
-  const int room = std::max(0, max - static_cast<int>(text().size()));
-  const bool cut = static_cast<int>(in.size()) > room;
-  if (cut) in.resize(static_cast<std::size_t>(room));
+  const int room = std::max(0, max - static_cast<int>(utf8_length(text())));
+  int count = 0;
+  bool cut = false;
+  for (std::size_t pos = 0; pos < chars.size();) {
+    const char32_t c = utf8_next(chars, pos);
+    if (c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0)) continue;
+    if (count == room) {
+      cut = true;
+      break;
+    }
+    utf8_append(in, c);
+    ++count;
+  }
   if (!in.empty()) {
     sel_ = -1;
     Window::set_text(text() + in);
@@ -522,7 +551,7 @@ void ComboBox::user_backspace() {
   if (!has_edit() || text().empty()) return;
   Hold hold(this);
   sel_ = -1;
-  Window::set_text(text().substr(0, text().size() - 1));
+  Window::set_text(utf8_prefix(text(), utf8_length(text()) - 1));
   state_changed(hwnd());
   notify(CBN_EDITCHANGE);
 }

@@ -1,12 +1,14 @@
 #include "platform/dialog.h"
 
 #include <algorithm>
+#include <cctype>
 #include <map>
 #include <mutex>
 
 #include "platform/ascii.h"
 #include "platform/log.h"
 #include "platform/message_box.h"
+#include "platform/utf8.h"
 #include "window_model.h"
 
 namespace platform {
@@ -94,6 +96,15 @@ const DialogTemplate* find_dialog_template(int id) {
   auto it = t.templates.find(id);
   // std::map nodes are stable; a template replaced later keeps this pointer valid.
   return it == t.templates.end() ? nullptr : &it->second;
+}
+
+std::vector<int> dialog_template_ids() {
+  TemplateTable& t = template_table();
+  std::lock_guard lock(t.mutex);
+  std::vector<int> ids;
+  ids.reserve(t.templates.size());
+  for (const auto& [id, tmpl] : t.templates) ids.push_back(id);
+  return ids;
 }
 
 // ---------------------------------------------------------------- Dialog
@@ -510,7 +521,7 @@ bool Dialog::handle_key(Key key) {
     case Key::Home:
     case Key::End:
       if (edit) {
-        edit->user_move_caret(key == Key::Home ? 0 : static_cast<int>(edit->text().size()));
+        edit->user_move_caret(key == Key::Home ? 0 : edit->length());
         return true;
       }
       if (list && list->count() > 0) {
@@ -563,7 +574,47 @@ bool Dialog::handle_chars(std::string_view chars) {
     for (char ch : chars) l->user_type_char(ch);
     return true;
   }
+  // A button takes no characters: as in Windows, a letter typed while one
+  // has the focus is a mnemonic, the same as with Alt.
+  if (dynamic_cast<Button*>(fc)) {
+    std::size_t pos = 0;
+    const char32_t letter = chars.empty() ? 0 : utf8_next(chars, pos);
+    if (letter > U' ' && pos == chars.size()) return handle_mnemonic(letter);
+  }
   return false;
+}
+
+bool Dialog::handle_mnemonic(char32_t letter) {
+  Hold hold(this);
+  if (letter < 0x80) letter = static_cast<char32_t>(std::tolower(static_cast<int>(letter)));
+  const auto& kids = children();
+  for (std::size_t i = 0; i < kids.size(); ++i) {
+    auto* c = window_cast<Control>(kids[i]);
+    if (!c || !c->is_visible() || !c->is_enabled()) continue;
+    if (c->type() == ControlType::Edit || c->type() == ControlType::ComboBox || c->type() == ControlType::ListBox ||
+        c->type() == ControlType::Picture)
+      continue;
+    // A message box shows its text as it is: no mnemonics there.
+    if (c->id() == MessageBoxWindow::kTextId && kind() == WindowKind::MessageBox) continue;
+    if (mnemonic_of(c->text()) != letter) continue;
+    if (c->type() == ControlType::Static || c->type() == ControlType::GroupBox) {
+      // A label names the field after it.
+      for (std::size_t k = i + 1; k < kids.size(); ++k) {
+        auto* next = window_cast<Control>(kids[k]);
+        if (next && next->is_visible() && next->is_enabled() && next->takes_focus()) {
+          goto_control_handle(kids[k]);
+          return true;
+        }
+      }
+      continue;
+    }
+    auto* b = static_cast<Button*>(c);
+    if (b->type() != ControlType::PushButton && b->type() != ControlType::OwnerDraw) goto_control_handle(kids[i]);
+    b->user_click();
+    return true;
+  }
+  message_beep();
+  return true;
 }
 
 // ---------------------------------------------------------------- DataExchange
@@ -605,7 +656,7 @@ void DataExchange::text(int id, std::string& value, int max_chars) {
     return;
   }
   std::string typed = get_window_text(h);
-  if (static_cast<int>(typed.size()) > max_chars) {
+  if (static_cast<int>(utf8_length(typed)) > max_chars) {
     message_box(dialog_.hwnd(),
                 format_message("Please enter no more than %1 characters.", {std::to_string(max_chars)}),
                 application_name(), MB_OK | MB_ICONEXCLAMATION);

@@ -13,6 +13,8 @@
 namespace platform {
 namespace {
 
+std::atomic<std::uint64_t> g_replacements{0};
+
 std::string errno_text(const char* what, const std::filesystem::path& path, int err) {
   return std::string(what) + " " + path.string() + ": " + std::strerror(err);
 }
@@ -87,7 +89,9 @@ bool replace_file(const std::filesystem::path& path, std::string_view contents, 
     return false;
   }
 
-  // An existing file keeps its mode; a new one gets the requested one.
+  // A shared file keeps the mode it has (a new one gets 0644); a file that
+  // holds a password is 0600 after every write, whatever it was before, so
+  // a password never lands in a file others can read; a hook is 0755.
   mode_t final_mode = mode == FileMode::OwnerOnly ? 0600 : mode == FileMode::Executable ? 0755 : 0644;
   bool keep_existing_mode = false;
   struct stat st {};
@@ -96,8 +100,10 @@ bool replace_file(const std::filesystem::path& path, std::string_view contents, 
       set_error(error, "cannot replace " + path.string() + ": not a regular file");
       return false;
     }
-    final_mode = st.st_mode & 07777;
-    keep_existing_mode = true;
+    if (mode == FileMode::Shared) {
+      final_mode = st.st_mode & 07777;
+      keep_existing_mode = true;
+    }
   }
 
   std::filesystem::path temp;
@@ -128,12 +134,14 @@ bool replace_file(const std::filesystem::path& path, std::string_view contents, 
   // The umask may have narrowed the mode at creation; a replaced file must
   // come back exactly as it was. This touches only our own temporary file.
   if (keep_existing_mode && ::fchmod(fd, final_mode) < 0) return fail("cannot set mode of");
+  // 0600 asks for nothing the umask could take away; O_EXCL made the file ours.
   if (!write_all(fd, contents)) return fail("cannot write");
   if (::fsync(fd) < 0) return fail("cannot flush");
   int rc = ::close(fd);
   fd = -1;
   if (rc < 0 && errno != EINTR) return fail("cannot close");
   if (::rename(temp.c_str(), path.c_str()) < 0) return fail("cannot rename over the target");
+  g_replacements.fetch_add(1, std::memory_order_relaxed);
 
   // Make the rename itself durable. The new file is in place already, so a
   // failure here is reported but the contents are not rolled back.
@@ -151,6 +159,8 @@ bool replace_file(const std::filesystem::path& path, std::string_view contents, 
   ::close(dfd);
   return true;
 }
+
+std::uint64_t replace_file_count() { return g_replacements.load(std::memory_order_relaxed); }
 
 bool read_file(const std::filesystem::path& path, std::string& contents, std::string* error,
                bool* missing) {

@@ -57,6 +57,29 @@ bool type_text(std::string_view text) {
   return d && d->handle_chars(text);
 }
 
+bool press_mnemonic(char32_t letter) {
+  Dialog* d = active_dialog();
+  return d && d->handle_mnemonic(letter);
+}
+
+char32_t mnemonic_of(std::string_view text) {
+  for (std::size_t i = 0; i + 1 < text.size(); ++i) {
+    if (text[i] != '&') continue;
+    ++i;
+    if (text[i] == '&') continue;
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c < 0x80) return static_cast<char32_t>(std::tolower(c));
+    // A letter outside ASCII: its code point, as typed.
+    char32_t cp = 0;
+    int extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
+    cp = c & (0x3F >> extra);
+    for (int k = 1; k <= extra && i + static_cast<std::size_t>(k) < text.size(); ++k)
+      cp = (cp << 6) | (static_cast<unsigned char>(text[i + static_cast<std::size_t>(k)]) & 0x3F);
+    return cp;
+  }
+  return 0;
+}
+
 bool click(HWND control) {
   Control* c = reachable(control);
   if (!c) return false;
@@ -66,7 +89,7 @@ bool click(HWND control) {
   if (d && c->takes_focus()) {
     if (auto* e = dynamic_cast<Edit*>(c)) {
       d->goto_control_handle(control);
-      e->user_move_caret(static_cast<int>(e->text().size()));
+      e->user_move_caret(e->length());
     } else {
       d->goto_control_handle(control);
     }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "common/ini.h"
+#include "platform/log.h"
 
 namespace fs = std::filesystem;
 using namespace std::string_literals;
@@ -318,6 +319,25 @@ TEST_F(PrivateProfileTest, ChangesAreSeenWhateverTheWriter) {
   // Removed: back to the default.
   fs::remove(ini);
   EXPECT_EQ(get_private_profile_string("S", "k", "gone", 127, ini), "gone");
+}
+
+TEST_F(PrivateProfileTest, AFolderInPlaceOfTheFileIsReportedOnceUntilItIsMended) {
+  fs::path ini = dir_ / "Joinwiz.ini";
+  fs::create_directories(ini);
+  const fs::path log = dir_ / "log.txt";
+  ASSERT_TRUE(platform::set_log_file(log.string()));
+  for (int i = 0; i < 43; ++i) EXPECT_EQ(get_private_profile_string("User Information", "K", "d", 127, ini), "d");
+  fs::remove(ini);
+  put(ini, "[User Information]\nK=v\n");
+  EXPECT_EQ(get_private_profile_string("User Information", "K", "d", 127, ini), "v");
+  fs::remove(ini);
+  fs::create_directories(ini);
+  EXPECT_EQ(get_private_profile_string("User Information", "K", "d", 127, ini), "d");
+  platform::set_log_file("");
+  std::ifstream in(log);
+  int warnings = 0;
+  for (std::string line; std::getline(in, line);) warnings += line.rfind("WARN", 0) == 0 ? 1 : 0;
+  EXPECT_EQ(warnings, 2) << "once, and once more after it was readable in between";
 }
 
 TEST_F(PrivateProfileTest, FileModes) {

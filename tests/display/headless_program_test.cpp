@@ -9,6 +9,8 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
+#include <algorithm>
 
 namespace {
 
@@ -68,8 +70,31 @@ TEST(HeadlessProgram, FailingScriptEndsWithCode3AndSaysWhere) {
   for (const auto& c : cases) {
     Result r = run_program(c.script);
     EXPECT_EQ(r.exit_code, 3) << c.script;
-    EXPECT_EQ(r.err, c.message) << c.script;
+    EXPECT_EQ(r.err.substr(0, std::string(c.message).size()), c.message) << c.script;
   }
+}
+
+TEST(HeadlessProgram, AFailedStepListsTheControlsOfTheActiveDialog) {
+  Result r = run_program("wait 102\ntimeout 1\nset 9999 x\n");
+  EXPECT_EQ(r.exit_code, 3);
+  std::istringstream lines(r.err);
+  std::vector<std::string> got;
+  for (std::string line; std::getline(lines, line);) got.push_back(line);
+  ASSERT_GE(got.size(), 3u) << r.err;
+  EXPECT_EQ(got[0].rfind("script line 3: set 9999 x: not done within 1 s: control 9999 does not exist", 0), 0u)
+      << got[0];
+  EXPECT_EQ(got[1], "controls of the active dialog 102 \"Personal Information\" (id, class, text):");
+  for (const char* want : {"  3021 edit \"\"", "  -1 static \"First Name:\"", "  3031 button \"&Next >\"",
+                           "  3033 button \"&Finish\" hidden", "  3043 check-box \"Di&sable Call Waiting with:\""}) {
+    EXPECT_NE(std::find(got.begin(), got.end(), want), got.end()) << want << "\n" << r.err;
+  }
+}
+
+TEST(HeadlessProgram, StepsNameControlsByTheirLabelsAndDialogsByTheirCaptions) {
+  Result r = run_program("wait \"Personal Information\"\nset \"First Name:\" John\nexpect-text 3021 John\n"
+                         "set \"Last Name\" Smith\nexpect-text 3012 Smith\nclick \"Next >\"\n");
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_NE(r.transcript.find("step 6: click \"Next >\""), std::string::npos) << r.transcript;
 }
 
 }  // namespace

@@ -252,6 +252,11 @@ TEST_F(Script, MaximumLengthMessageKeepsThePageAndSelectsTheField) {
   EXPECT_EQ(master_->received, std::vector<unsigned>{sample::WM_WIZ_NEXT});
   EXPECT_EQ(page_->last, "Abcdefgh");
   EXPECT_EQ(page_->state, "CA");
+  // The cut is said in the transcript; capitals alone are no change.
+  EXPECT_TRUE(has_line(r, "note: control 3012 took \"Abcdefgh\" of \"Abcdefghijkl\" (at most 8 characters)"));
+  EXPECT_EQ(std::count_if(r.transcript.begin(), r.transcript.end(),
+                          [](const std::string& l) { return l.rfind("note:", 0) == 0; }),
+            1);
 }
 
 TEST_F(Script, DataExchangeBothWaysWithChecksListsAndRadios) {
@@ -367,9 +372,11 @@ TEST(ScriptParse, BadStepsNameTheirLine) {
   };
   const Case cases[] = {
       {"jump 3", "script line 1: jump 3: unknown step"},
-      {"# c\n\nkey Ctrl-X", "script line 3: key Ctrl-X: unknown key (Enter, Esc, Tab, Shift-Tab, Space, F1, ...)"},
+      {"# c\n\nkey Ctrl-X", "script line 3: key Ctrl-X: unknown key (Enter, Esc, Tab, Shift-Tab, Space, F1, Alt+N, ...)"},
       {"answer Maybe", "script line 1: answer Maybe: answer must be OK, Cancel, Yes or No"},
-      {"wait abc", "script line 1: wait abc: not a number: abc"},
+      {"wait abc", "script line 1: wait abc: not a number or a quoted label: abc"},
+      {"set \"First Name: x", "script line 1: set \"First Name: x: a quoted label needs its closing quote"},
+      {"click \"Next\"x", "script line 1: click \"Next\"x: a blank must follow the quoted label"},
       {"timeout 0", "script line 1: timeout 0: timeout needs a positive number of seconds"},
       {"expect-message", "script line 1: expect-message: missing text"},
       {"click", "script line 1: click: missing argument"},

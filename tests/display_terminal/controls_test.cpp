@@ -4,6 +4,7 @@
 #include "display/terminal.h"
 #include "platform/clock.h"
 #include "platform/dialog.h"
+#include "platform/user_input.h"
 #include "platform/window.h"
 
 namespace {
@@ -37,7 +38,8 @@ class ControlsTest : public ::testing::Test {
   // Text of one grid row, between columns [from, to).
   static std::string row(const CellGrid& g, int r, int from = 1, int to = 39) {
     std::string s;
-    for (int c = from; c < to; ++c) display::append_utf8(s, g.at(c, r).ch);
+    for (int c = from; c < to; ++c)
+      if (g.at(c, r).ch != display::kWideTail) display::append_utf8(s, g.at(c, r).ch);
     return s;
   }
 
@@ -45,22 +47,58 @@ class ControlsTest : public ::testing::Test {
   std::unique_ptr<Dialog> dialog;
 };
 
-TEST_F(ControlsTest, MultiLineEditWrapsAndKeepsTheCaretLineInView) {
-  show({dlg::edit(10, 0, 0, 40, 24, ES_MULTILINE | ES_READONLY)});
+TEST_F(ControlsTest, MultiLineEditWrapsAtBlanksStartsAtTheTopAndHasAScrollBar) {
+  show({dlg::edit(10, 0, 0, 80, 48, ES_MULTILINE | ES_READONLY)});
   Edit* e = dialog->edit(10);
-  e->set_text("one two three four\r\nfive\r\nsix seven\r\neight");
+  e->set_text("one two three four five six seven\r\neight\r\nnine ten\r\neleven\r\ntwelve");
+  // The dialog manager selects all of it, caret at the end: the view still
+  // opens at the top.
+  dialog->goto_control(10);
   CellGrid g = render();
-  // 10 cells wide, 3 rows: the first lines, wrapped at the width.
-  EXPECT_EQ(row(g, 1, 1, 11), "one two th");
-  EXPECT_EQ(row(g, 2, 1, 11), "ree four  ");
-  EXPECT_EQ(row(g, 3, 1, 11), "five      ");
-  // Read-only: the dialog's grey, not the white of a field.
-  EXPECT_EQ(g.at(1, 1).bg, display::nearest_colour(RGB(192, 192, 192)));
-  e->set_sel(static_cast<int>(e->text().size()), static_cast<int>(e->text().size()));
-  set_focus(e->hwnd());
+  // 20 x 6 cells: a frame, then 17 columns of text and the scroll bar.
+  EXPECT_EQ(row(g, 1, 1, 21), "┌──────────────────┐");
+  EXPECT_EQ(row(g, 2, 2, 19), "one two three    ");
+  EXPECT_EQ(row(g, 3, 2, 19), "four five six    ");
+  EXPECT_EQ(row(g, 4, 2, 19), "seven            ");
+  EXPECT_EQ(row(g, 5, 2, 19), "eight            ");
+  EXPECT_EQ(g.at(19, 2).ch, U'▲');
+  EXPECT_EQ(g.at(19, 3).ch, U'█') << "the thumb at the top";
+  EXPECT_EQ(g.at(19, 5).ch, U'▼');
+  EXPECT_EQ(g.at(2, 2).bg, display::colours::kCaption) << "all of it selected";
+  // The caret moves: the view follows it to the last line.
+  press_key(Key::Home);
+  render();
+  press_key(Key::End);
   g = render();
-  EXPECT_EQ(row(g, 3, 1, 11), "eight     ");
-  EXPECT_EQ(g.cursor, (display::CursorPos{6, 3, true}));
+  // Read-only: the dialog's grey, not the white of a field.
+  EXPECT_EQ(g.at(2, 2).bg, display::nearest_colour(RGB(192, 192, 192)));
+  EXPECT_EQ(row(g, 2, 2, 19), "eight            ");
+  EXPECT_EQ(row(g, 5, 2, 19), "twelve           ");
+  EXPECT_EQ(g.at(19, 4).ch, U'█') << "the thumb at the bottom";
+  EXPECT_EQ(g.cursor, (display::CursorPos{8, 5, true}));
+}
+
+TEST_F(ControlsTest, ShortMultiLineTextHasNoScrollBarAndAWordLongerThanTheLineIsCut) {
+  show({dlg::edit(10, 0, 0, 40, 32, ES_MULTILINE)});
+  dialog->edit(10)->set_text("abcdefghijkl mn");
+  const CellGrid g = render();
+  // 10 x 4 cells: 8 x 2 inside the frame.
+  EXPECT_EQ(row(g, 2, 2, 10), "abcdefgh");
+  EXPECT_EQ(row(g, 3, 2, 10), "ijkl mn ");
+  EXPECT_EQ(g.dump_text().find("░"), std::string::npos);
+}
+
+TEST_F(ControlsTest, LabelsThatDoNotFitEndWithAnEllipsis) {
+  show({dlg::checkbox("Di&sable Call Waiting with:", 10, 0, 0, 60, 8),
+        dlg::ltext("one two three four five six", 11, 0, 16, 40, 16),
+        dlg::ltext("Fits", 12, 0, 40, 40, 8)});
+  const CellGrid g = render();
+  // 15 cells: the box and 11 of the label's cells.
+  EXPECT_EQ(row(g, 1, 1, 16), "[ ] Disable Ca…");
+  // Two rows of ten cells for three lines of text.
+  EXPECT_EQ(row(g, 3, 1, 11), "one two   ");
+  EXPECT_EQ(row(g, 4, 1, 11), "three fou…");
+  EXPECT_EQ(row(g, 6, 1, 11), "Fits      ");
 }
 
 TEST_F(ControlsTest, PasswordShowsStarsAndSelectionIsHighlighted) {
@@ -84,6 +122,25 @@ TEST_F(ControlsTest, LongEditTextScrollsToTheCaret) {
   // 6 cells: the last five characters and the caret after them.
   EXPECT_EQ(row(g, 1, 1, 7), "hijkl ");
   EXPECT_EQ(g.cursor, (display::CursorPos{6, 1, true}));
+}
+
+TEST_F(ControlsTest, WideCharactersTakeTwoCellsAndNeverSpillOutOfTheField) {
+  show({dlg::edit(10, 0, 0, 24, 8, ES_AUTOHSCROLL), dlg::ltext("東京都", 11, 0, 16, 40, 8)});
+  Edit* e = dialog->edit(10);
+  dialog->goto_control(10);
+  e->user_type("a東京都千代");
+  const CellGrid g = render();
+  // Six cells: the caret's after the last character, and as many whole
+  // characters before it as fit in the other five.
+  EXPECT_EQ(row(g, 1, 1, 7), "千代  ");
+  EXPECT_EQ(g.at(7, 1).ch, U' ') << "the cell after the field is the dialog's";
+  EXPECT_EQ(g.cursor, (display::CursorPos{5, 1, true}));
+  EXPECT_EQ(g.at(1, 1).ch, U'千');
+  EXPECT_EQ(g.at(2, 1).ch, display::kWideTail);
+  EXPECT_EQ(row(g, 3, 1, 11), "東京都    ");
+  EXPECT_EQ(display::cell_width(U'a'), 1);
+  EXPECT_EQ(display::cell_width(U'é'), 1);
+  EXPECT_EQ(display::cell_width(U'🏠'), 2);
 }
 
 TEST_F(ControlsTest, DisabledAndHiddenControls) {
@@ -112,6 +169,105 @@ TEST_F(ControlsTest, ListScrollMarksFollowTheTopIndex) {
   EXPECT_EQ(row(g, 3, 1, 3), "e ");
   EXPECT_EQ(g.at(1, 3).bg, display::colours::kCaption);  // selected in the focused list
   EXPECT_EQ(g.cursor, (display::CursorPos{1, 3, true}));
+}
+
+}  // namespace
+
+namespace {
+
+// A page as tall as the wizard's (300 x 239 dialog units: 75 x 30 cells)
+// with fields down to its button row.
+class TallPage : public ::testing::Test {
+ protected:
+  void show(int cols, int rows) {
+    set_screen_size(cols * display::kCellWidthPx, rows * display::kCellHeightPx);
+    DialogTemplate t;
+    t.id = 0;
+    t.caption = "Tall Page";
+    t.rect = {0, 0, 300, 239};
+    for (int i = 0; i < 10; ++i) {
+      t.controls.push_back(dlg::ltext("Field " + std::to_string(i) + ":", IDC_STATIC, 8, 8 + i * 18, 60, 8));
+      t.controls.push_back(dlg::edit(100 + i, 80, 6 + i * 18, 80, 12));
+    }
+    t.controls.push_back(dlg::pushbutton("< &Back", 3000, 100, 216, 50, 14));
+    t.controls.push_back(dlg::defpushbutton("&Next >", 3031, 150, 216, 50, 14));
+    dialog = std::make_unique<Dialog>(std::move(t));
+    const HWND h = dialog->create_modeless(0);
+    centre_window(h);
+    show_window(h, SW_SHOW);
+    grid = CellGrid(cols, rows);
+  }
+  std::string text() {
+    display::render_screen(grid);
+    return grid.dump_text();
+  }
+  std::string line(int r) {
+    std::string s;
+    for (int c = 0; c < grid.cols(); ++c) display::append_utf8(s, grid.at(c, r).ch);
+    return s;
+  }
+  ScopedVirtualClock clock;
+  std::unique_ptr<Dialog> dialog;
+  CellGrid grid;
+};
+
+TEST_F(TallPage, At80x24TheCaptionAndButtonsStayAndTheViewFollowsTheFocus) {
+  show(80, 24);
+  text();
+  EXPECT_NE(line(0).find("Tall Page"), std::string::npos) << grid.dump_text();
+  EXPECT_NE(line(21).find("< Back"), std::string::npos) << grid.dump_text();
+  EXPECT_NE(line(23).find("└"), std::string::npos);
+  EXPECT_NE(grid.dump_text().find("Field 0:"), std::string::npos);
+  EXPECT_EQ(grid.dump_text().find("Field 9:"), std::string::npos);
+  EXPECT_NE(line(20).find("▼"), std::string::npos) << "rows below are out of view";
+  // The last field takes the focus: it comes into view with its label; the
+  // caption and the buttons stay.
+  dialog->goto_control(109);
+  dialog->edit(109)->user_type("typed");
+  const std::string after = text();
+  EXPECT_NE(line(0).find("Tall Page"), std::string::npos);
+  EXPECT_NE(line(21).find("Next >"), std::string::npos);
+  bool together = false;
+  for (int r = 1; r < 21; ++r) together = together || (line(r).find("Field 9:") != std::string::npos &&
+                                                         line(r).find("typed") != std::string::npos);
+  EXPECT_TRUE(together) << after;
+  EXPECT_TRUE(grid.cursor.visible);
+  EXPECT_NE(line(1).find("▲"), std::string::npos) << "rows above are out of view";
+}
+
+TEST_F(TallPage, PageDownScrollsAwayFromTheFocusUntilTheFocusMoves) {
+  show(80, 24);
+  text();
+  EXPECT_EQ(grid.dump_text().find("Field 9:"), std::string::npos);
+  ASSERT_TRUE(display::scroll_view(dialog->hwnd(), 1));
+  text();
+  EXPECT_NE(grid.dump_text().find("Field 9:"), std::string::npos) << grid.dump_text();
+  EXPECT_EQ(grid.dump_text().find("Field 0:"), std::string::npos);
+  EXPECT_EQ(grid.dump_text().find("▼"), std::string::npos) << "nothing more below the last field";
+  text();
+  EXPECT_NE(grid.dump_text().find("Field 9:"), std::string::npos) << "the view stays where it was scrolled";
+  // Typing into the focused first field brings it back into view.
+  dialog->edit(100)->user_type("x");
+  text();
+  EXPECT_NE(grid.dump_text().find("Field 0:"), std::string::npos);
+  EXPECT_FALSE(display::scroll_view(0, 1));
+}
+
+TEST_F(TallPage, A32RowTerminalShowsThePageWholeOnScreen) {
+  show(80, 32);
+  text();
+  EXPECT_NE(line(0).find("Tall Page"), std::string::npos) << grid.dump_text();
+  EXPECT_NE(grid.dump_text().find("Field 9:"), std::string::npos);
+  EXPECT_NE(grid.dump_text().find("< Back"), std::string::npos);
+}
+
+TEST_F(TallPage, TooSmallATerminalSaysWhatIsNeeded) {
+  // Caption, six rows, the two-row buttons and the bottom border: 10 rows.
+  show(60, 9);
+  EXPECT_NE(text().find("terminal too small: at least 77x10 needed"), std::string::npos) << grid.dump_text();
+  EXPECT_EQ(grid.dump_text().find("Tall Page"), std::string::npos);
+  show(80, 10);
+  EXPECT_EQ(text().find("terminal too small"), std::string::npos) << grid.dump_text();
 }
 
 }  // namespace

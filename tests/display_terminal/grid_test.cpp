@@ -140,3 +140,19 @@ TEST(Palette, NearestColourAgreesWithASearchOfThePalette) {
 }
 
 }  // namespace
+
+TEST(KeyDecoding, EscThenACharacterIsAltAndALoneEscStaysEsc) {
+  const display::Input esc = display::decode_key(false, 27);
+  display::Input alt;
+  ASSERT_TRUE(display::combine_alt(esc, display::decode_key(false, 'n'), alt));
+  EXPECT_EQ(alt.kind, display::Input::Kind::Mnemonic);
+  EXPECT_EQ(alt.letter, U'n');
+  ASSERT_TRUE(display::combine_alt(esc, display::decode_key(false, 'B'), alt));
+  EXPECT_EQ(alt.letter, U'B');
+  // Esc before a key that is no character (an arrow, Tab, another Esc) is two keys.
+  EXPECT_FALSE(display::combine_alt(esc, display::decode_key(true, KEY_UP), alt));
+  EXPECT_FALSE(display::combine_alt(esc, display::decode_key(false, '\t'), alt));
+  EXPECT_FALSE(display::combine_alt(esc, esc, alt));
+  // Only an Esc starts an Alt key.
+  EXPECT_FALSE(display::combine_alt(display::decode_key(false, 'x'), display::decode_key(false, 'n'), alt));
+}

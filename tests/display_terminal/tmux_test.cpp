@@ -152,6 +152,27 @@ TEST_F(TmuxTest, SamplePageShowsAndAnswersKeys) {
   EXPECT_EQ(s.str(), "name=JANE\nplan=1\npayment=1\nnews=1\nport=COM2\n");
 }
 
+TEST_F(TmuxTest, AltLettersReachTheirControlsAndALoneEscStillCancels) {
+  ASSERT_EQ(tmux({"new-session", "-d", "-s", "demo", "-x", "80", "-y", "40", "-e", "LANG=C.UTF-8", "-e",
+                  "VLR_LOG=" + (dir / "log.txt").string(), demo.string() + " --display terminal --result " +
+                      result.string()}),
+            0);
+  ASSERT_TRUE(wait_for_text("Sample Account Page")) << screen();
+  // Alt+S clicks the check box, Alt+A the "Cash" radio button; the page stays.
+  keys({"M-s"});
+  ASSERT_TRUE(wait_for_text("[X] Send me news")) << screen();
+  keys({"M-a"});
+  ASSERT_TRUE(wait_for_text("(*) Cash")) << screen();
+  // Alt+N (the label "Name:") puts the focus in the name field: typing lands there.
+  keys({"M-n", "ann"});
+  ASSERT_TRUE(wait_for_text("ANN")) << screen();
+  EXPECT_NE(screen().find("Sample Account Page"), std::string::npos) << "no Alt key ended the page";
+  keys({"Escape"});
+  ASSERT_TRUE(wait_for_text("Do you want to leave the sign-up?")) << screen();
+  keys({"Enter"});
+  ASSERT_TRUE(wait_for([&] { return fs::exists(result) && fs::file_size(result) > 0; })) << screen();
+}
+
 TEST_F(TmuxTest, CtrlCEndsTheProgramWithTheTerminalRestored) {
   // The shell catches SIGINT itself (a trap, not an ignore, so the program
   // gets the default back) and stays to show what the program left behind.

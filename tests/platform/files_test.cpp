@@ -58,7 +58,7 @@ TEST_F(FilesTest, ReplaceCreatesThenReplacesWithoutLeavingTemporaries) {
   EXPECT_EQ(entries(), std::vector<std::string>{"a.ini"});
 }
 
-TEST_F(FilesTest, NewFileGetsRequestedModeAndExistingFileKeepsItsMode) {
+TEST_F(FilesTest, SharedFilesKeepTheirModeAndPasswordFilesEndOwnerOnly) {
   mode_t old_umask = ::umask(022);
   fs::path secret = dir_ / "secret";
   ASSERT_TRUE(platform::replace_file(secret, "pw", platform::FileMode::OwnerOnly));
@@ -67,12 +67,20 @@ TEST_F(FilesTest, NewFileGetsRequestedModeAndExistingFileKeepsItsMode) {
   ASSERT_TRUE(platform::replace_file(shared, "x", platform::FileMode::Shared));
   EXPECT_EQ(mode_of(shared), 0644u);
 
-  // An existing file keeps its mode whatever mode the caller asks for.
+  // A shared write keeps whatever mode the file has.
   ASSERT_EQ(::chmod(shared.c_str(), 0640), 0);
-  ASSERT_TRUE(platform::replace_file(shared, "y", platform::FileMode::OwnerOnly));
+  ASSERT_TRUE(platform::replace_file(shared, "y", platform::FileMode::Shared));
   EXPECT_EQ(mode_of(shared), 0640u);
   ASSERT_TRUE(platform::replace_file(secret, "pw2", platform::FileMode::Shared));
   EXPECT_EQ(mode_of(secret), 0600u);
+  // A password written into a file others could read leaves it owner-only.
+  for (mode_t before : {0644u, 0666u, 0640u, 0604u}) {
+    ASSERT_EQ(::chmod(shared.c_str(), before), 0);
+    const std::uint64_t writes = platform::replace_file_count();
+    ASSERT_TRUE(platform::replace_file(shared, "PASSWORD=pw", platform::FileMode::OwnerOnly));
+    EXPECT_EQ(mode_of(shared), 0600u) << std::oct << before;
+    EXPECT_EQ(platform::replace_file_count(), writes + 1);
+  }
   ::umask(old_umask);
 }
 

@@ -8,6 +8,7 @@
 #include "platform/display.h"
 #include "platform/message_loop.h"
 #include "platform/user_input.h"
+#include "platform/utf8.h"
 #include "platform/window.h"
 
 using namespace platform;
@@ -228,6 +229,63 @@ TEST_F(WindowModelTest, EditTypingLimitSelectionAndNotifications) {
   EXPECT_EQ(e->text(), "longer than five");
 }
 
+TEST_F(WindowModelTest, EditLimitsCaretAndBackspaceCountCharactersNotBytes) {
+  Focus d;
+  HWND h = d.create_modeless(0);
+  show_window(h, SW_SHOW);
+  Edit* e = d.edit(10);
+  e->set_limit(8);
+  type_text("pässw0rdX");
+  EXPECT_EQ(e->text(), "pässw0rd") << "8 characters, 9 bytes";
+  EXPECT_EQ(e->length(), 8);
+  EXPECT_EQ(e->display_text(), "pässw0rd");
+  press_key(Key::Home);
+  press_key(Key::Right);
+  press_key(Key::Right);
+  press_key(Key::Backspace);  // the two bytes of "ä" go together
+  EXPECT_EQ(e->text(), "pssw0rd");
+  type_text("€");
+  EXPECT_EQ(e->text(), "p€ssw0rd");
+  press_key(Key::Delete);
+  EXPECT_EQ(e->text(), "p€sw0rd");
+  press_key(Key::End);
+  EXPECT_EQ(e->sel_end(), 7);
+  // A limit that falls inside a four-byte character keeps it out whole.
+  e->set_text("");
+  e->set_limit(2);
+  type_text("a🏠b");
+  EXPECT_EQ(e->text(), "a🏠");
+  // Bytes of no valid sequence are their Latin-1 letters.
+  e->set_limit(0);
+  e->set_text("");
+  type_text("Caf\xE9");
+  EXPECT_EQ(e->text(), "Café");
+}
+
+TEST(Utf8, LengthsOffsetsAndAsciiTest) {
+  struct Case {
+    const char* text;
+    std::size_t chars;
+    std::size_t offset_of_2;
+    bool ascii;
+  } cases[] = {
+      {"", 0, 0, true},
+      {"abc", 3, 2, true},
+      {"äbc", 3, 3, false},
+      {"東京", 2, 6, false},
+      {"\xF0\x9F\x8F\xA0x", 2, 5, false},  // four bytes, then one
+      {"\xE9t\xE9", 3, 2, false},           // invalid bytes count one each
+      {"\xE2\x82", 2, 2, false},            // a cut sequence
+      {"tab\there", 8, 2, false},           // tab is not printable
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(utf8_length(c.text), c.chars) << c.text;
+    EXPECT_EQ(utf8_offset(c.text, 2), c.offset_of_2) << c.text;
+    EXPECT_EQ(is_printable_ascii(c.text), c.ascii) << c.text;
+  }
+  EXPECT_EQ(utf8_sanitize("\xE9t\xE2\x82\xAC"), "ét€");
+}
+
 TEST_F(WindowModelTest, ArrowsAndPagesMoveTheCaretByLinesInAMultiLineEdit) {
   Focus d;
   HWND h = d.create_modeless(0);
@@ -305,6 +363,80 @@ TEST_F(WindowModelTest, EscOnADisabledCancelButtonBeepsAndSendsNothing) {
   d.enable_item(IDCANCEL, true);
   press_key(Key::Escape);
   EXPECT_EQ(d.commands, (std::vector<std::pair<int, int>>{{IDCANCEL, BN_CLICKED}}));
+  set_display(nullptr);
+}
+
+class Mnemonics final : public Dialog {
+ public:
+  Mnemonics() : Dialog(tmpl()) {}
+  std::vector<std::pair<int, int>> commands;
+  static DialogTemplate tmpl() {
+    DialogTemplate t;
+    t.id = 701;
+    t.caption = "Mnemonics";
+    t.rect = {0, 0, 200, 150};
+    t.controls = {
+        dlg::ltext("&Full name:", IDC_STATIC, 4, 4, 30, 8),
+        dlg::edit(10, 40, 4, 60, 12),
+        dlg::ltext("&City:", IDC_STATIC, 4, 20, 30, 8),
+        dlg::edit(11, 40, 20, 60, 12),
+        dlg::checkbox("&Tone dialing", 40, 4, 40, 80, 10),
+        dlg::ltext("Fish && &Chips", IDC_STATIC, 4, 60, 80, 8),  // "&&" is no mnemonic; C is taken above
+        dlg::pushbutton("< &Back", 3000, 4, 130, 40, 14),
+        dlg::defpushbutton("&Next >", 3031, 50, 130, 40, 14),
+        dlg::pushbutton("&Cancel", IDCANCEL, 100, 130, 40, 14).disabled(),
+    };
+    return t;
+  }
+
+ protected:
+  bool on_command(int id, int code, HWND) override {
+    commands.push_back({id, code});
+    return true;
+  }
+};
+
+TEST_F(WindowModelTest, AltLetterPressesButtonsAndFocusesTheFieldAfterALabel) {
+  struct Beeper : Display {
+    int beeps = 0;
+    void window_event(HWND, WindowEvent) override {}
+    void beep() override { ++beeps; }
+  } beeper;
+  set_display(&beeper);
+  Mnemonics d;
+  HWND h = d.create_modeless(0);
+  show_window(h, SW_SHOW);
+  EXPECT_EQ(mnemonic_of("&Next >"), U'n');
+  EXPECT_EQ(mnemonic_of("Fish && Chips"), 0u);
+  EXPECT_EQ(mnemonic_of("Stra\xC3\x9F&\xC3\xA9"), U'\u00E9');
+
+  EXPECT_TRUE(press_mnemonic(U'N'));  // upper or lower case alike
+  EXPECT_TRUE(press_mnemonic(U'b'));
+  EXPECT_EQ(d.commands, (std::vector<std::pair<int, int>>{{3031, BN_CLICKED}, {3000, BN_CLICKED}}));
+  d.commands.clear();
+  // A label gives the focus to the field after it; the first of two C's wins.
+  EXPECT_TRUE(press_mnemonic(U'c'));
+  EXPECT_EQ(get_focus(), d.item(11));
+  EXPECT_TRUE(press_mnemonic(U'f'));
+  EXPECT_EQ(get_focus(), d.item(10));
+  // A check box takes the focus and toggles.
+  EXPECT_TRUE(press_mnemonic(U't'));
+  EXPECT_EQ(get_focus(), d.item(40));
+  EXPECT_EQ(d.is_checked(40), BST_CHECKED);
+  EXPECT_EQ(d.commands, (std::vector<std::pair<int, int>>{{40, BN_CLICKED}}));
+  // No control has Q; the disabled Cancel does not count: both beep.
+  d.commands.clear();
+  EXPECT_TRUE(press_mnemonic(U'q'));
+  EXPECT_EQ(beeper.beeps, 1);
+  EXPECT_TRUE(d.commands.empty());
+  // With the focus on a button a plain letter is a mnemonic; in an edit it is typed.
+  EXPECT_TRUE(type_text("b"));
+  EXPECT_EQ(d.commands, (std::vector<std::pair<int, int>>{{3000, BN_CLICKED}}));
+  d.goto_control(10);
+  d.commands.clear();
+  EXPECT_TRUE(type_text("b"));
+  EXPECT_EQ(d.edit(10)->text(), "b");
+  EXPECT_EQ(d.commands, (std::vector<std::pair<int, int>>{{10, EN_CHANGE}}));
   set_display(nullptr);
 }
 

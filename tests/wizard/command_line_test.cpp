@@ -50,6 +50,8 @@ TEST(CommandLine, BadOptionsAreNamed) {
       {{"--ui", "desktop"}, "--ui"},
       {{"--root="}, "--root"},
       {{"--ui", "terminal", "--answers", "a"}, "--answers"},
+      {{"--transcript", "t"}, "needs --answers SCRIPT"},
+      {{"--ui", "terminal", "--transcript=t"}, "needs --answers SCRIPT"},
   };
   for (const auto& c : cases) {
     ParseResult r = parse_command_line(c.args);
@@ -61,6 +63,8 @@ TEST(CommandLine, BadOptionsAreNamed) {
 TEST(CommandLine, HelpAndVersion) {
   EXPECT_TRUE(parse_command_line({"--help"}).line.help);
   EXPECT_TRUE(parse_command_line({"--version"}).line.version);
+  EXPECT_TRUE(parse_command_line({"--help-script"}).line.help_script);
+  EXPECT_NE(usage_text("joinwiz").find("--help-script"), std::string::npos);
   EXPECT_NE(usage_text("joinwiz").find("--answers SCRIPT"), std::string::npos);
 }
 

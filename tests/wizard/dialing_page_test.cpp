@@ -243,6 +243,27 @@ TEST_F(DialingPage, EnterOnThePageDialsAsNextDoes) {
   EXPECT_EQ(Saved("REGISTERED"), "YES");
 }
 
+TEST_F(DialingPage, AProfileWithoutREGNUMBERSaysSoAndDoesNotDial) {
+  ASSERT_EQ(line_->AddRoute("5550100=scenario:" + scenario("new-account.txt")), "");
+  for (const char* broken : {"[Dialing Information]\nREGSERVER=vlrreg\n",  // no REGNUMBER line
+                             "[Dialing Information]\nREGNUMBER=\nREGSERVER=vlrreg\n", ""}) {
+    SCOPED_TRACE(broken);
+    std::ofstream(dir_ / "Joinwiz.ini", std::ios::trunc) << broken;
+    EXPECT_EQ(Run("wait 116\nclick 3031\n"
+                  "expect-message has no REGNUMBER setting in section [Dialing Information]\n"
+                  "answer OK\nwait 116\n"),
+              kNoOutcome);
+    EXPECT_FALSE(Traced("ATD")) << "nothing dialed";
+    ASSERT_NE(Page(), nullptr);
+    EXPECT_EQ(Page()->Session(), nullptr);
+    EXPECT_TRUE(is_window_enabled(page_)) << "the page stays usable";
+    display_.reset();
+    destroy_window(master_);
+    MessageLoop::current().pump_pending();
+    finished_at_ = -1;
+  }
+}
+
 TEST_F(DialingPage, ExistingAccountSaysTheSoftwareIsConfigured) {
   profile_.Set("NEWUSER", "no");
   profile_.Set("EMAILID", "js");

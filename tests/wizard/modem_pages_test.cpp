@@ -296,6 +296,25 @@ TEST_F(ModemPages, CancelWhileTheLibraryWaitsStopsItAndTheLevelCancels) {
   EXPECT_EQ(configured_port_, -1);
 }
 
+TEST_F(ModemPages, TheLibrarysProgressTextsShowBelowTheStatusLine) {
+  find_.ports = {1};
+  std::vector<std::pair<std::string, std::string>> seen;  // status line, progress line
+  during_enumeration = [&](ModemPortList* list) {
+    ASSERT_NE(list->status, nullptr);
+    for (const char* text : {"Looking for a modem on COM1.", "Looking for a modem on COM2."}) {
+      EXPECT_EQ(list->status(text), 0);
+      ASSERT_NE(page(), nullptr);
+      ASSERT_TRUE(is_window_visible(page()->item(IDC_DETECT_PROGRESS)));
+      seen.emplace_back(page()->item_text(IDC_DETECT_STATUS), page()->item_text(IDC_DETECT_PROGRESS));
+    }
+  };
+  start_host();
+  next();
+  EXPECT_EQ(seen, (std::vector<std::pair<std::string, std::string>>{
+                      {"Checking All the ports", "Looking for a modem on COM1."},
+                      {"Checking All the ports", "Looking for a modem on COM2."}}));
+}
+
 TEST_F(ModemPages, NotFoundLeadsToConfirmWhereTheUserTypesTheSettings) {
   find_.ports = {};
   start_host();

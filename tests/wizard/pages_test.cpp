@@ -251,6 +251,72 @@ TEST_F(Pages, AccountLengthsAtTheirEdges) {
   }
 }
 
+// Non-ASCII input as typed on the personal and account pages: names and
+// addresses are stored whole (limits count characters, never bytes); the
+// log-in values are refused with the box, so nothing reaches the server
+// changed.
+struct NonAsciiCase {
+  const char* name;
+  int id;              // control typed into
+  const char* typed;
+  const char* key;     // profile key it lands in ("" when refused)
+  const char* stored;  // value stored, or the start of the message
+};
+const NonAsciiCase kNonAsciiCases[] = {
+    {"FirstNameOf20TwoByteLetters", IDC_FIRSTNAME, "ÄÖÜäöüßéèêÄÖÜäöüßéèê", "FIRSTNAME", "ÄÖÜäöüßéèêÄÖÜäöüßéèê"},
+    {"LimitCutsAfter20CharactersNotInsideOne", IDC_LASTNAME, "Müller-Lüdenscheidtxyz", "LASTNAME",
+     "Müller-Lüdenscheidtx"},
+    {"CityInCjk", IDC_CITY, "東京都千代田区", "CITY", "東京都千代田区"},
+    {"StateTwoCharactersAsciiUpperCased", IDC_STATE, "qé", "STATE", "Qé"},
+    {"AddressWithAnEmoji", IDC_ADDR1, "1 Rue de l'Église 🏠", "ADDR1", "1 Rue de l'Église 🏠"},
+    {"InvalidUtf8ByteKeptAsItsLatin1Letter", IDC_COMPANY, "Caf\xE9", "COMPANY", "Café"},
+    {"PasswordOf8CharactersIsRefused", IDC_PASSWORD, "pässw0rd", "", "Your password may use only"},
+    {"UserIdWithAnAccentIsRefused", IDC_USERID, "jösmith", "", "Your User ID may use only"},
+};
+
+class NonAscii : public Pages, public ::testing::WithParamInterface<NonAsciiCase> {};
+
+TEST_P(NonAscii, StoredWholeOrRefusedWithTheBox) {
+  const NonAsciiCase& c = GetParam();
+  start();
+  click_id(welcome(), IDC_NEXT);
+  click_id(page(), IDC_NEXT);
+  click_id(page(), IDC_NEXT);
+  CBaseDialog* p = page();
+  ASSERT_EQ(p->template_id(), IDD_PERSONAL);
+  for (auto [id, text] : std::vector<std::pair<int, const char*>>{
+           {IDC_FIRSTNAME, "J"}, {IDC_LASTNAME, "S"}, {IDC_ADDR1, "A"}, {IDC_CITY, "C"},
+           {IDC_STATE, "IL"}, {IDC_ZIP, "1"}, {IDC_DAYAREACODE, "217"}, {IDC_DAYPHONE, "5"}}) {
+    if (id != c.id) type_into(p, id, text);
+  }
+  if (p->item(c.id)) {
+    type_into(p, c.id, c.typed);
+  }
+  click_id(p, IDC_NEXT);
+  CBaseDialog* a = page();
+  ASSERT_EQ(a->template_id(), IDD_ACCOUNT);
+  const bool account_field = c.id == IDC_USERID || c.id == IDC_PASSWORD;
+  type_into(a, IDC_USERID, c.id == IDC_USERID ? c.typed : "jsmith");
+  type_into(a, IDC_PASSWORD, c.id == IDC_PASSWORD ? c.typed : "secret1");
+  type_into(a, IDC_PASSWORD2, c.id == IDC_PASSWORD ? c.typed : "secret1");
+  if (c.id == IDC_PASSWORD) {
+    EXPECT_EQ(a->edit(IDC_PASSWORD)->display_text(), "********") << "8 characters, 8 stars";
+  }
+  click_id(a, IDC_NEXT);
+  if (account_field) {
+    ASSERT_EQ(messages_.size(), 1u);
+    EXPECT_EQ(messages_[0].rfind(c.stored, 0), 0u) << messages_[0];
+    EXPECT_EQ(get_focus(), a->item(c.id));
+    EXPECT_EQ(a->item_text(c.id), c.typed) << "the field keeps all that was typed";
+  } else {
+    EXPECT_TRUE(messages_.empty()) << (messages_.empty() ? "" : messages_[0]);
+    EXPECT_EQ(profile_value(c.key), c.stored);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Inputs, NonAscii, ::testing::ValuesIn(kNonAsciiCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 TEST_F(Pages, CancelOnAPageSavesTheProfileAndEndsTheProgram) {
   std::ofstream(dir_ / "Joinwiz.ini", std::ios::app) << "[User Information]\nADDR4=Suite 9\nCUSTOM=x\n";
   start();

@@ -8,6 +8,8 @@
 #include <sstream>
 
 #include "ini_bridge.h"
+#include "platform/files.h"
+#include "platform/log.h"
 
 namespace wizard {
 namespace {
@@ -124,6 +126,69 @@ TEST_F(Profile, SaveCreatesTheFileOwnerOnly) {
   ASSERT_EQ(stat(file_.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
   EXPECT_EQ(ini_read(kUserInfoSection, "PASSWORD", "", 127, file_), "secret");
+}
+
+TEST_F(Profile, SaveLeavesAFileThatWas0644OwnerOnly) {
+  write("[Dialing Information]\nREGNUMBER=5550100\n");
+  ASSERT_EQ(chmod(file_.c_str(), 0644), 0);
+  RegistrationProfile p;
+  p.Set("PASSWORD", "secret");
+  ASSERT_TRUE(p.Save(file_));
+  struct stat st {};
+  ASSERT_EQ(stat(file_.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  // Saving again with nothing changed still mends a mode someone loosened.
+  ASSERT_EQ(chmod(file_.c_str(), 0644), 0);
+  ASSERT_TRUE(p.Save(file_));
+  ASSERT_EQ(stat(file_.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(ini_read(kUserInfoSection, "PASSWORD", "", 127, file_), "secret");
+  EXPECT_EQ(ini_read("Dialing Information", "REGNUMBER", "", 32, file_), "5550100");
+}
+
+TEST_F(Profile, SaveOfTheWholeTableIsOneReplacementOfTheFile) {
+  write("; installed\n[Dialing Information]\nREGNUMBER=5550100\n[User Information]\nEXTRA=kept\n");
+  RegistrationProfile p;
+  p.SetDefaults(default_profile_keys());
+  p.Set("PASSWORD", "secret");
+  const std::uint64_t before = platform::replace_file_count();
+  ASSERT_TRUE(p.Save(file_));
+  EXPECT_EQ(platform::replace_file_count() - before, 1u) << "one write for all 43 keys";
+  const std::string text = slurp(file_);
+  EXPECT_EQ(text.rfind("; installed\n[Dialing Information]\nREGNUMBER=5550100\n[User Information]\nEXTRA=kept\n", 0),
+            0u) << text;
+  RegistrationProfile back;
+  back.SetDefaults(default_profile_keys());
+  back.Set("PASSWORD", "");
+  back.Load(file_);
+  EXPECT_EQ(back.value_or_empty("PASSWORD"), "secret");
+  EXPECT_EQ(back.value_or_empty("MODEMRST"), "AT &F");
+}
+
+TEST_F(Profile, AKeyThatCannotBeStoredStopsTheSaveAndKeepsTheKeysBeforeIt) {
+  RegistrationProfile p;
+  p.Set("LATER", "not written");
+  p.Set("BAD", "two\nlines");
+  p.Set("FIRST", "written");
+  EXPECT_FALSE(p.Save(file_));
+  EXPECT_EQ(ini_read(kUserInfoSection, "FIRST", "", 127, file_), "written");
+  EXPECT_EQ(ini_read(kUserInfoSection, "LATER", "-", 127, file_), "-");
+}
+
+TEST_F(Profile, AFolderInPlaceOfTheFileIsOneWarningForLoadAndOneForSave) {
+  fs::create_directories(file_);
+  const fs::path log = dir_ / "log.txt";
+  ASSERT_TRUE(platform::set_log_file(log.string()));
+  RegistrationProfile p;
+  p.SetDefaults(default_profile_keys());
+  p.Load(file_);
+  EXPECT_FALSE(p.Save(file_));
+  platform::set_log_file("");
+  EXPECT_EQ(p.value_or_empty("COMPORT"), "2") << "the defaults stay";
+  std::istringstream lines(slurp(log));
+  int warnings = 0;
+  for (std::string line; std::getline(lines, line);) warnings += line.rfind("WARN", 0) == 0 ? 1 : 0;
+  EXPECT_EQ(warnings, 2) << slurp(log);
 }
 
 TEST_F(Profile, SaveStopsAtTheFirstFailedWrite) {

@@ -18,6 +18,7 @@
 #include "platform/window.h"
 #include "wizard/base_dialog.h"
 #include "wizard/command_line.h"
+#include "wizard/dialing_dialogs.h"
 #include "wizard/modem_level.h"
 #include "wizard/pages.h"
 #include "wizard/side_files.h"
@@ -95,6 +96,14 @@ int run_app(const std::vector<std::string>& args, const fs::path& executable) {
     std::cout << usage_text(exe_name);
     return 0;
   }
+  if (cl.help_script) {
+    // Every template the run can show, so the table is the program's own.
+    register_page_templates();
+    register_modem_level();
+    register_dialing_templates();
+    std::cout << script_help_text();
+    return 0;
+  }
   if (cl.version) {
     std::cout << "joinwiz " << VLR_VERSION << "\n";
     return 0;
@@ -142,7 +151,6 @@ int run_app(const std::vector<std::string>& args, const fs::path& executable) {
       }
       display_options.name = "terminal";
     }
-    if (cl.transcript) display_options.transcript = *cl.transcript;
   }
 
   // The system root and its program directory.

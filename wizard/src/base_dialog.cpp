@@ -1,5 +1,7 @@
 #include "wizard/base_dialog.h"
 
+#include "platform/utf8.h"
+
 #include <cstdio>
 
 #include "ini_bridge.h"
@@ -94,15 +96,22 @@ bool CBaseDialog::CheckRequired(std::string_view message, int id) {
 }
 
 bool CBaseDialog::CheckMaxLength(std::string_view format, int id, int max) {
-  if (static_cast<int>(item_text(id).size()) <= max) return true;
+  // Lengths count characters, as the edits' limits do.
+  if (static_cast<int>(platform::utf8_length(item_text(id))) <= max) return true;
   ShowEntryError(format_numbers(format, max), id);
   return false;
 }
 
 bool CBaseDialog::CheckLengthRange(std::string_view format, int id, int min, int max) {
-  const int n = static_cast<int>(item_text(id).size());
+  const int n = static_cast<int>(platform::utf8_length(item_text(id)));
   if (n >= min && n <= max) return true;
   ShowEntryError(format_numbers(format, min, max), id);
+  return false;
+}
+
+bool CBaseDialog::CheckPrintableAscii(std::string_view message, int id) {
+  if (platform::is_printable_ascii(item_text(id))) return true;
+  ShowEntryError(message, id);
   return false;
 }
 

@@ -35,6 +35,8 @@ ParseResult parse_command_line(const std::vector<std::string>& args) {
     std::string error;
     if (a == "--help" || a == "-h") {
       c.help = true;
+    } else if (a == "--help-script") {
+      c.help_script = true;
     } else if (a == "--version") {
       c.version = true;
     } else if (a == "--install-dialup") {
@@ -86,15 +88,23 @@ ParseResult parse_command_line(const std::vector<std::string>& args) {
     r.ok = false;
     r.error = std::string("--answers runs the headless display; it cannot be used with --ui ") +
               (c.ui == UiKind::Gtk ? "gtk" : "terminal");
+  } else if (c.transcript && !c.answers && c.ui != UiKind::Gtk) {
+    r.ok = false;
+    r.error = "--transcript FILE records the steps of an unattended run (--answers SCRIPT) or the windows "
+              "of the desktop display (--ui gtk); a run in the terminal writes no transcript "
+              "(VLR_LOG=FILE keeps its log)";
   }
   return r;
 }
 
 std::string usage_text(const std::string& program) {
   return "Usage: " + program +
-         " [-c] [--root DIR] [--ui gtk|terminal|headless] [--answers SCRIPT] [--transcript FILE]\n"
-         "       " + program + " [--root DIR] --install-dialup|--remove-dialup [--ppp-dir DIR]\n"
-         "       " + program + " --ports [--root DIR]\n"
+         " [-c] [--root DIR] [--ui gtk|terminal|headless] [--answers SCRIPT] [--transcript FILE]
+"
+         "       " + program + " [--root DIR] --install-dialup|--remove-dialup [--ppp-dir DIR]
+"
+         "       " + program + " --ports [--root DIR]
+"
          "\n"
          "Signs this computer up for a Veloran Network dial-up account.\n"
          "\n"
@@ -110,6 +120,7 @@ std::string usage_text(const std::string& program) {
          "  --ppp-dir DIR      use DIR in place of /etc/ppp\n"
          "  --ports            print COM1 to COM9: the dosdevices link and what is behind it\n"
          "  --help             print this text and exit\n"
+         "  --help-script      print the steps of an answers script and the controls of every page\n"
          "  --version          print the version and exit\n";
 }
 

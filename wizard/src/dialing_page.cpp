@@ -1,5 +1,6 @@
 #include "wizard/dialing_page.h"
 
+#include "ini_bridge.h"
 #include "platform/log.h"
 #include "platform/message_box.h"
 #include "platform/system_root.h"
@@ -17,6 +18,8 @@ using namespace platform;
 namespace {
 
 constexpr const char* kComponent = "wizard";
+constexpr const char* kDialingSection = "Dialing Information";
+constexpr std::size_t kDialingReadBuffer = 32;
 
 HWND& current_page_handle() {
   static HWND hwnd = 0;
@@ -92,6 +95,12 @@ struct CDialNetworkDialog::Ui final : session::SessionUi {
   CSessionPrompts prompts_;
 };
 
+std::string MissingRegNumberText(const std::filesystem::path& ini) {
+  return "The number of the registration server is missing: " + ini.string() +
+         " has no REGNUMBER setting in section [Dialing Information], so there is nothing to dial. Install the "
+         "Joinwiz.ini that came with the program, or add the line REGNUMBER= with the number to that section.";
+}
+
 CDialNetworkDialog* current_dialing_page() { return window_cast<CDialNetworkDialog>(current_page_handle()); }
 
 void set_dialing_port_options(DialingPortOptions options) { port_options_storage() = std::move(options); }
@@ -153,6 +162,14 @@ bool CDialNetworkDialog::on_init_dialog() {
 // Next starts a call; nothing of the page is saved. Every call gets a new
 // session: the one before has hung up and is dropped here.
 void CDialNetworkDialog::OnNext() {
+  // Without the number of the registration server there is nothing to dial:
+  // say which setting is missing instead of dialing "ATDT" alone.
+  const std::filesystem::path& ini = wizard_paths().profile;
+  if (ini_read(kDialingSection, "REGNUMBER", "", kDialingReadBuffer, ini).empty()) {
+    log_error(kComponent, "no REGNUMBER in [Dialing Information] of " + ini.string() + "; not dialing");
+    message_box(hwnd(), MissingRegNumberText(ini), application_name(), MB_OK | MB_ICONEXCLAMATION);
+    return;
+  }
   const DialingPortOptions& options = port_options_storage();
   session_.reset();
   session_ = std::make_unique<session::CRegSessionDialog>(hwnd(), *ui_,

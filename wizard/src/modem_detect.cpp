@@ -24,27 +24,34 @@ constexpr std::size_t kSetupSize = 200;
 // The library's callbacks carry no context: the run in progress is found
 // here (one detection at a time: it runs on the user-interface thread).
 bool* g_stop_request = nullptr;
+HWND g_progress_page = 0;
 
 // Keeps the window model alive while the library waits.
 void pump_messages(std::int32_t) { MessageLoop::current().pump_pending(); }
 
 // Nonzero asks the library to stop: the user cancelled, or the page is gone.
+// The library's progress texts also go to the page, below its status line.
 std::int32_t stop_check(const char* text) {
-  if (text != nullptr) log_info(kComponent, text);
+  if (text != nullptr) {
+    log_info(kComponent, text);
+    if (is_window(g_progress_page)) set_window_text(get_dlg_item(g_progress_page, IDC_DETECT_PROGRESS), text);
+  }
   return g_stop_request != nullptr && *g_stop_request ? 1 : 0;
 }
 
 // Registration of the event handler and the stop flag for one run.
 class DetectionScope {
  public:
-  explicit DetectionScope(bool* stop) {
+  DetectionScope(bool* stop, HWND page) {
     g_stop_request = stop;
+    g_progress_page = page;
     handler_ = SerlinkSetEventHandler(pump_messages, 0) == 0;
     if (!handler_) log_warn(kComponent, "another event handler is registered: the window waits during detection");
   }
   ~DetectionScope() {
     if (handler_) SerlinkSetEventHandler(nullptr, 0);
     g_stop_request = nullptr;
+    g_progress_page = 0;
   }
   DetectionScope(const DetectionScope&) = delete;
   DetectionScope& operator=(const DetectionScope&) = delete;
@@ -128,7 +135,7 @@ void CModemDetectDialog::Detect() {
   timer_ = 0;
   Status("Checking All the ports");
 
-  DetectionScope scope(&stop_);
+  DetectionScope scope(&stop_, self);
   const ModemServices& services = modem_services();
   std::int32_t rc = services.enumerate(&list);
   // The user may have cancelled while the library pumped messages.

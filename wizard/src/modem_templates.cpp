@@ -33,6 +33,9 @@ DialogTemplate modem_detect() {
       d::ltext("Please wait a moment while you modem is detected....", IDC_STATIC, kLeft, 48, kWidth, 16));
   t.controls.push_back(d::ltext("Status:", IDC_STATIC, kLeft, 82, 30, 8));
   t.controls.push_back(d::edit(IDC_DETECT_STATUS, 112, 80, 180, 12, ES_AUTOHSCROLL | ES_READONLY));
+  // What the library is doing now ("Looking for a modem on COM2."): a port
+  // without a modem takes seconds, and the status line alone says nothing.
+  t.controls.push_back(d::ltext("", IDC_DETECT_PROGRESS, 112, 98, 180, 16));
   frame(t);
   return t;
 }

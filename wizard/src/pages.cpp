@@ -19,6 +19,18 @@ ModemLevelFactory& modem_factory() {
 
 constexpr const char* kNewUser = "NEWUSER";
 
+// The server checks these at log-in over a line that declares no encoding:
+// only printable ASCII passes unchanged to the other end.
+constexpr const char* kAsciiOnlyUserId =
+    "Your User ID may use only the letters A to Z without accents, digits and the punctuation of an English "
+    "keyboard.";
+constexpr const char* kAsciiOnlyPassword =
+    "Your password may use only the letters A to Z without accents, digits and the punctuation of an English "
+    "keyboard.";
+constexpr const char* kAsciiOnlyEmailId =
+    "Your Email ID may use only the letters A to Z without accents, digits and the punctuation of an English "
+    "keyboard.";
+
 bool is_existing(const RegistrationProfile* p) { return p && p->value_or_empty(kNewUser) == "no"; }
 
 // Get into `out` when the key exists (callers start from empty strings).
@@ -265,13 +277,16 @@ bool CAccountDialog::Validate() {
   if (!CheckLengthRange("Please enter between %d and %d characters for your User ID.", IDC_USERID, old ? 1 : 5,
                         old ? 27 : 8))
     return false;
+  if (!CheckPrintableAscii(kAsciiOnlyUserId, IDC_USERID)) return false;
   if (!CheckLengthRange("Please enter between %d and %d characters for your password.", IDC_PASSWORD, old ? 1 : 5,
                         8))
     return false;
+  if (!CheckPrintableAscii(kAsciiOnlyPassword, IDC_PASSWORD)) return false;
   if (!CheckSameText("The passwords did not match.  Please re-type them.", IDC_PASSWORD, IDC_PASSWORD2))
     return false;
   if (old && !CheckLengthRange("Please enter between %d and %d characters for your Email ID.", IDC_EMAILID, 1, 8))
     return false;
+  if (old && !CheckPrintableAscii(kAsciiOnlyEmailId, IDC_EMAILID)) return false;
   return true;
 }
 

@@ -103,17 +103,23 @@ int RegistrationProfile::Find(std::string_view key) const {
 }
 
 bool RegistrationProfile::Load(const std::filesystem::path& file) {
-  for (std::size_t i = keys_.size(); i-- > 0;) {
-    values_[i] = ini_read(kUserInfoSection, keys_[i], values_[i], kProfileReadBuffer, file);
-  }
+  // One read of the file for all keys, from the last to the first; each key
+  // falls back to its current value.
+  IniEntries entries;
+  entries.reserve(keys_.size());
+  for (std::size_t i = keys_.size(); i-- > 0;) entries.emplace_back(keys_[i], values_[i]);
+  ini_read_all(kUserInfoSection, entries, kProfileReadBuffer, file);
+  for (std::size_t i = keys_.size(), e = 0; i-- > 0; ++e) values_[i] = std::move(entries[e].second);
   return true;
 }
 
 bool RegistrationProfile::Save(const std::filesystem::path& file) const {
-  for (std::size_t i = keys_.size(); i-- > 0;) {
-    if (!ini_write(kUserInfoSection, keys_[i], values_[i], file)) return false;
-  }
-  return true;
+  // All keys, last inserted first, in one atomic replacement of the file: a
+  // crash leaves the old profile or the new one, never half of it.
+  IniEntries entries;
+  entries.reserve(keys_.size());
+  for (std::size_t i = keys_.size(); i-- > 0;) entries.emplace_back(keys_[i], values_[i]);
+  return ini_write_all(kUserInfoSection, entries, file);
 }
 
 std::string RegistrationProfile::value_or_empty(std::string_view key) const {

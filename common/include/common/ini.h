@@ -59,8 +59,8 @@ std::shared_ptr<const IniDocument> load_ini_cached(const std::filesystem::path& 
 
 // Locked read-modify-write: takes the file's FileLock, reads the current file
 // (a missing file reads as empty), calls `change`, and when `change` returns
-// true and the text differs, replaces the file atomically (a new file gets
-// `mode`). Returns false when the lock, the read, `change` or the replacement
+// true and the text differs, replaces the file atomically (with `mode` as
+// replace_file() takes it). Returns false when the lock, the read, `change` or the replacement
 // fails; the file is then as before. Several edits in one `change` land in
 // one replacement, which other readers see all at once.
 bool update_ini_file(const std::filesystem::path& path, const std::function<bool(IniDocument&)>& change,
@@ -106,9 +106,9 @@ std::size_t get_private_profile_string(const char* section, const char* key, con
 //   all three null: flush. Writes reach the disk before they return, so a
 //     flush only reports success.
 //   Deleting from a missing file succeeds and creates nothing.
-//   A file this call creates gets `new_file_mode` (OwnerOnly for a file that
-//   will hold a password, such as the registration profile); an existing
-//   file keeps its mode.
+//   `new_file_mode` as replace_file() takes it: Shared keeps an existing
+//   file's mode (a new one gets 0644); OwnerOnly, for a file that holds a
+//   password such as the registration profile, leaves it 0600 either way.
 // Zero (and a logged reason) when the file is empty or unusable, the folder
 // is missing, a name or value cannot be stored (line breaks, NUL, ']' in a
 // section, '=' in a key; trailing CR/LF of a value are dropped), or section

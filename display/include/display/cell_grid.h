@@ -57,7 +57,8 @@ class CellGrid {
   // Cells outside the grid read as a blank cell and ignore writes.
   const Cell& at(int col, int row) const;
   void set(int col, int row, const Cell& cell);
-  // Character, colours and attributes of one cell (clipped).
+  // Character, colours and attributes of one cell (clipped); a wide
+  // character fills this cell and the next (a blank where no next one is).
   void put(int col, int row, char32_t ch, std::uint8_t fg, std::uint8_t bg, std::uint8_t attr = kAttrNone);
   // Colours of a cell, keeping its character.
   void recolour(int col, int row, std::uint8_t fg, std::uint8_t bg);
@@ -69,7 +70,8 @@ class CellGrid {
 
   CursorPos cursor;
 
-  // One line per row in UTF-8, trailing blanks removed.
+  // One line per row in UTF-8, trailing blanks removed; a wide character
+  // is written once.
   std::string dump_text() const;
   // One letter per cell naming its colours and attributes, then a legend
   // ("a: fg 16 bg 250 bold") and the cursor; letters go by first appearance.
@@ -82,6 +84,14 @@ class CellGrid {
   int rows_ = 0;
   std::vector<Cell> cells_;
 };
+
+// A wide character (CJK, most emoji) takes two cells: the character, then a
+// cell holding kWideTail. Writing anything over either half leaves the
+// other as a blank on the terminal.
+constexpr char32_t kWideTail = 0;
+// Cells a character takes on a terminal: 2 for East Asian wide and full-width
+// characters and emoji, else 1.
+int cell_width(char32_t ch);
 
 // Decodes UTF-8; a byte that starts no valid sequence stands for itself
 // (Latin-1), so no input is lost or rejected.

@@ -7,11 +7,16 @@
 //   check CONTROL-ID / uncheck CONTROL-ID
 //   select CONTROL-ID TEXT    list or combo item by its text
 //   click CONTROL-ID
-//   key Enter|Esc|Tab|Shift-Tab|Space|F1
+//   key Enter|Esc|Tab|Shift-Tab|Space|F1|Alt+LETTER (the "&" mnemonic)
 //   expect-message TEXT       a message box whose text contains TEXT is up
 //   answer OK|Cancel|Yes|No   closes the message box with that button
 //   expect-text CONTROL-ID TEXT   the control's text contains TEXT
 //   timeout SECONDS           time-out of the steps after it (default 120)
+// CONTROL-ID may also be a label in double quotes: a button, check box or
+// radio button by its own text ("Next >", "&" marks left out), any other
+// control by the static text before it ("First Name:", or without the
+// colon), as the label's mnemonic reaches it. `wait "CAPTION"` waits for a
+// dialog by its caption.
 // Each step waits until its target exists, is visible and is enabled (for
 // expect-text: until the text matches), then acts through the calls of
 // platform/user_input.h. Controls are looked up in the active window first,
@@ -26,7 +31,8 @@
 // A step not done within its time-out, an unknown step, or a message box that
 // no step expects ends the run: on_failure gets exit code 3 and a message
 // "script line N: STEP: reason". The default (program use) writes the message
-// to standard error, flushes the transcript and ends the process with 3.
+// and the controls of the active dialog (id, class, text: what a step could
+// name) to standard error, flushes the transcript and ends the process with 3.
 // When expect_end is set, the program must end (its windows gone or the loop
 // quit) within the time-out after the last step.
 //
@@ -34,6 +40,8 @@
 //   dialog ID "CAPTION" title "PAINTED TITLE"
 //   message-box "CAPTION" icon ICON "TEXT"
 //   step N: LINE
+//   note: control ID took "TEXT" of "SET TEXT" (at most N characters)
+//                             (a set whose text the field's limit cut)
 //   beep
 #pragma once
 

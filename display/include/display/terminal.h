@@ -11,7 +11,10 @@
 //    of its pixels in the nearest palette colour. Texts a page paints (its
 //    title) come from its paint record.
 //  - Keys become the calls of platform/user_input.h, the same calls the
-//    scripted user makes. Input arrives through the message loop's watch on
+//    scripted user makes. The terminal sends Alt+letter as Esc and the
+//    letter: one that follows within the escape delay (25 ms) makes the
+//    mnemonic key; a lone Esc stays Esc. PageUp and PageDown that no control
+//    takes scroll a page taller than the terminal. Input arrives through the message loop's watch on
 //    standard input; a resize (SIGWINCH) arrives through a pipe watched the
 //    same way. Nothing polls.
 //  - The terminal is restored when the display is deleted, at exit, and on
@@ -27,6 +30,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "display/cell_grid.h"
 #include "platform/display.h"
@@ -51,19 +55,39 @@ constexpr std::uint8_t kSelectedIdle = 250; // selection of an unfocused list
 // Paints every visible top-level window, bottom to top, over the desktop;
 // windows that need painting are painted first. The grid keeps its size; its
 // cursor is set for the focus control of the active window.
+//
+// A window taller than the grid keeps its caption on the first row and its
+// button row (the lowest push buttons, to the bottom border) on the last
+// rows; the rows between scroll to keep the focused control and its label in
+// view, with arrows on the right border where rows are out of view. A window
+// that fits but sticks out is moved onto the grid. When even that cannot be
+// done, the grid says "terminal too small: at least WxH needed" instead.
 void render_screen(CellGrid& grid);
+// Scrolls the view of a window taller than the grid by `pages` (negative:
+// up), from the last render on; false when the window is not scrolled.
+// PageUp and PageDown that no control takes come here.
+bool scroll_view(platform::HWND window, int pages);
+// The size needed for the windows shown now, when the grid is smaller than
+// that; nullopt when it is large enough.
+std::optional<std::pair<int, int>> screen_too_small(int cols, int rows);
 
 // A key from the terminal, decoded.
 struct Input {
-  enum class Kind { None, Key, Text, Resize, Redraw };
+  enum class Kind { None, Key, Text, Resize, Redraw, Mnemonic };
   Kind kind = Kind::None;
   platform::Key key = platform::Key::Enter;
   std::string text;  // Text: UTF-8
+  char32_t letter = 0;  // Mnemonic: the letter pressed with Alt
 };
 
 // Decodes what ncurses' wget_wch() gave: `is_key_code` for KEY_CODE_YES
 // (value is a KEY_* code), else value is a character.
 Input decode_key(bool is_key_code, std::uint32_t value);
+// The terminal sends Alt+letter as Esc followed by the letter. `first` is an
+// Esc key; `next` is what came right after it (within the escape delay):
+// a printable character makes them one Alt+letter, anything else leaves Esc
+// and `next` as two inputs (false).
+bool combine_alt(const Input& first, const Input& next, Input& combined);
 // Hands a decoded key to the window model; false when no window took it.
 bool deliver_input(const Input& input);
 

@@ -159,6 +159,9 @@ class Edit final : public Control {
   void set_read_only(bool read_only);
   // Text as shown: '*' for each character of a password.
   std::string display_text() const;
+  // Length in characters (UTF-8 decoded); limits, selections and the caret
+  // count characters, never bytes.
+  int length() const;
 
   // Selection [start, end) in characters; the caret is at end.
   void set_sel(int start, int end);
@@ -169,7 +172,9 @@ class Edit final : public Control {
   // EN_CHANGE follows.
   void set_text(std::string_view text) override;
 
-  // Typing: replaces the selection with `chars` as far as the limit allows,
+  // Typing: replaces the selection with `chars` (UTF-8; a byte that begins no
+  // valid sequence is taken as its Latin-1 character) as far as the limit
+  // allows, whole characters only,
   // upper-cased for ES_UPPERCASE; nothing for a read-only edit. EN_CHANGE
   // when something changed. Returns false when the limit cut the input.
   bool user_type(std::string_view chars);

@@ -98,6 +98,8 @@ ControlTemplate listbox(int id, int x, int y, int cx, int cy, std::uint32_t styl
 // Process-wide template table. Registering an id again replaces the template.
 void register_dialog_template(DialogTemplate tmpl);
 const DialogTemplate* find_dialog_template(int id);
+// Ids of the registered templates, in ascending order.
+std::vector<int> dialog_template_ids();
 
 class Dialog;
 
@@ -210,6 +212,8 @@ class Dialog : public Window {
   // Keyboard (dialog manager). True when the key was used.
   bool handle_key(Key key);
   bool handle_chars(std::string_view chars);
+  // Alt+letter: see platform/user_input.h.
+  bool handle_mnemonic(char32_t letter);
 
  protected:
   // After the controls exist, before the dialog is shown. Return true to let

@@ -11,10 +11,13 @@
 // rename. Readers that only read need no lock: they see the old or the new
 // file whole.
 //
-// Files that hold a password are created with FileMode::OwnerOnly (0600) from
-// the start; a mode is never loosened or tightened afterwards by chmod.
+// Files that hold a password are written with FileMode::OwnerOnly: the
+// temporary file is created at 0600 and renamed over the old one, so after
+// every write the file is owner-only, whatever its mode was before; no
+// chmod ever runs on a file that holds the password.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -43,12 +46,16 @@ class FileLock {
   std::string error_;
 };
 
-// Replaces `path` with `contents` atomically. An existing file keeps its mode;
-// a new one gets `mode`. On failure the old file is untouched, no temporary
+// Replaces `path` with `contents` atomically. Shared: an existing file keeps
+// its mode, a new one gets 0644. OwnerOnly: the result is 0600 either way. On failure the old file is untouched, no temporary
 // file is left behind, `error` (if given) says what failed and false is
 // returned. The caller holds a FileLock if others may write the same file.
 bool replace_file(const std::filesystem::path& path, std::string_view contents,
                   FileMode mode = FileMode::Shared, std::string* error = nullptr);
+
+// Replacements that succeeded in this process, all files together (tests
+// count the writes an operation makes).
+std::uint64_t replace_file_count();
 
 // Reads the whole file. False (and `error`) when it cannot be read; a missing
 // file sets `missing` (if given) so callers can tell "absent" from "unreadable".

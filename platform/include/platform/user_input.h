@@ -17,6 +17,11 @@
 //  - Backspace/Delete and typed characters: edit the focused edit or combo
 //    field (limit, upper case, read-only apply); in a list, jump to an item.
 //  - F1: posts the help command (ID_HELP) to the active window.
+//  - Alt+letter: the control whose "&" mnemonic is that letter acts: a push
+//    button is pressed, a check box or radio button is clicked, a label or
+//    group box gives the focus to the next tab stop after it. A letter that
+//    matches nothing beeps. A letter typed while a button has the focus
+//    acts the same way, without Alt.
 #pragma once
 
 #include <optional>
@@ -32,6 +37,12 @@ enum class Key { Enter, Escape, Tab, BackTab, Space, Up, Down, Left, Right, Home
 bool press_key(Key key);
 // Characters typed into the focused control.
 bool type_text(std::string_view text);
+// Alt+`letter`: the mnemonic of the active dialog (see above). False when no
+// dialog is active; a letter without a control beeps and returns true.
+bool press_mnemonic(char32_t letter);
+// The mnemonic of a control text ("&Next >" -> 'n'), lower case for ASCII
+// letters; 0 when there is none ("&&" is a literal "&").
+char32_t mnemonic_of(std::string_view text);
 // A mouse click on a control: it takes the focus (when it can) and acts.
 // False when it is not a visible, enabled control.
 bool click(HWND control);

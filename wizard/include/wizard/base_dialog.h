@@ -83,6 +83,9 @@ class CBaseDialog : public platform::Dialog {
   bool CheckMaxLength(std::string_view format, int id, int max);
   bool CheckLengthRange(std::string_view format, int id, int min, int max);
   bool CheckSameText(std::string_view message, int first_id, int second_id);
+  // Fails when the text holds anything but printable ASCII: values the
+  // server checks at log-in travel on a line that declares no encoding.
+  bool CheckPrintableAscii(std::string_view message, int id);
   void ShowEntryError(std::string_view text, int id);
 
   // Help context of the page; 0 when it has none.

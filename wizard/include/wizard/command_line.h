@@ -1,6 +1,6 @@
 // Command line of joinwiz:
 //   joinwiz [-c] [--root DIR] [--ui terminal|headless] [--answers SCRIPT]
-//           [--transcript FILE] [--help] [--version]
+//           [--transcript FILE] [--help] [--help-script] [--version]
 //   joinwiz [--root DIR] --install-dialup|--remove-dialup [--ppp-dir DIR]
 //   joinwiz --ports [--root DIR]
 // Our own options are taken off first; what remains is the command-line text
@@ -24,6 +24,7 @@ struct CommandLine {
   std::optional<std::string> answers;
   std::optional<std::string> transcript;
   bool help = false;
+  bool help_script = false;  // print the script steps and the pages' controls
   bool version = false;
   // Copy the account's dial-up entry to pppd's folder, or take it out.
   bool install_dialup = false;
@@ -42,5 +43,8 @@ struct ParseResult {
 ParseResult parse_command_line(const std::vector<std::string>& args);
 
 std::string usage_text(const std::string& program);
+// The steps of an answers script and, for every dialog template registered
+// now, its controls (id, class, text): what a step can name.
+std::string script_help_text();
 
 }  // namespace wizard

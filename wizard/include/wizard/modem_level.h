@@ -38,6 +38,7 @@ enum : int {
 
 enum : int {
   IDC_DETECT_STATUS = 3028,
+  IDC_DETECT_PROGRESS = 3029,  // the library's progress text, below the status
   IDC_DONT_DETECT = 3037,
   IDC_FOUND_PORT = 3040,
   IDC_FOUND_SPEED = 3041,

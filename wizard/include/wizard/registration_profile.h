@@ -7,9 +7,10 @@
 //
 // The profile lives in section "User Information" of Joinwiz.ini. Load()
 // never adds keys (extra lines in the file are left alone); Save() writes
-// only the profile's keys, from the last inserted to the first, and stops at
-// the first write that fails. The file holds the password, so a Save() that
-// creates it creates it readable by its owner only.
+// only the profile's keys, from the last inserted to the first, all in one
+// atomic replacement of the file, and stops at the first key that cannot be
+// stored. The file holds the password, so every Save() leaves it readable by
+// its owner only, whatever its mode was.
 #pragma once
 
 #include <cstddef>
