@@ -99,12 +99,9 @@ ParseResult parse_command_line(const std::vector<std::string>& args) {
 
 std::string usage_text(const std::string& program) {
   return "Usage: " + program +
-         " [-c] [--root DIR] [--ui gtk|terminal|headless] [--answers SCRIPT] [--transcript FILE]
-"
-         "       " + program + " [--root DIR] --install-dialup|--remove-dialup [--ppp-dir DIR]
-"
-         "       " + program + " --ports [--root DIR]
-"
+         " [-c] [--root DIR] [--ui gtk|terminal|headless] [--answers SCRIPT] [--transcript FILE]\n"
+         "       " + program + " [--root DIR] --install-dialup|--remove-dialup [--ppp-dir DIR]\n"
+         "       " + program + " --ports [--root DIR]\n"
          "\n"
          "Signs this computer up for a Veloran Network dial-up account.\n"
          "\n"
