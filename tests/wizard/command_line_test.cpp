@@ -41,6 +41,13 @@ TEST(CommandLine, ReadsOurOptions) {
   EXPECT_FALSE(r.line.help);
 }
 
+TEST(CommandLine, TheDesktopDisplayTakesATranscript) {
+  ParseResult r = parse_command_line({"--ui", "gtk", "--transcript", "t"});
+  ASSERT_TRUE(r.ok) << r.error;
+  EXPECT_EQ(r.line.ui, UiKind::Gtk);
+  EXPECT_EQ(*r.line.transcript, "t");
+}
+
 TEST(CommandLine, BadOptionsAreNamed) {
   struct Bad {
     std::vector<std::string> args;
@@ -52,6 +59,7 @@ TEST(CommandLine, BadOptionsAreNamed) {
       {{"--ui", "terminal", "--answers", "a"}, "--answers"},
       {{"--transcript", "t"}, "needs --answers SCRIPT"},
       {{"--ui", "terminal", "--transcript=t"}, "needs --answers SCRIPT"},
+      {{"--ui", "gtk", "--answers", "a"}, "cannot be used with --ui gtk"},
   };
   for (const auto& c : cases) {
     ParseResult r = parse_command_line(c.args);

@@ -90,9 +90,8 @@ ParseResult parse_command_line(const std::vector<std::string>& args) {
               (c.ui == UiKind::Gtk ? "gtk" : "terminal");
   } else if (c.transcript && !c.answers && c.ui != UiKind::Gtk) {
     r.ok = false;
-    r.error = "--transcript FILE records the steps of an unattended run (--answers SCRIPT) or the windows "
-              "of the desktop display (--ui gtk); a run in the terminal writes no transcript "
-              "(VLR_LOG=FILE keeps its log)";
+    r.error = "--transcript FILE needs --answers SCRIPT (an unattended run) or --ui gtk (the desktop "
+              "display); a run in the terminal writes no transcript (VLR_LOG=FILE keeps its log)";
   }
   return r;
 }
