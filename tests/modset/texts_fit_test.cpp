@@ -4,6 +4,7 @@
 // and each "...:" label sits on the row of its field.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,9 @@ struct Shown {
   std::vector<int> shown_at_run_time;  // hidden in the template, shown by the dialog
   int labelled_fields;                 // fields with a "...:" label beside them
 };
+
+// Names the case by its dialog in test listings.
+void PrintTo(const Shown& p, std::ostream* os) { *os << p.caption; }
 
 class ModsetTexts : public ::testing::TestWithParam<Shown> {
  protected:

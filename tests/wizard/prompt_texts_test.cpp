@@ -3,6 +3,7 @@
 // its field.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 #include "platform/clock.h"
@@ -16,6 +17,9 @@ struct Prompt {
   const char* caption;
   int labelled_fields;
 };
+
+// Names the case by its dialog in test listings.
+void PrintTo(const Prompt& p, std::ostream* os) { *os << p.caption; }
 
 class PromptTexts : public ::testing::TestWithParam<Prompt> {
  protected:
