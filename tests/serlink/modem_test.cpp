@@ -227,6 +227,48 @@ TEST_F(ModemTest, LongToneNumberIsDialedInTwoParts) {
   EXPECT_EQ(dialed, "D" + number.substr(32));
 }
 
+// Where long numbers are cut: each command holds at most 35 characters
+// after "AT " before its ";", and every part after the first starts with "D".
+TEST_F(ModemTest, LongNumbersAreCutAfterThe35thCharacter) {
+  std::string digits;
+  for (int i = 0; i < 80; ++i) digits += static_cast<char>('0' + i % 10);
+  struct Case {
+    const char* name;
+    int32_t method;
+    std::size_t length;
+    std::vector<std::string> commands;
+  };
+  const std::vector<Case> cases = {
+      {"32 tone digits fit one command", 1, 32, {"AT DT " + digits.substr(0, 32)}},
+      {"33 pulse digits need a second", 0, 33, {"AT DP " + digits.substr(0, 32) + ";", "AT D" + digits.substr(32, 1)}},
+      {"80 digits take three", 1, 80,
+       {"AT DT " + digits.substr(0, 32) + ";", "AT D" + digits.substr(32, 34) + ";", "AT D" + digits.substr(66)}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeModem com1(1);
+    com1.on_dial = [](const std::string&) { return std::string("OK"); };
+    ASSERT_EQ(open_port(0), 0);
+    int32_t id = 0;
+    ASSERT_EQ(ModemOpen(&id), 0);
+    com1.commands.clear();
+    const std::string number = digits.substr(0, c.length);
+    ModemDialRequest d{0, c.method, 45, number.c_str()};
+    EXPECT_EQ(ModemDial(&d), 0);
+    ASSERT_EQ(com1.commands.size(), c.commands.size() + 1);
+    for (std::size_t i = 0; i < c.commands.size(); ++i) EXPECT_EQ(com1.commands[i + 1], c.commands[i]);
+    std::int32_t port = 0;
+    SerialChannelClose(&port);
+  }
+}
+
+bool g_probe_refused = false;
+void poke_during_hangup(int32_t) {
+  char b[4];
+  SerialTransfer t{0, b, 1, 0};
+  if (SerialChannelRead(&t) == -10) g_probe_refused = true;
+}
+
 // Method 1 dials tone; any other method dials pulse.
 TEST_F(ModemTest, DialMethodPicksToneOrPulse) {
   struct Case {
