@@ -262,13 +262,6 @@ TEST_F(ModemTest, LongNumbersAreCutAfterThe35thCharacter) {
   }
 }
 
-bool g_probe_refused = false;
-void poke_during_hangup(int32_t) {
-  char b[4];
-  SerialTransfer t{0, b, 1, 0};
-  if (SerialChannelRead(&t) == -10) g_probe_refused = true;
-}
-
 // Method 1 dials tone; any other method dials pulse.
 TEST_F(ModemTest, DialMethodPicksToneOrPulse) {
   struct Case {
