@@ -26,7 +26,12 @@ bool Refuse(std::string* why, std::string text) {
   return false;
 }
 
-std::string Quoted(std::string_view text) { return "\"" + session::Printable(text) + "\""; }
+// Built by append: GCC 12 at -O3 warns falsely (-Wrestrict) on "\"" + string.
+std::string Quoted(std::string_view text) {
+  std::string out(1, '"');
+  out.append(session::Printable(text)).append(1, '"');
+  return out;
+}
 
 // A known folder's Windows name with the backslash the path needs.
 std::string FolderPrefix(platform::KnownFolder folder) {
