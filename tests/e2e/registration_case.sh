@@ -5,7 +5,8 @@
 #
 # The case folder holds:
 #   linesim        linesim's options after --root (one line); SCENARIOS/ stands
-#                  for the shipped data/scenarios/ folder
+#                  for the shipped data/scenarios/ folder, CASE/ for the case
+#                  folder (a scenario of the case's own)
 #   options        KEY=VALUE lines: account=existing walks the pages as a user
 #                  with an account (default: a new account)
 #   script         the steps from the dialing page on; the walk to it
@@ -16,6 +17,7 @@
 #                  Joinwiz.ini: KEY=VALUE exactly, !KEY absent
 #   linesim_trace  lines the linesim trace must hold (substrings); a line
 #                  starting with ! must not be in it
+#   registry       the same kind of lines for the HKEY_CURRENT_USER hive
 # COM1, COM3 and COM4 are links to nothing, so detection never touches the
 # machine's own serial ports.
 set -uo pipefail
@@ -31,7 +33,7 @@ source "$here/lib.sh"
 make_workspace e2e_reg
 
 absent_com_ports 1 3 4
-sim_args=$(sed "s#SCENARIOS/#$data/scenarios/#g" "$case_dir/linesim")
+sim_args=$(sed -e "s#SCENARIOS/#$data/scenarios/#g" -e "s#CASE/#$case_dir/#g" "$case_dir/linesim")
 read -r -a words <<< "$sim_args"
 start_linesim "$linesim" "$root" "${words[@]}"
 
@@ -56,5 +58,7 @@ if [ -f "$case_dir/ini" ]; then
   fi
 fi
 [ -f "$case_dir/linesim_trace" ] && check_lines_in "$work/linesim.trace" "$case_dir/linesim_trace" "linesim trace"
+[ -f "$case_dir/registry" ] &&
+  check_lines_in "$root/registry/hkey_current_user.reg" "$case_dir/registry" "HKEY_CURRENT_USER hive"
 
 echo "ok [$name]"
