@@ -1,0 +1,127 @@
+// Modset's configuration store: the shared TARK_NET.INI that other programs
+// also write. The input is the file. Checked: every Get fills its record
+// with terminated texts and a documented result; what a Get returned, stored
+// with Put and read again, comes back the same (the setup string, patched
+// on every read, is left out of that comparison); sections of other
+// programs survive the Puts.
+#include <cstdint>
+#include <cstddef>
+#include <cstring>
+#include <string>
+
+#include "common/ini_document.h"
+#include "fuzz_support.h"
+#include "modset.h"
+#include "platform/ascii.h"
+#include "platform/system_root.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+template <std::size_t N>
+void check_text(const char (&field)[N], const char* what) {
+  fuzz::check(std::memchr(field, '\0', N) != nullptr, std::string(what) + " is not terminated");
+}
+
+void check_result(std::int32_t rc, const char* what) {
+  fuzz::check(rc == CFG_OK || rc == CFG_DEFAULTS, std::string(what) + " failed: " + std::to_string(rc));
+}
+
+struct Records {
+  CfgDialingInfo dialing{};
+  CfgModemInfo modem{};
+  CfgZrsAccessInfo zrs{};
+  CfgNsvConfigInfo nsv{};
+  CfgNsvPopEntry pops[8]{};
+
+  void get() {
+    std::memset(this, 0, sizeof *this);
+    check_result(CfgGetDialingInfo(&dialing), "CfgGetDialingInfo");
+    check_result(CfgGetModemInfo(&modem), "CfgGetModemInfo");
+    check_result(CfgGetZrsAccessInfo(&zrs), "CfgGetZrsAccessInfo");
+    nsv.PopList.count = 8;
+    nsv.PopList.entries = pops;
+    check_result(CfgGetNsvConfigInfo(&nsv), "CfgGetNsvConfigInfo");
+    fuzz::check(nsv.PopList.count >= 0 && nsv.PopList.count <= 8, "POP list count out of range");
+    check_text(dialing.DisableCallWaiting, "DisableCallWaiting");
+    check_text(dialing.DialPrefix, "DialPrefix");
+    check_text(dialing.DialLongDistance, "DialLongDistance");
+    check_text(modem.PortName, "PortName");
+    check_text(modem.ResetString, "ResetString");
+    check_text(modem.SetupString, "SetupString");
+    check_text(zrs.CustomAccessNumber, "CustomAccessNumber");
+    check_text(zrs.PrimaryAccessNumber, "PrimaryAccessNumber");
+    check_text(zrs.AlternateAccessNumber, "AlternateAccessNumber");
+    check_text(zrs.Service, "Service");
+    check_text(nsv.AreaCode, "AreaCode");
+    check_text(nsv.UserId, "UserId");
+    check_text(nsv.SelectedPop, "SelectedPop");
+    check_text(nsv.SelectedAccess, "SelectedAccess");
+    check_text(nsv.CustomPop, "CustomPop");
+    check_text(nsv.CustomAccess, "CustomAccess");
+    for (int i = 0; i < nsv.PopList.count; ++i) {
+      check_text(pops[i].Pop, "Pop");
+      check_text(pops[i].AccessNumber, "AccessNumber");
+    }
+  }
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  static const fs::path root = [] {
+    fs::path r = fuzz::work_folder() / "modset-root";
+    fuzz::fresh_folder(r);
+    fuzz::check(platform::set_system_root(r), "cannot set the system root");
+    fuzz::check(platform::ensure_known_folder(platform::KnownFolder::Windows), "no Windows folder");
+    return r;
+  }();
+  (void)root;
+  const fs::path file = platform::known_folder(platform::KnownFolder::Windows) / "TARK_NET.INI";
+  std::string text(reinterpret_cast<const char*>(data), size);
+  // A new file each time (rename), as another program's save makes it.
+  fuzz::write_file(file.string() + ".new", text);
+  fs::rename(file.string() + ".new", file);
+  common::IniDocument before = common::IniDocument::parse(text);
+
+  Records first;
+  first.get();
+  fuzz::check(CfgPutDialingInfo(&first.dialing) == CFG_OK, "CfgPutDialingInfo failed");
+  fuzz::check(CfgPutModemInfo(&first.modem) == CFG_OK, "CfgPutModemInfo failed");
+  fuzz::check(CfgPutZrsAccessInfo(&first.zrs) == CFG_OK, "CfgPutZrsAccessInfo failed");
+  // A POP read with an empty number cannot be stored again (1 to 39
+  // characters): that Put reports CFG_E_WRITE and leaves the entry out.
+  bool empty_number = false;
+  for (int i = 0; i < first.nsv.PopList.count; ++i) empty_number = empty_number || !first.pops[i].AccessNumber[0];
+  std::int32_t nsv_rc = CfgPutNsvConfigInfo(&first.nsv);
+  fuzz::check(nsv_rc == CFG_OK || (nsv_rc == CFG_E_WRITE && empty_number),
+              "CfgPutNsvConfigInfo failed: " + std::to_string(nsv_rc));
+
+  Records again;
+  again.get();
+  fuzz::check(std::memcmp(&first.dialing, &again.dialing, sizeof first.dialing) == 0, "dialing record changed");
+  fuzz::check(std::memcmp(first.modem.PortName, again.modem.PortName,
+                          offsetof(CfgModemInfo, SetupString) - offsetof(CfgModemInfo, PortName)) == 0,
+              "modem record changed");
+  fuzz::check(std::memcmp(&first.zrs, &again.zrs, sizeof first.zrs) == 0, "access record changed");
+  fuzz::check(std::memcmp(&first.nsv, &again.nsv, offsetof(CfgNsvConfigInfo, PopList)) == 0,
+              "NSV record changed");
+  fuzz::check(empty_number || (first.nsv.PopList.count == again.nsv.PopList.count &&
+                                std::memcmp(first.pops, again.pops, sizeof first.pops) == 0),
+              "POP list changed");
+
+  // Sections of other programs are left as they were.
+  common::IniDocument after = common::IniDocument::parse(fuzz::read_file(file));
+  static const char* const ours[] = {"Dialing Information", "Modem Information", "ZRS Async Access Info",
+                                     "NSV Config Information", "NSV POP List"};
+  for (const std::string& section : before.sections()) {
+    bool mine = false;
+    for (const char* s : ours) mine = mine || platform::equal_no_case(section, s);
+    if (mine) continue;
+    for (const std::string& key : before.keys(section)) {
+      fuzz::check(after.get(section, key) == before.get(section, key), "another program's key changed: " + key);
+    }
+  }
+  return 0;
+}
