@@ -159,6 +159,9 @@ const IniDocument::Section* IniDocument::find_section(std::string_view name, uin
 }
 
 const IniDocument::Key* IniDocument::find_key(uint32_t section, std::string_view name) const {
+  // Key names are trimmed in the file and by set(), so a lookup is too: a
+  // key set as " k" reads back as " k".
+  name = trim(name);
   const uint32_t h = name_hash(name);
   auto it = std::lower_bound(key_lookup_.begin(), key_lookup_.end(), std::make_pair(section, h),
                              [&](uint32_t i, const std::pair<uint32_t, uint32_t>& want) {
@@ -273,7 +276,7 @@ bool IniDocument::remove_key(std::string_view section, std::string_view key) {
   if (!find_section(section, &si)) return false;
   std::vector<std::pair<uint32_t, uint32_t>> cuts;
   for (const Key& k : keys_) {
-    if (k.section == si && ini_names_equal(span(k.name_begin, k.name_size), key)) {
+    if (k.section == si && ini_names_equal(span(k.name_begin, k.name_size), trim(key))) {
       cuts.emplace_back(k.line_begin, k.line_next);
     }
   }

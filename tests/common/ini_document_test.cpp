@@ -51,6 +51,7 @@ TEST(IniDocumentRead, Table) {
       {"no final newline", "[S]\nk=v", "S", "k", "v"},
       {"header without closing bracket", "[S\nk=v\n", "S", "k", std::nullopt},
       {"tabs and blanks around equals", "[S]\nk\t =\tv\n", "S", "k", "v"},
+      {"key asked for with blanks around it", "[S]\nk=v\n", "S", " k\t", "v"},
   };
   for (const auto& c : cases) {
     IniDocument doc = IniDocument::parse(c.text);
@@ -116,6 +117,18 @@ TEST(IniDocumentEdit, Table) {
     EXPECT_TRUE(c.edit(doc)) << c.name;
     EXPECT_EQ(doc.text(), c.after) << c.name;
   }
+}
+
+// Found by fuzzing: set() trimmed the key name but lookups did not, so a
+// key set as " k" was written and then not found under that name.
+TEST(IniDocumentEdit, KeySetWithBlanksReadsBackUnderTheSameName) {
+  IniDocument doc = IniDocument::parse("[S]\n");
+  ASSERT_TRUE(doc.set("S", " `", "+"));
+  EXPECT_EQ(doc.text(), "[S]\n`=+\n");
+  EXPECT_EQ(doc.get("S", " `"), "+");
+  EXPECT_EQ(doc.keys("S"), std::vector<std::string>{"`"});
+  EXPECT_TRUE(doc.remove_key("S", "` "));
+  EXPECT_EQ(doc.get("S", "`"), std::nullopt);
 }
 
 TEST(IniDocumentEdit, EditsThatChangeNothingSayFalse) {
