@@ -131,6 +131,29 @@ TEST(IniDocumentEdit, KeySetWithBlanksReadsBackUnderTheSameName) {
   EXPECT_EQ(doc.get("S", "`"), std::nullopt);
 }
 
+// Found by fuzzing the settings store: a value cut to its field ended in a
+// blank, was written bare and read back without it.
+TEST(IniDocumentEdit, ValuesReadBackExactlyAsSet) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"plain", "plain"},
+      {"ends in a blank ", "\"ends in a blank \""},
+      {"\tstarts with a tab", "\"\tstarts with a tab\""},
+      {"\"looks quoted\"", "\"\"looks quoted\"\""},
+      {"'single'", "\"'single'\""},
+      {"\"", "\""},
+      {"a \"b\" c", "a \"b\" c"},
+      {"", ""},
+  };
+  for (const auto& [value, written] : cases) {
+    IniDocument doc = IniDocument::parse("[S]\nk=old\n");
+    ASSERT_TRUE(doc.set("S", "k", value)) << value;
+    EXPECT_EQ(doc.text(), "[S]\nk=" + written + "\n") << value;
+    EXPECT_EQ(IniDocument::parse(doc.text()).get("S", "k"), value) << value;
+    ASSERT_TRUE(doc.set("S", "new", value));
+    EXPECT_EQ(IniDocument::parse(doc.text()).get("S", "new"), value) << value;
+  }
+}
+
 TEST(IniDocumentEdit, EditsThatChangeNothingSayFalse) {
   const std::string text = "[A]\na=1\n";
   IniDocument doc = IniDocument::parse(text);

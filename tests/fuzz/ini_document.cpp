@@ -35,11 +35,8 @@ void check_consistent(const IniDocument& doc) {
               "the edited document and a fresh parse of its text disagree");
 }
 
-// Blanks at either end, or a pair of quotes around it, do not read back.
+// Values hold no NUL or line break once set() took them.
 bool reads_back_as_written(std::string_view v) {
-  auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; };
-  if (!v.empty() && (blank(v.front()) || blank(v.back()))) return false;
-  if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front()) return false;
   return v.find('\0') == std::string_view::npos && v.find('\n') == std::string_view::npos;
 }
 

@@ -103,7 +103,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fuzz::check(std::memcmp(&first.dialing, &again.dialing, sizeof first.dialing) == 0, "dialing record changed");
   fuzz::check(std::memcmp(first.modem.PortName, again.modem.PortName,
                           offsetof(CfgModemInfo, SetupString) - offsetof(CfgModemInfo, PortName)) == 0,
-              "modem record changed");
+              "modem record changed: \"" + std::string(first.modem.PortName) + "\" " +
+                  std::to_string(first.modem.CommPort) + " " + std::to_string(first.modem.BaudRate) + " " +
+                  std::to_string(first.modem.FlowControl) + " " + std::to_string(first.modem.SpeakerOff) + " \"" +
+                  first.modem.ResetString + "\" became \"" + again.modem.PortName + "\" " +
+                  std::to_string(again.modem.CommPort) + " " + std::to_string(again.modem.BaudRate) + " " +
+                  std::to_string(again.modem.FlowControl) + " " + std::to_string(again.modem.SpeakerOff) + " \"" +
+                  again.modem.ResetString + "\"");
   fuzz::check(std::memcmp(&first.zrs, &again.zrs, sizeof first.zrs) == 0, "access record changed");
   fuzz::check(std::memcmp(&first.nsv, &again.nsv, offsetof(CfgNsvConfigInfo, PopList)) == 0,
               "NSV record changed");
