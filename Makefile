@@ -5,8 +5,10 @@ BUILD_TEST := build/asan
 BUILD_DEMO := build/release
 BUILD_FUZZ := build/fuzz
 FUZZ_SECONDS ?= 120
+BUILD_PACKAGE := build/package
+PREFIX ?= /usr/local
 
-.PHONY: all deps test demo build clean bench fuzz
+.PHONY: all deps test demo build clean bench fuzz install package package-check
 
 all: build
 
@@ -14,8 +16,23 @@ deps:
 	./scripts/install-deps
 
 build: deps
-	cmake -S . -B $(BUILD_DEMO) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVLR_BUILD_TESTS=OFF
+	cmake -S . -B $(BUILD_DEMO) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVLR_BUILD_TESTS=OFF -DCMAKE_INSTALL_PREFIX=$(PREFIX)
 	cmake --build $(BUILD_DEMO) -j$(JOBS)
+
+# `make install [PREFIX=/usr/local] [DESTDIR=...]`
+install: build
+	cmake --install $(BUILD_DEMO) --prefix $(PREFIX)
+
+# The Debian package, into build/package.
+package: deps
+	cmake -S . -B $(BUILD_PACKAGE) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVLR_BUILD_TESTS=OFF -DVLR_BUILD_BENCH=OFF -DCMAKE_INSTALL_PREFIX=/usr
+	cmake --build $(BUILD_PACKAGE) -j$(JOBS)
+	cd $(BUILD_PACKAGE) && cpack -G DEB
+
+# Installs the package into this machine and removes it again: for
+# throw-away machines only (needs root).
+package-check: package
+	./tests/install/package_test.sh $(BUILD_PACKAGE)/veloran-signup_*.deb
 
 test: deps
 	cmake -S . -B $(BUILD_TEST) -DCMAKE_BUILD_TYPE=Debug -DVLR_SANITIZE=ON -DVLR_BUILD_BENCH=OFF

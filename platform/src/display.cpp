@@ -31,6 +31,15 @@ int take_option(int argc, char** argv, int i, const char* name, std::string& val
   return 2;
 }
 
+// The folder of the file this code was loaded from (libplatform.so).
+std::filesystem::path platform_library_folder() {
+  Dl_info info{};
+  if (dladdr(reinterpret_cast<void*>(&platform_library_folder), &info) == 0 || !info.dli_fname) return {};
+  std::error_code ec;
+  const auto file = std::filesystem::canonical(info.dli_fname, ec);
+  return ec ? std::filesystem::path() : file.parent_path();
+}
+
 std::filesystem::path program_folder() {
   std::error_code ec;
   auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
@@ -97,9 +106,15 @@ std::unique_ptr<LoadedDisplay> open_display(const DisplayOptions& options, std::
   }
   const std::string file = "libdisplay-" + options.name + ".so";
   void* lib = nullptr;
-  const auto beside = program_folder() / file;
-  std::error_code ec;
-  if (!program_folder().empty() && std::filesystem::exists(beside, ec)) lib = dlopen(beside.c_str(), RTLD_NOW);
+  // Renderers sit beside libplatform.so (the build folder, or the private
+  // library folder of an installed tree), else beside the program; the
+  // loader's own search comes last.
+  for (const auto& folder : {platform_library_folder(), program_folder()}) {
+    std::error_code ec;
+    const auto candidate = folder / file;
+    if (!folder.empty() && std::filesystem::exists(candidate, ec)) lib = dlopen(candidate.c_str(), RTLD_NOW);
+    if (lib) break;
+  }
   if (!lib) lib = dlopen(file.c_str(), RTLD_NOW);
   if (!lib) {
     const char* why = dlerror();

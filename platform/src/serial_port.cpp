@@ -11,6 +11,7 @@
 #include <map>
 #include <mutex>
 
+#include "platform/clock.h"
 #include "serial_queue.h"
 
 namespace platform {
@@ -71,6 +72,18 @@ int com_number(const std::string& name) {
 }
 
 }  // namespace
+
+SerialError SerialPort::wait_readable(int timeout_ms) {
+  std::size_t count = 0;
+  SerialError e = bytes_available(count);
+  if (count > 0) return SerialError::None;
+  if (e != SerialError::None) return e;
+  if (timeout_ms <= 0) return SerialError::Timeout;
+  clock().sleep_ms(timeout_ms);
+  e = bytes_available(count);
+  if (count > 0) return SerialError::None;
+  return e != SerialError::None ? e : SerialError::Timeout;
+}
 
 const char* serial_error_text(SerialError e) {
   for (const ErrorText& t : kErrorTexts) {

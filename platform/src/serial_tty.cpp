@@ -15,6 +15,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/clock.h"
 #include "platform/log.h"
 #include "platform/serial_port.h"
 #include "serial_queue.h"
@@ -338,6 +339,40 @@ class TtyPort final : public SerialPort {
     std::lock_guard lock(q_.mutex);
     q_.interrupted = true;
     q_.wake();
+  }
+
+  SerialError wait_readable(int timeout_ms) override {
+    // Under a virtual clock the descriptor is only looked at: time advances
+    // instead of passing.
+    const bool virtual_time = clock().is_virtual();
+    const auto deadline = SteadyClock::now() + std::chrono::milliseconds(timeout_ms < 0 ? 0 : timeout_ms);
+    bool advanced = false;
+    for (;;) {
+      int fd;
+      {
+        std::lock_guard lock(q_.mutex);
+        fd = fd_.load();
+        if (fd < 0) return SerialError::InvalidHandle;
+        if (!q_.rx.empty()) return SerialError::None;
+        if (gone_) return SerialError::DeviceNotConnected;
+      }
+      pollfd pfd{fd, POLLIN, 0};
+      int rc = ::poll(&pfd, 1, virtual_time ? 0 : remaining_ms(deadline));
+      if (rc < 0 && errno != EINTR) return serial_error_from_errno(errno);
+      if (rc > 0) {
+        std::lock_guard lock(q_.mutex);
+        SerialError e = pull_locked();
+        if (!q_.rx.empty()) return SerialError::None;
+        if (e != SerialError::None) return e;
+      }
+      if (virtual_time) {
+        if (advanced || timeout_ms <= 0) return SerialError::Timeout;
+        clock().sleep_ms(timeout_ms);
+        advanced = true;
+        continue;
+      }
+      if (remaining_ms(deadline) == 0) return SerialError::Timeout;
+    }
   }
 
   SerialError close() override {

@@ -2,14 +2,15 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "serlink_internal.h"
 
 namespace {
 
 constexpr std::size_t kIdentity = 16;  // characters kept of ATI0 / ATI3
-// Identification drains lines until one comes back empty; a modem that
-// keeps talking is cut off after this many.
+// Identification reads the rest of an answer up to its final word (or an
+// empty read); a modem that keeps talking is cut off after this many lines.
 constexpr int kMaxDrainLines = 32;
 
 struct ModemIdentification {
@@ -43,6 +44,16 @@ void port_name(std::int32_t port, char* out) {
   std::memcpy(out, n.name, SERLINK_PORT_NAME_SIZE);
 }
 
+// A line that ends a command's answer: exactly "OK" or "ERROR", blanks
+// around it aside (a substring match would take "BROOKTROUT" for "OK").
+bool is_final_word(const char* line) {
+  std::string_view text(line);
+  const std::size_t first = text.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return false;
+  text = text.substr(first, text.find_last_not_of(" \t") - first + 1);
+  return text == "OK" || text == "ERROR";
+}
+
 void keep_identity(char* out, const char* line) {
   std::size_t n = strnlen(line, kIdentity);
   std::memcpy(out, line, n);
@@ -63,9 +74,13 @@ void identify(std::int32_t ch, ModemIdentification& id) {
   std::int32_t rc = serlink::read_response(ch, 1, line, code);
   if (rc == 0 && code == 20) rc = serlink::read_response(ch, 1, line, code);
   if (rc == 0) keep_identity(id.ati3, line);
-  for (int i = 0; i < kMaxDrainLines; ++i) {
-    serlink::read_response(ch, 1, line, code);
+  // The rest of the answer, up to its final result word; only a modem that
+  // sends none waits out the time-out of an empty read.
+  bool ended = rc == 0 && is_final_word(line);
+  for (int i = 0; i < kMaxDrainLines && !ended; ++i) {
+    rc = serlink::read_response(ch, 1, line, code);
     if (line[0] == '\0') break;
+    ended = rc == 0 && is_final_word(line);
   }
   id.modem_class = serlink::modem_class(id.ati0, id.ati3);
   id.speed = serlink::starting_speed(id.ati0, id.ati3);

@@ -228,6 +228,15 @@ std::int32_t map_error(SerialError e) {
 
 bool channel_open() { return is_open(); }
 
+bool channel_wait_input(std::int64_t ms) {
+  if (!is_open() || g_ch.held > 0) return true;
+  std::size_t available = 0;
+  if (device()->bytes_available(available) != SerialError::None || available > 0) return true;
+  if (ms <= 0) return false;
+  SerialError e = device()->wait_readable(static_cast<int>(ms));
+  return e != SerialError::Timeout;
+}
+
 platform::SerialOpenOptions serial_open_options() {
   platform::SerialOpenOptions o;
   // COMn links live in the system root; so does the lock file when

@@ -1,4 +1,5 @@
 // Frame: load and unload, the event handler, the library's wait, tracing.
+#include <algorithm>
 #include <cstdio>
 
 #include "platform/clock.h"
@@ -42,10 +43,23 @@ void library_wait(std::int64_t ms) {
   if (ms <= 0) return;
   platform::Clock& c = platform::clock();
   const std::int64_t end = c.now_ms() + ms;
-  while (c.now_ms() < end) {
+  for (std::int64_t now = c.now_ms(); now < end; now = c.now_ms()) {
     if (g_frame.handler) g_frame.handler(g_frame.argument);
-    c.sleep_ms(5);
+    // The last step only to the end: a pause lasts what it is written as.
+    c.sleep_ms(std::min(end - now, kWaitStepMs));
   }
+}
+
+bool library_wait_for_input(std::int64_t ms) {
+  if (channel_wait_input(0)) return true;
+  if (ms <= 0) return false;
+  platform::Clock& c = platform::clock();
+  const std::int64_t end = c.now_ms() + ms;
+  for (std::int64_t now = c.now_ms(); now < end; now = c.now_ms()) {
+    if (g_frame.handler) g_frame.handler(g_frame.argument);
+    if (channel_wait_input(std::min(end - now, kWaitStepMs))) return true;
+  }
+  return false;
 }
 
 void set_trace_callback(TraceCallback cb) { g_frame.trace = cb; }

@@ -145,11 +145,13 @@ std::int32_t read_response(std::int32_t channel, std::int32_t timeout_s, char* l
       break;
     }
     if (got == 0) {
-      if (now_ms() >= deadline) {
+      const std::int64_t now = now_ms();
+      if (now >= deadline) {
         rc = 2;
         break;
       }
-      library_wait(100);
+      // Until the next byte, at most to the deadline.
+      library_wait_for_input(deadline - now);
       continue;
     }
     if (++examined > kMaxBytesPerResponse && now_ms() >= deadline) {

@@ -11,9 +11,18 @@
 namespace serlink {
 
 // ---- frame ----
-// The library's wait: for `ms` milliseconds, calls the event handler and
-// sleeps 5 ms, over and over. Returns at once for 0.
+// The library's fixed pause: for `ms` milliseconds, calls the event handler
+// and sleeps 5 ms (the last step only to the end), over and over. Returns at
+// once for 0.
 void library_wait(std::int64_t ms);
+// The library's wait for received data: the same passes as library_wait
+// (the event handler at least every 5 ms), but each pass blocks on the
+// channel's device and the wait ends as soon as bytes are there. True when
+// they are (or the channel is gone, so the caller's read reports it); false
+// after `ms` without any. For 0 it only looks.
+bool library_wait_for_input(std::int64_t ms);
+// Longest step of a library wait: the event handler runs at least this often.
+constexpr std::int64_t kWaitStepMs = 5;
 std::int64_t now_ms();
 // Passes `format` and `text` to the trace callback (when set) and the log.
 void trace(const char* format, const char* text);
@@ -24,6 +33,10 @@ TraceCallback trace_callback();
 // Folds a device error into the channel's result codes.
 std::int32_t map_error(platform::SerialError e);
 bool channel_open();
+// One step of a wait for data: true at once when the channel holds or the
+// device has received bytes, or the channel is not usable; else blocks up to
+// `ms` on the device and says whether bytes came.
+bool channel_wait_input(std::int64_t ms);
 // Where COM links and lock files live for this process.
 platform::SerialOpenOptions serial_open_options();
 

@@ -6,6 +6,7 @@
 #include "common/ini.h"
 #include "platform/clock.h"
 #include "platform/log.h"
+#include "platform/system_root.h"
 #include "session/line_protocol.h"
 
 namespace session {
@@ -13,6 +14,9 @@ namespace {
 
 constexpr std::size_t kDialingInfoChars = 31;  // 32-character buffers
 constexpr std::size_t kPromptKeep = 4;         // a split "user:" needs at most 4 earlier bytes
+// Lines one dial-result tick takes at most: a full receive buffer of the
+// shortest lines (a line end each).
+constexpr std::size_t kDialLinesPerTick = kReceiveBufferSize;
 
 std::string CutTo(std::string_view text, std::size_t n) { return std::string(text.substr(0, n)); }
 
@@ -42,6 +46,12 @@ CRegSessionDialog::~CRegSessionDialog() {
   StopTimer();
   port_.reset();  // closes the port; DTR drops
   platform::MessageLoop::current().unregister_window(hwnd_);
+}
+
+std::filesystem::path CRegSessionDialog::PhonesFile() const {
+  const std::filesystem::path dir =
+      programDir_.empty() ? platform::known_folder(platform::KnownFolder::Program) : programDir_;
+  return dir / "phones.txt";
 }
 
 void CRegSessionDialog::SetPhoneNumber(std::string_view number) { phoneNumber_ = CutTo(number, kDialingInfoChars); }
@@ -136,6 +146,7 @@ bool CRegSessionDialog::Start() {
   planNames.clear();
   planDescriptions.clear();
   planCodes.clear();
+  plansRefused = 0;
   HangUp();
   outcomePosted_ = false;
 
@@ -218,7 +229,11 @@ void CRegSessionDialog::TakeAndShowLine(std::string& line) {
 
 bool CRegSessionDialog::OnDialResultTick() {
   if (!port_) return false;
-  if (port_->Poll() == EvLine) {
+  // Every complete line already received, in order, as if each had a tick of
+  // its own: the modem's reports before CONNECT (CARRIER, PROTOCOL, ...) must
+  // not hold it back a tick each, and a BUSY before a CONNECT still wins.
+  // Bounded, so a modem that never stops talking cannot hold the loop.
+  for (std::size_t n = 0; n < kDialLinesPerTick && port_->Poll() == EvLine; ++n) {
     std::string line;
     TakeAndShowLine(line);
     switch (ClassifyDialResult(line)) {
@@ -340,7 +355,8 @@ void CRegSessionDialog::HandleLine(std::string_view line) {
 }
 
 bool CRegSessionDialog::SetCommandHook(std::string_view keyword, CommandHook hook) {
-  static constexpr std::string_view kOwn[] = {"REQUEST:", "INFO:", "STATUS:", "FAILURE:"};
+  static constexpr std::string_view kOwn[] = {"REQUEST:", "INFO:",     "WAIT:",    "STATUS:",
+                                              "DOWNLOADFILE:", "TRANSFER:", "FAILURE:", "PRICEPLAN:"};
   if (std::find(std::begin(kOwn), std::end(kOwn), keyword) != std::end(kOwn)) return false;
   bool in_table = false;
   for (const ServerCommand* entry = ServerCommandTable; entry->keyword[0] != '\0'; ++entry) {

@@ -20,6 +20,9 @@
 #   registry       the same kind of lines for the HKEY_CURRENT_USER hive
 # COM1, COM3 and COM4 are links to nothing, so detection never touches the
 # machine's own serial ports.
+# With VLR_E2E_SHARE set (an installed share/veloran folder) the run takes
+# the scenarios from there and lets joinwiz find its installed side files
+# itself, as an installed program does.
 set -uo pipefail
 
 joinwiz=$1
@@ -28,12 +31,18 @@ case_dir=$3
 name=$(basename "$case_dir")
 here="$(cd "$(dirname "$0")" && pwd)"
 data="$(cd "$here/../../data" && pwd)"
+scenarios="$data/scenarios"
+data_env=(VLR_DATA_DIR="$data")
+if [ -n "${VLR_E2E_SHARE:-}" ]; then
+  scenarios="$VLR_E2E_SHARE/scenarios"
+  data_env=()
+fi
 
 source "$here/lib.sh"
 make_workspace e2e_reg
 
 absent_com_ports 1 3 4
-sim_args=$(sed -e "s#SCENARIOS/#$data/scenarios/#g" -e "s#CASE/#$case_dir/#g" "$case_dir/linesim")
+sim_args=$(sed -e "s#SCENARIOS/#$scenarios/#g" -e "s#CASE/#$case_dir/#g" "$case_dir/linesim")
 read -r -a words <<< "$sim_args"
 start_linesim "$linesim" "$root" "${words[@]}"
 
@@ -41,7 +50,7 @@ walk="$here/registration_cases/walk_new"
 [ "$(option account)" = "existing" ] && walk="$here/registration_cases/walk_existing"
 cat "$walk" "$case_dir/script" > "$work/script"
 
-VLR_DATA_DIR="$data" VLR_LOG="$work/log" VLR_LOG_LEVEL=info \
+env -u VLR_DATA_DIR "${data_env[@]}" VLR_LOG="$work/log" VLR_LOG_LEVEL=info \
   "$joinwiz" --root "$root" --answers "$work/script" --transcript "$work/transcript" \
   >"$work/stdout" 2>"$work/stderr" </dev/null
 code=$?

@@ -29,6 +29,7 @@ class FakeModem {
   std::set<std::string> refused;   // commands answered "ERROR"
   std::uint32_t max_baud = 1u << 30;  // answers nothing above this line speed
   bool echo = true;
+  bool final_word = true;  // "OK" after an identity answer (ATI0, ATI3)
   std::int64_t guard_ms = 200;
   // Answer to a dial ("CONNECT 28800", "BUSY", ...) given the number; empty:
   // say nothing.
@@ -121,13 +122,10 @@ class FakeModem {
       echo = false;
     }
     if (refused.count(body)) return reply("ERROR");
-    if (body == "I0") {
-      reply(ati0);
-      return reply("OK");
-    }
-    if (body == "I3") {
-      reply(ati3);
-      return reply("OK");
+    if (body == "I0" || body == "I3") {
+      reply(body == "I0" ? ati0 : ati3);
+      if (final_word) reply("OK");
+      return;
     }
     if (body.rfind("DT", 0) == 0 || body.rfind("DP", 0) == 0 || body.rfind("D", 0) == 0) {
       if (!body.empty() && body.back() == ';') return reply("OK");

@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -335,6 +336,57 @@ struct RecordingUi final : SessionUi {
     if (on_box) on_box();
   }
   std::string LastModem() const { return modem.empty() ? "" : modem.back(); }
+};
+
+// The page's prompts: record what they are asked and answer as told. A
+// prompt is modal, so `during` runs inside it (lines keep flowing then).
+struct FakePrompts final : SessionPrompts {
+  std::vector<std::string> asked;  // "BILLING", "PLAN", "INPUT text", "ACCESS"
+  bool billing_ok = true;
+  std::optional<int> plan = 1;
+  std::optional<std::string> input = std::string("newid");
+  bool access_ok = true;
+  std::string pop_area = "408", pop_number = "5551234";
+  ProfileStore* profile = nullptr;  // where the access-number choice goes
+  std::vector<std::string> plan_names, plan_descriptions, access_entries;
+  bool new_account = false;
+  std::vector<bool> focus_during;  // the session's focus flag inside each prompt
+  CRegSessionDialog* session = nullptr;
+  std::function<void()> during;
+
+  void Inside() {
+    if (session) focus_during.push_back(session->focusOnStatus);
+    if (during) during();
+  }
+  bool RunBilling() override {
+    asked.emplace_back("BILLING");
+    Inside();
+    return billing_ok;
+  }
+  std::optional<int> RunPricePlan(const std::vector<std::string>& names,
+                                  const std::vector<std::string>& descriptions) override {
+    asked.emplace_back("PLAN");
+    plan_names = names;
+    plan_descriptions = descriptions;
+    Inside();
+    return plan;
+  }
+  std::optional<std::string> RunUserInput(std::string_view text, bool is_new) override {
+    asked.emplace_back("INPUT " + std::string(text));
+    new_account = is_new;
+    Inside();
+    return input;
+  }
+  bool RunAccessNumber(const std::vector<std::string>& entries) override {
+    asked.emplace_back("ACCESS");
+    access_entries = entries;
+    Inside();
+    if (access_ok && profile) {
+      profile->Set("POPAREACODE", pop_area);
+      profile->Set("POPNUMBER", pop_number);
+    }
+    return access_ok;
+  }
 };
 
 // The page: records the outcome messages and ends the running modal loop at

@@ -308,19 +308,21 @@ TEST_F(SessionTest, HangUpByThePageStopsTheTicks) {
 
 TEST_F(SessionTest, LinesArrivingDuringAPromptAreHandledFirst) {
   modem.prompt = "user:\r\n";
-  modem.script = {{"WAIT:\tPAYMENTPLAN\rREQUEST:\tUSERID\r", 2}, {"STATUS:\tCOMPLETE\r", 0}};
+  modem.script = {{"INFO:\tPLAN\tP1\tBasic\r", 1},
+                  {"WAIT:\tPAYMENTPLAN\rREQUEST:\tUSERID\r", 2},
+                  {"REQUEST:\tPRICEPLAN\r", 1},
+                  {"STATUS:\tCOMPLETE\r", 0}};
   Make();
-  std::string seen;
-  session->SetCommandHook("WAIT:", [&](CRegSessionDialog& s, std::string_view args) {
-    seen = args;
-    std::weak_ptr<void> alive = s.AliveToken();
-    page.RunFor(500);  // a modal prompt
-    if (!alive.expired()) s.SendReply("CONTINUE");
-  });
+  testing::FakePrompts prompts;
+  prompts.session = session.get();
+  prompts.during = [&] { page.RunFor(500); };  // a modal prompt
+  session->SetPrompts(&prompts);
   session->Start();
   EXPECT_EQ(page.RunUntilOutcome(kLimit), WM_WIZ_RESULT_OK);
-  EXPECT_EQ(seen, "PAYMENTPLAN");
-  EXPECT_EQ(Replies(), (Strings{"REPLY: jdoe", "REPLY: CONTINUE"}));
+  EXPECT_EQ(prompts.asked, (Strings{"PLAN"}));
+  EXPECT_EQ(Replies(), (Strings{"REPLY: OK", "REPLY: jdoe", "REPLY: CONTINUE", "REPLY: PLAN1"}));
+  EXPECT_EQ(prompts.focus_during, (std::vector<bool>{false}));
+  EXPECT_TRUE(session->focusOnStatus);
 }
 
 TEST_F(SessionTest, DiagnosticConnectProbesAndDials) {
@@ -381,8 +383,19 @@ TEST_F(HandleLineTest, Replies) {
       {"unknown keyword", "HELLO:\tx", {}},
       {"empty line", "", {}},
       {"only a TAB", "\t", {}},
-      {"hooked command without hook", "TRANSFER:", {}},
-      {"hooked command in lower case", "priceplan:\tP1", {}},
+      {"hooked command without hook", "CONFIG:\tAUTO", {}},
+      {"hooked command in lower case", "regmod:\tHKEY_CURRENT_USER", {}},
+      {"download", "DOWNLOADFILE:\tfile.zip", {"REPLY: OK"}},
+      {"download without arguments", "DOWNLOADFILE:", {"REPLY: OK"}},
+      {"price plan with a code", "PRICEPLAN:\tP30", {"REPLY: OK", "REPLY: OK"}},
+      {"price plan in lower case", "priceplan:\tP10", {"REPLY: OK", "REPLY: OK"}},
+      {"price plan without a code", "PRICEPLAN:", {"REPLY: OK", "REPLY: ERROR"}},
+      {"price plan ending with TAB", "PRICEPLAN:\t", {"REPLY: OK", "REPLY: ERROR"}},
+      {"wait without a code", "WAIT:", {"REPLY: ERROR"}},
+      {"wait with an empty code", "WAIT:\t", {"REPLY: ERROR"}},
+      {"wait for phones", "WAIT:\tPHONES", {"REPLY: CONTINUE"}},
+      {"wait for something unknown", "WAIT:\tSOMETHING", {"REPLY: CONTINUE"}},
+      {"wait code with a blank", "WAIT:\tUSED ID", {"REPLY: CONTINUE"}},
   };
   for (const Case& c : cases) EXPECT_EQ(Handle(c.line), c.replies) << c.name;
 }
@@ -428,20 +441,20 @@ TEST_F(HandleLineTest, CommandTableIsCompleteAndInOrder) {
 
 TEST_F(HandleLineTest, HooksReceiveTheArgumentText) {
   std::vector<std::pair<std::string, std::string>> calls;
-  for (const char* k : {"WAIT:", "INIMOD:", "REGMOD:", "ADDITEM:", "APPENDFILE:", "DOWNLOADFILE:", "TRANSFER:",
-                        "CONFIG:", "PRICEPLAN:"}) {
+  for (const char* k : {"INIMOD:", "REGMOD:", "ADDITEM:", "APPENDFILE:", "CONFIG:"}) {
     EXPECT_TRUE(session->SetCommandHook(k, [&calls, k](CRegSessionDialog& s, std::string_view args) {
       calls.emplace_back(k, std::string(args));
       s.SendAck(true);
     })) << k;
   }
-  EXPECT_FALSE(session->SetCommandHook("REQUEST:", nullptr));
-  EXPECT_FALSE(session->SetCommandHook("BOGUS:", nullptr));
-  EXPECT_EQ(Handle("wait:\tusedid"), (Strings{"REPLY: OK"}));
+  for (const char* own : {"REQUEST:", "INFO:", "WAIT:", "STATUS:", "DOWNLOADFILE:", "TRANSFER:", "FAILURE:",
+                          "PRICEPLAN:", "BOGUS:"}) {
+    EXPECT_FALSE(session->SetCommandHook(own, nullptr)) << own;
+  }
+  EXPECT_EQ(Handle("config:\tAUTO"), (Strings{"REPLY: OK"}));
   EXPECT_EQ(Handle("REGMOD:\tHKLM\tSoftware\\X\tREG_SZ\tname\tdata"), (Strings{"REPLY: OK"}));
-  EXPECT_EQ(Handle("TRANSFER:"), (Strings{"REPLY: OK"}));
   EXPECT_EQ(calls, (std::vector<std::pair<std::string, std::string>>{
-                       {"WAIT:", "usedid"}, {"REGMOD:", "HKLM\tSoftware\\X\tREG_SZ\tname\tdata"}, {"TRANSFER:", ""}}));
+                       {"CONFIG:", "AUTO"}, {"REGMOD:", "HKLM\tSoftware\\X\tREG_SZ\tname\tdata"}}));
 }
 
 TEST_F(HandleLineTest, LoginNameAndNumberAreCutTo31Characters) {

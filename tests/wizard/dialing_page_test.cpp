@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -114,7 +115,7 @@ class DialingPage : public ::testing::Test {
     ASSERT_NE(mkdtemp(tmpl), nullptr);
     dir_ = tmpl;
     const fs::path data = fs::path(VLR_SOURCE_DIR) / "data";
-    for (const char* f : {"Joinwiz.ini", "Vlrhelp.hlp"}) fs::copy_file(data / f, dir_ / f);
+    for (const char* f : {"Joinwiz.ini", "Vlrhelp.hlp", "phones.txt"}) fs::copy_file(data / f, dir_ / f);
     set_wizard_paths({dir_, dir_ / "Joinwiz.ini"});
     clear_bitmap_folders();
     add_bitmap_folder(data);
@@ -124,7 +125,7 @@ class DialingPage : public ::testing::Test {
     profile_.SetDefaults(default_profile_keys());
     for (auto [k, v] : {std::pair{"NEWUSER", "yes"}, {"USERID", "jsmith"}, {"PASSWORD", "secret1"},
                         {"FIRSTNAME", "John"}, {"LASTNAME", "Smith"}, {"CLIENTCODE", "VLRREG501U"},
-                        {"COMPORT", "2"}, {"COMSPEED", "38400"}})
+                        {"COMPORT", "2"}, {"COMSPEED", "38400"}, {"STATE", "IL"}, {"DAYAREACODE", "217"}})
       profile_.Set(k, v);
     line_ = std::make_unique<SimulatedLine>(trace_);
   }
@@ -355,6 +356,106 @@ TEST_F(DialingPage, ServerHangingUpMidwayIsAFailedConnection) {
   ASSERT_EQ(line_->AddRoute("5550100=scenario:" + scenario("hangup-midway.txt")), "");
   EXPECT_EQ(Run("wait 116\nclick 3031\nwait 119\nexpect-text 3049 Disconnected\nclick 3000\n"), kNoOutcome);
   EXPECT_TRUE(Traced("srv< REPLY: Smith"));
+}
+
+// ---- the server's decisions, against the real session and dialogs ----------
+
+TEST_F(DialingPage, PlanChoiceThenTransferWithTheUsersAccessNumberPreselected) {
+  ASSERT_EQ(line_->AddRoute("5550100=scenario:" + scenario("plan-choice.txt")), "");
+  EXPECT_EQ(Run("wait 116\nclick 3031\n"
+                "wait 103\nexpect-text 3031 10 hours a month\nselect 3005 Standard\nexpect-text 3031 30 hours\n"
+                "click 1\n"
+                "wait 121\nclick 1\n" +
+                std::string(kFinish)),
+            0);
+  EXPECT_TRUE(Traced("COM2 srv< REPLY: CONTINUE"));
+  EXPECT_TRUE(Traced("COM2 srv< REPLY: PLAN2"));
+  EXPECT_EQ(TraceCount("COM2 srv< REPLY: OK"), 8);  // three plans, PRICEPLAN: twice, STATUS:, TRANSFER: twice
+  EXPECT_FALSE(Traced("srv!"));
+  EXPECT_TRUE(Transcribed("dialog 103 \"Pricing Plan Information\""));
+  EXPECT_TRUE(Transcribed("dialog 121 \"Access Number Information\""));
+  EXPECT_EQ(profile_.value_or_empty("PRICEPLAN"), "P30");
+  // "IL, (217) 5550190, Springfield" was preselected and taken with OK.
+  EXPECT_EQ(profile_.value_or_empty("POPAREACODE"), "217");
+  EXPECT_EQ(profile_.value_or_empty("POPNUMBER"), "5550190");
+  EXPECT_EQ(Saved("REGISTERED"), "YES");
+}
+
+TEST_F(DialingPage, PlanWithOneAccessNumberTakesItWithoutAList) {
+  ASSERT_EQ(line_->AddRoute("5550100=scenario:" + scenario("plan-choice.txt")), "");
+  const std::int64_t t0 = platform::clock().now_ms();
+  EXPECT_EQ(Run("wait 116\nclick 3031\nwait 103\nselect 3005 Unlimited\nclick 1\n" + std::string(kFinish)), 0);
+  EXPECT_TRUE(Traced("COM2 srv< REPLY: PLAN3"));
+  EXPECT_FALSE(Transcribed("dialog 121"));
+  EXPECT_EQ(profile_.value_or_empty("PRICEPLAN"), "PUNL");
+  EXPECT_EQ(profile_.value_or_empty("POPAREACODE"), "217");
+  EXPECT_EQ(profile_.value_or_empty("POPNUMBER"), "5550199");
+  EXPECT_GE(platform::clock().now_ms() - t0, 5000);
+  EXPECT_EQ(Saved("REGISTERED"), "YES");
+}
+
+TEST_F(DialingPage, UsedIdPromptGivesTheServerAnotherUserId) {
+  profile_.Set("USERID", "taken");
+  ASSERT_EQ(line_->AddRoute("5550100=scenario:" + scenario("used-id.txt")), "");
+  EXPECT_EQ(Run("wait 116\nclick 3031\n"
+                "wait 106\nexpect-text 2024 already in use\nset 3022 jsmith2345\nexpect-text 3022 jsmith23\n"
+                "click 1\n"
+                "wait 120\nexpect-text 3002 jsmith23\nclick 3033\n"),
+            0);
+  EXPECT_TRUE(Transcribed("dialog 106 \"User input\""));
+  EXPECT_TRUE(Traced("COM2 srv< REPLY: taken"));
+  EXPECT_TRUE(Traced("COM2 srv< REPLY: CONTINUE"));
+  EXPECT_TRUE(Traced("COM2 srv< REPLY: jsmith23"));
+  EXPECT_FALSE(Traced("srv!"));
+  EXPECT_EQ(profile_.value_or_empty("USERID"), "jsmith23");
+}
+
+TEST_F(DialingPage, BadCardIsCorrectedOnTheBillingPage) {
+  ASSERT_EQ(line_->AddRoute("5550100=scenario:" + scenario("bad-card.txt")), "");
+  EXPECT_EQ(Run("wait 116\nclick 3031\n"
+                "wait 101\nselect 3008 Visa\nset 3009 4111111111111112\nset 3010 7\nset 3011 97\nclick 3031\n"
+                "expect-message Your credit card number is invalid\nanswer OK\n"
+                "set 3009 4111111111111111\nset 3010 13\nclick 3031\n"
+                "expect-message Please enter month less than 13 and greater than 0 please\nanswer OK\n"
+                "set 3010 07\nclick 3031\n" +
+                std::string(kFinish)),
+            0);
+  EXPECT_TRUE(Transcribed("dialog 101 \"Credit Card Information\" title \"Credit Card Information\""));
+  // The card on file was empty: the first answer, then the billing page.
+  EXPECT_NE(std::find(trace_.begin(), trace_.end(), "COM2 srv< REPLY: "), trace_.end());
+  EXPECT_EQ(TraceCount("COM2 srv< REPLY: CONTINUE"), 1);
+  EXPECT_TRUE(Traced("COM2 srv< REPLY: 4111111111111111"));
+  EXPECT_TRUE(Traced("COM2 srv< REPLY: 07"));
+  EXPECT_TRUE(Traced("COM2 srv< REPLY: 97"));
+  EXPECT_FALSE(Traced("srv!"));
+  EXPECT_EQ(profile_.value_or_empty("CCTYPE"), "Visa");
+  EXPECT_EQ(Saved("CCNUM"), "<none>");
+}
+
+TEST_F(DialingPage, CancelledPromptHangsUpKeepsThePageAndNextDialsAgain) {
+  ASSERT_EQ(line_->AddRoute("5550100=scenario:" + scenario("cancelled-prompt.txt")), "");
+  EXPECT_EQ(Run("wait 116\nclick 3031\nwait 103\nkey Esc\n"
+                "wait 116\nexpect-text 2018 to create an account\nclick 3031\n"
+                "wait 103\nclick 1\n" +
+                std::string(kFinish)),
+            0);
+  EXPECT_EQ(TraceCount("COM2 at< ATDt5550100"), 2);
+  EXPECT_EQ(TraceCount("COM2 srv< REPLY: CONTINUE"), 1);
+  EXPECT_TRUE(Traced("COM2 srv< REPLY: PLAN1"));
+  EXPECT_EQ(Saved("REGISTERED"), "YES");
+}
+
+TEST_F(DialingPage, CancelledPromptLeavesTheEnabledPageWithoutStatusWindow) {
+  ASSERT_EQ(line_->AddRoute("5550100=scenario:" + scenario("cancelled-prompt.txt")), "");
+  EXPECT_EQ(Run("wait 116\nclick 3031\nwait 103\nkey Esc\nwait 116\n"), kNoOutcome);
+  ASSERT_NE(Page(), nullptr);
+  EXPECT_TRUE(is_window_visible(page_));
+  EXPECT_TRUE(is_window_enabled(page_));
+  EXPECT_EQ(Page()->StatusWindow(), 0u);
+  ASSERT_NE(Page()->Session(), nullptr);
+  EXPECT_EQ(Page()->Session()->Port(), nullptr);  // hung up
+  EXPECT_FALSE(Traced("srv< REPLY: CONTINUE"));
+  EXPECT_TRUE(Posted().empty());
 }
 
 }  // namespace

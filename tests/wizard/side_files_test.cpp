@@ -58,15 +58,24 @@ TEST_F(SideFiles, InstallCopiesWhatIsMissingAndOverwritesNothing) {
   const fs::path program = dir_ / "root" / "Program";
   fs::create_directories(program);
   std::ofstream(program / "vlrterms.txt") << "local terms\n";
+  std::ofstream(program / "phones.txt") << "[MINE]\n1=555 5550000 XX Here\n";
 
   std::vector<std::string> installed;
   std::string error;
   ASSERT_TRUE(install_side_files(data, program, &installed, &error)) << error;
   EXPECT_EQ(slurp(program / "vlrterms.txt"), "local terms\n");
+  EXPECT_EQ(slurp(program / "phones.txt"), "[MINE]\n1=555 5550000 XX Here\n");
+  EXPECT_EQ(std::count(installed.begin(), installed.end(), "phones.txt"), 0);
   for (const char* name : {"Joinwiz.ini", "Vlrhelp.hlp", "PG1U.bmp", "GRAYLINEU.bmp", "GRAYLINEX.bmp"}) {
     EXPECT_EQ(slurp(program / name), slurp(data / name)) << name;
   }
   EXPECT_EQ(std::count(installed.begin(), installed.end(), "vlrterms.txt"), 0);
+  // Without one in place, the shipped access numbers are installed.
+  fs::remove(program / "phones.txt");
+  installed.clear();
+  ASSERT_TRUE(install_side_files(data, program, &installed, &error)) << error;
+  EXPECT_EQ(installed, std::vector<std::string>{"phones.txt"});
+  EXPECT_EQ(slurp(program / "phones.txt"), slurp(data / "phones.txt"));
 
   struct stat st {};
   ASSERT_EQ(stat((program / "Joinwiz.ini").c_str(), &st), 0);

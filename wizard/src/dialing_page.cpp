@@ -8,6 +8,7 @@
 #include "session/reg_session.h"
 #include "sysconfig/sysconfig.h"
 #include "wizard/dialing_dialogs.h"
+#include "wizard/prompt_dialogs.h"
 
 namespace wizard {
 
@@ -56,7 +57,14 @@ class ProfileAdapter final : public session::ProfileStore {
 // What the session shows goes to the page's status window, found again by
 // handle each time (the window may be gone while a session still talks).
 struct CDialNetworkDialog::Ui final : session::SessionUi {
-  explicit Ui(CDialNetworkDialog& page, RegistrationProfile* profile) : page_(page), profile_(profile) {}
+  explicit Ui(CDialNetworkDialog& page, RegistrationProfile* profile)
+      : page_(page), profile_(profile), prompts_(profile, [this] { return Owner(); }) {}
+
+  // The server's prompts belong to the status window while it is up.
+  HWND Owner() const {
+    const HWND status = page_.StatusWindow();
+    return status != 0 && is_window(status) ? status : page_.hwnd();
+  }
 
   void ShowModemText(std::string_view text, bool take_focus) override {
     if (CStatusDialog* s = page_.Status()) s->SetModemText(text, take_focus);
@@ -75,6 +83,7 @@ struct CDialNetworkDialog::Ui final : session::SessionUi {
 
   CDialNetworkDialog& page_;
   ProfileAdapter profile_;
+  CSessionPrompts prompts_;
 };
 
 CDialNetworkDialog* current_dialing_page() { return window_cast<CDialNetworkDialog>(current_page_handle()); }
@@ -83,6 +92,7 @@ void set_dialing_port_options(DialingPortOptions options) { port_options_storage
 
 CBaseDialog* CreateDialingPage(RegistrationProfile* profile, HWND parent) {
   register_dialing_templates();
+  register_prompt_templates();
   return new_window<CDialNetworkDialog>(profile, parent);
 }
 
@@ -144,6 +154,8 @@ void CDialNetworkDialog::OnNext() {
   if (status_ == 0 || !is_window(status_)) CreateStatusWindow();
   if (CStatusDialog* s = Status()) s->ShowCentred();
   session_->SetProfile(&ui_->profile_);
+  session_->SetPrompts(&ui_->prompts_);
+  session_->SetProgramDir(wizard_paths().program_dir);
   sysconfig::InstallCommandHandlers(*session_);
   session_->LoadDialingInformation(wizard_paths().profile);
   enable_window(hwnd(), false);

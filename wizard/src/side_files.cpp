@@ -40,7 +40,8 @@ fs::path find_data_dir(const fs::path& executable) {
   }
   std::error_code ec;
   const fs::path exe_dir = executable.parent_path();
-  for (const fs::path& candidate : {exe_dir / "data", exe_dir / ".." / "share" / "veloran" / "data"}) {
+  // Beside the program in the build tree; where the install put them otherwise.
+  for (const fs::path& candidate : {exe_dir / "data", exe_dir / VLR_BIN_TO_DATA}) {
     if (fs::is_regular_file(candidate / "Joinwiz.ini", ec)) return fs::weakly_canonical(candidate, ec);
   }
   return {};

@@ -24,8 +24,9 @@
 // Programs choose a renderer at start-up with parse_display_args() and
 // open_display(): "--answers SCRIPT [--transcript FILE]" loads
 // libdisplay-headless.so, "--display NAME" loads libdisplay-NAME.so; the
-// library is found beside the program (or on the library path) and must
-// export
+// library is found beside libplatform.so (the build folder, or the private
+// library folder of an installed tree), else beside the program or on the
+// library path, and must export
 //   extern "C" platform::Display* vlr_display_open(
 //       const platform::DisplayOptions* options, std::string* error);
 // returning a Display allocated with new (nullptr and *error on failure).

@@ -136,6 +136,13 @@ class SerialPort {
   virtual SerialError wait_event(unsigned& events, int timeout_ms = -1) = 0;
   // Ends a wait_event() running in another thread; safe from any thread.
   virtual void interrupt_wait() = 0;
+  // Blocks until received bytes wait to be read (None), `timeout_ms` passes
+  // (Timeout) or the device goes away (DeviceNotConnected): for a caller that
+  // waits for an answer on its own thread. Leaves the event mask and the
+  // events of wait_event() alone. Time is the process's clock: under a
+  // virtual clock the wait looks once and advances the clock. The default,
+  // for devices without a descriptor, looks and sleeps.
+  virtual SerialError wait_readable(int timeout_ms);
 
   // Restores the settings found at open and releases the device.
   virtual SerialError close() = 0;

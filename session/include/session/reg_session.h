@@ -20,10 +20,15 @@
 //    one of its handlers: the handlers notice and return.
 //  - One outcome per call: after the first outcome message of a call, later
 //    ones are not posted.
-//  - The commands built elsewhere (WAIT:, INIMOD:, REGMOD:, ADDITEM:,
-//    APPENDFILE:, DOWNLOADFILE:, TRANSFER:, CONFIG:, PRICEPLAN:) are in the
-//    table; their handlers call a hook set with SetCommandHook. Without a
-//    hook such a command is logged and answered with nothing.
+//  - The session's own commands are REQUEST:, INFO:, WAIT:, STATUS:,
+//    DOWNLOADFILE:, TRANSFER:, FAILURE: and PRICEPLAN:. The commands that
+//    change the computer (INIMOD:, REGMOD:, ADDITEM:, APPENDFILE:, CONFIG:)
+//    are in the table too; their handlers call a hook set with
+//    SetCommandHook. Without a hook such a command is logged and answered
+//    with nothing.
+//  - Server prompts (WAIT:, TRANSFER:'s access number) open through the
+//    SessionPrompts the page installs; without them a prompt counts as
+//    cancelled.
 #pragma once
 
 #include <cstdint>
@@ -62,6 +67,20 @@ extern const ServerCommand ServerCommandTable[14];
 // Texts the session shows.
 inline constexpr std::string_view kFailureMessage =
     "Remote Server has experienced some difficulties, please try back some other time";
+inline constexpr std::string_view kTransferText = "Hanging Up Modem, connection not needed..";
+inline constexpr std::string_view kUsedIdPrompt =
+    "The user ID you selected is already in use.  Please select a different one:";
+inline constexpr std::string_view kWrongUserIdPrompt =
+    "The user ID you enter is not in the system.  Please enter the right user id:";
+inline constexpr std::string_view kWrongPasswordPrompt =
+    "The user password you enter is not in the system.  Please enter the right password:";
+
+// INFO: PLAN keeps at most this many plans a call; further ones are answered
+// "REPLY: ERROR" (a server must not grow the session without bound).
+inline constexpr std::size_t kMaxPlans = 100;
+// TRANSFER: with exactly one access number waits this long before hanging
+// up, handling no line meanwhile.
+inline constexpr std::int64_t kSingleNumberWaitMs = 5000;
 
 class CRegSessionDialog final : public platform::MessageTarget {
  public:
@@ -83,10 +102,17 @@ class CRegSessionDialog final : public platform::MessageTarget {
   // Reads REGNUMBER and REGSERVER from section "Dialing Information" of the
   // program's INI file (Joinwiz.ini); missing values read as empty.
   void LoadDialingInformation(const std::filesystem::path& ini_file);
+  // The dialogs WAIT: and TRANSFER: open (not owned; must outlive the
+  // session). Without them every prompt counts as cancelled.
   void SetPrompts(SessionPrompts* prompts) { prompts_ = prompts; }
+  // The folder of the program's side files (phones.txt); TRANSFER: reads
+  // the access numbers there. Unset: the system root's program folder.
+  void SetProgramDir(std::filesystem::path dir) { programDir_ = std::move(dir); }
+  std::filesystem::path PhonesFile() const;
   // Installs the handler body of a command of the table (keyword as in the
   // table, colon included). False for a keyword that is not in the table or
-  // has its own handler here (REQUEST:, INFO:, STATUS:, FAILURE:).
+  // has its own handler here (REQUEST:, INFO:, WAIT:, STATUS:,
+  // DOWNLOADFILE:, TRANSFER:, FAILURE:, PRICEPLAN:).
   bool SetCommandHook(std::string_view keyword, CommandHook hook);
   // Installs what TRANSFER: calls for the account's shortcuts; without one
   // no shortcut is made (logged).
@@ -145,8 +171,9 @@ class CRegSessionDialog final : public platform::MessageTarget {
   std::vector<std::string> planNames;
   std::vector<std::string> planDescriptions;
   std::vector<std::string> planCodes;
+  std::size_t plansRefused = 0;  // INFO: PLAN lines beyond kMaxPlans
   std::string planTag;     // "PLAN" + the chosen plan number; empty until chosen
-  std::string installDir;  // set by TRANSFER:
+  std::string installDir;  // set by TRANSFER: (Windows form, ending in "\\")
   // A weak reference that expires when the object is destroyed.
   std::weak_ptr<void> AliveToken() const { return alive_; }
 
@@ -174,6 +201,7 @@ class CRegSessionDialog final : public platform::MessageTarget {
   ProfileStore* profile_ = nullptr;
   std::string phoneNumber_;
   std::string loginName_;
+  std::filesystem::path programDir_;
   bool outcomePosted_ = false;
   std::vector<std::pair<std::string, CommandHook>> hooks_;
   ShortcutsHook shortcutsHook_;

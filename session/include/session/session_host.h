@@ -53,19 +53,24 @@ class SessionUi {
 };
 
 // The page dialogs that server commands open modally. Each returns when the
-// user has closed the dialog; message flow goes on meanwhile.
+// user has closed the dialog; message flow goes on meanwhile (the session's
+// ticks run, and may even destroy the session: the caller checks).
 class SessionPrompts {
  public:
   virtual ~SessionPrompts() = default;
-  // The billing page on the profile; false on Cancel.
+  // The billing page on the profile; true after its checks passed and it
+  // stored the card in the profile, false on Cancel.
   virtual bool RunBilling() = 0;
-  // The plan list; the 1-based selection, or 0 on Cancel.
-  virtual int RunPricePlan(const std::vector<std::string>& names,
-                           const std::vector<std::string>& descriptions) = 0;
-  // The one-line input prompt; nothing on Cancel.
+  // The plan list with the description of the selected plan. The 1-based
+  // selection (0 when none was selected), or nothing on Cancel.
+  virtual std::optional<int> RunPricePlan(const std::vector<std::string>& names,
+                                          const std::vector<std::string>& descriptions) = 0;
+  // The one-line input prompt; `new_account` sets the user-ID limit. The
+  // text entered, or nothing on Cancel.
   virtual std::optional<std::string> RunUserInput(std::string_view text, bool new_account) = 0;
-  // The access-number list for `plan` from `phones_file`; false on Cancel.
-  virtual bool RunAccessNumber(std::string_view phones_file, std::string_view plan) = 0;
+  // The access-number list of `entries` (lines of phones.txt); on OK the
+  // chosen entry is stored as POPAREACODE and POPNUMBER. False on Cancel.
+  virtual bool RunAccessNumber(const std::vector<std::string>& entries) = 0;
 };
 
 }  // namespace session

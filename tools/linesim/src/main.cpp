@@ -34,7 +34,10 @@ namespace {
 
 using linesim::Modem;
 
-constexpr std::int64_t kClosedRecheckMs = 100;  // how often a closed port is looked at
+// How often a closed port is looked at: a modem that is switched on answers
+// a DTE that has just opened the port at once, so its first command must not
+// sit in the pseudo-terminal for long.
+constexpr std::int64_t kClosedRecheckMs = 5;
 
 struct Port {
   int number = 0;            // n of COMn
