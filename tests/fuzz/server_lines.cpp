@@ -1,6 +1,6 @@
 // The server line dispatcher with the system-configuration commands
 // installed (REGMOD:, INIMOD:, APPENDFILE:), as the registration call runs
-// it. The input is what the server sends; it is cut into lines as the
+// it, and a user who answers the server's prompts. The input is what the server sends; it is cut into lines as the
 // session's framing does (at CR or LF, at most one receive buffer a line)
 // and each line is handled in turn, with a fresh system root per input.
 // Checked: nothing is written outside the system root (the root lies two
@@ -11,6 +11,7 @@
 #include <string>
 
 #include <map>
+#include <optional>
 #include <vector>
 
 #include "fuzz_support.h"
@@ -50,6 +51,23 @@ struct Ui final : session::SessionUi {
   void MessageBox(std::string_view, session::MessageIcon) override {}
 };
 
+// The user's answers to the server's prompts: the first choice, or a
+// cancel every third prompt, so both roads are taken.
+struct Prompts final : session::SessionPrompts {
+  int asked = 0;
+  bool answer() { return ++asked % 3 != 0; }
+  bool RunBilling() override { return answer(); }
+  std::optional<int> RunPricePlan(const std::vector<std::string>& names, const std::vector<std::string>&) override {
+    if (!answer()) return std::nullopt;
+    return names.empty() ? 0 : 1;
+  }
+  std::optional<std::string> RunUserInput(std::string_view, bool) override {
+    if (!answer()) return std::nullopt;
+    return std::string("jsmith2");
+  }
+  bool RunAccessNumber(const std::vector<std::string>&) override { return answer(); }
+};
+
 struct Page final : platform::MessageTarget {
   platform::HWND hwnd = platform::MessageLoop::current().register_window(this);
   ~Page() override { platform::MessageLoop::current().unregister_window(hwnd); }
@@ -78,7 +96,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       return nullptr;
     };
     session::CRegSessionDialog session{page.hwnd, ui, no_ports};
+    Prompts prompts;
     session.SetProfile(&profile);
+    session.SetPrompts(&prompts);
     sysconfig::InstallCommandHandlers(session);
 
     std::string_view input(reinterpret_cast<const char*>(data), size);
