@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstddef>
 #include <cstring>
+#include <functional>
 #include <string>
 
 #include "common/ini_document.h"
@@ -94,7 +95,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   first.get();
   // A CR inside a value is read as a character (lines end at LF), but the
   // writer refuses it, since other readers end lines there: such a record's
-  // Put reports CFG_E_WRITE for that key, as a failed write does.
+  // Put reports CFG_E_WRITE and stores nothing, as a failed write does.
   const bool dialing_cr = has_cr(first.dialing.DisableCallWaiting) || has_cr(first.dialing.DialPrefix) ||
                           has_cr(first.dialing.DialLongDistance);
   const bool modem_cr = has_cr(first.modem.PortName) || has_cr(first.modem.ResetString) ||
@@ -108,15 +109,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   bool empty_number = false;
   for (int i = 0; i < first.nsv.PopList.count; ++i) {
     empty_number = empty_number || !first.pops[i].AccessNumber[0];
-    nsv_cr = nsv_cr || has_cr(first.pops[i].Pop) || has_cr(first.pops[i].AccessNumber);
+    // A key read from the file may start with '[' (a header line without
+    // its ']'); the writer refuses such a name.
+    nsv_cr = nsv_cr || has_cr(first.pops[i].Pop) || has_cr(first.pops[i].AccessNumber) || first.pops[i].Pop[0] == '[';
   }
-  auto stored = [](std::int32_t rc, bool refusable, const char* what) {
+  // A Put is one update of the file: a refused one leaves every byte as it was.
+  auto stored = [&](const std::function<std::int32_t()>& put, bool refusable, const char* what) {
+    std::string before_put = fuzz::read_file(file);
+    std::int32_t rc = put();
     fuzz::check(rc == CFG_OK || (rc == CFG_E_WRITE && refusable), std::string(what) + " failed: " + std::to_string(rc));
+    if (rc != CFG_OK) fuzz::check(fuzz::read_file(file) == before_put, std::string(what) + " refused, yet wrote");
   };
-  stored(CfgPutDialingInfo(&first.dialing), dialing_cr, "CfgPutDialingInfo");
-  stored(CfgPutModemInfo(&first.modem), modem_cr, "CfgPutModemInfo");
-  stored(CfgPutZrsAccessInfo(&first.zrs), zrs_cr, "CfgPutZrsAccessInfo");
-  stored(CfgPutNsvConfigInfo(&first.nsv), nsv_cr || empty_number, "CfgPutNsvConfigInfo");
+  stored([&] { return CfgPutDialingInfo(&first.dialing); }, dialing_cr, "CfgPutDialingInfo");
+  stored([&] { return CfgPutModemInfo(&first.modem); }, modem_cr, "CfgPutModemInfo");
+  stored([&] { return CfgPutZrsAccessInfo(&first.zrs); }, zrs_cr, "CfgPutZrsAccessInfo");
+  stored([&] { return CfgPutNsvConfigInfo(&first.nsv); }, nsv_cr || empty_number, "CfgPutNsvConfigInfo");
 
   Records again;
   again.get();
