@@ -24,7 +24,7 @@ foreach(t ${vlr_public_libs})
   if(TARGET ${t})
     set_target_properties(${t} PROPERTIES
       VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR}
-      INSTALL_RPATH "$ORIGIN/${vlr_lib_to_private}")
+      INSTALL_RPATH "$ORIGIN/${vlr_lib_to_private};$ORIGIN")
     install(TARGETS ${t} LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
             COMPONENT runtime NAMELINK_COMPONENT development)
   endif()

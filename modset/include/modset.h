@@ -22,6 +22,24 @@
  *    part of a value; an empty value reads as the default.
  *  - No call throws, none keeps a pointer it was given; all may run on any
  *    thread at the same time (each call is complete in itself).
+ *  - The dialogs (CfgUiSetupDialog, CfgUiAutoDetectDialog) are modal: they
+ *    run a nested message loop on the calling thread and return when the
+ *    user closes them. They read and store the settings only through the
+ *    Get and Put functions below. They draw on the display the calling
+ *    program installed (platform/display.h); a program that installed none
+ *    gets one from its environment on the first dialog:
+ *      VLR_UI=headless, VLR_ANSWERS=SCRIPT   the scripted user (the steps of
+ *                                          `joinwiz --answers`), with
+ *      VLR_TRANSCRIPT=FILE                 optionally its transcript;
+ *      VLR_UI=terminal                     the terminal (ncurses);
+ *      no VLR_UI                           the terminal when standard input
+ *                                          is one; VLR_ANSWERS alone means
+ *                                          headless.
+ *    Without a display a dialog returns CFG_E_UI at once.
+ *  - The modem search (CfgUiAutoDetectDialog, "Find Modem..." in "Set Up
+ *    Modem") runs through libserlink and registers its own message pump as
+ *    Serlink's event handler while it runs, so the caller's windows keep
+ *    being served; one search runs at a time in a process.
  *  - On first use in a process the library carries the settings of the
  *    older "ZRS Modem" section into the new sections once, when none of the
  *    dialing, modem and access sections has been stored yet.
@@ -44,14 +62,14 @@
  *                        CfgPutNsvConfigInfo as CFG_E_WRITE
  *   -255 CFG_E_MEMORY    out of memory; Get: record untouched, Put: file
  *                        unchanged
- *   -381 CFG_E_PARAM     a null record pointer
+ *   -381 CFG_E_PARAM     a null pointer; a help path longer than 1030 characters
  *   -382 CFG_E_UI_MEMORY out of memory while running a dialog
  *   -383 CFG_E_UI        any other failure while running a dialog
  *    385 CFG_CANCELLED   a dialog ended other than by OK
  *
  * Index: result codes; records (CfgDialingInfo, CfgModemInfo,
  * CfgZrsAccessInfo, CfgNsvPopEntry, CfgNsvPopList, CfgNsvConfigInfo);
- * Get and Put functions.
+ * Get and Put functions; the number to dial; dialogs; help path.
  */
 #ifndef MODSET_H
 #define MODSET_H
@@ -178,6 +196,57 @@ MODSET_API int32_t CfgPutZrsAccessInfo(const CfgZrsAccessInfo *info);
  * and gives CFG_E_WRITE. */
 MODSET_API int32_t CfgGetNsvConfigInfo(CfgNsvConfigInfo *info);
 MODSET_API int32_t CfgPutNsvConfigInfo(const CfgNsvConfigInfo *info);
+
+/* ---- The number to dial ------------------------------------------------ */
+
+/* Writes the number to dial for the Nsv service into `number` (at least 64
+ * bytes; the longest result is 46 characters) and returns the result of the
+ * last record read (CFG_OK, CFG_DEFAULTS, CFG_E_READ, CFG_E_MEMORY;
+ * CFG_E_PARAM for a null pointer). Never stored ("NSV Config Information"
+ * without "Last Update") or unreadable: the empty number. "Use Selected Pop"
+ * 0: "Custom Access" as stored. Otherwise "Selected Access": when its first
+ * three bytes are those of "Area Code" they are dropped (a local call), else
+ * the dialing record's "Dial Long Distance" goes in front; of the rest only
+ * the characters "0123456789,*#;" are kept. */
+MODSET_API int32_t CfgGetNsvAccessInfo(char *number);
+
+/* ---- Dialogs ------------------------------------------------------------ */
+
+/* mode 32: "Internet Services Access Phone Number" with `description` (NULL:
+ * the library's own text); mode 128: "Tarkel Network Phone Number"; any
+ * other mode: "Set Up Modem", whose "Phone Numbers..." button shows when the
+ * mode has bit value 32 (and opens the first of those with `description`).
+ * `reserved` is ignored. Returns CFG_OK when the dialog ended with OK,
+ * CFG_CANCELLED for any other ending (also a quit of the caller's message
+ * loop, which stays pending), CFG_E_UI_MEMORY, or CFG_E_UI when the dialog
+ * could not run (no display). Cancel in "Set Up Modem" stores again the
+ * records as they were when it opened, where it had stored them. */
+MODSET_API int32_t CfgUiSetupDialog(int32_t mode, int32_t reserved, const char *description);
+
+/* "Searching for modem": asks libserlink for the modems on COM1 to COM4
+ * (only the first found when `first_port_only` is nonzero), lets the user
+ * choose in "Select a Modem" when several answer, configures the chosen one
+ * and stores it as the modem record ("Port Name" is Serlink's device name,
+ * e.g. "COM2:"). CFG_OK when a modem was configured; with
+ * `ask_line_settings` nonzero "Choose Phone Line Settings" follows (its
+ * ending does not change the result). CFG_CANCELLED when no modem answered,
+ * the configuration failed or the user stopped it (nothing stored then);
+ * CFG_E_UI while another search runs in the process, or without a display;
+ * CFG_E_UI_MEMORY. */
+MODSET_API int32_t CfgUiAutoDetectDialog(int32_t first_port_only, int32_t ask_line_settings);
+
+/* ---- Help path ---------------------------------------------------------- */
+
+/* The help file of the dialogs' Help buttons and F1 (text topics "[N]
+ * Title"; a dialog's topic is 0x20000 + its template number, 161173 for
+ * "Set Up Modem"). One path per process, empty when the library loads.
+ * Set: NULL or longer than 1030 characters gives CFG_E_PARAM and changes
+ * nothing; else CFG_OK. Get: NULL gives CFG_E_PARAM; else *path points at
+ * the library's buffer (read only, valid while the library is loaded).
+ * While the path is empty and a window is active, Get fills it first with
+ * modset.hlp in the running program's folder. */
+MODSET_API int32_t CfgUiSetHelpFile(const char *path);
+MODSET_API int32_t CfgUiGetHelpFile(const char **path);
 
 #ifdef __cplusplus
 }

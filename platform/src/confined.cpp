@@ -29,7 +29,9 @@ std::atomic<ConfineMethod> g_method{ConfineMethod::Auto};
 // -1 unknown, 0 missing, 1 present.
 std::atomic<int> g_openat2_state{-1};
 
-mode_t file_mode(FileMode mode) { return mode == FileMode::OwnerOnly ? 0600 : 0644; }
+mode_t file_mode(FileMode mode) {
+  return mode == FileMode::OwnerOnly ? 0600 : mode == FileMode::Executable ? 0755 : 0644;
+}
 mode_t dir_mode(FileMode mode) { return mode == FileMode::OwnerOnly ? 0700 : 0755; }
 
 std::string quoted(const std::filesystem::path& base, std::string_view relative) {

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <vector>
@@ -83,6 +84,47 @@ bool parse_display_args(int& argc, char** argv, DisplayOptions& options, std::st
     error = "--transcript needs --answers";
     return false;
   }
+  return true;
+}
+
+bool display_options_from_environment(DisplayOptions& options, std::string& error) {
+  auto env = [](const char* name) {
+    const char* v = std::getenv(name);
+    return std::string(v ? v : "");
+  };
+  DisplayOptions o;
+  o.name = env("VLR_UI");
+  o.answers = env("VLR_ANSWERS");
+  o.transcript = env("VLR_TRANSCRIPT");
+  if (o.name.empty()) {
+    if (!o.answers.empty()) {
+      o.name = "headless";
+    } else if (::isatty(STDIN_FILENO)) {
+      o.name = "terminal";
+    } else {
+      error = "no display: set VLR_UI=headless with VLR_ANSWERS=SCRIPT, or run on a terminal";
+      return false;
+    }
+  }
+  if (o.name == "headless") {
+    if (o.answers.empty()) {
+      error = "VLR_UI=headless needs VLR_ANSWERS=SCRIPT (nobody would answer the dialogs)";
+      return false;
+    }
+    // The renderer ends the process on a script it cannot read; a library's
+    // host gets an error instead.
+    if (::access(o.answers.c_str(), R_OK) != 0) {
+      error = "cannot read the answers script " + o.answers;
+      return false;
+    }
+  } else if (!o.answers.empty() || !o.transcript.empty()) {
+    error = "VLR_ANSWERS and VLR_TRANSCRIPT need VLR_UI=headless, not \"" + o.name + "\"";
+    return false;
+  } else if (o.name == "terminal" && !::isatty(STDIN_FILENO)) {
+    error = "VLR_UI=terminal needs standard input on a terminal";
+    return false;
+  }
+  options = std::move(o);
   return true;
 }
 

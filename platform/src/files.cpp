@@ -88,7 +88,7 @@ bool replace_file(const std::filesystem::path& path, std::string_view contents, 
   }
 
   // An existing file keeps its mode; a new one gets the requested one.
-  mode_t final_mode = mode == FileMode::OwnerOnly ? 0600 : 0644;
+  mode_t final_mode = mode == FileMode::OwnerOnly ? 0600 : mode == FileMode::Executable ? 0755 : 0644;
   bool keep_existing_mode = false;
   struct stat st {};
   if (::stat(path.c_str(), &st) == 0) {

@@ -29,7 +29,9 @@ int winexec_error(int err) {
 
 }  // namespace
 
-int launch_program(const std::vector<std::string>& argv) {
+int launch_program(const std::vector<std::string>& argv) { return launch_program(argv, 0, 0); }
+
+int launch_program(const std::vector<std::string>& argv, HWND notify, unsigned message) {
   if (argv.empty() || argv[0].empty()) return 2;
   // Checked first so a missing program is reported at once, whatever the
   // C library's spawn reports for a failed exec.
@@ -48,11 +50,18 @@ int launch_program(const std::vector<std::string>& argv) {
     return winexec_error(rc);
   }
   log_info("launcher", "started " + argv[0] + " (pid " + std::to_string(pid) + ")");
-  // The program runs on its own; collect its end so no zombie is left.
-  std::thread([pid] {
+  // The program runs on its own; collect its end so no zombie is left, and
+  // tell the window that asked (posting works from any thread).
+  std::thread([pid, notify, message] {
     int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    pid_t r = 0;
+    while ((r = ::waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
     }
+    if (notify == 0) return;
+    int code = 0;
+    if (r == pid && WIFEXITED(status)) code = WEXITSTATUS(status);
+    else if (r == pid && WIFSIGNALED(status)) code = 128 + WTERMSIG(status);
+    post_message(notify, message, static_cast<WPARAM>(code));
   }).detach();
   return kLaunchStarted;
 }
@@ -63,10 +72,12 @@ std::filesystem::path program_folder() {
   return ec ? std::filesystem::path() : self.parent_path();
 }
 
-int launch_modem_control_panel(const std::filesystem::path& folder) {
+int launch_modem_control_panel(const std::filesystem::path& folder) { return launch_modem_control_panel(0, 0, folder); }
+
+int launch_modem_control_panel(HWND notify, unsigned message, const std::filesystem::path& folder) {
   const std::filesystem::path dir = folder.empty() ? program_folder() : folder;
   if (dir.empty()) return 3;
-  return launch_program({(dir / "modsetctl").string(), "setup"});
+  return launch_program({(dir / "modsetctl").string(), "setup"}, notify, message);
 }
 
 }  // namespace platform

@@ -1,6 +1,7 @@
 // The session's hooks for the commands that change the computer.
 #include "platform/registry.h"
 #include "session/reg_session.h"
+#include "sysconfig/program_items.h"
 #include "sysconfig/sysconfig.h"
 
 namespace sysconfig {
@@ -15,6 +16,8 @@ void InstallCommandHandlers(session::CRegSessionDialog& session) {
   session.SetCommandHook("APPENDFILE:", [](session::CRegSessionDialog& s, std::string_view arguments) {
     s.SendAck(AppendFileCommand(arguments));
   });
+  // CONFIG:, ADDITEM: and the account's shortcuts.
+  InstallProgramHandlers(session);
 }
 
 }  // namespace sysconfig

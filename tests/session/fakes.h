@@ -331,6 +331,8 @@ struct RecordingUi final : SessionUi {
     sent_at.push_back(platform::clock().now_ms());
   }
   bool IsVisible() const override { return visible; }
+  int cancel_disabled = 0;
+  void DisableCancel() override { ++cancel_disabled; }
   void MessageBox(std::string_view t, MessageIcon) override {
     boxes.emplace_back(t);
     if (on_box) on_box();

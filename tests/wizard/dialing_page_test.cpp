@@ -460,3 +460,33 @@ TEST_F(DialingPage, CancelledPromptLeavesTheEnabledPageWithoutStatusWindow) {
 
 }  // namespace
 }  // namespace wizard
+
+namespace wizard {
+namespace {
+
+TEST_F(DialingPage, ConfigHidesTheStatusCancelAndMakesTheEntry) {
+  const fs::path file = dir_ / "config.txt";
+  std::ofstream(file) << "timeout 120\nlogin *\nsend CONFIG:\\tAUTO\nexpect REPLY: OK\npause 2000\n"
+                         "send STATUS:\\tCOMPLETE\nend\n";
+  ASSERT_EQ(line_->AddRoute("5550100=scenario:" + file.string()), "");
+  profile_.Set("POPAREACODE", "800");
+  profile_.Set("POPNUMBER", "5550147");
+  // While the server pauses after CONFIG:, the status window's Cancel is
+  // disabled and hidden.
+  bool checked = false;
+  const TimerId probe = MessageLoop::current().set_thread_timer(50, [&](TimerId) {
+    if (checked || TraceCount("srv< REPLY: OK") < 1) return;
+    CStatusDialog* status = Page() ? Page()->Status() : nullptr;
+    ASSERT_NE(status, nullptr);
+    EXPECT_FALSE(is_window_enabled(status->item(IDC_STATUS_CANCEL)));
+    EXPECT_FALSE(is_window_visible(status->item(IDC_STATUS_CANCEL)));
+    checked = true;
+  });
+  EXPECT_EQ(Run("wait 116\nclick 3031\nwait 120\nclick 3033\n"), 0);
+  MessageLoop::current().kill_thread_timer(probe);
+  EXPECT_TRUE(checked);
+  EXPECT_TRUE(fs::exists(known_folder(KnownFolder::PhoneBook) / "peers" / "tarkel-veloran-account"));
+}
+
+}  // namespace
+}  // namespace wizard

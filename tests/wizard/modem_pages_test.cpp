@@ -92,9 +92,14 @@ class ModemPages : public ::testing::Test {
       std::strcpy(r->setup, find_.setup.c_str());
       return 0;
     };
-    s.probe = [this] { return probe_; };
-    s.start_control_panel = [this] {
+    s.probe = [this] {
+      ++probe_calls_;
+      return probe_;
+    };
+    s.start_control_panel = [this](HWND notify, unsigned message) {
       ++panel_starts_;
+      panel_notify_ = notify;
+      panel_message_ = message;
       return panel_result_;
     };
     set_modem_services(s);
@@ -141,6 +146,9 @@ class ModemPages : public ::testing::Test {
   int probe_ = 1;
   int panel_result_ = 33;
   int panel_starts_ = 0;
+  int probe_calls_ = 0;
+  HWND panel_notify_ = 0;
+  unsigned panel_message_ = 0;
   int enumerations_ = 0;
   std::int32_t configured_port_ = -1;
   std::vector<std::string> statuses_;
@@ -379,6 +387,29 @@ TEST_F(ModemPages, TelephonyCheckStartsTheControlPanelOnlyWithoutAModem) {
   }
 }
 
+TEST_F(ModemPages, TelephonyCheckRunsAgainWhenTheControlPanelEnds) {
+  for (int found_after : {1, 0}) {
+    SCOPED_TRACE(found_after ? "a modem was set up" : "still no modem");
+    probe_ = 0;
+    panel_result_ = 33;
+    panel_starts_ = 0;
+    probe_calls_ = 0;
+    messages_.clear();
+    start_host();
+    ASSERT_EQ(panel_starts_, 1);
+    EXPECT_EQ(panel_notify_, host_) << "the panel's end is told to the Modem Setup page";
+    EXPECT_EQ(probe_calls_, 1);
+    probe_ = found_after;
+    ASSERT_TRUE(post_message(panel_notify_, panel_message_, 0));  // the panel ended
+    pump();
+    EXPECT_EQ(probe_calls_, 2) << "the check ran again";
+    EXPECT_EQ(panel_starts_, 1) << "the panel is not forced on the user again";
+    EXPECT_TRUE(messages_.empty());
+    destroy_window(host_);
+    pump(1);
+  }
+}
+
 TEST_F(ModemPages, DialingInformationDefaultsAndSaving) {
   auto* d = new_window<CDialingInfoDialog>(&profile_, HWND{0});
   ASSERT_NE(d->CreateModeless(), 0u);
@@ -433,7 +464,7 @@ TEST(ModemHelpers, BlanksAndSpeedTexts) {
 // The real library against a scripted modem on COM2; the other ports are
 // links to nothing.
 TEST_F(ModemPages, DetectionThroughSerlinkFindsTheModemOnCom2) {
-  set_modem_services(ModemServices{{}, {}, [] { return 1; }, [] { return 33; }});
+  set_modem_services(ModemServices{{}, {}, [] { return 1; }, [](HWND, unsigned) { return 33; }});
   ScopedSystemRoot root;
   fs::create_directories(root.path() / "dosdevices");
   for (int n = 1; n <= 4; ++n) {

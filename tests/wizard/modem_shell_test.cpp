@@ -11,6 +11,8 @@
 #include <thread>
 
 #include "platform/launcher.h"
+#include "platform/message_loop.h"
+#include "platform/window.h"
 #include "platform/telephony.h"
 
 namespace {
@@ -71,6 +73,40 @@ TEST(Launcher, ReportsWinExecErrorsAndStartsPrograms) {
   std::string words;
   std::getline(in, words);
   EXPECT_EQ(words, "setup");
+}
+
+// A window that records the message the launcher posts when the program ends.
+class EndListener final : public Window {
+ public:
+  std::vector<WPARAM> codes;
+
+ protected:
+  LRESULT window_proc(const Message& msg) override {
+    if (msg.message == WM_USER + 77) {
+      codes.push_back(msg.wparam);
+      return 0;
+    }
+    return Window::window_proc(msg);
+  }
+};
+
+TEST(Launcher, PostsTheExitStatusWhenTheProgramEnds) {
+  TempDir dir;
+  const fs::path tool = dir.path / "modsetctl";
+  std::ofstream(tool) << "#!/bin/sh\n[ \"$1\" = setup ] && exit 7\nexit 1\n";
+  fs::permissions(tool, fs::perms::owner_all);
+  EndListener listener;
+  ASSERT_NE(listener.create("listener", WS_POPUP, {0, 0, 10, 10}), 0u);
+  EXPECT_EQ(launch_modem_control_panel(listener.hwnd(), WM_USER + 77, dir.path), kLaunchStarted);
+  // The program runs in real time; give it up to ten seconds.
+  for (int i = 0; i < 1000 && listener.codes.empty(); ++i) {
+    MessageLoop::current().pump_pending();
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_EQ(listener.codes, (std::vector<WPARAM>{7}));
+  EXPECT_EQ(launch_modem_control_panel(listener.hwnd(), WM_USER + 77, dir.path / "none"), 2);
+  MessageLoop::current().pump_pending();
+  EXPECT_EQ(listener.codes.size(), 1u) << "nothing is posted for a program that did not start";
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "platform/log.h"
 #include "platform/message_box.h"
 #include "platform/message_loop.h"
+#include "platform/program_manager.h"
 #include "platform/single_instance.h"
 #include "platform/system_root.h"
 #include "platform/window.h"
@@ -18,6 +19,7 @@
 #include "wizard/modem_level.h"
 #include "wizard/pages.h"
 #include "wizard/side_files.h"
+#include "sysconfig/dialup.h"
 
 #ifndef VLR_VERSION
 #define VLR_VERSION "0"
@@ -74,6 +76,18 @@ int run_app(const std::vector<std::string>& args, const fs::path& executable) {
     std::cout << "joinwiz " << VLR_VERSION << "\n";
     return 0;
   }
+  if (cl.install_dialup || cl.remove_dialup) {
+    // No display: the account's entry moves between the root and pppd.
+    RootChoice root = choose_root(cl.root ? cl.root->c_str() : nullptr);
+    if (!root) return fail_start(root.error);
+    std::string error;
+    if (!set_system_root(root.path, &error)) return fail_start(error);
+    std::string report;
+    const fs::path ppp_dir = cl.ppp_dir ? fs::path(*cl.ppp_dir) : fs::path(std::string(sysconfig::kSystemPppDir));
+    const int rc = sysconfig::InstallDialUpCommand(cl.remove_dialup, ppp_dir, report);
+    (rc == 0 ? std::cout : std::cerr) << (rc == 0 ? "" : exe_name + ": ") << report;
+    return rc;
+  }
 
   // The display: the scripted user for --answers, else the terminal.
   DisplayOptions display_options;
@@ -101,6 +115,15 @@ int run_app(const std::vector<std::string>& args, const fs::path& executable) {
   if (!ensure_known_folder(KnownFolder::Program, &error)) return fail_start(error);
   const fs::path program_dir = known_folder(KnownFolder::Program);
 
+  // Where the account's entry is and how to use it, printed once the
+  // display is gone (declared first, so destroyed after it).
+  struct SummaryAtEnd {
+    std::string program;
+    bool armed = false;
+    ~SummaryAtEnd() {
+      if (armed) std::cout << sysconfig::AccountSetupSummary(program) << std::flush;
+    }
+  } summary{executable.string()};
   std::string display_error;
   std::unique_ptr<LoadedDisplay> display = open_display(display_options, display_error);
   if (!display) return fail_start("cannot open the " + display_options.name + " display: " + display_error);
@@ -128,6 +151,8 @@ int run_app(const std::vector<std::string>& args, const fs::path& executable) {
   add_bitmap_folder(program_dir);
   register_page_templates();
   register_modem_level();
+  // The shell's program manager: ADDITEM: items become menu entries.
+  ProgramManagerService program_manager;
 
   auto* welcome = new_window<CWelcomeDialog>(cl.cash);
   const HWND hwnd = welcome->CreateModeless();
@@ -150,6 +175,7 @@ int run_app(const std::vector<std::string>& args, const fs::path& executable) {
   }
   const int code = loop.run();
   if (instance.request_fd() >= 0) loop.unwatch_fd(instance.request_fd());
+  summary.armed = true;
   return code;
 }
 

@@ -37,6 +37,11 @@ ParseResult parse_command_line(const std::vector<std::string>& args) {
       c.help = true;
     } else if (a == "--version") {
       c.version = true;
+    } else if (a == "--install-dialup") {
+      c.install_dialup = true;
+    } else if (a == "--remove-dialup") {
+      c.remove_dialup = true;
+    } else if (take_value(args, i, "--ppp-dir", c.ppp_dir, error)) {
     } else if (take_value(args, i, "--root", c.root, error) ||
                take_value(args, i, "--answers", c.answers, error) ||
                take_value(args, i, "--transcript", c.transcript, error)) {
@@ -67,6 +72,12 @@ ParseResult parse_command_line(const std::vector<std::string>& args) {
   if (c.root && c.root->empty()) {
     r.ok = false;
     r.error = "option --root needs a folder";
+  } else if (c.install_dialup && c.remove_dialup) {
+    r.ok = false;
+    r.error = "--install-dialup and --remove-dialup cannot be used together";
+  } else if (c.ppp_dir && (c.ppp_dir->empty() || (!c.install_dialup && !c.remove_dialup))) {
+    r.ok = false;
+    r.error = "--ppp-dir needs a folder and goes with --install-dialup or --remove-dialup";
   } else if (c.answers && c.ui == UiKind::Terminal) {
     r.ok = false;
     r.error = "--answers runs the headless display; it cannot be used with --ui terminal";
@@ -77,6 +88,7 @@ ParseResult parse_command_line(const std::vector<std::string>& args) {
 std::string usage_text(const std::string& program) {
   return "Usage: " + program +
          " [-c] [--root DIR] [--ui terminal|headless] [--answers SCRIPT] [--transcript FILE]\n"
+         "       " + program + " [--root DIR] --install-dialup|--remove-dialup [--ppp-dir DIR]\n"
          "\n"
          "Signs this computer up for a Veloran Network dial-up account.\n"
          "\n"
@@ -86,6 +98,9 @@ std::string usage_text(const std::string& program) {
          "  --ui KIND          terminal (the default on a terminal) or headless\n"
          "  --answers SCRIPT   run unattended: a scripted user answers the pages (headless)\n"
          "  --transcript FILE  write every dialog, message box and step to FILE\n"
+         "  --install-dialup   copy the account's dial-up entry into /etc/ppp (run as root)\n"
+         "  --remove-dialup    take the account's dial-up entry out of /etc/ppp again\n"
+         "  --ppp-dir DIR      use DIR in place of /etc/ppp\n"
          "  --help             print this text and exit\n"
          "  --version          print the version and exit\n";
 }

@@ -80,6 +80,12 @@ struct CDialNetworkDialog::Ui final : session::SessionUi {
     message_box(owner, text, application_name(), type);
   }
   void CloseStatusWindow() override { page_.DeleteStatusWindow(); }
+  void DisableCancel() override {
+    if (CStatusDialog* s = page_.Status()) {
+      s->enable_item(IDC_STATUS_CANCEL, false);
+      s->show_item(IDC_STATUS_CANCEL, false);
+    }
+  }
 
   CDialNetworkDialog& page_;
   ProfileAdapter profile_;

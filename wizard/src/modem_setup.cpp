@@ -20,6 +20,8 @@ constexpr const char* kComponent = "modem";
 // Runs the telephony check once the page is up, so a message box about it
 // shows over the page instead of over the page before.
 constexpr unsigned WM_MODEM_CHECK_TELEPHONY = WM_USER + 600;
+// The modem control panel ended: the check runs again.
+constexpr unsigned WM_MODEM_PANEL_ENDED = WM_USER + 601;
 
 ModemServices& services_storage() {
   static ModemServices services = default_modem_services();
@@ -41,7 +43,7 @@ ModemServices default_modem_services() {
   s.enumerate = [](ModemPortList* list) { return ModemPortEnumeration(list); };
   s.configure = [](ModemAutoConfigRecord* record) { return ModemAutoConfigure(record); };
   s.probe = [] { return telephony_probe(); };
-  s.start_control_panel = [] { return launch_modem_control_panel(); };
+  s.start_control_panel = [](HWND notify, unsigned message) { return launch_modem_control_panel(notify, message); };
   return s;
 }
 
@@ -107,11 +109,20 @@ bool CModemSetupDialog::on_init_dialog() {
   return false;
 }
 
-void CModemSetupDialog::CheckTelephony() {
+void CModemSetupDialog::CheckTelephony(bool after_panel) {
   const ModemServices& s = modem_services();
-  if (s.probe() != 0) return;
+  if (s.probe() != 0) {
+    if (after_panel) log_info(kComponent, "the modem control panel ended: a modem is there now");
+    return;
+  }
+  // The panel is offered once a visit of the page: starting it again each
+  // time it is closed would leave no way past it on a machine without a modem.
+  if (after_panel) {
+    log_info(kComponent, "the modem control panel ended: still no modem on any COM port");
+    return;
+  }
   log_info(kComponent, "no modem on any COM port: starting the modem control panel");
-  const int started = s.start_control_panel();
+  const int started = s.start_control_panel(hwnd(), WM_MODEM_PANEL_ENDED);
   if (started < 32) {
     char text[64];
     std::snprintf(text, sizeof text, "WinExec failed; error code = %d", started);
@@ -161,7 +172,10 @@ CBaseDialog* CModemSetupDialog::CreatePage(int& number) {
 LRESULT CModemSetupDialog::window_proc(const Message& msg) {
   switch (msg.message) {
     case WM_MODEM_CHECK_TELEPHONY:
-      CheckTelephony();
+      CheckTelephony(false);
+      return 0;
+    case WM_MODEM_PANEL_ENDED:
+      CheckTelephony(true);
       return 0;
     case WM_WIZ_RESULT_OK:
     case WM_WIZ_RESULT_FAILED:

@@ -93,6 +93,15 @@ class LoadedDisplay {
   Display* display_ = nullptr;
 };
 
+// The display a library's host program gets when it chose none (a program
+// that loads libmodset.so, say): VLR_UI=headless with VLR_ANSWERS=SCRIPT and
+// optionally VLR_TRANSCRIPT=FILE (the scripted user), VLR_UI=NAME for another
+// renderer (libdisplay-NAME.so), and without VLR_UI the terminal when
+// standard input is a terminal. True and `options` filled when the
+// environment names a display; false and `error` when it names none (or a
+// bad one: headless without a readable script, answers for another display).
+bool display_options_from_environment(DisplayOptions& options, std::string& error);
+
 // Loads libdisplay-NAME.so and installs its display. nullptr and `error`
 // when the library or its entry point is missing or it refuses the options.
 std::unique_ptr<LoadedDisplay> open_display(const DisplayOptions& options, std::string& error);

@@ -24,6 +24,7 @@ namespace platform {
 enum class FileMode {
   Shared,     // 0644
   OwnerOnly,  // 0600: the file holds a password
+  Executable, // 0755: a hook script that another program runs
 };
 
 // Holds an exclusive advisory lock for `data_path` until destroyed.

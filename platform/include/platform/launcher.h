@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/message_loop.h"
+
 namespace platform {
 
 inline constexpr int kLaunchStarted = 33;
@@ -22,11 +24,18 @@ inline constexpr int kLaunchStarted = 33;
 // arguments. kLaunchStarted, or a WinExec error below 32.
 int launch_program(const std::vector<std::string>& argv);
 
+// As above; when the program ends, `message` is posted to `notify` with
+// wparam = its exit status (128 + the signal when a signal ended it). Nothing
+// is posted when it could not start.
+int launch_program(const std::vector<std::string>& argv, HWND notify, unsigned message);
+
 // Folder of the running program (/proc/self/exe); empty when unknown.
 std::filesystem::path program_folder();
 
 // Starts the modem control panel: `modsetctl setup` from `folder` (empty: the
 // running program's folder). kLaunchStarted, or a WinExec error below 32.
 int launch_modem_control_panel(const std::filesystem::path& folder = {});
+// The same, posting `message` to `notify` when the panel ends.
+int launch_modem_control_panel(HWND notify, unsigned message, const std::filesystem::path& folder = {});
 
 }  // namespace platform

@@ -46,6 +46,9 @@ class SessionUi {
   // True while the diagnostic dialog is shown: only then do the dialer's
   // failures open message boxes.
   virtual bool IsVisible() const { return false; }
+  // Disables and hides the status window's Cancel: the session can no
+  // longer be stopped (the computer is being configured).
+  virtual void DisableCancel() {}
   // A modal message box (application title, OK button); returns when closed.
   virtual void MessageBox(std::string_view text, MessageIcon icon) = 0;
   // Closes the status window through the page (before configuring).

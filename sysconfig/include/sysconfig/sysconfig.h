@@ -96,7 +96,8 @@ bool AppendFileCommand(std::string_view arguments, std::string* why = nullptr);
 
 // Installs the REGMOD:, INIMOD: and APPENDFILE: handlers in the session; each
 // answers "REPLY: OK" or "REPLY: ERROR". REGMOD: uses the system registry,
-// INIMOD: the session's installDir.
+// INIMOD: the session's installDir. Also CONFIG: (sysconfig/dialup.h),
+// ADDITEM: and the shortcuts hook (sysconfig/program_items.h).
 void InstallCommandHandlers(session::CRegSessionDialog& session);
 
 }  // namespace sysconfig

@@ -1,6 +1,7 @@
 // Command line of joinwiz:
 //   joinwiz [-c] [--root DIR] [--ui terminal|headless] [--answers SCRIPT]
 //           [--transcript FILE] [--help] [--version]
+//   joinwiz [--root DIR] --install-dialup|--remove-dialup [--ppp-dir DIR]
 // Our own options are taken off first; what remains is the command-line text
 // of the original program, in which "-c" anywhere (a case-sensitive substring
 // search) asks for cash payment. So a root path holding "-c" does not.
@@ -23,6 +24,10 @@ struct CommandLine {
   std::optional<std::string> transcript;
   bool help = false;
   bool version = false;
+  // Copy the account's dial-up entry to pppd's folder, or take it out.
+  bool install_dialup = false;
+  bool remove_dialup = false;
+  std::optional<std::string> ppp_dir;  // default /etc/ppp
 };
 
 struct ParseResult {

@@ -72,7 +72,9 @@ struct ModemServices {
   std::function<std::int32_t(ModemPortList*)> enumerate;
   std::function<std::int32_t(ModemAutoConfigRecord*)> configure;
   std::function<int()> probe;                // 1 when the system has a modem
-  std::function<int()> start_control_panel;  // WinExec result (below 32: error)
+  // Starts the modem control panel; `message` is posted to `notify` when it
+  // ends. WinExec result (below 32: error).
+  std::function<int(platform::HWND notify, unsigned message)> start_control_panel;
 };
 ModemServices default_modem_services();
 // Replaces the services (tests); an empty member keeps its default.
@@ -104,7 +106,9 @@ class CModemSetupDialog final : public CMasterDialog {
   platform::LRESULT window_proc(const platform::Message& msg) override;
 
  private:
-  void CheckTelephony();
+  // The telephony probe; without a modem the control panel is started, and
+  // when it ends (`after_panel`) the probe runs again.
+  void CheckTelephony(bool after_panel);
   bool dont_detect_ = false;
   bool detected_ = false;
   bool specify_ = false;

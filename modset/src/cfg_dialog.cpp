@@ -1,0 +1,171 @@
+#include "cfg_dialog.h"
+
+#include <fstream>
+#include <memory>
+
+#include "platform/display.h"
+#include "platform/launcher.h"
+#include "platform/log.h"
+#include "platform/message_box.h"
+#include "platform/window.h"
+#include "ui_resources.h"
+
+namespace modset {
+
+using namespace platform;
+
+namespace {
+
+constexpr const char* kComponent = "modset";
+
+// One buffer for the process, as the library's callers share it.
+std::string& help_buffer() {
+  static std::string path;
+  return path;
+}
+
+struct HelpTopic {
+  std::string title;
+  std::string text;
+};
+
+// "[12] Title" starts topic 12; its text runs to the next topic line. Lines
+// of a paragraph are joined with a blank, paragraphs with an empty line.
+enum class Lookup { Found, NoFile, NoTopic };
+Lookup find_topic(const std::string& file, int context, HelpTopic& out) {
+  std::ifstream in(file);
+  if (!in) return Lookup::NoFile;
+  std::string line, paragraph;
+  bool inside = false, found = false;
+  auto end_paragraph = [&] {
+    if (paragraph.empty()) return;
+    if (!out.text.empty()) out.text += "\r\n\r\n";
+    out.text += paragraph;
+    paragraph.clear();
+  };
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const auto close = line.find(']');
+    if (line.size() > 2 && line[0] == '[' && close != std::string::npos && close > 1 && close < 12 &&
+        line.find_first_not_of("0123456789", 1) == close) {
+      if (found) break;
+      inside = std::stol(line.substr(1, close - 1)) == context;
+      if (inside) {
+        found = true;
+        const auto start = line.find_first_not_of(' ', close + 1);
+        out.title = start == std::string::npos ? std::string() : line.substr(start);
+      }
+      continue;
+    }
+    if (!inside) continue;
+    if (line.find_first_not_of(" \t") == std::string::npos) {
+      end_paragraph();
+    } else {
+      if (!paragraph.empty()) paragraph += ' ';
+      paragraph += line;
+    }
+  }
+  end_paragraph();
+  return found ? Lookup::Found : Lookup::NoTopic;
+}
+
+class CCfgHelpDialog final : public Dialog {
+ public:
+  CCfgHelpDialog(HelpTopic topic) : Dialog(IDD_CFG_HELP), topic_(std::move(topic)) {
+    owner_defaults_to_active_ = false;
+  }
+
+ protected:
+  bool on_init_dialog() override {
+    set_window_text(hwnd(), "Modem Settings Help - " + topic_.title);
+    set_item_text(IDC_CFG_HELP_TEXT, topic_.text);
+    centre_over(hwnd(), owner());
+    goto_control(IDOK);
+    return false;
+  }
+
+ private:
+  HelpTopic topic_;
+};
+
+}  // namespace
+
+CCfgDialog::CCfgDialog(int template_id, HWND owner) : Dialog(template_id), owner_(owner) {
+  // The library's dialogs have no parent unless one of its own opens them.
+  owner_defaults_to_active_ = false;
+}
+
+bool CCfgDialog::on_init_dialog() {
+  const bool r = Dialog::on_init_dialog();
+  centre_over(hwnd(), owner_);
+  return r;
+}
+
+void CCfgDialog::on_help() {
+  if (!help_allowed()) {
+    message_beep();
+    return;
+  }
+  show_help_topic(hwnd(), help_path(), kHelpContextBase + template_id());
+}
+
+void cfg_message_box(HWND owner, int text_id, int caption_id, unsigned icon, const std::string& argument) {
+  std::string text = load_string(text_id);
+  if (!argument.empty()) text = format_message(text, {argument});
+  message_box(owner, text, load_string(caption_id), MB_OK | icon);
+}
+
+bool set_help_path(std::string_view path) {
+  if (path.size() > kHelpPathMax) return false;
+  help_buffer().assign(path);
+  return true;
+}
+
+const char* help_path() {
+  std::string& buffer = help_buffer();
+  if (buffer.empty() && active_window() != 0) {
+    // The program that made the active window is this process's executable.
+    const std::filesystem::path folder = program_folder();
+    if (!folder.empty()) {
+      const std::string guess = (folder / "modset.hlp").string();
+      if (guess.size() <= kHelpPathMax) buffer = guess;
+    }
+  }
+  return buffer.c_str();
+}
+
+void reset_help_path() { help_buffer().clear(); }
+
+void show_help_topic(HWND owner, const std::string& file, int context) {
+  HelpTopic topic;
+  const Lookup found = file.empty() ? Lookup::NoFile : find_topic(file, context, topic);
+  if (found == Lookup::NoFile) {
+    message_box(owner, "Cannot open the help file " + (file.empty() ? std::string("(none set)") : file) + ".",
+                load_string(IDS_MODEM_SETTINGS), MB_OK | MB_ICONEXCLAMATION);
+    return;
+  }
+  if (found == Lookup::NoTopic) {
+    message_box(owner, "Help topic " + std::to_string(context) + " is not in " + file + ".",
+                load_string(IDS_MODEM_SETTINGS), MB_OK | MB_ICONEXCLAMATION);
+    return;
+  }
+  CCfgHelpDialog dialog(std::move(topic));
+  dialog.do_modal(owner);
+}
+
+bool ensure_display(std::string& error) {
+  if (current_display() != nullptr) return true;
+  // Opened once and never closed: the renderer serves the thread's windows
+  // to the end, and closing it at exit would outlive the thread's loop.
+  static LoadedDisplay* loaded = nullptr;
+  DisplayOptions options;
+  if (!display_options_from_environment(options, error)) return false;
+  loaded = open_display(options, error).release();
+  if (!loaded) {
+    log_error(kComponent, "no display for the dialogs: " + error);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace modset

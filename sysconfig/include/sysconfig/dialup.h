@@ -1,0 +1,113 @@
+// The dial-up entry of the new account and automatic dialing (CONFIG:).
+//
+// At the end of a registration the account gets a phone-book entry named
+// kAccountEntryName that dials the chosen access number with the account's
+// user ID and password, and the registry is told to dial it automatically.
+// The phone book is pppd's (platform/phonebook.h), kept in the root until
+// `joinwiz --install-dialup` copies the entry to /etc/ppp.
+//
+// The steps keep the order of the phone-book calls of the Windows wizard:
+// line devices first, then the phone-book programs, delete the old entry,
+// then for each device from the last to the first: fill the template, make
+// "temp" if that name is free, wait 500 ms, rename it to the account's
+// name, delete "temp", set the dial parameters. So the first pass (the last
+// device) makes the entry and the later ones find its name taken.
+//
+// Line devices are the COM ports the telephony probe finds; the profile's
+// COMPORT, when it is one of them, is enumerated last, so the entry uses
+// the modem the user chose.
+//
+// A value that cannot reach a pppd or chat file as plain data (a letter in
+// the number, a password beginning with '@', a NUL) makes no entry: it is
+// logged and the server's reply stays "REPLY: OK".
+//
+// Index: kAccountEntryName, ParseDottedAddress, LoadPhoneBook,
+// DialUpValues, MakeDialUpEntry, ConfigureDialUp, ConfigCommand.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace session {
+class CRegSessionDialog;
+class ProfileStore;
+}  // namespace session
+
+namespace sysconfig {
+
+// The entry's name, also the name of its shortcuts.
+inline constexpr std::string_view kAccountEntryName = "Tarkel - Veloran Account";
+inline constexpr std::string_view kTempEntryName = "temp";
+inline constexpr std::string_view kNoPhoneBookMessage = "Can't find Phone Book APIs\n";
+// Results of MakeDialUpEntry that made nothing: no line device; no phone
+// book installed (after the message); a profile value refused.
+inline constexpr int kNoLineDevice = -1;
+inline constexpr int kNoPhoneBook = -2;
+inline constexpr int kEntryRefused = -3;
+
+// The four octets of a dotted address as the Windows wizard read them: each
+// octet only when its terminating '.' was found (the fourth after the third
+// '.'), leading decimal digits, the low 8 bits. "10.1.2" gives 10.1.0.0.
+void ParseDottedAddress(std::string_view text, std::uint8_t out[4]);
+
+// True when the phone-book programs (pppd) are installed.
+bool LoadPhoneBook();
+
+// What the entry is made of, from the profile (each value cut to 79
+// characters, as read into 80-character buffers).
+struct DialUpValues {
+  std::string user, password, area_code, number, dns1, dns2;
+  std::string dial_method, outside_access, cw_disable, cw_string;  // how to dial
+  std::string comport;                                              // the chosen modem
+  std::uint32_t speed = 0;
+};
+DialUpValues ReadDialUpValues(const session::ProfileStore& profile);
+
+// Makes the entry. Result of the last rename (0: made), or one of the
+// results above that made nothing (the old entry then stays, except when
+// the phone-book calls themselves fail). `phonebook_dir` and `dosdevices`
+// empty: the root's.
+struct DialUpContext {
+  std::filesystem::path phonebook_dir;
+  std::filesystem::path dosdevices;
+  // Shows a message box; may be empty.
+  std::function<void(std::string_view)> show_message;
+};
+int MakeDialUpEntry(const DialUpValues& values, const DialUpContext& context = {});
+
+// The modem ports in enumeration order (the chosen one last), as tty paths.
+std::vector<std::filesystem::path> LineDevices(std::string_view comport, const std::filesystem::path& dosdevices);
+
+// ConfigureDialUp: MakeDialUpEntry on the session's profile, then the
+// autodial registry values in the table's order (EnableAutodial twice).
+// Returns the entry's result.
+int ConfigureDialUp(session::CRegSessionDialog& session);
+// The result of the last ConfigureDialUp of this process.
+int LastDialUpEntryResult();
+
+// ---- For the system -------------------------------------------------------
+
+// Where pppd reads `call` names and secrets.
+inline constexpr std::string_view kSystemPppDir = "/etc/ppp";
+
+// `joinwiz --install-dialup` / `--remove-dialup`: copies the account's
+// entry from the root's phone book into `ppp_dir` (merged with the entries
+// there), or takes it out again. `report` gets what was done, or why not.
+// 0 on success, 1 on failure (nothing half-done is left in place of a file).
+int InstallDialUpCommand(bool remove, const std::filesystem::path& ppp_dir, std::string& report);
+
+// What a finished run tells the user: where the entry and shortcuts are,
+// the command that installs the entry for the system and the one that
+// dials it. Empty when the root holds no account entry. `program` is how
+// the wizard was started (for the install command).
+std::string AccountSetupSummary(std::string_view program);
+
+// CONFIG: with its argument text: "AUTO" (any case) configures and answers
+// "REPLY: OK"; anything else "REPLY: ERROR".
+void ConfigCommand(session::CRegSessionDialog& session, std::string_view arguments);
+
+}  // namespace sysconfig

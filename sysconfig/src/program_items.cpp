@@ -1,0 +1,317 @@
+// ADDITEM: through the program manager's DDE conversation, and the account's
+// desktop and Start-menu shortcuts.
+#include "sysconfig/program_items.h"
+
+#include <vector>
+
+#include "common/ini.h"
+#include "platform/dde.h"
+#include "platform/files.h"
+#include "platform/log.h"
+#include "platform/message_box.h"
+#include "platform/phonebook.h"
+#include "platform/program_manager.h"
+#include "platform/system_root.h"
+#include "session/line_protocol.h"
+#include "session/reg_session.h"
+#include "sysconfig/dialup.h"
+
+namespace sysconfig {
+namespace {
+
+namespace fs = std::filesystem;
+namespace dde = platform::dde;
+
+constexpr std::string_view kComponent = "sysconfig";
+constexpr std::size_t kGroupBuffer = 200;  // "Group" read into 200 characters
+
+// Characters that would change how the program manager splits a command.
+bool SafeForCommand(std::string_view text, bool quoted) {
+  for (char c : text) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u == 0x7f || c == '"') return false;
+    if (!quoted && (c == '[' || c == ']' || c == '(' || c == ')' || c == ',')) return false;
+  }
+  return true;
+}
+
+std::string Lower(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  return out;
+}
+
+std::string ReadGroup(const fs::path& ini_file) {
+  return common::get_private_profile_string("Windows", "Group", "", kGroupBuffer, ini_file);
+}
+
+}  // namespace
+
+// ---- CDDEWnd ---------------------------------------------------------------
+
+CDDEWnd::CDDEWnd() { hwnd_ = platform::MessageLoop::current().register_window(this); }
+
+CDDEWnd::~CDDEWnd() {
+  if (state_ == Connected) platform::post_message(server_, dde::WM_DDE_TERMINATE, hwnd_, 0);
+  state_ = Idle;
+  if (hwnd_ != 0) platform::MessageLoop::current().unregister_window(hwnd_);
+}
+
+void CDDEWnd::Initiate(std::string_view application, std::string_view topic) {
+  const dde::ATOM app = dde::global_add_atom(application);
+  const dde::ATOM top = dde::global_add_atom(topic);
+  state_ = Initiating;
+  // The program manager answers during the broadcast.
+  dde::broadcast_initiate(hwnd_, dde::make_lparam(app, top));
+  dde::global_delete_atom(app);
+  dde::global_delete_atom(top);
+}
+
+void CDDEWnd::Execute(std::string_view command) {
+  if (state_ != Connected && state_ != Executing && !queue_) queue_.emplace();
+  if (queue_) {
+    queue_->emplace_back(command);
+    if (!queueTimerActive_) {
+      if (platform::MessageLoop::current().set_timer(hwnd_, kQueueTimerId, kQueuePeriodMs) == 0) {
+        platform::message_box(0, kNoTimersText, platform::application_name(), platform::MB_OK);
+      } else {
+        queueTimerActive_ = true;
+      }
+    }
+    return;
+  }
+  Post(std::string(command));
+}
+
+void CDDEWnd::Post(const std::string& command) {
+  if (outstanding_ > kMaxOutstanding) {
+    platform::log_warn(kComponent, "program-manager command dropped, too many unacknowledged: " +
+                                       session::Printable(command));
+    return;
+  }
+  const dde::HGLOBAL memory = dde::global_alloc_text(command);
+  if (memory == 0) {
+    platform::log_warn(kComponent, "no memory for a program-manager command");
+    return;
+  }
+  if (!platform::post_message(server_, dde::WM_DDE_EXECUTE, hwnd_, static_cast<platform::LPARAM>(memory))) {
+    // The server is gone; nobody will acknowledge or free it.
+    dde::global_free(memory);
+    platform::log_warn(kComponent, "the program manager is gone: command not sent");
+    return;
+  }
+  ++outstanding_;
+  state_ = Executing;
+}
+
+void CDDEWnd::CreateGroup(std::string_view group) { Execute("[CreateGroup(" + std::string(group) + ")]"); }
+
+void CDDEWnd::ShowGroup(std::string_view group, int how) {
+  Execute("[ShowGroup(" + std::string(group) + "," + std::to_string(how) + ")]");
+}
+
+void CDDEWnd::DeleteItem(std::string_view item) { Execute("[DeleteItem(" + std::string(item) + ")]"); }
+
+void CDDEWnd::AddItem(std::string_view command_line, std::string_view item, std::string_view icon_file) {
+  Execute("[AddItem(" + std::string(command_line) + "," + std::string(item) + "," + std::string(icon_file) + ")]");
+}
+
+void CDDEWnd::OnAck(platform::HWND sender, platform::LPARAM lparam) {
+  if (state_ == Initiating) {
+    dde::global_delete_atom(dde::low_word(lparam));
+    dde::global_delete_atom(dde::high_word(lparam));
+    if (dde::low_word(lparam) & 0x8000) {
+      server_ = sender;
+      state_ = Connected;
+    } else {
+      state_ = Refused;
+    }
+  } else if (state_ == Executing) {
+    if (dde::high_word(lparam) != 0) dde::global_free(dde::high_word(lparam));
+    if (--outstanding_ <= 0) {
+      outstanding_ = 0;
+      state_ = Connected;
+    }
+  }
+}
+
+void CDDEWnd::StopQueueTimer() {
+  platform::MessageLoop::current().kill_timer(hwnd_, kQueueTimerId);
+  queueTimerActive_ = false;
+}
+
+void CDDEWnd::OnQueueTimer() {
+  if (!queue_) {
+    StopQueueTimer();
+    return;
+  }
+  if (state_ != Connected && state_ != Executing) return;  // wait for the conversation
+  if (queue_->empty()) {
+    queue_.reset();
+    StopQueueTimer();
+    return;
+  }
+  std::string command = std::move(queue_->front());
+  queue_->pop_front();
+  Post(command);
+}
+
+platform::LRESULT CDDEWnd::handle_message(const platform::Message& msg) {
+  switch (msg.message) {
+    case dde::WM_DDE_ACK:
+      OnAck(static_cast<platform::HWND>(msg.wparam), msg.lparam);
+      return 0;
+    case platform::WM_TIMER:
+      if (msg.wparam == kQueueTimerId) OnQueueTimer();
+      return 0;
+    default:
+      return 0;
+  }
+}
+
+// ---- ADDITEM: ----------------------------------------------------------------
+
+bool AddItemCommand(std::unique_ptr<CDDEWnd>& dde_window, std::string_view arguments, const fs::path& ini_file,
+                    std::string_view program_dir) {
+  // 1.
+  std::string_view remainder = arguments;
+  std::vector<std::string> f;
+  if (!session::NextFields(remainder, 3, f)) {
+    platform::log_info(kComponent, "ADDITEM: fields missing: nothing done");
+    return false;
+  }
+  std::string item = f[1];
+  std::string command_line = f[2];
+  std::string icon;
+  session::NextField(icon, remainder);
+  // 2. The group comes from Joinwiz.ini, not from the command.
+  const std::string group = ReadGroup(ini_file);
+  // 4. Names without a leading backslash lie in the program folder.
+  if (command_line.empty() || command_line[0] != '\\') command_line.insert(0, program_dir);
+  if (!icon.empty() && icon[0] != '\\') icon.insert(0, program_dir);
+  if (!SafeForCommand(group, false) || !SafeForCommand(item, false) || !SafeForCommand(command_line, true) ||
+      !SafeForCommand(icon, false)) {
+    platform::log_warn(kComponent, "ADDITEM: refused, a field holds a quote, bracket, comma or control character: \"" +
+                                       session::Printable(arguments) + "\"");
+    return false;
+  }
+  // 3.
+  if (!dde_window) {
+    auto made = std::make_unique<CDDEWnd>();
+    if (!made->Created()) {
+      platform::log_warn(kComponent, "ADDITEM: the DDE window could not be made");
+      return false;
+    }
+    dde_window = std::move(made);
+    dde_window->Initiate("PROGMAN", "PROGMAN");
+  }
+  // 5., 6.
+  dde_window->CreateGroup(group);
+  dde_window->ShowGroup(group, 1);
+  dde_window->DeleteItem(item);
+  dde_window->AddItem("\"" + command_line + "\"", item, icon);
+  return true;
+}
+
+// ---- Shortcuts ---------------------------------------------------------------
+
+std::string StripGroupQuotes(std::string_view group) {
+  std::string g(group);
+  if (auto q = g.find('"'); q != std::string::npos) g = g.substr(q + 1);
+  if (auto q = g.find('"'); q != std::string::npos) g = g.substr(0, q);
+  return g;
+}
+
+platform::desktop::Entry EntryLauncher(std::string_view entry_name, std::string_view safe_name) {
+  platform::desktop::Entry e;
+  e.name = std::string(entry_name);
+  e.comment = "Dial the Veloran Network";
+  e.exec = {"pon", std::string(safe_name)};
+  e.icon = "network-wired";
+  e.categories = "Network;Dialup;";
+  return e;
+}
+
+bool CreateEntryShortcut(std::string_view entry_name, const fs::path& path, const fs::path& phonebook_dir) {
+  platform::phonebook::PhoneBook book(phonebook_dir);
+  std::optional<std::string> found;
+  for (const std::string& name : book.EntryNames()) {
+    if (Lower(name) == Lower(entry_name)) {
+      found = name;
+      break;
+    }
+  }
+  if (!found) return false;
+  std::string why;
+  auto text = platform::desktop::EntryText(EntryLauncher(*found, platform::phonebook::SafeEntryName(*found)), &why);
+  if (!text) {
+    platform::log_warn(kComponent, "shortcut not made: " + why);
+    return false;
+  }
+  const fs::path file = path.parent_path() / platform::desktop::ShortcutFileName(path.filename().string());
+  std::error_code ec;
+  fs::create_directories(file.parent_path(), ec);
+  if (!platform::replace_file(file, *text, platform::FileMode::Shared, &why)) {
+    platform::log_warn(kComponent, "shortcut not saved: " + why);
+    return false;
+  }
+  return true;
+}
+
+void CreateAccountShortcuts(const fs::path& ini_file, std::string_view group_setting, std::vector<fs::path>* made) {
+  std::string group(group_setting);
+  if (group == "Client") {
+    group = ReadGroup(ini_file);
+    // Written back as read: an absent key is thereby made, empty.
+    common::write_private_profile_string("Windows", "Group", group.c_str(), ini_file);
+  }
+  group = StripGroupQuotes(group);
+  const std::string name(kAccountEntryName);
+  const fs::path desktop = platform::known_folder(platform::KnownFolder::Desktop) / name;
+  if (CreateEntryShortcut(name, desktop) && made) {
+    made->push_back(desktop.parent_path() / platform::desktop::ShortcutFileName(name));
+  }
+  if (group == "None") return;
+  platform::phonebook::PhoneBook book;
+  std::optional<std::string> found;
+  for (const std::string& entry : book.EntryNames()) {
+    if (Lower(entry) == Lower(name)) found = entry;
+  }
+  if (!found) return;
+  platform::ProgramMenu menu;
+  std::string why;
+  if (menu.AddItemToGroup(group, name, EntryLauncher(*found, platform::phonebook::SafeEntryName(*found)), &why)) {
+    if (made) made->push_back(menu.ItemPath(group, name));
+  } else {
+    platform::log_warn(kComponent, "Start-menu shortcut not made: " + why);
+  }
+}
+
+void CreateAccountShortcuts(session::CRegSessionDialog&) { CreateAccountShortcuts(ProgramIniFile()); }
+
+fs::path ProgramIniFile() {
+  platform::RootPath path = platform::translate_path("Joinwiz.ini", platform::RelativeTo::Program);
+  if (!path) return platform::known_folder(platform::KnownFolder::Program) / "Joinwiz.ini";
+  return path.full();
+}
+
+std::string ProgramDirWindows() {
+  std::string dir(platform::known_folder_windows_name(platform::KnownFolder::Program));
+  if (dir.empty() || dir.back() != '\\') dir += '\\';
+  return dir;
+}
+
+void InstallProgramHandlers(session::CRegSessionDialog& session) {
+  // The hook owns the window, and the session owns the hook: the window
+  // goes (ending its conversation) when the session does.
+  auto window = std::make_shared<std::unique_ptr<CDDEWnd>>();
+  session.SetCommandHook("ADDITEM:", [window](session::CRegSessionDialog&, std::string_view arguments) {
+    AddItemCommand(*window, arguments, ProgramIniFile(), ProgramDirWindows());
+  });
+  session.SetShortcutsHook([](session::CRegSessionDialog& s) { CreateAccountShortcuts(s); });
+  session.SetCommandHook("CONFIG:", [](session::CRegSessionDialog& s, std::string_view arguments) {
+    ConfigCommand(s, arguments);
+  });
+}
+
+}  // namespace sysconfig

@@ -1,0 +1,428 @@
+// The phone book's writers against pppd's own option parser, their readers,
+// the secrets merge, and the install into a pppd folder.
+#include "platform/phonebook.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "platform/files.h"
+#include "platform/system_root.h"
+#include "program_runner.h"
+
+namespace platform::phonebook {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::string_literals;
+
+std::string Slurp(const fs::path& p) {
+  std::string text;
+  read_file(p, text);
+  return text;
+}
+
+void Spit(const fs::path& p, std::string_view text, mode_t mode = 0644) {
+  fs::create_directories(p.parent_path());
+  std::ofstream(p, std::ios::binary) << text;
+  ::chmod(p.c_str(), mode);
+}
+
+mode_t ModeOf(const fs::path& p) {
+  struct stat st {};
+  ::stat(p.c_str(), &st);
+  return st.st_mode & 07777;
+}
+
+// Values a profile may hold that would be syntax if written raw. Each
+// injection names an option pppd does not know, so an escape from the
+// quoting would make pppd fail with 2.
+const std::vector<std::string>& Injections() {
+  static const std::vector<std::string> values = {
+      "plain",
+      "with blank",
+      "quote\"bogus-opt-a",
+      "single'bogus-opt-b",
+      "back\\slash",
+      "trailing\\",
+      "line\nbogus-opt-c",
+      "cr\rbogus-opt-d",
+      "tab\tbogus-opt-e",
+      "hash # bogus-opt-f",
+      "\" bogus-opt-g \"",
+      "connect /bin/false",
+      "nul-free \x01\x1f\x7f\xff",
+      "octal-like \x01" "11",
+      "\\x41\\101",
+      "",
+  };
+  return values;
+}
+
+PeersFile SamplePeers(std::string user = "jdoe") {
+  PeersFile p;
+  p.entry_name = "Tarkel - Veloran Account";
+  p.device = "/dev/null";  // a character device pppd can stat
+  p.speed = 57600;
+  p.user = std::move(user);
+  p.chat_program = "/usr/sbin/chat";
+  p.chat_script = "/tmp/some dir/it's/chatscripts/tarkel-veloran-account";
+  p.ipparam = "tarkel-veloran-account";
+  p.dns1 = {10, 1, 2, 3};
+  p.dns2 = {0, 0, 0, 0};
+  return p;
+}
+
+class PhoneBookTest : public ::testing::Test {
+ protected:
+  ScopedSystemRoot root;
+  fs::path Dir(const char* name) { return root.path() / name; }
+};
+
+TEST(SafeEntryNameTest, Table) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"Tarkel - Veloran Account", "tarkel-veloran-account"},
+      {"temp", "temp"},
+      {"TEMP", "temp"},
+      {"../../etc/passwd", "etc-passwd"},
+      {"a\nb", "a-b"},
+      {"", "entry"},
+      {"---", "entry"},
+      {"\xe9t\xe9", "t"},
+  };
+  for (auto& [in, out] : cases) EXPECT_EQ(SafeEntryName(in), out) << in;
+}
+
+TEST(PppdWordsTest, QuotedWordsReadBackExactly) {
+  for (const std::string& v : Injections()) {
+    auto quoted = PppdQuote(v);
+    ASSERT_TRUE(quoted) << v;
+    auto lines = PppdWords("user " + *quoted + "\nnext\n");
+    ASSERT_EQ(lines.size(), 2u) << *quoted;
+    ASSERT_EQ(lines[0].size(), 2u) << *quoted;
+    EXPECT_EQ(lines[0][1], v) << *quoted;
+    EXPECT_EQ(lines[1], std::vector<std::string>{"next"});
+  }
+  EXPECT_FALSE(PppdQuote("a\0b"s));
+}
+
+TEST(PppdWordsTest, ReadsAsPppdDoes) {
+  struct Case {
+    std::string text;
+    std::vector<std::vector<std::string>> lines;
+  };
+  const Case cases[] = {
+      {"a b # comment\nc", {{"a", "b"}, {"c"}}},
+      {"'x y'\"z\" w", {{"x yz", "w"}}},
+      {"a\\\nb", {{"ab"}}},
+      {"\\101\\x42\\n", {{"AB\n"}}},
+      {"a#b", {{"a"}}},
+      {"\"multi\nline\"", {{"multi\nline"}}},
+      {"", {}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(PppdWords(c.text), c.lines) << c.text;
+}
+
+TEST(PeersFileTest, InjectionTableParsesInRealPppdAsOneUser) {
+  if (vlr_test::FindTool("pppd").empty()) GTEST_SKIP() << "pppd (Debian package ppp) is not installed";
+  ScopedSystemRoot root;
+  const fs::path file = root.path() / "peers-under-test";
+  for (const std::string& user : Injections()) {
+    auto text = PeersFileText(SamplePeers(user));
+    ASSERT_TRUE(text) << user;
+    Spit(file, *text);
+    auto verdict = vlr_test::PppdDryRun(file);
+    EXPECT_TRUE(verdict.exit_code == 0 || verdict.exit_code == 4)
+        << "user \"" << user << "\": pppd exit " << verdict.exit_code << "\n" << verdict.output << *text;
+    auto back = ReadPeersFile(*text);
+    ASSERT_TRUE(back) << *text;
+    EXPECT_EQ(back->user, user);
+    EXPECT_EQ(back->device, "/dev/null");
+    EXPECT_EQ(back->chat_script, SamplePeers().chat_script);
+    EXPECT_EQ(back->entry_name, "Tarkel - Veloran Account");
+    EXPECT_EQ(back->dns1, (Address{10, 1, 2, 3}));
+    // Exactly the options we wrote, whatever the user.
+    std::size_t words = 0;
+    for (auto& line : PppdWords(*text)) words += line.size();
+    EXPECT_EQ(words, user.empty() ? 15u : 17u) << *text;
+  }
+}
+
+TEST(PeersFileTest, TheDryRunCatchesAnInjectedOption) {
+  // The check above would see an escape: the same file with the user
+  // written raw is refused by pppd.
+  if (vlr_test::FindTool("pppd").empty()) GTEST_SKIP() << "pppd is not installed";
+  ScopedSystemRoot root;
+  const fs::path file = root.path() / "raw";
+  Spit(file, "/dev/null\nuser line\nbogus-opt-c\n");
+  EXPECT_EQ(vlr_test::PppdDryRun(file).exit_code, 2);
+  auto good = PeersFileText(SamplePeers("line\nbogus-opt-c"));
+  ASSERT_TRUE(good);
+  Spit(file, *good);
+  EXPECT_NE(vlr_test::PppdDryRun(file).exit_code, 2);
+}
+
+TEST(PeersFileTest, RefusesWhatCannotBeData) {
+  PeersFile p = SamplePeers("nul\0inside"s);
+  std::string why;
+  EXPECT_FALSE(PeersFileText(p, &why));
+  EXPECT_FALSE(why.empty());
+  p = SamplePeers();
+  p.ipparam = "bad name";
+  EXPECT_FALSE(PeersFileText(p));
+  p = SamplePeers();
+  p.device = "relative";
+  EXPECT_FALSE(PeersFileText(p));
+}
+
+TEST(DialCommandTest, Table) {
+  struct Case {
+    const char *method, *prefix, *cw, *cw_string, *area, *number;
+    const char* dial;  // nullptr: refused
+  };
+  const Case cases[] = {
+      {"TONE", "", "FALSE", "*70,", "800", "555-1234", "ATDT8005551234"},
+      {"PULSE", "9,", "TRUE", "*70,", "(800)", "555 1234", "ATDP9,*70,8005551234"},
+      {"TONE", "", "FALSE", "", "", "5551234", "ATDT5551234"},
+      {"TONE", "", "FALSE", "junk'\"", "", "5551234", "ATDT5551234"},  // not used: not "TRUE"
+      {"TONE", "", "FALSE", "", "800", "555\r\nATH", nullptr},
+      {"TONE", "", "FALSE", "", "800", "555'1234", nullptr},
+      {"TONE", "", "FALSE", "", "800", "connect", nullptr},
+      {"TONE", "", "FALSE", "", "800", "555^M", nullptr},
+      {"TONE", "9\\,", "FALSE", "", "800", "5551234", nullptr},
+      {"TONE", "", "FALSE", "", "", "", nullptr},
+      {"TONE", "", "FALSE", "", "", "- ()", nullptr},
+  };
+  for (const Case& c : cases) {
+    std::string why;
+    auto dial = DialCommand(c.method, c.prefix, c.cw, c.cw_string, c.area, c.number, &why);
+    if (c.dial) {
+      ASSERT_TRUE(dial) << c.number << ": " << why;
+      EXPECT_EQ(*dial, c.dial);
+      auto script = ChatScriptText(*dial);
+      ASSERT_TRUE(script);
+      EXPECT_EQ(ReadChatDial(*script), *dial);
+    } else {
+      EXPECT_FALSE(dial) << c.number;
+      EXPECT_FALSE(why.empty());
+    }
+  }
+  EXPECT_FALSE(ChatScriptText("ATDT555 1234"));
+  EXPECT_FALSE(ChatScriptText("ATH"));
+}
+
+TEST(SecretsTest, LinesAreDataAndReadBack) {
+  for (const std::string& v : Injections()) {
+    if (!v.empty() && v[0] == '@') continue;
+    auto line = SecretsLine(v, "tarkel-veloran-account", v);
+    ASSERT_TRUE(line) << v;
+    auto secrets = ReadSecrets("# other\n\"other\" * \"pw\"\n" + *line);
+    ASSERT_EQ(secrets.size(), 2u) << *line;
+    EXPECT_EQ(secrets[1].client, v);
+    EXPECT_EQ(secrets[1].server, "tarkel-veloran-account");
+    EXPECT_EQ(secrets[1].secret, v);
+  }
+  std::string why;
+  EXPECT_FALSE(SecretsLine("u", "x", "@/etc/shadow", &why));
+  EXPECT_NE(why.find("'@'"), std::string::npos);
+  EXPECT_FALSE(SecretsLine("u", "not safe", "p"));
+  EXPECT_FALSE(SecretsLine("u\0"s, "x", "p"));
+}
+
+TEST(SecretsTest, MergeKeepsEveryOtherByte) {
+  const std::string ours = "\"jdoe\" acct \"pw\"\n";
+  const std::string newer = "\"jdoe\" acct \"new\"\n";
+  struct Case {
+    std::string before;
+    std::string after_add;
+  };
+  const Case cases[] = {
+      {"", ours},
+      {"# comment\n", "# comment\n" + ours},
+      {"a * b", "a * b\n\"jdoe\" acct \"pw\""},
+      {"a * b\n\n  \t\n", "a * b\n\n  \t\n" + ours},
+      {"x acct-other y\n", "x acct-other y\n" + ours},
+  };
+  for (const Case& c : cases) {
+    const std::string added = MergeSecrets(c.before, "acct", ours);
+    EXPECT_EQ(added, c.after_add) << c.before;
+    EXPECT_EQ(MergeSecrets(added, "acct", ours), added) << "a second merge changes nothing";
+    EXPECT_EQ(MergeSecrets(added, "acct", std::nullopt), c.before) << "removal restores the bytes";
+  }
+  // Replaced in place, duplicates removed.
+  EXPECT_EQ(MergeSecrets("a * b\n" + ours + "c * d\n" + ours, "acct", newer), "a * b\n" + newer + "c * d\n");
+}
+
+TEST(IpUpHookTest, OnlyNonZeroServersAndValidShell) {
+  EXPECT_EQ(IpUpHookText("acct", {}, {}), "");
+  const std::string hook = IpUpHookText("acct", {10, 1, 0, 0}, {});
+  EXPECT_NE(hook.find("nameserver 10.1.0.0\n"), std::string::npos);
+  EXPECT_EQ(hook.find("0.0.0.0"), std::string::npos);
+  EXPECT_EQ(IpDownHookText("acct", {}, {}), "");
+  const std::string down = IpDownHookText("acct", {10, 1, 0, 0}, {});
+  EXPECT_NE(down.find("resolvconf -d"), std::string::npos);
+  ScopedSystemRoot root;
+  for (const auto& [file, text] : {std::pair{"up", hook}, std::pair{"down", down}}) {
+    const fs::path path = root.path() / file;
+    Spit(path, text, 0755);
+    EXPECT_EQ(vlr_test::RunProgram({"/bin/sh", "-n", path.string()}).exit_code, 0) << text;
+    // Another entry's connection leaves the name servers alone (the hooks
+    // are never run for their own entry here: they change the machine's
+    // resolver).
+    auto other = vlr_test::RunProgram({"/bin/sh", path.string(), "ppp0", "/dev/x", "0", "", "", "other"});
+    EXPECT_EQ(other.exit_code, 0);
+    EXPECT_EQ(other.output, "");
+  }
+}
+
+EntryProperties SampleProperties() {
+  EntryProperties props;
+  props.device = "/dev/null";
+  props.speed = 57600;
+  props.dial_command = "ATDT8005551234";
+  props.dns1 = {10, 0, 0, 1};
+  props.dns2 = {10, 0, 0, 2};
+  return props;
+}
+
+TEST_F(PhoneBookTest, EntryLifecycleKeepsTheDialParamsWithTheEntry) {
+  PhoneBook book(Dir("pb"));
+  EXPECT_EQ(book.ValidateEntryName("temp"), kPbSuccess);
+  ASSERT_EQ(book.SetEntryProperties("temp", SampleProperties()), kPbSuccess);
+  EXPECT_EQ(book.ValidateEntryName("temp"), kPbAlreadyExists);
+  EXPECT_EQ(book.ValidateEntryName("TEMP"), kPbAlreadyExists);
+  ASSERT_EQ(book.SetEntryDialParams("temp", "jdoe", "secret"), kPbSuccess);
+  EXPECT_EQ(ModeOf(book.PapSecretsPath()), 0600u);
+  EXPECT_EQ(ModeOf(book.ChapSecretsPath()), 0600u);
+  EXPECT_EQ(ModeOf(book.HookPath("temp")), 0755u);
+  EXPECT_EQ(ModeOf(book.DownHookPath("temp")), 0755u);
+
+  ASSERT_EQ(book.RenameEntry("temp", "My Account"), kPbSuccess);
+  EXPECT_EQ(book.ValidateEntryName("temp"), kPbSuccess);
+  EXPECT_FALSE(fs::exists(book.ChatPath("temp")));
+  EXPECT_FALSE(fs::exists(book.HookPath("temp")));
+  EXPECT_FALSE(fs::exists(book.DownHookPath("temp")));
+  EXPECT_TRUE(fs::exists(book.DownHookPath("My Account")));
+  EXPECT_EQ(book.EntryNames(), std::vector<std::string>{"My Account"});
+  auto peers = ReadPeersFile(Slurp(book.PeersPath("My Account")));
+  ASSERT_TRUE(peers);
+  EXPECT_EQ(peers->user, "jdoe");
+  EXPECT_EQ(peers->ipparam, "my-account");
+  EXPECT_EQ(peers->chat_script, book.ChatPath("My Account").string());
+  auto secrets = ReadSecrets(Slurp(book.PapSecretsPath()));
+  ASSERT_EQ(secrets.size(), 1u);
+  EXPECT_EQ(secrets[0].server, "my-account");
+  EXPECT_EQ(secrets[0].secret, "secret");
+
+  ASSERT_EQ(book.SetEntryProperties("temp", SampleProperties()), kPbSuccess);
+  EXPECT_EQ(book.RenameEntry("temp", "my account"), kPbAlreadyExists);
+  EXPECT_EQ(book.RenameEntry("nothing", "x"), kPbEntryNotFound);
+  EXPECT_EQ(book.DeleteEntry("temp"), kPbSuccess);
+  EXPECT_EQ(book.DeleteEntry("temp"), kPbEntryNotFound);
+  EXPECT_EQ(book.DeleteEntry("My Account"), kPbSuccess);
+  EXPECT_EQ(Slurp(book.PapSecretsPath()), "");
+  EXPECT_TRUE(book.EntryNames().empty());
+}
+
+TEST_F(PhoneBookTest, RefusedValuesWriteNothing) {
+  PhoneBook book(Dir("pb"));
+  EntryProperties props = SampleProperties();
+  props.dial_command = "ATDT555\nATH";
+  std::string why;
+  EXPECT_EQ(book.SetEntryProperties("temp", props, &why), kPbInvalidValue);
+  EXPECT_FALSE(why.empty());
+  EXPECT_FALSE(fs::exists(book.PeersPath("temp")));
+  ASSERT_EQ(book.SetEntryProperties("temp", SampleProperties()), kPbSuccess);
+  EXPECT_EQ(book.SetEntryDialParams("temp", "jdoe", "@/etc/shadow"), kPbInvalidValue);
+  EXPECT_FALSE(fs::exists(book.PapSecretsPath()));
+}
+
+TEST_F(PhoneBookTest, InstallMergesWithOtherEntriesAndRemoveRestoresBytes) {
+  PhoneBook book(Dir("root-pb"));
+  ASSERT_EQ(book.SetEntryProperties("temp", SampleProperties()), kPbSuccess);
+  ASSERT_EQ(book.RenameEntry("temp", "Tarkel - Veloran Account"), kPbSuccess);
+  ASSERT_EQ(book.SetEntryDialParams("Tarkel - Veloran Account", "jdoe", "pw \"x\""), kPbSuccess);
+
+  // A pppd folder that already holds another provider.
+  const fs::path etc = Dir("etc-ppp");
+  const std::map<std::string, std::string> before = {
+      {"peers/provider", "/dev/ttyS0\nuser \"other\"\nconnect \"/usr/sbin/chat -f /etc/chatscripts/provider\"\n"},
+      {"pap-secrets", "# Secrets for PAP\n\"other\" * \"theirs\"\n"},
+      {"chap-secrets", "\"other\" * \"theirs\""},  // no final newline
+      {"options", "lock\n"},
+  };
+  for (auto& [name, text] : before) Spit(etc / name, text, name.find("secrets") != std::string::npos ? 0600 : 0644);
+
+  bool changed = false;
+  std::string why;
+  ASSERT_EQ(InstallEntry(book, "Tarkel - Veloran Account", etc, &why, &changed), kPbSuccess) << why;
+  EXPECT_TRUE(changed);
+  const PhoneBook installed(etc);
+  auto peers = ReadPeersFile(Slurp(installed.PeersPath("Tarkel - Veloran Account")));
+  ASSERT_TRUE(peers);
+  EXPECT_EQ(peers->chat_script, (etc / "chatscripts" / "tarkel-veloran-account").string());
+  EXPECT_EQ(ReadChatDial(Slurp(installed.ChatPath("x tarkel veloran account"))), std::nullopt);
+  EXPECT_EQ(ReadChatDial(Slurp(installed.ChatPath("Tarkel - Veloran Account"))), "ATDT8005551234");
+  EXPECT_EQ(Slurp(etc / "peers/provider"), before.at("peers/provider"));
+  for (const char* f : {"pap-secrets", "chap-secrets"}) {
+    auto secrets = ReadSecrets(Slurp(etc / f));
+    ASSERT_EQ(secrets.size(), 2u) << f;
+    EXPECT_EQ(secrets[0].client, "other");
+    EXPECT_EQ(secrets[1].client, "jdoe");
+    EXPECT_EQ(secrets[1].secret, "pw \"x\"");
+    EXPECT_EQ(ModeOf(etc / f), 0600u);
+  }
+  EXPECT_EQ(ModeOf(installed.HookPath("Tarkel - Veloran Account")), 0755u);
+  EXPECT_EQ(ModeOf(installed.DownHookPath("Tarkel - Veloran Account")), 0755u);
+  if (!vlr_test::FindTool("pppd").empty()) {
+    auto verdict = vlr_test::PppdDryRun(installed.PeersPath("Tarkel - Veloran Account"));
+    EXPECT_TRUE(verdict.exit_code == 0 || verdict.exit_code == 4) << verdict.output;
+  }
+
+  // A second install changes nothing.
+  std::map<std::string, std::string> after_first;
+  for (auto& e : fs::recursive_directory_iterator(etc)) {
+    if (e.is_regular_file()) after_first[e.path().string()] = Slurp(e.path());
+  }
+  ASSERT_EQ(InstallEntry(book, "Tarkel - Veloran Account", etc, &why, &changed), kPbSuccess);
+  EXPECT_FALSE(changed);
+  for (auto& [path, text] : after_first) EXPECT_EQ(Slurp(path), text) << path;
+
+  ASSERT_EQ(RemoveEntry("Tarkel - Veloran Account", etc, &why), kPbSuccess) << why;
+  for (auto& [name, text] : before) EXPECT_EQ(Slurp(etc / name), text) << name;
+  EXPECT_FALSE(fs::exists(installed.PeersPath("Tarkel - Veloran Account")));
+  EXPECT_FALSE(fs::exists(installed.ChatPath("Tarkel - Veloran Account")));
+  EXPECT_FALSE(fs::exists(installed.HookPath("Tarkel - Veloran Account")));
+  EXPECT_FALSE(fs::exists(installed.DownHookPath("Tarkel - Veloran Account")));
+  EXPECT_EQ(InstallEntry(book, "No Such Entry", etc, &why), kPbEntryNotFound);
+}
+
+}  // namespace
+}  // namespace platform::phonebook
+
+namespace platform::phonebook {
+namespace {
+
+TEST_F(PhoneBookTest, InstallWritesItsOwnFilesNotWhatTheRootHolds) {
+  set_ppp_programs({"/usr/sbin/pppd", "/usr/sbin/chat"});
+  PhoneBook book(Dir("root-pb"));
+  ASSERT_EQ(book.SetEntryProperties("acct", SampleProperties()), kPbSuccess);
+  // Someone edits the root's files before an install run as root.
+  PeersFile doctored = *ReadPeersFile(Slurp(book.PeersPath("acct")));
+  doctored.chat_program = "/tmp/evil";
+  Spit(book.PeersPath("acct"), *PeersFileText(doctored));
+  Spit(book.ChatPath("acct"), Slurp(book.ChatPath("acct")) + "'' 'ATDT1900555'\n");
+  ASSERT_EQ(InstallEntry(book, "acct", Dir("etc")), kPbSuccess);
+  const PhoneBook target(Dir("etc"));
+  EXPECT_EQ(ReadPeersFile(Slurp(target.PeersPath("acct")))->chat_program, "/usr/sbin/chat");
+  EXPECT_EQ(Slurp(target.ChatPath("acct")), *ChatScriptText("ATDT8005551234"));
+  reset_ppp_programs();
+}
+
+}  // namespace
+}  // namespace platform::phonebook

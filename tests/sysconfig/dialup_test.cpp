@@ -1,0 +1,255 @@
+// CONFIG: through the session's line protocol: the account's pppd entry in
+// the root's phone book and the autodial registry values.
+#include "sysconfig/dialup.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "../platform/program_runner.h"
+#include "../session/fakes.h"
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "platform/phonebook.h"
+#include "platform/registry.h"
+#include "platform/system_root.h"
+#include "session/reg_session.h"
+#include "sysconfig/sysconfig.h"
+
+namespace sysconfig {
+namespace {
+
+namespace fs = std::filesystem;
+namespace reg = platform::reg;
+namespace pb = platform::phonebook;
+using namespace std::string_literals;
+
+constexpr const char* kAutodial = "System\\CurrentControlSet\\Services\\Winsock\\Autodial";
+constexpr const char* kInternet = "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+
+std::string Slurp(const fs::path& p) {
+  std::string text;
+  platform::read_file(p, text);
+  return text;
+}
+
+class DialUpTest : public ::testing::Test {
+ protected:
+  platform::ScopedVirtualClock vclock;
+  platform::ScopedSystemRoot root;
+  session::testing::FakePorts ports;
+  session::testing::RecordingUi ui;
+  session::testing::FakePage page;
+  session::testing::MapProfile profile;
+  session::CRegSessionDialog session{page.hwnd, ui, ports.Options()};
+  reg::Registry& registry = reg::system_registry();
+  pb::PhoneBook book;
+
+  void SetUp() override {
+    InstallCommandHandlers(session);
+    session.SetProfile(&profile);
+    profile.values = {
+        {"USERID", "jdoe"},       {"PASSWORD", "s3cret"},  {"POPAREACODE", "800"}, {"POPNUMBER", "555-0199"},
+        {"DNS1", "10.1.2"},       {"DNS2", ""},            {"DIALMETHOD", "TONE"}, {"OUTSIDEACCESS", "9,"},
+        {"CWDISABLE", "FALSE"},   {"CWDISABLESTR", ""},    {"COMPORT", "2"},       {"COMSPEED", "57600"},
+    };
+    pb::set_ppp_programs({"/usr/sbin/pppd", "/usr/sbin/chat"});
+    // Ports without a link would fall back to this machine's /dev/ttyS*.
+    NoModems();
+    Modem(2, "/dev/null");
+  }
+  void TearDown() override { pb::reset_ppp_programs(); }
+
+  void Modem(int com, const fs::path& device) {
+    const fs::path link = platform::known_folder(platform::KnownFolder::DosDevices) / ("com" + std::to_string(com));
+    fs::remove(link);
+    fs::create_symlink(device, link);
+  }
+  void NoModems() {
+    for (int n = 1; n <= 9; ++n) Modem(n, root.path() / "nothing-here");
+  }
+
+  std::string Reply(const std::string& line) {
+    std::size_t before = ui.sent.size();
+    session.HandleLine(line);
+    return ui.sent.size() == before ? "" : ui.sent.back();
+  }
+  std::string Stored(reg::Root r, std::string_view subkey, std::string_view name) {
+    reg::Key key;
+    if (registry.open_key(reg::root_key(r), subkey, &key) != reg::ERROR_SUCCESS) return "<no key>";
+    reg::Value v;
+    if (registry.query_value(key, name, &v) != reg::ERROR_SUCCESS) return "<missing>";
+    return v.data;
+  }
+  std::optional<pb::PeersFile> Entry() {
+    return pb::ReadPeersFile(Slurp(book.PeersPath(kAccountEntryName)));
+  }
+};
+
+TEST(ParseDottedAddressTest, Table) {
+  struct Case {
+    const char* text;
+    std::uint8_t a, b, c, d;
+  };
+  const Case cases[] = {
+      {"10.1.2.3", 10, 1, 2, 3},  {"10.1.2", 10, 1, 0, 0},     {"", 0, 0, 0, 0},
+      {"10", 0, 0, 0, 0},         {"300.1.2.3", 44, 1, 2, 3},   {"1.2.3.4.5", 1, 2, 3, 4},
+      {"1x.2.3.4y", 1, 2, 3, 4},  {"a.b.c.d", 0, 0, 0, 0},      {"1..3.4", 1, 0, 3, 4},
+      {"99999999999999.1.1.1", static_cast<std::uint8_t>(99999999999999ULL & 0xFF), 1, 1, 1},
+  };
+  for (const Case& c : cases) {
+    std::uint8_t o[4];
+    ParseDottedAddress(c.text, o);
+    EXPECT_EQ(std::vector<int>({o[0], o[1], o[2], o[3]}), std::vector<int>({c.a, c.b, c.c, c.d})) << c.text;
+  }
+}
+
+TEST_F(DialUpTest, ConfigAutoMakesAnEntryPppdAccepts) {
+  EXPECT_EQ(Reply("CONFIG:\tauto"), "REPLY: OK");
+  EXPECT_EQ(ui.cancel_disabled, 1);
+  EXPECT_EQ(LastDialUpEntryResult(), 0);
+  auto peers = Entry();
+  ASSERT_TRUE(peers) << Slurp(book.PeersPath(kAccountEntryName));
+  EXPECT_EQ(peers->entry_name, kAccountEntryName);
+  EXPECT_EQ(peers->device, "/dev/null");
+  EXPECT_EQ(peers->speed, 57600u);
+  EXPECT_EQ(peers->user, "jdoe");
+  EXPECT_EQ(peers->dns1, (pb::Address{10, 1, 0, 0}));
+  EXPECT_EQ(pb::ReadChatDial(Slurp(book.ChatPath(kAccountEntryName))), "ATDT9,8005550199");
+  auto secrets = pb::ReadSecrets(Slurp(book.PapSecretsPath()));
+  ASSERT_EQ(secrets.size(), 1u);
+  EXPECT_EQ(secrets[0].client, "jdoe");
+  EXPECT_EQ(secrets[0].secret, "s3cret");
+  struct stat st {};
+  ASSERT_EQ(::stat(book.ChapSecretsPath().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  // The password is nowhere but in the secrets files.
+  EXPECT_EQ(Slurp(book.PeersPath(kAccountEntryName)).find("s3cret"), std::string::npos);
+  const std::string hook = Slurp(book.HookPath(kAccountEntryName));
+  EXPECT_NE(hook.find("nameserver 10.1.0.0"), std::string::npos);
+  EXPECT_EQ(hook.find("0.0.0.0"), std::string::npos);
+  // Only the account's entry is left: "temp" is gone.
+  EXPECT_EQ(book.EntryNames(), std::vector<std::string>{std::string(kAccountEntryName)});
+  if (!vlr_test::FindTool("pppd").empty()) {
+    auto verdict = vlr_test::PppdDryRun(book.PeersPath(kAccountEntryName));
+    EXPECT_TRUE(verdict.exit_code == 0 || verdict.exit_code == 4) << verdict.output;
+  }
+
+  // The autodial values; the RemoteAccess keys were absent and stay so.
+  EXPECT_EQ(Stored(reg::Root::LocalMachine, kAutodial, "AutodialDllName32"), "url.dll\0"s);
+  EXPECT_EQ(Stored(reg::Root::LocalMachine, kAutodial, "AutodialFcnName32"), "AutodialHookCallback\0"s);
+  EXPECT_EQ(Stored(reg::Root::CurrentUser, kInternet, "EnableAutodial"), "\x01\0\0\0"s);
+  EXPECT_EQ(Stored(reg::Root::CurrentUser, "RemoteAccess", "InternetProfile"), "<no key>");
+  EXPECT_EQ(Stored(reg::Root::Users, ".Default\\RemoteAccess", "InternetProfile"), "<no key>");
+}
+
+TEST_F(DialUpTest, ExistingRemoteAccessKeysGetTheProfileName) {
+  reg::Key k;
+  ASSERT_EQ(registry.create_key(reg::root_key(reg::Root::CurrentUser), "RemoteAccess", &k), reg::ERROR_SUCCESS);
+  ASSERT_EQ(registry.create_key(reg::root_key(reg::Root::Users), ".Default\\RemoteAccess", &k), reg::ERROR_SUCCESS);
+  EXPECT_EQ(Reply("CONFIG:\tAUTO"), "REPLY: OK");
+  EXPECT_EQ(Stored(reg::Root::CurrentUser, "RemoteAccess", "InternetProfile"), std::string(kAccountEntryName) + '\0');
+  EXPECT_EQ(Stored(reg::Root::Users, ".Default\\RemoteAccess", "InternetProfile"), std::string(kAccountEntryName) + '\0');
+}
+
+TEST_F(DialUpTest, OtherArgumentsAreRefusedAndChangeNothing) {
+  for (const char* line : {"CONFIG:\tMANUAL", "CONFIG:", "CONFIG:\tAUTO\tx", "CONFIG:\t AUTO"}) {
+    EXPECT_EQ(Reply(line), "REPLY: ERROR") << line;
+  }
+  EXPECT_FALSE(fs::exists(book.PeersPath(kAccountEntryName)));
+  EXPECT_EQ(Stored(reg::Root::LocalMachine, kAutodial, "AutodialDllName32"), "<no key>");
+}
+
+TEST_F(DialUpTest, TheLastEnumeratedDeviceWinsAndTheChosenModemIsLast) {
+  Modem(1, "/dev/zero");
+  Modem(3, "/dev/full");
+  profile.values["COMPORT"] = "2";
+  EXPECT_EQ(Reply("CONFIG:\tAUTO"), "REPLY: OK");
+  EXPECT_EQ(Entry()->device, "/dev/null");
+  // The later passes found the name taken: their rename failed.
+  EXPECT_EQ(LastDialUpEntryResult(), pb::kPbAlreadyExists);
+  profile.values["COMPORT"] = "7";  // not a modem: the highest port is last
+  EXPECT_EQ(Reply("CONFIG:\tAUTO"), "REPLY: OK");
+  EXPECT_EQ(Entry()->device, "/dev/full");
+  EXPECT_EQ(book.EntryNames().size(), 1u);
+}
+
+TEST_F(DialUpTest, AnExistingEntryIsReplaced) {
+  EXPECT_EQ(Reply("CONFIG:\tAUTO"), "REPLY: OK");
+  profile.values["POPNUMBER"] = "555-0142";
+  profile.values["PASSWORD"] = "changed";
+  profile.values["DNS1"] = "";
+  EXPECT_EQ(Reply("CONFIG:\tAUTO"), "REPLY: OK");
+  EXPECT_EQ(pb::ReadChatDial(Slurp(book.ChatPath(kAccountEntryName))), "ATDT9,8005550142");
+  auto secrets = pb::ReadSecrets(Slurp(book.PapSecretsPath()));
+  ASSERT_EQ(secrets.size(), 1u);
+  EXPECT_EQ(secrets[0].secret, "changed");
+  EXPECT_FALSE(fs::exists(book.HookPath(kAccountEntryName)));  // no name server left
+  EXPECT_FALSE(fs::exists(book.DownHookPath(kAccountEntryName)));
+}
+
+TEST_F(DialUpTest, NoLineDeviceMakesNoEntryButTheRegistryIsWritten) {
+  NoModems();
+  EXPECT_EQ(Reply("CONFIG:\tAUTO"), "REPLY: OK");
+  EXPECT_EQ(LastDialUpEntryResult(), kNoLineDevice);
+  EXPECT_FALSE(fs::exists(book.PeersPath(kAccountEntryName)));
+  EXPECT_EQ(Stored(reg::Root::CurrentUser, kInternet, "EnableAutodial"), "\x01\0\0\0"s);
+  EXPECT_TRUE(ui.boxes.empty());
+}
+
+TEST_F(DialUpTest, NoPppdShowsTheMessageAndMakesNoEntry) {
+  pb::set_ppp_programs({});
+  EXPECT_EQ(Reply("CONFIG:\tAUTO"), "REPLY: OK");
+  EXPECT_EQ(ui.boxes, std::vector<std::string>{"Can't find Phone Book APIs\n"});
+  EXPECT_FALSE(fs::exists(book.PeersPath(kAccountEntryName)));
+  EXPECT_EQ(Stored(reg::Root::LocalMachine, kAutodial, "AutodialDllName32"), "url.dll\0"s);
+}
+
+TEST_F(DialUpTest, ValuesThatWouldBeSyntaxAreRefusedAndTheOldEntryStays) {
+  EXPECT_EQ(Reply("CONFIG:\tAUTO"), "REPLY: OK");
+  const std::string before = Slurp(book.PeersPath(kAccountEntryName));
+  const std::string secrets_before = Slurp(book.PapSecretsPath());
+  const std::vector<std::pair<const char*, std::string>> bad = {
+      {"POPNUMBER", "5550199'\nABORT OK"},
+      {"POPNUMBER", "555 0199 connect"},
+      {"POPAREACODE", "800\\"},
+      {"OUTSIDEACCESS", "9^M"},
+      {"PASSWORD", "@/etc/shadow"},
+      {"USERID", "nul\0in"s},
+  };
+  for (auto& [key, value] : bad) {
+    auto saved = profile.values;
+    profile.values[key] = value;
+    EXPECT_EQ(Reply("CONFIG:\tAUTO"), "REPLY: OK") << key;
+    EXPECT_EQ(LastDialUpEntryResult(), kEntryRefused) << key;
+    EXPECT_EQ(Slurp(book.PeersPath(kAccountEntryName)), before) << key;
+    EXPECT_EQ(Slurp(book.PapSecretsPath()), secrets_before) << key;
+    profile.values = saved;
+  }
+}
+
+TEST_F(DialUpTest, ProfileInjectionTableReachesPppdAsData) {
+  const std::vector<std::string> values = {"a b", "q\"bogus-opt-1", "nl\nbogus-opt-2", "bs\\", "# bogus-opt-3",
+                                           "connect /bin/false", "\x01\xff"};
+  for (const std::string& v : values) {
+    profile.values["USERID"] = v;
+    profile.values["PASSWORD"] = v;
+    ASSERT_EQ(Reply("CONFIG:\tAUTO"), "REPLY: OK");
+    ASSERT_EQ(LastDialUpEntryResult(), 0) << v;
+    EXPECT_EQ(Entry()->user, v);
+    auto secrets = pb::ReadSecrets(Slurp(book.ChapSecretsPath()));
+    ASSERT_EQ(secrets.size(), 1u) << v;
+    EXPECT_EQ(secrets[0].client, v);
+    EXPECT_EQ(secrets[0].secret, v);
+    if (!vlr_test::FindTool("pppd").empty()) {
+      auto verdict = vlr_test::PppdDryRun(book.PeersPath(kAccountEntryName));
+      EXPECT_TRUE(verdict.exit_code == 0 || verdict.exit_code == 4) << v << "\n" << verdict.output;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace sysconfig

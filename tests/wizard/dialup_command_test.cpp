@@ -1,0 +1,106 @@
+// joinwiz --install-dialup / --remove-dialup: the account's entry merged
+// into a pppd folder beside another provider, and taken out byte for byte.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+
+#include "../platform/program_runner.h"
+#include "platform/files.h"
+#include "platform/phonebook.h"
+#include "platform/system_root.h"
+#include "wizard/command_line.h"
+
+namespace wizard {
+namespace {
+
+namespace fs = std::filesystem;
+namespace pb = platform::phonebook;
+
+std::string Slurp(const fs::path& p) {
+  std::string text;
+  platform::read_file(p, text);
+  return text;
+}
+
+std::map<std::string, std::string> Tree(const fs::path& dir) {
+  std::map<std::string, std::string> files;
+  for (auto& e : fs::recursive_directory_iterator(dir)) {
+    if (e.is_regular_file() && e.path().extension() != ".lock") files[fs::relative(e.path(), dir).string()] = Slurp(e.path());
+  }
+  return files;
+}
+
+TEST(DialUpOptions, Parse) {
+  auto r = parse_command_line({"--root", "/r", "--install-dialup", "--ppp-dir", "/x"});
+  ASSERT_TRUE(r.ok) << r.error;
+  EXPECT_TRUE(r.line.install_dialup);
+  EXPECT_EQ(r.line.ppp_dir, "/x");
+  EXPECT_TRUE(parse_command_line({"--remove-dialup"}).line.remove_dialup);
+  EXPECT_FALSE(parse_command_line({"--install-dialup", "--remove-dialup"}).ok);
+  EXPECT_FALSE(parse_command_line({"--ppp-dir", "/x"}).ok);
+  EXPECT_FALSE(parse_command_line({"--install-dialup", "--ppp-dir="}).ok);
+}
+
+TEST(DialUpOptions, InstallMergesAndRemoveRestores) {
+  platform::ScopedSystemRoot root;
+  pb::set_ppp_programs({"/usr/sbin/pppd", "/usr/sbin/chat"});
+  pb::PhoneBook book;
+  pb::EntryProperties props;
+  props.device = "/dev/null";
+  props.speed = 115200;
+  props.dial_command = "ATDT8005550199";
+  props.dns1 = {10, 0, 0, 1};
+  const std::string name = "Tarkel - Veloran Account";
+  ASSERT_EQ(book.SetEntryProperties(name, props), pb::kPbSuccess);
+  ASSERT_EQ(book.SetEntryDialParams(name, "jdoe", "pw"), pb::kPbSuccess);
+  pb::reset_ppp_programs();
+
+  const fs::path etc = root.path() / "etc-ppp";
+  fs::create_directories(etc / "peers");
+  std::ofstream(etc / "peers" / "provider") << "/dev/ttyS0\nuser \"other\"\n";
+  for (const char* f : {"pap-secrets", "chap-secrets"}) {
+    std::ofstream(etc / f) << "# Secrets\n\"other\" * \"theirs\"\n";
+    ::chmod((etc / f).c_str(), 0600);
+  }
+  const auto before = Tree(etc);
+  const std::string joinwiz = std::string(VLR_BIN_DIR) + "/joinwiz";
+  const std::vector<std::string> install = {joinwiz, "--root", root.path().string(), "--install-dialup", "--ppp-dir",
+                                            etc.string()};
+  auto first = vlr_test::RunProgram(install);
+  ASSERT_EQ(first.exit_code, 0) << first.output;
+  EXPECT_NE(first.output.find("pon tarkel-veloran-account"), std::string::npos) << first.output;
+  EXPECT_EQ(Slurp(etc / "peers" / "provider"), before.at("peers/provider"));
+  for (const char* f : {"pap-secrets", "chap-secrets"}) {
+    auto secrets = pb::ReadSecrets(Slurp(etc / f));
+    ASSERT_EQ(secrets.size(), 2u) << f;
+    EXPECT_EQ(secrets[0].client, "other");
+    EXPECT_EQ(secrets[1].client, "jdoe");
+    struct stat st {};
+    ::stat((etc / f).c_str(), &st);
+    EXPECT_EQ(st.st_mode & 0777, 0600u) << f;
+  }
+  const fs::path peers = etc / "peers" / "tarkel-veloran-account";
+  ASSERT_TRUE(fs::exists(peers));
+  EXPECT_EQ(pb::ReadPeersFile(Slurp(peers))->chat_script, (etc / "chatscripts" / "tarkel-veloran-account").string());
+  if (!vlr_test::FindTool("pppd").empty()) {
+    auto verdict = vlr_test::PppdDryRun(peers);
+    EXPECT_TRUE(verdict.exit_code == 0 || verdict.exit_code == 4) << verdict.output;
+  }
+
+  const auto installed = Tree(etc);
+  auto second = vlr_test::RunProgram(install);
+  ASSERT_EQ(second.exit_code, 0) << second.output;
+  EXPECT_NE(second.output.find("Already installed"), std::string::npos) << second.output;
+  EXPECT_EQ(Tree(etc), installed);
+
+  auto removed = vlr_test::RunProgram({joinwiz, "--root", root.path().string(), "--remove-dialup", "--ppp-dir",
+                                       etc.string()});
+  ASSERT_EQ(removed.exit_code, 0) << removed.output;
+  EXPECT_EQ(Tree(etc), before);
+}
+
+}  // namespace
+}  // namespace wizard
