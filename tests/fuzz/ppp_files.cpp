@@ -105,13 +105,17 @@ void writers(fuzz::Fields f) {
     std::string merged = pb::MergeSecrets(secrets, safe, *line);
     int mine = 0;
     for (const auto& s : pb::ReadSecrets(merged)) mine += s.server == safe;
-    // Known fault, not yet mended (tests/fuzz/findings/): a file whose end
-    // leaves a quote open, or ends in a backslash, swallows the line appended
-    // after it, since pppd reads a quoted word across line ends. Passed over
-    // here, so that fuzzing goes on past it.
+    // Known fault, not yet mended (tests/fuzz/findings/): MergeSecrets works
+    // line by line, but pppd reads a quoted word across line ends, so in a
+    // file with such a word (or whose end leaves a quote open and swallows
+    // the appended line) the two disagree on which line is the entry's.
+    // Passed over here, so that fuzzing goes on past it.
     auto tail = pb::PppdWords(secrets + "\nnext\n");
-    bool end_swallows = tail.empty() || tail.back().empty() || tail.back().front() != "next";
-    if (!end_swallows) {
+    bool spans_lines = tail.empty() || tail.back().empty() || tail.back().front() != "next";
+    for (const auto& words : tail) {
+      for (const auto& word : words) spans_lines = spans_lines || word.find('\n') != std::string::npos;
+    }
+    if (!spans_lines) {
       fuzz::check(mine == 1, "the merged secrets hold the entry's line " + std::to_string(mine) + " times");
     }
     // Whether the file held a line of the entry, as MergeSecrets sees it (a
