@@ -3,10 +3,12 @@
 JOBS ?= 2
 BUILD_TEST := build/asan
 BUILD_DEMO := build/release
+BUILD_FUZZ := build/fuzz
+FUZZ_SECONDS ?= 120
 BUILD_PACKAGE := build/package
 PREFIX ?= /usr/local
 
-.PHONY: all deps test demo build clean bench install package package-check
+.PHONY: all deps test demo build clean bench fuzz install package package-check
 
 all: build
 
@@ -36,6 +38,13 @@ test: deps
 	cmake -S . -B $(BUILD_TEST) -DCMAKE_BUILD_TYPE=Debug -DVLR_SANITIZE=ON -DVLR_BUILD_BENCH=OFF
 	cmake --build $(BUILD_TEST) -j$(JOBS)
 	cd $(BUILD_TEST) && ctest -j$(JOBS) --output-on-failure --timeout 300
+
+# Runs every libFuzzer target of tests/fuzz for FUZZ_SECONDS each (clang).
+fuzz:
+	./scripts/install-deps --fuzz
+	CC=clang CXX=clang++ cmake -S . -B $(BUILD_FUZZ) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVLR_FUZZ=ON -DVLR_BUILD_BENCH=OFF
+	cmake --build $(BUILD_FUZZ) -j$(JOBS) --target fuzz_targets
+	./tests/fuzz/run.sh $(BUILD_FUZZ) $(FUZZ_SECONDS)
 
 bench: build
 	@for b in $(BUILD_DEMO)/bin/bench_*; do echo "== $$b"; $$b; done

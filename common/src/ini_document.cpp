@@ -37,6 +37,14 @@ std::string_view unquote(std::string_view v) {
   return v;
 }
 
+// The text to write for `value` so that it reads back as `value`: readers
+// trim blanks and drop one pair of matching quotes, so a value with blanks at
+// either end, or one that looks quoted, is written inside double quotes.
+std::string stored_value(std::string_view value) {
+  if (trim(value).size() == value.size() && unquote(value).size() == value.size()) return std::string(value);
+  return "\"" + std::string(value) + "\"";
+}
+
 // Values are C strings to every caller: a NUL byte ends them.
 std::string_view until_nul(std::string_view v) {
   size_t nul = v.find('\0');
@@ -159,6 +167,9 @@ const IniDocument::Section* IniDocument::find_section(std::string_view name, uin
 }
 
 const IniDocument::Key* IniDocument::find_key(uint32_t section, std::string_view name) const {
+  // Key names are trimmed in the file and by set(), so a lookup is too: a
+  // key set as " k" reads back as " k".
+  name = trim(name);
   const uint32_t h = name_hash(name);
   auto it = std::lower_bound(key_lookup_.begin(), key_lookup_.end(), std::make_pair(section, h),
                              [&](uint32_t i, const std::pair<uint32_t, uint32_t>& want) {
@@ -225,12 +236,13 @@ bool IniDocument::set(std::string_view section, std::string_view key, std::strin
     set_error(error, "value holds a line break or NUL");
     return false;
   }
+  const std::string value_text = stored_value(value);
   const std::string_view eol = line_ending();
   std::string out;
   uint32_t si = 0;
   const Section* s = find_section(section, &si);
   if (!s) {
-    out.reserve(text_.size() + section.size() + key.size() + value.size() + 8);
+    out.reserve(text_.size() + section.size() + key.size() + value_text.size() + 8);
     out = text_;
     if (!out.empty()) {
       if (out.back() != '\n') out += eol;
@@ -241,7 +253,7 @@ bool IniDocument::set(std::string_view section, std::string_view key, std::strin
       if (!trim(prev == std::string_view::npos ? before : before.substr(prev + 1)).empty()) out += eol;
     }
     out.append("[").append(section).append("]").append(eol);
-    out.append(key).append("=").append(value).append(eol);
+    out.append(key).append("=").append(value_text).append(eol);
   } else if (const Key* k = find_key(si, key)) {
     // Keep the line's indentation and the key as spelled in the file.
     size_t replace_from = k->name_begin + k->name_size;
@@ -251,15 +263,15 @@ bool IniDocument::set(std::string_view section, std::string_view key, std::strin
     if (tail.size() >= 2 && tail.substr(tail.size() - 2) == "\r\n") kept_eol = 2;
     else if (!tail.empty() && tail.back() == '\n') kept_eol = 1;
     replace_to -= kept_eol;
-    out.reserve(text_.size() + value.size() + 1);
-    out.append(text_, 0, replace_from).append("=").append(value).append(text_, replace_to);
+    out.reserve(text_.size() + value_text.size() + 1);
+    out.append(text_, 0, replace_from).append("=").append(value_text).append(text_, replace_to);
   } else {
-    out.reserve(text_.size() + key.size() + value.size() + 3);
+    out.reserve(text_.size() + key.size() + value_text.size() + 3);
     out.append(text_, 0, s->insert_at);
     if (s->insert_needs_eol) {
-      out.append(eol).append(key).append("=").append(value);
+      out.append(eol).append(key).append("=").append(value_text);
     } else {
-      out.append(key).append("=").append(value).append(eol);
+      out.append(key).append("=").append(value_text).append(eol);
     }
     out.append(text_, s->insert_at);
   }
@@ -273,7 +285,7 @@ bool IniDocument::remove_key(std::string_view section, std::string_view key) {
   if (!find_section(section, &si)) return false;
   std::vector<std::pair<uint32_t, uint32_t>> cuts;
   for (const Key& k : keys_) {
-    if (k.section == si && ini_names_equal(span(k.name_begin, k.name_size), key)) {
+    if (k.section == si && ini_names_equal(span(k.name_begin, k.name_size), trim(key))) {
       cuts.emplace_back(k.line_begin, k.line_next);
     }
   }

@@ -67,32 +67,12 @@ std::vector<std::string> CfgProfileSection::list_keys(std::size_t limit) const {
   return names;
 }
 
-namespace {
-
-// A value that reading would change (blanks at either end, a pair of
-// enclosing quotes) is written in quotes, which reading takes off again:
-// " M0" must come back as " M0", not as "M0".
-std::string protect_value(std::string_view value) {
-  if (value.empty()) return {};
-  // Line ends are the INI layer's business (the stamp ends in one).
-  auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; };
-  const bool quoted = value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
-                      value.back() == value.front();
-  if (!blank(value.front()) && !blank(value.back()) && !quoted) return std::string(value);
-  std::string out;
-  out.reserve(value.size() + 2);
-  out.push_back('"');
-  out.append(value);
-  out.push_back('"');
-  return out;
-}
-
-}  // namespace
-
 bool CfgProfileSection::write_text(common::IniDocument& doc, std::string_view key,
                                    std::string_view default_value, std::string_view value) const {
   std::string error;
-  bool ok = doc.set(section_, key, value == default_value ? std::string() : protect_value(value), &error);
+  // A value with blanks at an end (" M0") is quoted by IniDocument::set, so
+  // it reads back whole.
+  bool ok = doc.set(section_, key, value == default_value ? std::string_view() : value, &error);
   if (!ok) platform::log_warn("modset", "cannot store \"" + std::string(key) + "\": " + error);
   return ok;
 }

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -20,6 +21,7 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr std::size_t kMaxKeyName = 255;
+constexpr std::size_t kMaxDepth = 512;  // levels below the root, as Windows allows
 constexpr std::size_t kMaxValueName = 16383;
 constexpr std::size_t kMaxData = 1 << 20;
 constexpr std::size_t kMaxHive = 64u << 20;
@@ -67,27 +69,61 @@ bool has_control(std::string_view s) {
   return false;
 }
 
+// A key and its subtree. Copying and destroying walk the tree with a work
+// list instead of recursing, so no depth of nesting (a hive file edited by
+// hand, a tree built before the depth limit) can exhaust the stack.
 struct Node {
   std::string name;
   std::vector<Value> values;
   std::vector<Node> children;  // sorted by name without regard to case
 
-  Node* child(std::string_view n) {
-    for (Node& c : children) {
-      if (equal_no_case(c.name, n)) return &c;
+  Node() = default;
+  explicit Node(std::string n) : name(std::move(n)) {}
+  Node(const Node& other) : name(other.name), values(other.values) { copy_children(other); }
+  Node(Node&&) noexcept = default;
+  Node& operator=(const Node& other) {
+    if (this != &other) *this = Node(other);
+    return *this;
+  }
+  Node& operator=(Node&& other) noexcept {
+    if (this != &other) {
+      Node old(std::move(*this));  // freed without recursion on leaving
+      name = std::move(other.name);
+      values = std::move(other.values);
+      children = std::move(other.children);
     }
-    return nullptr;
+    return *this;
+  }
+  ~Node() {
+    if (children.empty()) return;
+    // Each subtree's children are moved out before their parent goes, so
+    // every destructor this runs finds its own children empty.
+    std::vector<std::vector<Node>> pending;
+    pending.push_back(std::move(children));
+    while (!pending.empty()) {
+      std::vector<Node> level = std::move(pending.back());
+      pending.pop_back();
+      for (Node& c : level) {
+        if (!c.children.empty()) pending.push_back(std::move(c.children));
+      }
+    }
+  }
+
+  // The child named `n` (any case), or nullptr. Binary search: children are
+  // kept in less_name order, which agrees with equal_no_case.
+  Node* child(std::string_view n) {
+    auto at = lower_bound(n);
+    return at != children.end() && equal_no_case(at->name, n) ? &*at : nullptr;
   }
   // The child named `n`, created in sorted position if missing.
   Node& add_child(std::string_view n, bool* created) {
-    if (Node* c = child(n)) {
+    auto at = lower_bound(n);
+    if (at != children.end() && equal_no_case(at->name, n)) {
       if (created) *created = false;
-      return *c;
+      return *at;
     }
-    auto at = children.begin();
-    while (at != children.end() && less_name(at->name, n)) ++at;
     if (created) *created = true;
-    return *children.insert(at, Node{std::string(n), {}, {}});
+    return *children.insert(at, Node(std::string(n)));
   }
   Value* value(std::string_view n) {
     for (Value& v : values) {
@@ -95,11 +131,51 @@ struct Node {
     }
     return nullptr;
   }
+
+ private:
+  std::vector<Node>::iterator lower_bound(std::string_view n) {
+    return std::lower_bound(children.begin(), children.end(), n,
+                            [](const Node& c, std::string_view x) { return less_name(c.name, x); });
+  }
+  // Copies the subtree below `from` into this node's (empty) children. Each
+  // children vector is filled in one go before anything below it is copied,
+  // so the pointers kept in `work` stay valid.
+  void copy_children(const Node& from) {
+    std::vector<std::pair<Node*, const Node*>> work{{this, &from}};
+    while (!work.empty()) {
+      auto [to, src] = work.back();
+      work.pop_back();
+      to->children.reserve(src->children.size());
+      for (const Node& c : src->children) {
+        Node shallow(c.name);
+        shallow.values = c.values;
+        to->children.push_back(std::move(shallow));
+      }
+      for (std::size_t i = 0; i < src->children.size(); ++i) {
+        if (!src->children[i].children.empty()) work.emplace_back(&to->children[i], &src->children[i]);
+      }
+    }
+  }
 };
 
+// `text` for a message: cut after 200 characters, so a key path of
+// thousands of levels does not flood the log.
+std::string shown(std::string_view text) {
+  if (text.size() <= 200) return std::string(text);
+  return std::string(text.substr(0, 200)) + "... (" + std::to_string(text.size()) + " characters)";
+}
+
+// Number of keys in a stored path ("" = the root itself, "A\B" = 2).
+std::size_t key_depth(std::string_view path) {
+  if (path.empty()) return 0;
+  return static_cast<std::size_t>(std::count(path.begin(), path.end(), '\\')) + 1;
+}
+
 // Splits "A\B\C" into components. One trailing backslash is tolerated;
-// empty, over-long or control-character components are not.
-bool split_key_path(std::string_view path, std::vector<std::string>* parts) {
+// empty, over-long or control-character components are not, nor more than
+// kMaxDepth of them. `why` (optional) tells which rule was broken.
+bool split_key_path(std::string_view path, std::vector<std::string>* parts,
+                    std::string* why = nullptr) {
   parts->clear();
   if (path.empty()) return true;
   if (path.back() == '\\') path.remove_suffix(1);
@@ -108,7 +184,18 @@ bool split_key_path(std::string_view path, std::vector<std::string>* parts) {
     std::size_t end = path.find('\\', start);
     if (end == std::string_view::npos) end = path.size();
     std::string_view part = path.substr(start, end - start);
-    if (part.empty() || part.size() > kMaxKeyName || has_control(part)) return false;
+    if (part.empty() || part.size() > kMaxKeyName || has_control(part)) {
+      if (why) {
+        *why = part.empty()                  ? "an empty key name"
+               : part.size() > kMaxKeyName ? "a key name longer than 255 characters"
+                                           : "a key name with a control character";
+      }
+      return false;
+    }
+    if (parts->size() == kMaxDepth) {
+      if (why) *why = "a key deeper than 512 levels";
+      return false;
+    }
     parts->emplace_back(part);
     start = end + 1;
   }
@@ -149,9 +236,14 @@ Node* find_stored(Node& root, std::string_view path, std::string* stored) {
 // ---- REGEDIT4 writing ----
 
 void escape_into(std::string& out, std::string_view text) {
-  for (char c : text) {
-    if (c == '\\' || c == '"') out += '\\';
-    out += c;
+  // Runs without a quote or backslash are copied whole: values run to 1 MiB.
+  for (;;) {
+    std::size_t special = text.find_first_of("\\\"");
+    out.append(text.substr(0, special));
+    if (special == std::string_view::npos) return;
+    out += '\\';
+    out += text[special];
+    text.remove_prefix(special + 1);
   }
 }
 
@@ -209,21 +301,42 @@ void write_value(std::string& out, const Value& v) {
   out += '\n';
 }
 
-void write_node(std::string& out, const Node& n, const std::string& full, bool is_root) {
-  if (!is_root || !n.values.empty()) {
-    out += '[';
-    out += full;
-    out += "]\n";
-    for (const Value& v : n.values) write_value(out, v);
-    out += '\n';
-  }
-  for (const Node& c : n.children) write_node(out, c, full + "\\" + c.name, false);
+void write_key(std::string& out, const Node& n, std::string_view full) {
+  out += '[';
+  out += full;
+  out += "]\n";
+  for (const Value& v : n.values) write_value(out, v);
+  out += '\n';
 }
 
-std::string serialize(Root root, const Node& tree) {
-  std::string out = "REGEDIT4\n\n";
-  write_node(out, tree, std::string(info(root).name), true);
-  return out;
+// The hive's REGEDIT4 text into `out`, parent before child, walked with a
+// stack of frames (no recursion). False as soon as the text would pass
+// kMaxHive: such a hive could not be read back, so it is never written.
+bool serialize(Root root, const Node& tree, std::string* out) {
+  struct Frame {
+    const Node* node;
+    std::size_t next_child;
+    std::size_t path_size;  // length of `path` up to and including this key
+  };
+  std::string path(info(root).name);
+  *out = "REGEDIT4\n\n";
+  if (!tree.values.empty()) write_key(*out, tree, path);
+  std::vector<Frame> stack{{&tree, 0, path.size()}};
+  while (!stack.empty()) {
+    if (out->size() > kMaxHive) return false;
+    Frame& top = stack.back();
+    if (top.next_child == top.node->children.size()) {
+      stack.pop_back();
+      continue;
+    }
+    const Node& c = top.node->children[top.next_child++];
+    path.resize(top.path_size);
+    path += '\\';
+    path += c.name;
+    write_key(*out, c, path);
+    stack.push_back(Frame{&c, 0, path.size()});
+  }
+  return out->size() <= kMaxHive;
 }
 
 // ---- REGEDIT4 reading ----
@@ -314,8 +427,9 @@ class HiveParser {
       return nullptr;
     }
     std::vector<std::string> parts;
-    if (!split_key_path(rest, &parts) || (!rest.empty() && rest.back() == '\\')) {
-      *why = "the key \"" + std::string(name) + "\" has an empty or invalid name";
+    std::string rule = "an empty key name";
+    if (!split_key_path(rest, &parts, &rule) || (!rest.empty() && rest.back() == '\\')) {
+      *why = "the key \"" + shown(name) + "\" has " + rule;
       return nullptr;
     }
     Node* n = tree;
@@ -328,6 +442,10 @@ class HiveParser {
     s.remove_prefix(1);
     out->clear();
     while (!s.empty()) {
+      std::size_t special = s.find_first_of("\\\"");
+      if (special == std::string_view::npos) break;
+      out->append(s.substr(0, special));
+      s.remove_prefix(special);
       char c = s.front();
       s.remove_prefix(1);
       if (c == '"') return true;
@@ -514,11 +632,17 @@ bool parse_hive(std::string_view text, Root root, std::vector<ParsedKey>* keys,
   if (!HiveParser(text, root).parse(&tree, error)) return false;
   if (keys) {
     keys->clear();
-    auto walk = [&](auto& self, const Node& n, const std::string& path) -> void {
-      keys->push_back(ParsedKey{path, n.values});
-      for (const Node& c : n.children) self(self, c, join(path, c.name));
-    };
-    walk(walk, tree, "");
+    // Pre-order without recursion: children pushed last to first.
+    std::vector<std::pair<const Node*, std::string>> work;
+    work.emplace_back(&tree, "");
+    while (!work.empty()) {
+      auto [n, path] = std::move(work.back());
+      work.pop_back();
+      for (auto c = n->children.rbegin(); c != n->children.rend(); ++c) {
+        work.emplace_back(&*c, join(path, c->name));
+      }
+      keys->push_back(ParsedKey{std::move(path), n->values});
+    }
   }
   return true;
 }
@@ -638,7 +762,13 @@ long Registry::modify(Root root, Change change) {
   long rc = change(tree, changed);
   if (rc != ERROR_SUCCESS || !changed) return rc;
   std::string error;
-  if (!replace_file(path, serialize(root, tree), FileMode::OwnerOnly, &error)) {
+  std::string text;
+  if (!serialize(root, tree, &text)) {
+    return fail(ERROR_NOT_ENOUGH_QUOTA, "registry hive " + path.string() +
+                                            ": the change would make it larger than 64 MiB; "
+                                            "nothing was written");
+  }
+  if (!replace_file(path, text, FileMode::OwnerOnly, &error)) {
     h.cached = false;  // the file may or may not be new: read it again next time
     log_error("registry", error);
     return fail(ERROR_CANTWRITE, "registry hive " + path.string() + ": " + error);
@@ -655,8 +785,13 @@ long Registry::modify(Root root, Change change) {
 
 long Registry::create_key(const Key& parent, std::string_view subkey, Key* key, bool* created) {
   std::vector<std::string> parts;
-  if (!split_key_path(subkey, &parts)) {
-    return fail(ERROR_INVALID_PARAMETER, "invalid key name \"" + std::string(subkey) + "\"");
+  std::string why;
+  if (!split_key_path(subkey, &parts, &why)) {
+    return fail(ERROR_INVALID_PARAMETER, "invalid key \"" + shown(subkey) + "\": " + why);
+  }
+  if (key_depth(parent.path) + parts.size() > kMaxDepth) {
+    return fail(ERROR_INVALID_PARAMETER,
+                "invalid key \"" + shown(subkey) + "\": a key deeper than 512 levels");
   }
   Key result;
   bool made_last = false;
@@ -683,8 +818,9 @@ long Registry::create_key(const Key& parent, std::string_view subkey, Key* key, 
 
 long Registry::open_key(const Key& parent, std::string_view subkey, Key* key) {
   std::vector<std::string> parts;
-  if (!split_key_path(subkey, &parts)) {
-    return fail(ERROR_INVALID_PARAMETER, "invalid key name \"" + std::string(subkey) + "\"");
+  std::string why;
+  if (!split_key_path(subkey, &parts, &why)) {
+    return fail(ERROR_INVALID_PARAMETER, "invalid key \"" + shown(subkey) + "\": " + why);
   }
   std::lock_guard guard(mutex_);
   Hive& h = hive(parent.root);

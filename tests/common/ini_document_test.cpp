@@ -51,6 +51,7 @@ TEST(IniDocumentRead, Table) {
       {"no final newline", "[S]\nk=v", "S", "k", "v"},
       {"header without closing bracket", "[S\nk=v\n", "S", "k", std::nullopt},
       {"tabs and blanks around equals", "[S]\nk\t =\tv\n", "S", "k", "v"},
+      {"key asked for with blanks around it", "[S]\nk=v\n", "S", " k\t", "v"},
   };
   for (const auto& c : cases) {
     IniDocument doc = IniDocument::parse(c.text);
@@ -115,6 +116,41 @@ TEST(IniDocumentEdit, Table) {
     IniDocument doc = IniDocument::parse(c.before);
     EXPECT_TRUE(c.edit(doc)) << c.name;
     EXPECT_EQ(doc.text(), c.after) << c.name;
+  }
+}
+
+// Found by fuzzing: set() trimmed the key name but lookups did not, so a
+// key set as " k" was written and then not found under that name.
+TEST(IniDocumentEdit, KeySetWithBlanksReadsBackUnderTheSameName) {
+  IniDocument doc = IniDocument::parse("[S]\n");
+  ASSERT_TRUE(doc.set("S", " `", "+"));
+  EXPECT_EQ(doc.text(), "[S]\n`=+\n");
+  EXPECT_EQ(doc.get("S", " `"), "+");
+  EXPECT_EQ(doc.keys("S"), std::vector<std::string>{"`"});
+  EXPECT_TRUE(doc.remove_key("S", "` "));
+  EXPECT_EQ(doc.get("S", "`"), std::nullopt);
+}
+
+// Found by fuzzing the settings store: a value cut to its field ended in a
+// blank, was written bare and read back without it.
+TEST(IniDocumentEdit, ValuesReadBackExactlyAsSet) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"plain", "plain"},
+      {"ends in a blank ", "\"ends in a blank \""},
+      {"\tstarts with a tab", "\"\tstarts with a tab\""},
+      {"\"looks quoted\"", "\"\"looks quoted\"\""},
+      {"'single'", "\"'single'\""},
+      {"\"", "\""},
+      {"a \"b\" c", "a \"b\" c"},
+      {"", ""},
+  };
+  for (const auto& [value, written] : cases) {
+    IniDocument doc = IniDocument::parse("[S]\nk=old\n");
+    ASSERT_TRUE(doc.set("S", "k", value)) << value;
+    EXPECT_EQ(doc.text(), "[S]\nk=" + written + "\n") << value;
+    EXPECT_EQ(IniDocument::parse(doc.text()).get("S", "k"), value) << value;
+    ASSERT_TRUE(doc.set("S", "new", value));
+    EXPECT_EQ(IniDocument::parse(doc.text()).get("S", "new"), value) << value;
   }
 }
 

@@ -19,6 +19,7 @@
 #   linesim_trace  lines the linesim trace must hold (substrings); a line
 #                  starting with ! must not be in it
 #   log            lines joinwiz's log must hold (substrings), the same way
+#   registry       the same kind of lines for the HKEY_CURRENT_USER hive
 # COM1, COM3 and COM4 are links to nothing, so detection never touches the
 # machine's own serial ports.
 # With VLR_E2E_SHARE set (an installed share/veloran folder) the run takes
@@ -72,5 +73,7 @@ if [ -f "$case_dir/ini" ]; then
 fi
 [ -f "$case_dir/linesim_trace" ] && check_lines_in "$work/linesim.trace" "$case_dir/linesim_trace" "linesim trace"
 [ -f "$case_dir/log" ] && check_lines_in "$work/log" "$case_dir/log" "log"
+[ -f "$case_dir/registry" ] &&
+  check_lines_in "$root/registry/hkey_current_user.reg" "$case_dir/registry" "HKEY_CURRENT_USER hive"
 
 echo "ok [$name]"

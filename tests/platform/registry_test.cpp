@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <pthread.h>
 #include <sys/stat.h>
 
 #include <fstream>
@@ -32,6 +33,13 @@ void spill(const fs::path& p, std::string_view text) {
 }
 
 std::string sz(std::string_view text) { return std::string(text) + '\0'; }
+
+// "\k\k...\k" with `levels` one-letter keys.
+std::string deep_path(std::size_t levels) {
+  std::string path;
+  for (std::size_t i = 0; i < levels; ++i) path += "\\k";
+  return path;
+}
 
 class RegistryTest : public ::testing::Test {
  protected:
@@ -297,7 +305,14 @@ TEST_F(RegistryTest, CorruptHiveIsReportedWithLineAndNeverOverwritten) {
       {"value deletion", "REGEDIT4\n[HKEY_CURRENT_USER\\X]\n\"a\"=-\n", 3, "deletion"},
       {"key deletion", "REGEDIT4\n[-HKEY_CURRENT_USER\\X]\n", 2, "deletion"},
       {"open bracket", "REGEDIT4\n[HKEY_CURRENT_USER\\X\n", 2, "closing ']'"},
-      {"empty component", "REGEDIT4\n[HKEY_CURRENT_USER\\A\\\\B]\n", 2, "empty or invalid"},
+      {"empty component", "REGEDIT4\n[HKEY_CURRENT_USER\\A\\\\B]\n", 2, "an empty key name"},
+      {"long component", "REGEDIT4\n[HKEY_CURRENT_USER\\" + std::string(256, 'k') + "]\n", 2,
+       "longer than 255 characters"},
+      {"513 levels", "REGEDIT4\n[HKEY_CURRENT_USER" + deep_path(513) + "]\n", 2,
+       "deeper than 512 levels"},
+      // Once enough to overflow the stack of a recursive tree walk.
+      {"400,000 levels", "REGEDIT4\n\n[HKEY_CURRENT_USER" + deep_path(400'000) + "]\n", 3,
+       "deeper than 512 levels"},
       {"stray line", "REGEDIT4\n[HKEY_CURRENT_USER\\X]\nhello\n", 3, "not a key, value"},
       {"binary junk", "REGEDIT4\n[HKEY_CURRENT_USER\\X]\n" + std::string("\x01\x00\xff", 3), 3,
        "NUL byte"},
@@ -414,6 +429,132 @@ TEST_F(RegistryTest, ResultCodes) {
   EXPECT_EQ(reg.set_value(a, "v", REG_BINARY, nullptr, 3), ERROR_INVALID_PARAMETER);
   std::string huge((1 << 20) + 1, 'x');
   EXPECT_EQ(reg.set_binary(a, "v", huge), ERROR_INVALID_PARAMETER);
+}
+
+TEST_F(RegistryTest, KeysDeeperThan512LevelsAreRefusedAndNothingIsWritten) {
+  Registry reg(folder());
+  Key user = root_key(Root::CurrentUser);
+  std::string levels_512 = deep_path(512).substr(1);
+  std::string levels_513 = deep_path(513).substr(1);
+  Key deepest;
+  ASSERT_EQ(reg.create_key(user, levels_512, &deepest), ERROR_SUCCESS) << reg.last_error();
+  ASSERT_EQ(reg.set_dword(deepest, "n", 512), ERROR_SUCCESS) << reg.last_error();
+  std::string before = slurp(reg.hive_path(Root::CurrentUser));
+
+  Key k;
+  EXPECT_EQ(reg.create_key(user, levels_513, &k), ERROR_INVALID_PARAMETER);
+  EXPECT_NE(reg.last_error().find("deeper than 512 levels"), std::string::npos) << reg.last_error();
+  EXPECT_LT(reg.last_error().size(), 400u);  // the path is cut in the message
+  // Relative to a parent: the depth counts from the root.
+  EXPECT_EQ(reg.create_key(deepest, "one_more", &k), ERROR_INVALID_PARAMETER);
+  Key half;
+  ASSERT_EQ(reg.open_key(user, deep_path(300).substr(1), &half), ERROR_SUCCESS);
+  EXPECT_EQ(reg.create_key(half, deep_path(213).substr(1), &k), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(reg.create_key(half, deep_path(212).substr(1), &k), ERROR_SUCCESS);
+  EXPECT_EQ(reg.open_key(user, levels_513, &k), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(slurp(reg.hive_path(Root::CurrentUser)), before);
+
+  // The hive that holds the deepest key reads back.
+  Registry fresh(folder());
+  ASSERT_EQ(fresh.open_key(user, levels_512, &k), ERROR_SUCCESS) << fresh.last_error();
+  Value v;
+  EXPECT_EQ(fresh.query_value(k, "n", &v), ERROR_SUCCESS);
+}
+
+// Runs `body` on a thread with a stack of `stack_bytes`.
+void run_on_small_stack(std::size_t stack_bytes, void (*body)(void*), void* arg) {
+  struct Call {
+    void (*body)(void*);
+    void* arg;
+  } call{body, arg};
+  pthread_attr_t attr;
+  ASSERT_EQ(pthread_attr_init(&attr), 0);
+  ASSERT_EQ(pthread_attr_setstacksize(&attr, stack_bytes), 0);
+  pthread_t thread;
+  ASSERT_EQ(pthread_create(
+                &thread, &attr,
+                [](void* p) -> void* {
+                  auto* c = static_cast<Call*>(p);
+                  c->body(c->arg);
+                  return nullptr;
+                },
+                &call),
+            0);
+  pthread_attr_destroy(&attr);
+  pthread_join(thread, nullptr);
+}
+
+TEST_F(RegistryTest, DeepestTreeIsReadCopiedWrittenAndFreedOnASmallStack) {
+  // A hive of 512-level keys under many branches, read, changed (the tree is
+  // copied, written and the old one freed) and parsed, all on a 256 KiB
+  // stack: a walk that recursed once per level would not fit there.
+  fs::create_directories(folder());
+  std::string text = "REGEDIT4\n\n";
+  for (char branch : std::string("abcd")) {
+    std::string path = "HKEY_CURRENT_USER";
+    for (int level = 0; level < 512; ++level) {
+      path += '\\';
+      path += level == 0 ? branch : 'k';
+      text += "[" + path + "]\n\n";
+    }
+  }
+  spill(folder() / "hkey_current_user.reg", text);
+  struct Work {
+    fs::path folder;
+    std::string text;
+    long set_rc = -1;
+    bool parsed = false;
+    std::size_t keys = 0;
+  } work{folder(), text};
+  run_on_small_stack(256 << 10, [](void* p) {
+    auto* w = static_cast<Work*>(p);
+    {
+      Registry reg(w->folder);
+      Key k;
+      if (reg.open_key(root_key(Root::CurrentUser), "d" + deep_path(511), &k) == ERROR_SUCCESS) {
+        w->set_rc = reg.set_dword(k, "deepest", 1);
+      }
+    }
+    std::vector<ParsedKey> keys;
+    std::string error;
+    w->parsed = parse_hive(slurp(w->folder / "hkey_current_user.reg"), Root::CurrentUser, &keys,
+                           &error);
+    w->keys = keys.size();
+  }, &work);
+  EXPECT_EQ(work.set_rc, ERROR_SUCCESS);
+  EXPECT_TRUE(work.parsed);
+  EXPECT_EQ(work.keys, 1u + 4u * 512u);
+  std::string written = slurp(folder() / "hkey_current_user.reg");
+  EXPECT_NE(written.find("\"deepest\"=dword:00000001"), std::string::npos);
+}
+
+TEST_F(RegistryTest, HiveSizeIsCheckedBeforeTheWrite) {
+  // A hive just under 64 MiB: one more large value would make a file that
+  // no reader accepts, so it is refused and the file stays as it was.
+  fs::create_directories(folder());
+  std::string text = "REGEDIT4\n\n[HKEY_CURRENT_USER\\Big]\n";
+  const std::string chunk(1'040'000, 'x');
+  for (int i = 0; i < 64; ++i) text += "\"v" + std::to_string(i) + "\"=\"" + chunk + "\"\n";
+  text += "\n";
+  ASSERT_LT(text.size(), std::size_t{64} << 20);
+  spill(folder() / "hkey_current_user.reg", text);
+  {
+    Registry reg(folder());
+    Key big;
+    ASSERT_EQ(reg.open_key(root_key(Root::CurrentUser), "Big", &big), ERROR_SUCCESS)
+        << reg.last_error();
+    EXPECT_EQ(reg.set_string(big, "one_more", chunk), ERROR_NOT_ENOUGH_QUOTA);
+    EXPECT_NE(reg.last_error().find("larger than 64 MiB"), std::string::npos) << reg.last_error();
+    EXPECT_EQ(reg.query_value(big, "one_more", nullptr), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(reg.set_string(big, "small", "fits"), ERROR_SUCCESS) << reg.last_error();
+  }
+  Registry fresh(folder());
+  Key big;
+  ASSERT_EQ(fresh.open_key(root_key(Root::CurrentUser), "Big", &big), ERROR_SUCCESS)
+      << fresh.last_error();
+  Value v;
+  EXPECT_EQ(fresh.query_value(big, "small", &v), ERROR_SUCCESS);
+  EXPECT_EQ(fresh.query_value(big, "one_more", &v), ERROR_FILE_NOT_FOUND);
 }
 
 TEST_F(RegistryTest, HivesAreOwnerOnlyOneFilePerRoot) {

@@ -93,6 +93,36 @@ TEST_F(HandlersTest, CommandsAreAnsweredAndTakeEffect) {
   EXPECT_FALSE(fs::exists(root.path().parent_path() / "escape.ini"));
 }
 
+// "k\k\...\k" with `levels` one-letter keys.
+std::string DeepKey(std::size_t levels) {
+  std::string path = "k";
+  for (std::size_t i = 1; i < levels; ++i) path += "\\k";
+  return path;
+}
+
+TEST_F(HandlersTest, RegModOfKeysDeeperThan512LevelsIsRefusedAndWritesNothing) {
+  // Ten lines of about 5 KB, each a key of 2,500 levels: refused one by
+  // one, and the hive stays as it was (once each grew it by megabytes).
+  ASSERT_EQ(Reply("REGMOD:\tHKEY_CURRENT_USER\tSoftware\tREG_SZ\tv\tbefore"), "REPLY: OK");
+  reg::Registry& registry = reg::system_registry();
+  const fs::path hive = registry.hive_path(reg::Root::CurrentUser);
+  const auto size_before = fs::file_size(hive);
+  for (int i = 0; i < 10; ++i) {
+    std::string line = "REGMOD:\tHKEY_CURRENT_USER\t" + DeepKey(2500) + "\tREG_SZ\tname" +
+                       std::to_string(i) + "\tdata";
+    ASSERT_GT(line.size(), 5000u);
+    EXPECT_EQ(Reply(line), "REPLY: ERROR") << i;
+  }
+  EXPECT_EQ(Reply("REGMOD:\tHKEY_CURRENT_USER\t" + DeepKey(513) + "\tREG_SZ\tv\tx"), "REPLY: ERROR");
+  EXPECT_EQ(fs::file_size(hive), size_before);
+  reg::Key key;
+  EXPECT_EQ(registry.open_key(reg::root_key(reg::Root::CurrentUser), "k", &key), reg::ERROR_FILE_NOT_FOUND);
+
+  // The deepest key allowed is still stored.
+  EXPECT_EQ(Reply("REGMOD:\tHKEY_CURRENT_USER\t" + DeepKey(512) + "\tREG_SZ\tv\tx"), "REPLY: OK");
+  ASSERT_EQ(registry.open_key(reg::root_key(reg::Root::CurrentUser), DeepKey(512), &key), reg::ERROR_SUCCESS);
+}
+
 TEST_F(HandlersTest, IniModFollowsTheInstallFolderSetByTransfer) {
   const fs::path program = platform::known_folder(platform::KnownFolder::Program);
   fs::create_directories(program / "DATA");

@@ -63,7 +63,9 @@ class IniDocument {
   // existing line keeps its indentation and its key's spelling. Returns false
   // and changes nothing when a name or the value cannot be stored in an INI
   // line; `error` says why. Trailing CR/LF of the value are dropped (a reader
-  // would never see them); a line break inside it is refused.
+  // would never see them); a line break inside it is refused. A value with
+  // blanks at either end, or enclosed in matching quotes, is written inside
+  // double quotes, so that get() gives it back unchanged.
   bool set(std::string_view section, std::string_view key, std::string_view value,
            std::string* error = nullptr);
   // Removes every line of `key` in the (first) section. True if one was removed.

@@ -39,9 +39,16 @@
 // single NUL is written as hex(1) so it comes back byte for byte. Long hex
 // data continues on the next line after ",\" with two blanks of indent.
 //
-// Limits: key names up to 255 characters, value names up to 16383, no
-// control characters in either (the file format has no way to write them);
-// value data up to 1 MiB; a hive file up to 64 MiB.
+// Limits, those of Windows where it has them: key names up to 255
+// characters and keys at most 512 levels below the root (a deeper subkey is
+// refused with ERROR_INVALID_PARAMETER and nothing is created); value names
+// up to 16383; no control characters in names (the file format has no way
+// to write them); value data up to 1 MiB; a hive file up to 64 MiB, checked
+// on the new text before it is written (ERROR_NOT_ENOUGH_QUOTA, the file
+// untouched), so a hive that was written can always be read again. A key
+// line repeats its whole path, so deep keys cost the square of their depth:
+// the depth limit keeps one key's cost bounded. Reading, copying, writing
+// and freeing the tree never recurse, whatever a hand-edited file holds.
 //
 // Threads: a Registry may be used from any thread; calls are serialised.
 //
@@ -72,6 +79,7 @@ inline constexpr long ERROR_BADDB = 1009;         // the hive file is corrupt
 inline constexpr long ERROR_CANTREAD = 1012;      // the hive file cannot be read
 inline constexpr long ERROR_CANTWRITE = 1013;     // the hive file cannot be written
 inline constexpr long ERROR_KEY_DELETED = 1018;   // the key was deleted since it was opened
+inline constexpr long ERROR_NOT_ENOUGH_QUOTA = 1816;  // the hive would pass its size limit
 
 // Value types.
 inline constexpr std::uint32_t REG_NONE = 0;

@@ -1,0 +1,151 @@
+// The pppd files of a dial-up entry: peers file, chat script, secrets lines
+// and name-server hooks. The first byte picks the side. 0: the readers over
+// raw text, as a doctored file in the root gives it to them (PppdWords,
+// ReadPeersFile, ReadChatDial, ReadSecrets). 1: the writers, from values cut
+// at NUL bytes (entry name, user, password, device, speed, dial method,
+// prefix, call-waiting flag and string, area code, number, four DNS bytes
+// twice, a secrets file). Checked: what a writer makes parses back through
+// the readers to the same values; a quoted word is one word of exactly those
+// bytes; a merged secrets file holds the entry's line once, and removing it
+// gives the old bytes back.
+#include <cstdint>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "fields.h"
+#include "fuzz_support.h"
+#include "platform/phonebook.h"
+
+namespace {
+
+namespace pb = platform::phonebook;
+
+void readers(std::string_view text) {
+  for (const auto& line : pb::PppdWords(text)) {
+    for (const auto& word : line) fuzz::check(word.size() <= 1024, "a word over pppd's limit");
+  }
+  if (auto peers = pb::ReadPeersFile(text)) {
+    // A file read back writes again, and that reads back the same.
+    if (auto again = pb::PeersFileText(*peers)) {
+      auto back = pb::ReadPeersFile(*again);
+      fuzz::check(back.has_value(), "a rewritten peers file does not read back");
+      fuzz::check(back->device == peers->device && back->user == peers->user && back->speed == peers->speed &&
+                      back->chat_script == peers->chat_script && back->ipparam == peers->ipparam,
+                  "a rewritten peers file reads back otherwise");
+    }
+  }
+  if (auto dial = pb::ReadChatDial(text)) {
+    if (auto script = pb::ChatScriptText(*dial)) {
+      fuzz::check(pb::ReadChatDial(*script) == dial, "a rewritten chat script dials otherwise");
+    }
+  }
+  pb::ReadSecrets(text);
+}
+
+pb::Address address(fuzz::Fields& f) {
+  pb::Address a{};
+  std::string bytes = f.next();
+  for (std::size_t i = 0; i < a.size() && i < bytes.size(); ++i) a[i] = static_cast<std::uint8_t>(bytes[i]);
+  return a;
+}
+
+void writers(fuzz::Fields f) {
+  const std::string name = f.next(), user = f.next(), password = f.next(), device = f.next(), speed = f.next();
+  const std::string method = f.next(), prefix = f.next(), cw = f.next(), cw_string = f.next();
+  const std::string area = f.next(), number = f.next();
+  const pb::Address dns1 = address(f), dns2 = address(f);
+  const std::string secrets = f.next();
+
+  const std::string safe = pb::SafeEntryName(name);
+  fuzz::check(!safe.empty() && safe.front() != '-' && safe.back() != '-', "a safe name with a '-' at an end");
+  for (char c : safe) fuzz::check((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-', "an unsafe name");
+
+  for (const std::string* word : {&name, &user, &password, &device}) {
+    if (word->size() > 1000) continue;
+    if (auto quoted = pb::PppdQuote(*word)) {
+      auto words = pb::PppdWords(*quoted);
+      fuzz::check(words.size() == 1 && words[0].size() == 1 && words[0][0] == *word,
+                  "a quoted word does not read back as itself");
+    }
+  }
+
+  std::string why;
+  if (auto dial = pb::DialCommand(method, prefix, cw, cw_string, area, number, &why)) {
+    fuzz::check(dial->rfind("ATD", 0) == 0, "a dial command without ATD");
+    auto script = pb::ChatScriptText(*dial, &why);
+    fuzz::check(script.has_value(), "a dial command the chat script refuses: " + why);
+    fuzz::check(pb::ReadChatDial(*script) == *dial, "the chat script dials otherwise");
+  }
+
+  pb::PeersFile peers;
+  peers.entry_name = name;
+  peers.device = device;
+  peers.speed = static_cast<std::uint32_t>(std::strtoul(speed.c_str(), nullptr, 10));
+  peers.user = user;
+  peers.chat_program = "/usr/sbin/chat";
+  peers.chat_script = "/etc/ppp/chatscripts/" + safe;
+  peers.ipparam = safe;
+  peers.dns1 = dns1;
+  peers.dns2 = dns2;
+  // Known fault (tests/fuzz/findings/): PeersFileText and SecretsLine take values longer
+  // than pppd's 1024-byte word, which the reader (as pppd) cuts, so such a
+  // file does not read back. Only values within the limit are checked.
+  const bool within_word_limit = name.size() <= 1000 && device.size() <= 1000 && user.size() <= 1000;
+  if (auto text = pb::PeersFileText(peers, &why); text && within_word_limit) {
+    auto back = pb::ReadPeersFile(*text);
+    fuzz::check(back.has_value(), "a peers file does not read back");
+    fuzz::check(back->device == peers.device && back->speed == peers.speed && back->user == peers.user &&
+                    back->chat_program == peers.chat_program && back->chat_script == peers.chat_script &&
+                    back->ipparam == peers.ipparam && back->dns1 == peers.dns1 && back->dns2 == peers.dns2,
+                "a peers file reads back otherwise");
+  }
+
+  const bool secrets_within_limit = safe.size() <= 1000 && user.size() <= 1000 && password.size() <= 1000;
+  if (auto line = pb::SecretsLine(user, safe, password, &why); line && secrets_within_limit) {
+    auto read = pb::ReadSecrets(*line);
+    fuzz::check(read.size() == 1 && read[0].client == user && read[0].server == safe && read[0].secret == password,
+                "a secrets line reads back otherwise");
+    std::string merged = pb::MergeSecrets(secrets, safe, *line);
+    int mine = 0;
+    for (const auto& s : pb::ReadSecrets(merged)) mine += s.server == safe;
+    // Known fault, not yet mended (tests/fuzz/findings/): MergeSecrets works
+    // line by line, but pppd reads a quoted word across line ends, so in a
+    // file with such a word, or a backslash before a line end (a line
+    // continued), or an end that leaves a quote open and so swallows the
+    // appended line, the two disagree on which line is the entry's.
+    // Passed over here, so that fuzzing goes on past it.
+    // The probe line goes where MergeSecrets puts an appended line.
+    const bool ends_line = secrets.empty() || secrets.back() == '\n';
+    auto tail = pb::PppdWords(secrets + (ends_line ? "" : "\n") + "next\n");
+    bool spans_lines = tail.empty() || tail.back().empty() || tail.back().front() != "next" ||
+                       secrets.find("\\\n") != std::string::npos;  // a line continued
+    for (const auto& words : tail) {
+      for (const auto& word : words) spans_lines = spans_lines || word.find('\n') != std::string::npos;
+    }
+    if (!spans_lines) {
+      fuzz::check(mine == 1, "the merged secrets hold the entry's line " + std::to_string(mine) + " times");
+    }
+    // Whether the file held a line of the entry, as MergeSecrets sees it (a
+    // line of two words counts, though ReadSecrets lists no secret for it).
+    bool had = pb::MergeSecrets(secrets, safe, std::nullopt) != secrets;
+    if (!had) fuzz::check(pb::MergeSecrets(merged, safe, std::nullopt) == secrets, "removing the line changed other bytes");
+  }
+
+  std::string up = pb::IpUpHookText(safe, dns1, dns2);
+  std::string down = pb::IpDownHookText(safe, dns1, dns2);
+  fuzz::check(up.empty() == down.empty(), "an ip-up hook without its ip-down hook");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size == 0) return 0;
+  if (data[0] % 2 == 0) {
+    readers(std::string_view(reinterpret_cast<const char*>(data + 1), size - 1));
+  } else {
+    writers(fuzz::Fields(data + 1, size - 1));
+  }
+  return 0;
+}
