@@ -22,6 +22,13 @@ namespace {
 constexpr std::string_view kComponent = "phonebook";
 constexpr std::size_t kPppdMaxWord = 1024;  // MAXWORDLEN of pppd's getword
 
+// The longest value pppd reads back whole (its buffer keeps the terminator).
+constexpr std::size_t kPppdLongestWord = kPppdMaxWord - 1;
+constexpr const char* kSpansLines =
+    " carries a quoted word or a backslash continuation across a line end; it is left as it is "
+    "(edit it by hand, then install again)";
+constexpr const char* kTooLongForPppd = "a value of the entry is longer than pppd's word limit of 1023 bytes";
+
 std::optional<std::string> Refuse(std::string* why, std::string text) {
   if (why) *why = std::move(text);
   return std::nullopt;
@@ -153,6 +160,12 @@ bool UpdateSecretsFile(const fs::path& path, std::string_view remote, const std:
     return false;
   }
   if (missing && !line) return true;
+  if (SecretsSpanLines(old)) {
+    // pppd would read words across those line ends, so a line-by-line merge
+    // could hide the entry's line or replace the wrong one: change nothing.
+    if (why) *why = path.string() + kSpansLines;
+    return false;
+  }
   const std::string merged = MergeSecrets(old, remote, line);
   if (!missing && merged == old) return true;
   struct stat st {};
@@ -390,9 +403,14 @@ std::optional<std::string> PeersFileText(const PeersFile& p, std::string* why) {
   if (!IsSafeName(p.ipparam)) return Refuse(why, "the entry's file name \"" + p.ipparam + "\" is not safe");
   if (p.device.empty() || p.device.front() != '/') return Refuse(why, "the modem device is not an absolute path");
   if (p.chat_program.empty() || p.chat_script.empty()) return Refuse(why, "the chat program or script is missing");
+  const std::string connect_line = ShellQuote(p.chat_program) + " -v -f " + ShellQuote(p.chat_script);
+  for (std::string_view word : {std::string_view(p.entry_name), std::string_view(p.device),
+                                std::string_view(connect_line), std::string_view(p.user)}) {
+    if (word.size() > kPppdLongestWord) return Refuse(why, kTooLongForPppd);
+  }
   auto name = PppdQuote(p.entry_name);
   auto device = PppdQuote(p.device);
-  auto connect = PppdQuote(ShellQuote(p.chat_program) + " -v -f " + ShellQuote(p.chat_script));
+  auto connect = PppdQuote(connect_line);
   auto user = PppdQuote(p.user);
   if (!name || !device || !connect || !user) return Refuse(why, "a value of the entry holds a NUL byte");
   std::string text;
@@ -508,6 +526,9 @@ std::optional<std::string> SecretsLine(std::string_view user, std::string_view r
   if (!password.empty() && password.front() == '@') {
     return Refuse(why, "a password beginning with '@' would be read by pppd as the name of a file");
   }
+  if (user.size() > kPppdLongestWord || password.size() > kPppdLongestWord || remote.size() > kPppdLongestWord) {
+    return Refuse(why, kTooLongForPppd);
+  }
   auto u = PppdQuote(user);
   auto p = PppdQuote(password);
   if (!u || !p) return Refuse(why, "the user ID or password holds a NUL byte");
@@ -520,6 +541,41 @@ std::vector<Secret> ReadSecrets(std::string_view text) {
     if (words.size() >= 3) out.push_back({words[0], words[1], words[2]});
   }
   return out;
+}
+
+bool SecretsSpanLines(std::string_view text) {
+  char quote = 0;
+  bool comment = false;
+  bool in_word = false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (comment) {
+      if (c == '\n') comment = false;
+      continue;
+    }
+    if (c == '\\') {
+      if (i + 1 >= text.size() || text[i + 1] == '\n') return true;  // continues onto the next line
+      ++i;
+      in_word = true;
+      continue;
+    }
+    if (quote) {
+      if (c == quote) quote = 0;
+      else if (c == '\n') return true;  // a quoted word running over the line end
+      continue;
+    }
+    if (c == '"' || c == '\'') {
+      quote = c;
+      in_word = true;
+    } else if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v') {
+      in_word = false;
+    } else if (c == '#' && !in_word) {
+      comment = true;
+    } else {
+      in_word = true;
+    }
+  }
+  return quote != 0;  // open at the end: an appended line would join it
 }
 
 std::string MergeSecrets(std::string_view text, std::string_view remote, const std::optional<std::string>& line) {
@@ -824,6 +880,15 @@ int InstallEntry(const PhoneBook& from, std::string_view name, const fs::path& t
   if (auto secret = FindSecret(from.PapSecretsPath(), peers->ipparam)) {
     line = SecretsLine(secret->client, peers->ipparam, secret->secret, why);
     if (!line) return kPbInvalidValue;
+  }
+  // A secrets file the merge must refuse is found before anything is
+  // written, so a refused install leaves the pppd folder as it was.
+  for (const fs::path& f : {target.PapSecretsPath(), target.ChapSecretsPath()}) {
+    std::string text;
+    if (line && read_file(f, text) && SecretsSpanLines(text)) {
+      if (why) *why = f.string() + kSpansLines;
+      return kPbCannotWrite;
+    }
   }
   if (!WriteIfChanged(target.ChatPath(name), chat, FileMode::Shared, why, changed)) return kPbCannotWrite;
   if (!WriteHooks(target, name, peers->dns1, peers->dns2, why, changed)) return kPbCannotWrite;

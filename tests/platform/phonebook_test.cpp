@@ -426,3 +426,73 @@ TEST_F(PhoneBookTest, InstallWritesItsOwnFilesNotWhatTheRootHolds) {
 
 }  // namespace
 }  // namespace platform::phonebook
+
+namespace platform::phonebook {
+namespace {
+
+// pppd's word limit: what it would cut is refused, never written.
+TEST(PppdWordLimitTest, ValuesUpTo1023BytesAreWrittenLongerOnesRefused) {
+  const std::string fits(1023, 'a'), too_long(1024, 'a');
+  PeersFile p = SamplePeers();
+  p.user = fits;
+  auto text = PeersFileText(p);
+  ASSERT_TRUE(text);
+  ASSERT_TRUE(ReadPeersFile(*text));
+  EXPECT_EQ(ReadPeersFile(*text)->user, fits);
+  std::string why;
+  for (auto field : {&PeersFile::user, &PeersFile::device, &PeersFile::entry_name}) {
+    p = SamplePeers();
+    p.*field = field == &PeersFile::device ? "/" + too_long : too_long;
+    EXPECT_FALSE(PeersFileText(p, &why));
+    EXPECT_NE(why.find("word limit of 1023 bytes"), std::string::npos) << why;
+  }
+  ASSERT_TRUE(SecretsLine(fits, "entry", fits));
+  EXPECT_EQ(ReadSecrets(*SecretsLine(fits, "entry", fits))[0].secret, fits);
+  EXPECT_FALSE(SecretsLine(too_long, "entry", "pw", &why));
+  EXPECT_FALSE(SecretsLine("user", "entry", too_long, &why));
+  EXPECT_NE(why.find("word limit"), std::string::npos) << why;
+}
+
+// Files on which pppd reads a word across a line end, where a line-by-line
+// merge would hide or replace the wrong line.
+TEST(SecretsSpanLinesTest, Table) {
+  struct Case {
+    const char* name;
+    std::string text;
+    bool spans;
+  } cases[] = {
+      {"plain lines", "\"a\" * \"x\"\n\"b\" e \"y\"\n", false},
+      {"no final newline", "\"a\" * \"x\"", false},
+      {"quote in a comment", "# it's \"open\n\"a\" * x\n", false},
+      {"escaped quote", "a\\\" * x\n", false},
+      {"hash inside a word", "a#b * x\n", false},
+      {"quote open at a line end", "\"a * x\nb e y\n", true},
+      {"single quote open at a line end", "'a * x\nb e y\n", true},
+      {"quote open at the end", "us\"er", true},
+      {"backslash before a newline", "a * x\\\nb e y\n", true},
+      {"backslash at the end", "a * x\\", true},
+  };
+  for (const Case& c : cases) EXPECT_EQ(SecretsSpanLines(c.text), c.spans) << c.name;
+}
+
+TEST_F(PhoneBookTest, InstallRefusesASecretsFileReadAcrossLineEndsAndWritesNothing) {
+  PhoneBook book(Dir("root-pb"));
+  ASSERT_EQ(book.SetEntryProperties("Tarkel - Veloran Account", SampleProperties()), kPbSuccess);
+  ASSERT_EQ(book.SetEntryDialParams("Tarkel - Veloran Account", "jdoe", "pw"), kPbSuccess);
+  const fs::path etc = Dir("etc-ppp");
+  const std::string open_quote = "\"other\" * \"the\nirs\"\n";
+  Spit(etc / "pap-secrets", open_quote, 0600);
+  std::string why;
+  EXPECT_EQ(InstallEntry(book, "Tarkel - Veloran Account", etc, &why), kPbCannotWrite);
+  EXPECT_NE(why.find("across a line end"), std::string::npos) << why;
+  EXPECT_EQ(Slurp(etc / "pap-secrets"), open_quote);
+  std::vector<std::string> files;
+  for (auto& e : fs::recursive_directory_iterator(etc)) {
+    if (e.is_regular_file() && e.path().filename().string().find(".lock") == std::string::npos)
+      files.push_back(e.path().filename().string());
+  }
+  EXPECT_EQ(files, std::vector<std::string>{"pap-secrets"}) << "nothing else was written";
+}
+
+}  // namespace
+}  // namespace platform::phonebook

@@ -100,7 +100,8 @@ struct PeersFile {
   Address dns1{}, dns2{};   // kept in the second comment line, for the hook
 };
 
-// The options file. Refused (why set) when a value cannot be written as data.
+// The options file. Refused (why set) when a value cannot be written as data
+// or is longer than pppd's 1023-byte word limit.
 std::optional<std::string> PeersFileText(const PeersFile& peers, std::string* why = nullptr);
 // Reads back a file PeersFileText wrote; nothing when it is not one.
 std::optional<PeersFile> ReadPeersFile(std::string_view text);
@@ -112,7 +113,7 @@ std::optional<std::string> ChatScriptText(std::string_view dial_command, std::st
 std::optional<std::string> ReadChatDial(std::string_view text);
 
 // One secrets line (with its newline) for `user` at `remote`. Refused when a
-// value cannot be written, when the password begins with '@' (pppd would
+// value cannot be written or is longer than pppd's 1023-byte word limit, when the password begins with '@' (pppd would
 // read the secret from that file) or when `remote` is not a safe name.
 std::optional<std::string> SecretsLine(std::string_view user, std::string_view remote,
                                        std::string_view password, std::string* why = nullptr);
@@ -121,6 +122,10 @@ struct Secret {
 };
 // The entries of a secrets file (client, server, secret of each line).
 std::vector<Secret> ReadSecrets(std::string_view text);
+// True when pppd would read a word of `text` across a line end (a quote
+// still open at a newline or at the end, or a backslash before a newline or
+// at the end): a line-by-line merge is not safe on such a file.
+bool SecretsSpanLines(std::string_view text);
 // `text` with the lines whose server column is `remote` replaced by `line`
 // (at the first one's place; appended when there is none) or, with no line,
 // removed. Every other byte stays. Appending after a last line without a
