@@ -20,7 +20,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/launcher.h"
+#include "platform/shell/launcher.h"
 
 extern char** environ;
 

@@ -30,9 +30,9 @@
 #include <thread>
 #include <vector>
 
-#include "platform/message_loop.h"
+#include "platform/loop/message_loop.h"
 #include "linesim/process.h"
-#include "platform/system_root.h"
+#include "platform/storage/system_root.h"
 #include "session/platform_port.h"
 #include "session/reg_session.h"
 

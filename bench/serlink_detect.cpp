@@ -32,8 +32,8 @@
 #include <vector>
 
 #include "linesim/process.h"
-#include "platform/clock.h"
-#include "platform/system_root.h"
+#include "platform/loop/clock.h"
+#include "platform/storage/system_root.h"
 #include "serlink.h"
 
 namespace {

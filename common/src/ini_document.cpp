@@ -5,7 +5,7 @@
 #include <limits>
 #include <tuple>
 
-#include "platform/ascii.h"
+#include "platform/storage/ascii.h"
 
 namespace common {
 namespace {

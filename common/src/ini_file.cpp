@@ -9,7 +9,7 @@
 #include <unordered_map>
 
 #include "common/ini.h"
-#include "platform/log.h"
+#include "platform/loop/log.h"
 
 namespace common {
 namespace {

@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "common/ini.h"
-#include "platform/log.h"
+#include "platform/loop/log.h"
 
 namespace common {
 namespace {

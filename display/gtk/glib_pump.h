@@ -13,7 +13,7 @@
 
 #include <vector>
 
-#include "platform/message_loop.h"
+#include "platform/loop/message_loop.h"
 
 namespace display {
 

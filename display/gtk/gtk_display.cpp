@@ -7,7 +7,7 @@
 //    canvas, and each control is a native widget laid out exactly at its
 //    rectangle. Widgets show the model's state; they never change it.
 //  - Every key and click is taken before the widgets see it and turned into
-//    the calls of platform/user_input.h, as the terminal renderer and the
+//    the calls of platform/ui/user_input.h, as the terminal renderer and the
 //    scripted user do, so limits, upper-casing, Tab order and the dialog
 //    manager's rules are the model's own. The model's change events then
 //    bring the widgets up to date (one sync per loop pass, not per event).
@@ -29,13 +29,13 @@
 
 #include "display/transcript.h"
 #include "glib_pump.h"
-#include "platform/controls.h"
-#include "platform/dialog.h"
-#include "platform/display.h"
-#include "platform/log.h"
-#include "platform/message_box.h"
-#include "platform/user_input.h"
-#include "platform/window.h"
+#include "platform/ui/controls.h"
+#include "platform/ui/dialog.h"
+#include "platform/ui/display.h"
+#include "platform/loop/log.h"
+#include "platform/ui/message_box.h"
+#include "platform/ui/user_input.h"
+#include "platform/ui/window.h"
 
 namespace display {
 namespace {

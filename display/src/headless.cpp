@@ -9,15 +9,15 @@
 #include <fstream>
 #include <sstream>
 
-#include "platform/ascii.h"
-#include "platform/utf8.h"
-#include "platform/clock.h"
-#include "platform/controls.h"
-#include "platform/dialog.h"
-#include "platform/files.h"
-#include "platform/message_box.h"
-#include "platform/user_input.h"
-#include "platform/window.h"
+#include "platform/storage/ascii.h"
+#include "platform/ui/utf8.h"
+#include "platform/loop/clock.h"
+#include "platform/ui/controls.h"
+#include "platform/ui/dialog.h"
+#include "platform/storage/files.h"
+#include "platform/ui/message_box.h"
+#include "platform/ui/user_input.h"
+#include "platform/ui/window.h"
 
 namespace display {
 

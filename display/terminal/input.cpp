@@ -1,8 +1,8 @@
-// Keys from ncurses to the calls of platform/user_input.h.
+// Keys from ncurses to the calls of platform/ui/user_input.h.
 #include <curses.h>
 
 #include "display/terminal.h"
-#include "platform/user_input.h"
+#include "platform/ui/user_input.h"
 
 namespace display {
 

@@ -6,10 +6,10 @@
 #include <vector>
 
 #include "display/terminal.h"
-#include "platform/controls.h"
-#include "platform/dialog.h"
-#include "platform/message_box.h"
-#include "platform/window.h"
+#include "platform/ui/controls.h"
+#include "platform/ui/dialog.h"
+#include "platform/ui/message_box.h"
+#include "platform/ui/window.h"
 
 namespace display {
 

@@ -19,9 +19,9 @@
 #include <cstring>
 
 #include "display/terminal.h"
-#include "platform/log.h"
-#include "platform/message_loop.h"
-#include "platform/window.h"
+#include "platform/loop/log.h"
+#include "platform/loop/message_loop.h"
+#include "platform/ui/window.h"
 
 namespace display {
 

@@ -26,7 +26,7 @@
  *    run a nested message loop on the calling thread and return when the
  *    user closes them. They read and store the settings only through the
  *    Get and Put functions below. They draw on the display the calling
- *    program installed (platform/display.h); a program that installed none
+ *    program installed (platform/ui/display.h); a program that installed none
  *    gets one from its environment on the first dialog:
  *      VLR_UI=headless, VLR_ANSWERS=SCRIPT   the scripted user (the steps of
  *                                          `joinwiz --answers`), with

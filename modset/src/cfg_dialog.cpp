@@ -3,11 +3,11 @@
 #include <fstream>
 #include <memory>
 
-#include "platform/display.h"
-#include "platform/launcher.h"
-#include "platform/log.h"
-#include "platform/message_box.h"
-#include "platform/window.h"
+#include "platform/ui/display.h"
+#include "platform/shell/launcher.h"
+#include "platform/loop/log.h"
+#include "platform/ui/message_box.h"
+#include "platform/ui/window.h"
 #include "ui_resources.h"
 
 namespace modset {

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/dialog.h"
+#include "platform/ui/dialog.h"
 
 namespace modset {
 
@@ -51,7 +51,7 @@ void reset_help_path();
 void show_help_topic(platform::HWND owner, const std::string& file, int context);
 
 // Makes sure the calling thread has a display for the dialogs: the one
-// installed, or the one the environment names (platform/display.h). False
+// installed, or the one the environment names (platform/ui/display.h). False
 // and `error` when there is none.
 bool ensure_display(std::string& error);
 

@@ -4,7 +4,7 @@
 #include <new>
 
 #include "modset.h"
-#include "platform/log.h"
+#include "platform/loop/log.h"
 #include "records.h"
 
 namespace {

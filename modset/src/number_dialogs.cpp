@@ -5,7 +5,7 @@
 #include <new>
 #include <vector>
 
-#include "platform/message_box.h"
+#include "platform/ui/message_box.h"
 #include "setup_dialogs.h"
 #include "ui_resources.h"
 

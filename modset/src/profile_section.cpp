@@ -4,8 +4,8 @@
 #include <cstdio>
 
 #include "common/ini.h"
-#include "platform/log.h"
-#include "platform/system_root.h"
+#include "platform/loop/log.h"
+#include "platform/storage/system_root.h"
 
 namespace modset {
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "common/ini.h"
-#include "platform/log.h"
+#include "platform/loop/log.h"
 #include "profile_section.h"
 
 namespace modset {

@@ -5,9 +5,9 @@
 #include <new>
 
 #include "modset.h"
-#include "platform/log.h"
-#include "platform/message_box.h"
-#include "platform/message_loop.h"
+#include "platform/loop/log.h"
+#include "platform/ui/message_box.h"
+#include "platform/loop/message_loop.h"
 #include "serlink.h"
 #include "setup_dialogs.h"
 #include "ui_resources.h"

@@ -4,8 +4,8 @@
 #include <new>
 
 #include "number_dialogs.h"
-#include "platform/log.h"
-#include "platform/message_box.h"
+#include "platform/loop/log.h"
+#include "platform/ui/message_box.h"
 #include "records.h"
 #include "search_dialog.h"
 #include "ui_resources.h"

@@ -2,7 +2,7 @@
 
 #include <mutex>
 
-#include "platform/dialog.h"
+#include "platform/ui/dialog.h"
 
 namespace modset {
 

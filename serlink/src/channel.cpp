@@ -6,10 +6,10 @@
 #include <cstring>
 #include <memory>
 
-#include "platform/clock.h"
-#include "platform/log.h"
-#include "platform/message_loop.h"
-#include "platform/system_root.h"
+#include "platform/loop/clock.h"
+#include "platform/loop/log.h"
+#include "platform/loop/message_loop.h"
+#include "platform/storage/system_root.h"
 #include "serlink_internal.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "platform/message_loop.h"
+#include "platform/loop/message_loop.h"
 #include "serlink_internal.h"
 
 namespace {

@@ -2,8 +2,8 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "platform/clock.h"
-#include "platform/log.h"
+#include "platform/loop/clock.h"
+#include "platform/loop/log.h"
 #include "serlink_internal.h"
 
 namespace {

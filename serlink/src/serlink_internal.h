@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/serial_port.h"
+#include "platform/serial/serial_port.h"
 #include "serlink.h"
 
 namespace serlink {

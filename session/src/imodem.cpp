@@ -5,8 +5,8 @@
 #include <new>
 #include <system_error>
 
-#include "platform/clock.h"
-#include "platform/log.h"
+#include "platform/loop/clock.h"
+#include "platform/loop/log.h"
 
 namespace session {
 namespace {

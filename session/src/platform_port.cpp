@@ -5,7 +5,7 @@
 #include <chrono>
 #include <thread>
 
-#include "platform/log.h"
+#include "platform/loop/log.h"
 
 namespace session {
 namespace {

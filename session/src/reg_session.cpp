@@ -4,9 +4,9 @@
 #include <cstdio>
 
 #include "common/ini.h"
-#include "platform/clock.h"
-#include "platform/log.h"
-#include "platform/system_root.h"
+#include "platform/loop/clock.h"
+#include "platform/loop/log.h"
+#include "platform/storage/system_root.h"
 #include "session/line_protocol.h"
 
 namespace session {

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/clock.h"
-#include "platform/log.h"
-#include "platform/system_root.h"
+#include "platform/loop/clock.h"
+#include "platform/loop/log.h"
+#include "platform/storage/system_root.h"
 #include "session/access_numbers.h"
 #include "session/line_protocol.h"
 #include "session/reg_session.h"

@@ -6,12 +6,12 @@
 #include <atomic>
 #include <system_error>
 
-#include "platform/clock.h"
-#include "platform/log.h"
-#include "platform/phonebook.h"
-#include "platform/registry.h"
-#include "platform/serial_port.h"
-#include "platform/system_root.h"
+#include "platform/loop/clock.h"
+#include "platform/loop/log.h"
+#include "platform/shell/phonebook.h"
+#include "platform/storage/registry.h"
+#include "platform/serial/serial_port.h"
+#include "platform/storage/system_root.h"
 #include "session/line_protocol.h"
 #include "session/reg_session.h"
 #include "sysconfig/sysconfig.h"

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "common/ini.h"
-#include "platform/log.h"
-#include "platform/system_root.h"
+#include "platform/loop/log.h"
+#include "platform/storage/system_root.h"
 #include "session/line_protocol.h"
 #include "sysconfig/sysconfig.h"
 

@@ -1,5 +1,5 @@
 // The session's hooks for the commands that change the computer.
-#include "platform/registry.h"
+#include "platform/storage/registry.h"
 #include "session/reg_session.h"
 #include "sysconfig/program_items.h"
 #include "sysconfig/sysconfig.h"

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/log.h"
-#include "platform/registry.h"
+#include "platform/loop/log.h"
+#include "platform/storage/registry.h"
 #include "session/line_protocol.h"
 #include "sysconfig/sysconfig.h"
 

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "common/ini.h"
-#include "platform/log.h"
+#include "platform/loop/log.h"
 
 namespace fs = std::filesystem;
 using namespace std::string_literals;

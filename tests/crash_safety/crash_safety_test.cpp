@@ -30,8 +30,8 @@
 #include "common/ini.h"
 #include "common/ini_document.h"
 #include "modset.h"
-#include "platform/registry.h"
-#include "platform/system_root.h"
+#include "platform/storage/registry.h"
+#include "platform/storage/system_root.h"
 #include "wizard/registration_profile.h"
 
 namespace {

@@ -10,8 +10,8 @@
 #include <sstream>
 
 #include "display/headless.h"
-#include "platform/clock.h"
-#include "platform/message_loop.h"
+#include "platform/loop/clock.h"
+#include "platform/loop/message_loop.h"
 #include "sample_pages.h"
 
 using namespace platform;

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/dialog.h"
-#include "platform/message_box.h"
-#include "platform/window.h"
+#include "platform/ui/dialog.h"
+#include "platform/ui/message_box.h"
+#include "platform/ui/window.h"
 
 namespace sample {
 

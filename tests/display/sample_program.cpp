@@ -4,9 +4,9 @@
 #include <cstring>
 #include <memory>
 
-#include "platform/clock.h"
+#include "platform/loop/clock.h"
 
-#include "platform/display.h"
+#include "platform/ui/display.h"
 #include "sample_pages.h"
 
 namespace {

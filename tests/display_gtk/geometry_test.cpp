@@ -9,11 +9,11 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "platform/controls.h"
-#include "platform/dialog.h"
-#include "platform/display.h"
-#include "platform/message_loop.h"
-#include "platform/window.h"
+#include "platform/ui/controls.h"
+#include "platform/ui/dialog.h"
+#include "platform/ui/display.h"
+#include "platform/loop/message_loop.h"
+#include "platform/ui/window.h"
 #include "wizard/base_dialog.h"
 
 namespace {

@@ -2,10 +2,10 @@
 #include <gtest/gtest.h>
 
 #include "display/terminal.h"
-#include "platform/clock.h"
-#include "platform/dialog.h"
-#include "platform/user_input.h"
-#include "platform/window.h"
+#include "platform/loop/clock.h"
+#include "platform/ui/dialog.h"
+#include "platform/ui/user_input.h"
+#include "platform/ui/window.h"
 
 namespace {
 

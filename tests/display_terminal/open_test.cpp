@@ -12,7 +12,7 @@
 #include <string>
 
 #include "display/terminal.h"
-#include "platform/display.h"
+#include "platform/ui/display.h"
 
 extern "C" platform::Display* vlr_display_open(const platform::DisplayOptions* options, std::string* error);
 

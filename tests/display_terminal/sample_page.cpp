@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "platform/message_box.h"
+#include "platform/ui/message_box.h"
 
 namespace sample {
 

@@ -6,8 +6,8 @@
 #include <functional>
 #include <string>
 
-#include "platform/bitmap.h"
-#include "platform/dialog.h"
+#include "platform/ui/bitmap.h"
+#include "platform/ui/dialog.h"
 
 namespace sample {
 

@@ -8,9 +8,9 @@
 #include <sstream>
 
 #include "display/terminal.h"
-#include "platform/clock.h"
-#include "platform/message_box.h"
-#include "platform/window.h"
+#include "platform/loop/clock.h"
+#include "platform/ui/message_box.h"
+#include "platform/ui/window.h"
 #include "sample_page.h"
 
 namespace {

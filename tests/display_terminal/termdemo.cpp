@@ -10,9 +10,9 @@
 #include <fstream>
 #include <string>
 
-#include "platform/display.h"
-#include "platform/message_box.h"
-#include "platform/window.h"
+#include "platform/ui/display.h"
+#include "platform/ui/message_box.h"
+#include "platform/ui/window.h"
 #include "sample_page.h"
 
 int main(int argc, char** argv) {

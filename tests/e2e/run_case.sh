@@ -33,7 +33,7 @@ source "$here/lib.sh"
 
 root_name=$(option root_name)
 root="$work/${root_name:-root}"
-# The program directory inside a root (platform/system_root.h).
+# The program directory inside a root (platform/storage/system_root.h).
 program="$root/drive_c/veloran"
 ini="$program/Joinwiz.ini"
 mkdir -p "$program" "$root/dosdevices"

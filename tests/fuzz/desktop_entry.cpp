@@ -11,7 +11,7 @@
 
 #include "fields.h"
 #include "fuzz_support.h"
-#include "platform/desktop_entry.h"
+#include "platform/shell/desktop_entry.h"
 
 namespace dt = platform::desktop;
 

@@ -12,9 +12,9 @@
 #include <string>
 
 #include "fuzz_support.h"
-#include "platform/clock.h"
-#include "platform/serial_port.h"
-#include "platform/system_root.h"
+#include "platform/loop/clock.h"
+#include "platform/serial/serial_port.h"
+#include "platform/storage/system_root.h"
 #include "serlink.h"
 
 namespace {

@@ -13,8 +13,8 @@
 #include "common/ini_document.h"
 #include "fuzz_support.h"
 #include "modset.h"
-#include "platform/ascii.h"
-#include "platform/system_root.h"
+#include "platform/storage/ascii.h"
+#include "platform/storage/system_root.h"
 
 namespace {
 

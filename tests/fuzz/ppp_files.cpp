@@ -16,7 +16,7 @@
 
 #include "fields.h"
 #include "fuzz_support.h"
-#include "platform/phonebook.h"
+#include "platform/shell/phonebook.h"
 
 namespace {
 

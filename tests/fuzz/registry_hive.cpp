@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "fuzz_support.h"
-#include "platform/ascii.h"
-#include "platform/registry.h"
+#include "platform/storage/ascii.h"
+#include "platform/storage/registry.h"
 
 namespace {
 

@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "fuzz_support.h"
-#include "platform/system_root.h"
-#include "platform/clock.h"
-#include "platform/message_loop.h"
+#include "platform/storage/system_root.h"
+#include "platform/loop/clock.h"
+#include "platform/loop/message_loop.h"
 #include "session/line_protocol.h"
 #include "session/serial_device.h"
 #include "session/session_host.h"

@@ -14,7 +14,7 @@
 #include <string>
 
 #include "fuzz_support.h"
-#include "platform/system_root.h"
+#include "platform/storage/system_root.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include "linesim/exchange.h"
 #include "linesim/modem.h"
-#include "platform/clock.h"
+#include "platform/loop/clock.h"
 
 namespace linesim::test {
 

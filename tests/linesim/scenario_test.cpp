@@ -4,7 +4,7 @@
 #include <map>
 
 #include "linesim/scenario.h"
-#include "platform/clock.h"
+#include "platform/loop/clock.h"
 
 namespace linesim::test {
 namespace {

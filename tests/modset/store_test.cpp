@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "modset.h"
-#include "platform/system_root.h"
+#include "platform/storage/system_root.h"
 #include "profile_section.h"
 #include "records.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/clock.h"
+#include "platform/loop/clock.h"
 #include "texts_fit.h"
 #include "ui_resources.h"
 

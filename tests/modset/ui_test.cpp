@@ -21,13 +21,13 @@
 #include "modset.h"
 #include "number_dialogs.h"
 #include "search_dialog.h"
-#include "platform/clock.h"
-#include "platform/controls.h"
-#include "platform/dialog.h"
-#include "platform/launcher.h"
-#include "platform/message_loop.h"
-#include "platform/system_root.h"
-#include "platform/window.h"
+#include "platform/loop/clock.h"
+#include "platform/ui/controls.h"
+#include "platform/ui/dialog.h"
+#include "platform/shell/launcher.h"
+#include "platform/loop/message_loop.h"
+#include "platform/storage/system_root.h"
+#include "platform/ui/window.h"
 
 namespace fs = std::filesystem;
 using namespace platform;

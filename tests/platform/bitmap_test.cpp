@@ -6,7 +6,7 @@
 #include <fstream>
 #include <vector>
 
-#include "platform/bitmap.h"
+#include "platform/ui/bitmap.h"
 
 using namespace platform;
 

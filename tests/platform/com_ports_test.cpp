@@ -15,8 +15,8 @@
 #include <fstream>
 #include <string>
 
-#include "platform/com_ports.h"
-#include "platform/serial_port.h"
+#include "platform/serial/com_ports.h"
+#include "platform/serial/serial_port.h"
 
 namespace fs = std::filesystem;
 

@@ -1,6 +1,6 @@
 // Confinement: opens beneath a folder refuse links and escapes, with openat2
 // and with the component walk alike; files for passwords are owner-only.
-#include "platform/confined.h"
+#include "platform/storage/confined.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -18,7 +18,7 @@
 #include <sstream>
 #include <string>
 
-#include "platform/system_root.h"
+#include "platform/storage/system_root.h"
 
 namespace platform {
 namespace {

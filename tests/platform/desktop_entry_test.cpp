@@ -1,18 +1,18 @@
 // Desktop entries and the program manager: what we write is what
 // desktop-file-validate accepts and what a reader gets back.
-#include "platform/desktop_entry.h"
+#include "platform/shell/desktop_entry.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 
-#include "platform/clock.h"
-#include "platform/dde.h"
-#include "platform/files.h"
-#include "platform/message_loop.h"
-#include "platform/program_manager.h"
-#include "platform/system_root.h"
+#include "platform/loop/clock.h"
+#include "platform/shell/dde.h"
+#include "platform/storage/files.h"
+#include "platform/loop/message_loop.h"
+#include "platform/shell/program_manager.h"
+#include "platform/storage/system_root.h"
 #include "program_runner.h"
 
 namespace platform {

@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "platform/clock.h"
-#include "platform/dialog.h"
+#include "platform/loop/clock.h"
+#include "platform/ui/dialog.h"
 
 using namespace platform;
 

@@ -1,4 +1,4 @@
-#include "platform/files.h"
+#include "platform/storage/files.h"
 
 #include <gtest/gtest.h>
 #include <sys/file.h>

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/log.h"
+#include "platform/loop/log.h"
 
 extern char** environ;
 

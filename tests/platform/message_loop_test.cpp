@@ -1,4 +1,4 @@
-#include "platform/message_loop.h"
+#include "platform/loop/message_loop.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/clock.h"
+#include "platform/loop/clock.h"
 
 namespace platform {
 namespace {

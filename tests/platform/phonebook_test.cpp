@@ -1,6 +1,6 @@
 // The phone book's writers against pppd's own option parser, their readers,
 // the secrets merge, and the install into a pppd folder.
-#include "platform/phonebook.h"
+#include "platform/shell/phonebook.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -11,8 +11,8 @@
 #include <map>
 #include <sstream>
 
-#include "platform/files.h"
-#include "platform/system_root.h"
+#include "platform/storage/files.h"
+#include "platform/storage/system_root.h"
 #include "program_runner.h"
 
 namespace platform::phonebook {

@@ -1,7 +1,7 @@
 // Registry: round trips through the hive files, names without regard to case
 // keeping their case, the REGEDIT4 text, corrupt hives reported and left
 // alone, Win32 result codes.
-#include "platform/registry.h"
+#include "platform/storage/registry.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -13,8 +13,8 @@
 #include <sstream>
 #include <thread>
 
-#include "platform/files.h"
-#include "platform/system_root.h"
+#include "platform/storage/files.h"
+#include "platform/storage/system_root.h"
 
 namespace platform::reg {
 namespace {

@@ -15,9 +15,9 @@
 #include <thread>
 #include <vector>
 
-#include "platform/clock.h"
-#include "platform/rfc2217.h"
-#include "platform/serial_port.h"
+#include "platform/loop/clock.h"
+#include "platform/serial/rfc2217.h"
+#include "platform/serial/serial_port.h"
 
 namespace platform {
 namespace {

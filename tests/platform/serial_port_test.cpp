@@ -17,7 +17,7 @@
 #include <string>
 #include <thread>
 
-#include "platform/serial_port.h"
+#include "platform/serial/serial_port.h"
 
 namespace fs = std::filesystem;
 

@@ -1,7 +1,7 @@
 // Line settings -> termios2 image and back, as pure functions.
 #include <gtest/gtest.h>
 
-#include "../../platform/src/serial_termios.h"
+#include "../../platform/src/serial/serial_termios.h"
 
 namespace platform::serial_detail {
 namespace {

@@ -14,8 +14,8 @@
 #include <string>
 #include <thread>
 
-#include "platform/clock.h"
-#include "platform/serial_port.h"
+#include "platform/loop/clock.h"
+#include "platform/serial/serial_port.h"
 
 namespace fs = std::filesystem;
 

@@ -1,4 +1,4 @@
-#include "platform/single_instance.h"
+#include "platform/shell/single_instance.h"
 
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <future>
 
-#include "platform/clock.h"
+#include "platform/loop/clock.h"
 
 namespace platform {
 namespace {

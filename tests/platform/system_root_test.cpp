@@ -1,6 +1,6 @@
 // System root: choice of the root, known folders, translation of Windows
 // paths (good and refused), matching of names without regard to case.
-#include "platform/system_root.h"
+#include "platform/storage/system_root.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -3,13 +3,13 @@
 #include <string>
 #include <vector>
 
-#include "platform/clock.h"
-#include "platform/dialog.h"
-#include "platform/display.h"
-#include "platform/message_loop.h"
-#include "platform/user_input.h"
-#include "platform/utf8.h"
-#include "platform/window.h"
+#include "platform/loop/clock.h"
+#include "platform/ui/dialog.h"
+#include "platform/ui/display.h"
+#include "platform/loop/message_loop.h"
+#include "platform/ui/user_input.h"
+#include "platform/ui/utf8.h"
+#include "platform/ui/window.h"
 
 using namespace platform;
 

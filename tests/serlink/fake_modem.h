@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/clock.h"
-#include "platform/serial_port.h"
+#include "platform/loop/clock.h"
+#include "platform/serial/serial_port.h"
 
 namespace serlink_test {
 

@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "fake_modem.h"
-#include "platform/clock.h"
-#include "platform/message_loop.h"
-#include "platform/system_root.h"
+#include "platform/loop/clock.h"
+#include "platform/loop/message_loop.h"
+#include "platform/storage/system_root.h"
 #include "serlink.h"
 #include "serlink_internal.h"
 

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "linesim/process.h"
-#include "platform/system_root.h"
+#include "platform/storage/system_root.h"
 #include "serlink.h"
 
 namespace {

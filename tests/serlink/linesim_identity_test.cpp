@@ -11,7 +11,7 @@
 #include "linesim/exchange.h"
 #include "linesim/modem.h"
 #include "linesim/profile.h"
-#include "platform/clock.h"
+#include "platform/loop/clock.h"
 #include "serlink_internal.h"
 
 namespace {

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/clock.h"
-#include "platform/message_loop.h"
+#include "platform/loop/clock.h"
+#include "platform/loop/message_loop.h"
 #include "session/reg_session.h"
 #include "session/serial_device.h"
 

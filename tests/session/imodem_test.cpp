@@ -5,7 +5,7 @@
 #include <string>
 
 #include "fakes.h"
-#include "platform/clock.h"
+#include "platform/loop/clock.h"
 
 namespace session {
 namespace {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "fakes.h"
-#include "platform/clock.h"
+#include "platform/loop/clock.h"
 #include "session/reg_session.h"
 
 namespace session {

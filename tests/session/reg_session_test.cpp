@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "fakes.h"
-#include "platform/clock.h"
+#include "platform/loop/clock.h"
 
 namespace session {
 namespace {

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "fakes.h"
-#include "platform/clock.h"
-#include "platform/system_root.h"
+#include "platform/loop/clock.h"
+#include "platform/storage/system_root.h"
 #include "session/reg_session.h"
 
 namespace session {

@@ -17,8 +17,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/rfc2217.h"
-#include "platform/serial_port.h"
+#include "platform/serial/rfc2217.h"
+#include "platform/serial/serial_port.h"
 #include "session/platform_port.h"
 
 namespace session {

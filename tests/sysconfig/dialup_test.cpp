@@ -11,11 +11,11 @@
 
 #include "../platform/program_runner.h"
 #include "../session/fakes.h"
-#include "platform/clock.h"
-#include "platform/files.h"
-#include "platform/phonebook.h"
-#include "platform/registry.h"
-#include "platform/system_root.h"
+#include "platform/loop/clock.h"
+#include "platform/storage/files.h"
+#include "platform/shell/phonebook.h"
+#include "platform/storage/registry.h"
+#include "platform/storage/system_root.h"
 #include "session/reg_session.h"
 #include "sysconfig/sysconfig.h"
 

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "common/ini.h"
-#include "platform/system_root.h"
+#include "platform/storage/system_root.h"
 #include "sysconfig/sysconfig.h"
 
 namespace sysconfig {

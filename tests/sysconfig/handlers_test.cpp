@@ -10,9 +10,9 @@
 
 #include "../session/fakes.h"
 #include "common/ini.h"
-#include "platform/clock.h"
-#include "platform/registry.h"
-#include "platform/system_root.h"
+#include "platform/loop/clock.h"
+#include "platform/storage/registry.h"
+#include "platform/storage/system_root.h"
 #include "session/reg_session.h"
 #include "sysconfig/sysconfig.h"
 

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/registry.h"
-#include "platform/system_root.h"
+#include "platform/storage/registry.h"
+#include "platform/storage/system_root.h"
 #include "sysconfig/sysconfig.h"
 
 namespace sysconfig {

@@ -15,9 +15,9 @@
 
 #include "display/cell_grid.h"
 #include "display/terminal.h"
-#include "platform/controls.h"
-#include "platform/dialog.h"
-#include "platform/window.h"
+#include "platform/ui/controls.h"
+#include "platform/ui/dialog.h"
+#include "platform/ui/window.h"
 
 namespace texts_fit {
 

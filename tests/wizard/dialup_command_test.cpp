@@ -8,9 +8,9 @@
 #include <map>
 
 #include "../platform/program_runner.h"
-#include "platform/files.h"
-#include "platform/phonebook.h"
-#include "platform/system_root.h"
+#include "platform/storage/files.h"
+#include "platform/shell/phonebook.h"
+#include "platform/storage/system_root.h"
 #include "wizard/command_line.h"
 
 namespace wizard {

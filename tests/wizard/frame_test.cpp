@@ -5,10 +5,10 @@
 #include <filesystem>
 #include <set>
 
-#include "platform/clock.h"
-#include "platform/message_box.h"
-#include "platform/message_loop.h"
-#include "platform/user_input.h"
+#include "platform/loop/clock.h"
+#include "platform/ui/message_box.h"
+#include "platform/loop/message_loop.h"
+#include "platform/ui/user_input.h"
 #include "wizard/pages.h"
 
 namespace wizard {

@@ -8,11 +8,11 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/clock.h"
-#include "platform/com_ports.h"
-#include "platform/message_loop.h"
-#include "platform/system_root.h"
-#include "platform/window.h"
+#include "platform/loop/clock.h"
+#include "platform/serial/com_ports.h"
+#include "platform/loop/message_loop.h"
+#include "platform/storage/system_root.h"
+#include "platform/ui/window.h"
 #include "wizard/modem_level.h"
 #include "wizard/pages.h"
 

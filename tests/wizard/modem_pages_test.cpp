@@ -12,11 +12,11 @@
 #include <vector>
 
 #include "../serlink/fake_modem.h"
-#include "platform/clock.h"
-#include "platform/message_box.h"
-#include "platform/message_loop.h"
-#include "platform/system_root.h"
-#include "platform/user_input.h"
+#include "platform/loop/clock.h"
+#include "platform/ui/message_box.h"
+#include "platform/loop/message_loop.h"
+#include "platform/storage/system_root.h"
+#include "platform/ui/user_input.h"
 #include "wizard/modem_level.h"
 #include "wizard/pages.h"
 

@@ -11,10 +11,10 @@
 #include <fstream>
 #include <stdexcept>
 
-#include "platform/launcher.h"
-#include "platform/message_loop.h"
-#include "platform/window.h"
-#include "platform/telephony.h"
+#include "platform/shell/launcher.h"
+#include "platform/loop/message_loop.h"
+#include "platform/ui/window.h"
+#include "platform/shell/telephony.h"
 
 namespace {
 

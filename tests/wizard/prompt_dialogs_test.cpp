@@ -7,11 +7,11 @@
 #include <filesystem>
 #include <functional>
 
-#include "platform/clock.h"
-#include "platform/message_box.h"
-#include "platform/message_loop.h"
-#include "platform/user_input.h"
-#include "platform/window.h"
+#include "platform/loop/clock.h"
+#include "platform/ui/message_box.h"
+#include "platform/loop/message_loop.h"
+#include "platform/ui/user_input.h"
+#include "platform/ui/window.h"
 #include "wizard/prompt_dialogs.h"
 
 namespace wizard {

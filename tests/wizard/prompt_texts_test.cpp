@@ -6,7 +6,7 @@
 #include <ostream>
 #include <string>
 
-#include "platform/clock.h"
+#include "platform/loop/clock.h"
 #include "texts_fit.h"
 #include "wizard/prompt_dialogs.h"
 

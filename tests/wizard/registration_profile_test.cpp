@@ -8,8 +8,8 @@
 #include <sstream>
 
 #include "ini_bridge.h"
-#include "platform/files.h"
-#include "platform/log.h"
+#include "platform/storage/files.h"
+#include "platform/loop/log.h"
 
 namespace wizard {
 namespace {

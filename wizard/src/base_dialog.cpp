@@ -1,11 +1,11 @@
 #include "wizard/base_dialog.h"
 
-#include "platform/utf8.h"
+#include "platform/ui/utf8.h"
 
 #include <cstdio>
 
 #include "ini_bridge.h"
-#include "platform/log.h"
+#include "platform/loop/log.h"
 #include "wizard/pages.h"
 #include "wizard/strings.h"
 

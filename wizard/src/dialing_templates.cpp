@@ -1,6 +1,6 @@
 // Templates of the registration call's dialogs: the dialing page and the two
 // closing dialogs have the page size and frame; the status window is small.
-#include "platform/dialog.h"
+#include "platform/ui/dialog.h"
 #include "wizard/app.h"
 #include "wizard/dialing_dialogs.h"
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "common/ini.h"
-#include "platform/log.h"
+#include "platform/loop/log.h"
 #include "wizard/side_files.h"
 
 namespace wizard {

@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/log.h"
-#include "platform/message_box.h"
-#include "platform/message_loop.h"
+#include "platform/loop/log.h"
+#include "platform/ui/message_box.h"
+#include "platform/loop/message_loop.h"
 #include "wizard/modem_level.h"
 
 namespace wizard {

@@ -2,12 +2,12 @@
 // settings: "Modem Found", "Modem Not Found", "Confirm Modem Setup".
 #include <cstdio>
 
-#include "platform/com_ports.h"
-#include "platform/launcher.h"
-#include "platform/log.h"
-#include "platform/message_box.h"
-#include "platform/system_root.h"
-#include "platform/telephony.h"
+#include "platform/serial/com_ports.h"
+#include "platform/shell/launcher.h"
+#include "platform/loop/log.h"
+#include "platform/ui/message_box.h"
+#include "platform/storage/system_root.h"
+#include "platform/shell/telephony.h"
 #include "wizard/dialing_page.h"
 #include "wizard/modem_level.h"
 #include "wizard/pages.h"

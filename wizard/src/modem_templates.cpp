@@ -1,5 +1,5 @@
 // Dialog templates of the modem level, on the shared page layout.
-#include "platform/dialog.h"
+#include "platform/ui/dialog.h"
 #include "wizard/modem_level.h"
 
 #include "page_layout.h"

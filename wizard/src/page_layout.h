@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "platform/dialog.h"
+#include "platform/ui/dialog.h"
 
 namespace wizard::layout {
 

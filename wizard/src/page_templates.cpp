@@ -1,5 +1,5 @@
 // Dialog templates of the top-level pages, on the shared page layout.
-#include "platform/dialog.h"
+#include "platform/ui/dialog.h"
 #include "wizard/app.h"
 #include "wizard/base_dialog.h"
 #include "wizard/pages.h"

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "platform/log.h"
+#include "platform/loop/log.h"
 #include "wizard/strings.h"
 
 namespace wizard {

@@ -2,9 +2,9 @@
 // numbers, and the session's way of running them.
 #include "wizard/prompt_dialogs.h"
 
-#include "platform/log.h"
-#include "platform/message_box.h"
-#include "platform/window.h"
+#include "platform/loop/log.h"
+#include "platform/ui/message_box.h"
+#include "platform/ui/window.h"
 
 namespace wizard {
 

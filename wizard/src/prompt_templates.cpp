@@ -1,7 +1,7 @@
 // Templates of the server's prompts. The billing page, the plan list and the
 // access-number list have the page size, picture and separator; the input
 // prompt is a small plain dialog.
-#include "platform/dialog.h"
+#include "platform/ui/dialog.h"
 #include "wizard/app.h"
 #include "wizard/prompt_dialogs.h"
 

@@ -1,7 +1,7 @@
 #include "wizard/registration_profile.h"
 
 #include "ini_bridge.h"
-#include "platform/ascii.h"
+#include "platform/storage/ascii.h"
 
 namespace wizard {
 

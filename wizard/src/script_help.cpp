@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/controls.h"
-#include "platform/dialog.h"
+#include "platform/ui/controls.h"
+#include "platform/ui/dialog.h"
 #include "wizard/command_line.h"
 
 namespace wizard {

@@ -10,7 +10,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "platform/ascii.h"
+#include "platform/storage/ascii.h"
 
 namespace wizard {
 

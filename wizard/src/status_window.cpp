@@ -1,4 +1,4 @@
-#include "platform/window.h"
+#include "platform/ui/window.h"
 #include "wizard/dialing_dialogs.h"
 
 namespace wizard {

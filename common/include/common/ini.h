@@ -5,7 +5,7 @@
 //  2. Files: load_ini_file() reads and parses one file; load_ini_cached()
 //     shares one parsed, immutable document per unchanged file across the
 //     process; update_ini_file() does a locked read-modify-write that replaces
-//     the file atomically (platform/files.h).
+//     the file atomically (platform/storage/files.h).
 //  3. The Windows-shaped calls the ported code makes:
 //     get_private_profile_string() and write_private_profile_string().
 //
@@ -39,7 +39,7 @@
 #include <string>
 
 #include "common/ini_document.h"
-#include "platform/files.h"
+#include "platform/storage/files.h"
 
 namespace common {
 

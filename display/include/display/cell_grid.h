@@ -18,7 +18,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/bitmap.h"
+#include "platform/ui/bitmap.h"
 
 namespace display {
 

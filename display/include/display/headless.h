@@ -19,7 +19,7 @@
 // dialog by its caption.
 // Each step waits until its target exists, is visible and is enabled (for
 // expect-text: until the text matches), then acts through the calls of
-// platform/user_input.h. Controls are looked up in the active window first,
+// platform/ui/user_input.h. Controls are looked up in the active window first,
 // then in the other visible top-level windows from the top.
 //
 // The scripted user runs inside the program's own message loop: a thread
@@ -52,7 +52,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/display.h"
+#include "platform/ui/display.h"
 
 namespace display {
 

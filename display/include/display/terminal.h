@@ -10,7 +10,7 @@
 //    drawn with upper-half blocks, two pixel rows per cell, each the average
 //    of its pixels in the nearest palette colour. Texts a page paints (its
 //    title) come from its paint record.
-//  - Keys become the calls of platform/user_input.h, the same calls the
+//  - Keys become the calls of platform/ui/user_input.h, the same calls the
 //    scripted user makes. The terminal sends Alt+letter as Esc and the
 //    letter: one that follows within the escape delay (25 ms) makes the
 //    mnemonic key; a lone Esc stays Esc. PageUp and PageDown that no control
@@ -22,7 +22,7 @@
 //    terminal modes, then lets the signal take its former course).
 //
 // A program selects this display with "--display terminal" (see
-// platform/display.h): open_display() loads libdisplay-terminal.so, whose
+// platform/ui/display.h): open_display() loads libdisplay-terminal.so, whose
 // vlr_display_open() calls TerminalDisplay::open().
 #pragma once
 
@@ -33,8 +33,8 @@
 #include <utility>
 
 #include "display/cell_grid.h"
-#include "platform/display.h"
-#include "platform/user_input.h"
+#include "platform/ui/display.h"
+#include "platform/ui/user_input.h"
 
 namespace display {
 

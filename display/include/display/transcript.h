@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
-#include "platform/dialog.h"
-#include "platform/message_box.h"
+#include "platform/ui/dialog.h"
+#include "platform/ui/message_box.h"
 
 namespace display {
 

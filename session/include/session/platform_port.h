@@ -9,7 +9,7 @@
 #include <memory>
 #include <string_view>
 
-#include "platform/serial_port.h"
+#include "platform/serial/serial_port.h"
 #include "session/imodem.h"
 #include "session/serial_device.h"
 

@@ -39,7 +39,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/message_loop.h"
+#include "platform/loop/message_loop.h"
 #include "session/imodem.h"
 #include "session/session_host.h"
 

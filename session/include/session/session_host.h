@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/message_loop.h"
+#include "platform/loop/message_loop.h"
 
 namespace session {
 

@@ -3,7 +3,7 @@
 // At the end of a registration the account gets a phone-book entry named
 // kAccountEntryName that dials the chosen access number with the account's
 // user ID and password, and the registry is told to dial it automatically.
-// The phone book is pppd's (platform/phonebook.h), kept in the root until
+// The phone book is pppd's (platform/shell/phonebook.h), kept in the root until
 // `joinwiz --install-dialup` copies the entry to /etc/ppp.
 //
 // The steps keep the order of the phone-book calls of the Windows wizard:

@@ -2,8 +2,8 @@
 //
 // ADDITEM: asks for a program item in a program-manager group. The wizard
 // talks to the program manager ("PROGMAN") as the Windows shell wanted: a
-// hidden window, CDDEWnd, holds a DDE conversation (platform/dde.h) and
-// sends the four command strings; platform/program_manager.h is the server
+// hidden window, CDDEWnd, holds a DDE conversation (platform/shell/dde.h) and
+// sends the four command strings; platform/shell/program_manager.h is the server
 // that turns them into freedesktop menu files. Without a server the
 // conversation is never accepted and the commands wait in the queue.
 //
@@ -30,8 +30,8 @@
 #include <string>
 #include <string_view>
 
-#include "platform/desktop_entry.h"
-#include "platform/message_loop.h"
+#include "platform/shell/desktop_entry.h"
+#include "platform/loop/message_loop.h"
 
 namespace session {
 class CRegSessionDialog;

@@ -9,7 +9,7 @@
 // Principles:
 //  - Nothing the server names is used as a real path: every file name goes
 //    through the system root's translation and confinement
-//    (platform/system_root.h), so "..", device names, drive letters other
+//    (platform/storage/system_root.h), so "..", device names, drive letters other
 //    than C and symbolic links are refused and nothing outside the root is
 //    ever touched.
 //  - A bad command (a missing field, an unknown root or type, a refused path)
@@ -27,7 +27,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/registry.h"
+#include "platform/storage/registry.h"
 
 namespace session {
 class CRegSessionDialog;

@@ -27,8 +27,8 @@
 #include "linesim/modem.h"
 #include "linesim/profile.h"
 #include "linesim/text.h"
-#include "platform/clock.h"
-#include "platform/log.h"
+#include "platform/loop/clock.h"
+#include "platform/loop/log.h"
 
 namespace {
 

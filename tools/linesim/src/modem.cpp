@@ -6,7 +6,7 @@
 #include <poll.h>
 
 #include "linesim/text.h"
-#include "platform/clock.h"
+#include "platform/loop/clock.h"
 
 namespace linesim {
 

@@ -4,7 +4,7 @@
 #include <sstream>
 
 #include "linesim/text.h"
-#include "platform/clock.h"
+#include "platform/loop/clock.h"
 
 namespace linesim {
 

@@ -16,8 +16,8 @@
 #include <string>
 #include <string_view>
 
-#include "platform/dialog.h"
-#include "platform/message_box.h"
+#include "platform/ui/dialog.h"
+#include "platform/ui/message_box.h"
 #include "wizard/help.h"
 #include "wizard/mask_bm_button.h"
 #include "wizard/registration_profile.h"

@@ -3,7 +3,7 @@
 // the closing, retry or connection-failed dialogs.
 #pragma once
 
-#include "platform/message_loop.h"
+#include "platform/loop/message_loop.h"
 #include "wizard/base_dialog.h"
 #include "wizard/registration_profile.h"
 

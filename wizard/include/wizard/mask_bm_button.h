@@ -12,8 +12,8 @@
 #include <memory>
 #include <string>
 
-#include "platform/bitmap.h"
-#include "platform/dialog.h"
+#include "platform/ui/bitmap.h"
+#include "platform/ui/dialog.h"
 
 namespace wizard {
 

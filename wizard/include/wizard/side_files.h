@@ -16,7 +16,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/files.h"
+#include "platform/storage/files.h"
 
 namespace wizard {
 

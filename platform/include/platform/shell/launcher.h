@@ -1,0 +1,41 @@
+// Launcher: starts a program without a shell, as WinExec did.
+//
+// The program runs beside us (it is not waited for; a reaper thread collects
+// its exit so no zombie stays). Results keep WinExec's convention: a value
+// above 31 means started; below 32 is the error (0 out of resources, 2 file
+// not found, 3 path not found, 5 access denied, 11 not an executable).
+//
+// The modem control panel of the Windows wizard ("control.exe modem.cpl") is
+// `modsetctl setup` beside the running program; where modsetctl is missing it
+// cannot start (2).
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/loop/message_loop.h"
+
+namespace platform {
+
+inline constexpr int kLaunchStarted = 33;
+
+// Starts argv[0] (a path; no search, no shell) with the other words as its
+// arguments. kLaunchStarted, or a WinExec error below 32.
+int launch_program(const std::vector<std::string>& argv);
+
+// As above; when the program ends, `message` is posted to `notify` with
+// wparam = its exit status (128 + the signal when a signal ended it). Nothing
+// is posted when it could not start.
+int launch_program(const std::vector<std::string>& argv, HWND notify, unsigned message);
+
+// Folder of the running program (/proc/self/exe); empty when unknown.
+std::filesystem::path program_folder();
+
+// Starts the modem control panel: `modsetctl setup` from `folder` (empty: the
+// running program's folder). kLaunchStarted, or a WinExec error below 32.
+int launch_modem_control_panel(const std::filesystem::path& folder = {});
+// The same, posting `message` to `notify` when the panel ends.
+int launch_modem_control_panel(HWND notify, unsigned message, const std::filesystem::path& folder = {});
+
+}  // namespace platform

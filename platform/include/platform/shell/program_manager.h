@@ -1,0 +1,105 @@
+// Program manager: program groups and items as freedesktop menu entries.
+//
+// What the Windows shell's program manager kept as groups of icons lives in
+// the root's start_menu/ in the layout `xdg-desktop-menu install` makes
+// (vendor prefix "veloran-"):
+//
+//   applications/veloran-GROUP_ITEM.desktop        one per item
+//   desktop-directories/veloran-GROUP.directory    one per group (its name)
+//   menus/applications-merged/veloran-GROUP.menu   the group's submenu,
+//                                                  listing its items
+//
+// GROUP and ITEM are the names made file-name safe; the names themselves
+// are only ever values of Name= keys (desktop_entry.h).
+//
+// ProgramMenu does the four program-manager commands on those files.
+// ProgramManagerService is the "PROGMAN" server of the DDE conversation
+// (dde.h): it answers the initiate broadcast for application and topic
+// "PROGMAN", carries out each execute string (ParseProgmanCommands) and
+// acknowledges it, handing the memory back to the client to free.
+//
+// Index: ProgmanCommand, ParseProgmanCommands, ProgramMenu,
+// ProgramManagerService.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/shell/desktop_entry.h"
+#include "platform/loop/message_loop.h"
+
+namespace platform {
+
+// One "[Name(arg,arg)]" of an execute string. An argument in double quotes
+// may hold ',' and ')'; the quotes are removed.
+struct ProgmanCommand {
+  std::string name;
+  std::vector<std::string> args;
+};
+// The commands of an execute string; nothing when it is not a sequence of
+// well-formed commands (blanks between them are allowed).
+std::optional<std::vector<ProgmanCommand>> ParseProgmanCommands(std::string_view text);
+
+class ProgramMenu {
+ public:
+  // `folder`: the start menu; empty: the system root's start_menu/.
+  explicit ProgramMenu(std::filesystem::path folder = {});
+  const std::filesystem::path& folder() const { return folder_; }
+
+  // Makes the group (its .directory and .menu) if missing; it becomes the
+  // current group.
+  bool CreateGroup(std::string_view group, std::string* why = nullptr);
+  // Makes an existing group the current one.
+  bool ShowGroup(std::string_view group, std::string* why = nullptr);
+  // Removes the item from the current group (missing: fine).
+  bool DeleteItem(std::string_view item, std::string* why = nullptr);
+  // Adds (replaces) an item of the current group, as `entry`.
+  bool AddItem(std::string_view item, const desktop::Entry& entry, std::string* why = nullptr);
+  // The same on a named group, made if missing (shortcuts use it).
+  bool AddItemToGroup(std::string_view group, std::string_view item, const desktop::Entry& entry,
+                      std::string* why = nullptr);
+
+  // Carries out one parsed command (CreateGroup, ShowGroup, DeleteItem,
+  // AddItem; names ignore case). AddItem's command line and icon file are
+  // Windows paths: translated into the root, a refused path fails the
+  // command. Unknown commands fail.
+  bool Execute(const ProgmanCommand& command, std::string* why = nullptr);
+
+  const std::string& current_group() const { return current_; }
+  std::filesystem::path ItemPath(std::string_view group, std::string_view item) const;
+  std::filesystem::path DirectoryPath(std::string_view group) const;
+  std::filesystem::path MenuPath(std::string_view group) const;
+
+ private:
+  bool WriteMenu(std::string_view group, std::string* why);
+  std::filesystem::path folder_;
+  std::string current_;
+};
+
+// The "PROGMAN" DDE server on the calling thread's message loop, for as
+// long as the object lives.
+class ProgramManagerService final : public MessageTarget {
+ public:
+  explicit ProgramManagerService(std::filesystem::path folder = {});
+  ~ProgramManagerService() override;
+  ProgramManagerService(const ProgramManagerService&) = delete;
+  ProgramManagerService& operator=(const ProgramManagerService&) = delete;
+
+  HWND hwnd() const { return hwnd_; }
+  ProgramMenu& menu() { return menu_; }
+  // Every execute string received, in order (for tests and logs).
+  const std::vector<std::string>& executed() const { return executed_; }
+
+  LRESULT handle_message(const Message& msg) override;
+
+ private:
+  HWND hwnd_ = 0;
+  ProgramMenu menu_;
+  std::vector<std::string> executed_;
+  std::vector<HWND> clients_;
+};
+
+}  // namespace platform
