@@ -6,6 +6,8 @@
 #include <map>
 #include <tuple>
 
+#include "platform/ui/utf8.h"
+
 namespace display {
 
 namespace {
@@ -161,61 +163,11 @@ std::string CellGrid::dump_colours() const {
 std::u32string decode_utf8(std::string_view text) {
   std::u32string out;
   out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size();) {
-    const auto b0 = static_cast<unsigned char>(text[i]);
-    int len = 0;
-    char32_t cp = 0;
-    if (b0 < 0x80) {
-      len = 1;
-      cp = b0;
-    } else if (b0 >= 0xC2 && b0 <= 0xDF) {
-      len = 2;
-      cp = b0 & 0x1Fu;
-    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-      len = 3;
-      cp = b0 & 0x0Fu;
-    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-      len = 4;
-      cp = b0 & 0x07u;
-    }
-    bool ok = len > 0 && i + static_cast<std::size_t>(len) <= text.size();
-    for (int k = 1; ok && k < len; ++k) {
-      const auto b = static_cast<unsigned char>(text[i + static_cast<std::size_t>(k)]);
-      if ((b & 0xC0u) != 0x80u) ok = false;
-      cp = (cp << 6) | (b & 0x3Fu);
-    }
-    // Overlong forms, surrogates and values past U+10FFFF are not valid.
-    if (ok && ((len == 3 && cp < 0x800) || (len == 4 && (cp < 0x10000 || cp > 0x10FFFF)) ||
-               (cp >= 0xD800 && cp <= 0xDFFF)))
-      ok = false;
-    if (!ok) {
-      out += static_cast<char32_t>(b0);
-      ++i;
-      continue;
-    }
-    out += cp;
-    i += static_cast<std::size_t>(len);
-  }
+  for (std::size_t i = 0; i < text.size();) out += platform::utf8_next(text, i);
   return out;
 }
 
-void append_utf8(std::string& out, char32_t ch) {
-  if (ch < 0x80) {
-    out += static_cast<char>(ch);
-  } else if (ch < 0x800) {
-    out += static_cast<char>(0xC0 | (ch >> 6));
-    out += static_cast<char>(0x80 | (ch & 0x3F));
-  } else if (ch < 0x10000) {
-    out += static_cast<char>(0xE0 | (ch >> 12));
-    out += static_cast<char>(0x80 | ((ch >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (ch & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (ch >> 18));
-    out += static_cast<char>(0x80 | ((ch >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((ch >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (ch & 0x3F));
-  }
-}
+void append_utf8(std::string& out, char32_t ch) { platform::utf8_append(out, ch); }
 
 platform::COLORREF palette_rgb(int index) {
   if (index < 0 || index > 255) return platform::RGB(0, 0, 0);

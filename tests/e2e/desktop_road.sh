@@ -25,14 +25,7 @@ mkdir -p "$shots"
 rm -f "$shots"/*.png
 absent_com_ports 1 3 4
 
-# Xvfb picks a free display and writes its number once it accepts clients.
-exec 3> >(cat > "$work/display.no")
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-exec 3>&-
-for _ in $(seq 100); do [ -s "$work/display.no" ] && break; sleep 0.05; done
-[ -s "$work/display.no" ] || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
-export DISPLAY=":$(head -n1 "$work/display.no")"
+start_xvfb
 trap '[ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null; [ -n "${wiz_pid:-}" ] && kill "$wiz_pid" 2>/dev/null; kill "$xvfb_pid" 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
 
 start_linesim "$linesim" "$root" --modem COM2=generic --dial "5550100=scenario:$data/scenarios/new-account.txt"
@@ -44,26 +37,12 @@ ASAN_OPTIONS="${ASAN_OPTIONS:-}:detect_leaks=0" GSK_RENDERER=cairo GDK_BACKEND=x
   "$joinwiz" --root "$root" --ui gtk --transcript "$work/transcript" >"$work/stdout" 2>"$work/stderr" </dev/null &
 wiz_pid=$!
 
-# Waits until the transcript has a line starting with TEXT (tail -F follows
-# the file through inotify, not by polling), at most 60 s.
-wait_line() {
-  local want=$1 line found=0 fd tail_pid
-  exec {fd}< <(exec timeout 60 tail -n +1 -F "$work/transcript" 2>/dev/null)
-  tail_pid=$!
-  while IFS= read -r -u "$fd" line; do
-    if [[ "$line" == "$want"* ]]; then found=1; break; fi
-  done
-  kill "$tail_pid" 2>/dev/null
-  exec {fd}<&-
-  [ "$found" = 1 ] || fail "the wizard never wrote \"$want\""
-}
-
 # Waits for page ID to be painted, photographs it, and gives its window the
 # keyboard (the newest window with that caption).
 page=0
 on_page() {
   local id=$1 caption=$2 win
-  wait_line "painted $id"
+  wait_for_line "$work/transcript" "painted $id" 60 "$wiz_pid" || fail "the wizard never painted page $id"
   page=$((page + 1))
   win=$(xdotool search --sync --onlyvisible --name "^${caption}\$" | tail -n1)
   [ -n "$win" ] || fail "no window \"$caption\""

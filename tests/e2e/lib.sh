@@ -197,3 +197,16 @@ serve_over_rfc2217() {
   done
   fail "ser2net did not listen on $port"
 }
+
+# Starts an Xvfb server of the run's own on a free display and waits (at
+# most 30 s) for it to accept clients: Xvfb writes the display number to a
+# pipe once it does. Exports DISPLAY; sets xvfb_pid.
+start_xvfb() {
+  local fifo="$work/xvfb.fifo" number=""
+  mkfifo "$fifo"
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fifo" >"$work/xvfb.log" 2>&1 &
+  xvfb_pid=$!
+  read -r -t 30 number <"$fifo" || true
+  [ -n "$number" ] || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
+  export DISPLAY=":$number"
+}
