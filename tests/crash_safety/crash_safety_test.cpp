@@ -6,8 +6,8 @@
 // TARK_NET.INI at the same time, while this one reads: no record is lost and
 // no section is ever seen half written.
 //
-// The kill points come from a seeded generator (the seed is printed), spread
-// over one save's time after the writer starts its loop.
+// The kill points come from a random generator whose start value is
+// printed, spread over one save's time after the writer starts its loop.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -102,10 +102,10 @@ long save_time_us(const std::function<void()>& save) {
 int kill_loop(const char* what, const std::function<void()>& writer, long save_us,
               const std::function<void()>& check, const std::function<void()>& before = [] {}) {
   std::random_device device;
-  const unsigned seed = device();
-  std::mt19937 random(seed);
+  const unsigned generator_start = device();
+  std::mt19937 random(generator_start);
   std::uniform_int_distribution<long> delay(0, save_us);
-  std::printf("%s: seed %u, kill points within %ld us\n", what, seed, save_us);
+  std::printf("%s: generator start %u, kill points within %ld us\n", what, generator_start, save_us);
   auto start = Clock::now();
   int tries = 0;
   for (; tries < kTries && Clock::now() - start < kBudget; ++tries) {
@@ -113,7 +113,7 @@ int kill_loop(const char* what, const std::function<void()>& writer, long save_u
     run_and_kill(writer, delay(random));
     check();
     if (::testing::Test::HasFailure()) {
-      ADD_FAILURE() << what << ": after try " << tries << " (seed " << seed << ")";
+      ADD_FAILURE() << what << ": after try " << tries << " (generator start " << generator_start << ")";
       break;
     }
   }

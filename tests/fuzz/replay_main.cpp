@@ -2,7 +2,7 @@
 // on the command line, and every file beneath every folder named, is fed to
 // LLVMFuzzerTestOneInput once, in name order. Built with the ordinary
 // compiler and the sanitizers of the test build, so `make test` checks that
-// no kept input (seeds and the inputs of past findings) fails again.
+// no kept input (starting inputs and those of past findings) fails again.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
