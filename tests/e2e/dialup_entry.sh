@@ -74,12 +74,12 @@ pppd file "$peers" dryrun nodetach >"$work/pppd.out" 2>&1
 code=$?
 [ "$code" = 0 ] || [ "$code" = 4 ] || fail "pppd exit $code on the peers file: $(cat "$work/pppd.out") $(cat "$peers")"
 
-# Every .desktop file of the run.
+# Every .desktop and .directory file of the run.
 count=0
 while IFS= read -r -d '' f; do
   desktop-file-validate "$f" >"$work/validate.out" 2>&1 || fail "desktop-file-validate refused $f: $(cat "$work/validate.out")"
   count=$((count + 1))
-done < <(find "$root" -name '*.desktop' -print0)
+done < <(find "$root" \( -name '*.desktop' -o -name '*.directory' \) -print0)
 [ "$count" -ge 1 ] || fail "no .desktop file written"
 if [ "$mode" = transfer ]; then
   launcher="$root/desktop/Tarkel - Veloran Account.desktop"

@@ -45,6 +45,14 @@ void ExpectValid(const fs::path& file) {
   EXPECT_EQ(r.output.find("error"), std::string::npos) << r.output;
 }
 
+// The merged menu file is XML that a menu reader parses (xmllint from
+// libxml2; the DTD itself is not fetched).
+void ExpectWellFormedMenu(const fs::path& file) {
+  if (vlr_test::FindTool("xmllint").empty()) return;
+  auto r = vlr_test::RunProgram({vlr_test::FindTool("xmllint"), "--noout", "--nonet", file.string()});
+  EXPECT_EQ(r.exit_code, 0) << file << "\n" << r.output << Slurp(file);
+}
+
 // A server that accepts the conversation and records, never acknowledging
 // the executes (unless told to).
 struct SilentServer final : platform::MessageTarget {
@@ -108,6 +116,7 @@ TEST_F(ProgramItemsTest, AddItemSendsTheFourCommandsAndLeavesAValidItem) {
   ASSERT_TRUE(fs::exists(item));
   ExpectValid(item);
   ExpectValid(service.menu().DirectoryPath("Online"));
+  ExpectWellFormedMenu(service.menu().MenuPath("Online"));
   auto keys = platform::desktop::ReadGroup(Slurp(item));
   ASSERT_TRUE(keys);
   EXPECT_EQ(platform::desktop::UnescapeString(keys->at("Name")), "Sign On");
