@@ -688,18 +688,19 @@ TEST_F(PhoneBookTest, InstallOfADoctoredRootInstallsOnlyTheEntrysOwnValues) {
     c.doctor(book);
     // The system's folder holds alice's secret for her own provider.
     const fs::path etc = case_root.path() / "etc-ppp";
-    Spit(etc / "pap-secrets", "# mine\n" + foreign, 0600);
+    const std::string pap_before = "# mine\n" + foreign;
+    Spit(etc / "pap-secrets", pap_before, 0600);
     Spit(etc / "chap-secrets", foreign, 0600);
     std::string why;
     ASSERT_EQ(InstallEntry(book, name, etc, &why), c.result) << why;
     // alice's line is untouched, in either case.
-    EXPECT_EQ(Slurp(etc / "pap-secrets").substr(0, 8 + foreign.size()), "# mine\n" + foreign);
+    EXPECT_EQ(Slurp(etc / "pap-secrets").substr(0, pap_before.size()), pap_before);
     EXPECT_EQ(Slurp(etc / "chap-secrets").substr(0, foreign.size()), foreign);
     const PhoneBook target(etc);
     if (c.result != kPbSuccess) {
       EXPECT_NE(why.find(c.why), std::string::npos) << why;
       EXPECT_FALSE(fs::exists(target.PeersPath(name))) << "a refusal writes nothing";
-      EXPECT_EQ(Slurp(etc / "pap-secrets"), "# mine\n" + foreign);
+      EXPECT_EQ(Slurp(etc / "pap-secrets"), pap_before);
       continue;
     }
     auto peers = ReadPeersFile(Slurp(target.PeersPath(name)));
@@ -717,7 +718,7 @@ TEST_F(PhoneBookTest, InstallOfADoctoredRootInstallsOnlyTheEntrysOwnValues) {
     EXPECT_EQ(secrets[1].secret, "pw");
     // Removal takes out the entry's line only.
     ASSERT_EQ(RemoveEntry(name, etc, &why), kPbSuccess) << why;
-    EXPECT_EQ(Slurp(etc / "pap-secrets"), "# mine\n" + foreign);
+    EXPECT_EQ(Slurp(etc / "pap-secrets"), pap_before);
     EXPECT_EQ(Slurp(etc / "chap-secrets"), foreign);
   }
   reset_ppp_programs();

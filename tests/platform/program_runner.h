@@ -58,12 +58,12 @@ inline std::string FindTool(const char* name) {
 }
 
 // pppd's whole option check of an options file: `pppd file FILE dryrun`
-// with the LD_PRELOAD shim that lets /dev/ppp open (VLR_PPP_SHIM), so pppd
+// with the LD_PRELOAD shim that lets /dev/ppp open (tests/ppp_shim), so pppd
 // reads and checks every option instead of stopping where the kernel has
 // no PPP. Exit 0 and the options in effect on standard error, or 2 for an
 // option error.
 inline ProgramResult PppdDryRun(const std::filesystem::path& options_file) {
-  return RunProgram({"/usr/bin/env", std::string("LD_PRELOAD=") + VLR_PPP_SHIM, FindTool("pppd"), "file",
+  return RunProgram({"/usr/bin/env", std::string("LD_PRELOAD=") + VLR_BIN_DIR + "/libdev_ppp_shim.so", FindTool("pppd"), "file",
                      options_file.string(), "dryrun", "nodetach"});
 }
 

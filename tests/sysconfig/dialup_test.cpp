@@ -133,7 +133,7 @@ TEST_F(DialUpTest, ConfigAutoMakesAnEntryPppdAccepts) {
   // The password is nowhere but in the secrets files.
   EXPECT_EQ(Slurp(book.PeersPath(kAccountEntryName)).find("s3cret"), std::string::npos);
   const std::string hook = Slurp(book.HookPath(kAccountEntryName));
-  EXPECT_NE(hook.find("nameserver 10.1.0.0"), std::string::npos);
+  EXPECT_NE(hook.find("servers='10.1.0.0'"), std::string::npos);
   EXPECT_EQ(hook.find("0.0.0.0"), std::string::npos);
   // Only the account's entry is left: "temp" is gone.
   EXPECT_EQ(book.EntryNames(), std::vector<std::string>{std::string(kAccountEntryName)});
@@ -290,14 +290,14 @@ TEST_F(DialUpTest, AByIdLinkKeepsItsStableName) {
   // A relative link reads as the path it names from the dosdevices folder.
   const fs::path dos = platform::known_folder(platform::KnownFolder::DosDevices);
   fs::remove(dos / "com2");
-  fs::create_symlink(fs::relative(stable, dos), dos / "com2");
+  fs::create_symlink(stable.lexically_relative(dos), dos / "com2");
   EXPECT_EQ(Reply("CONFIG:\tAUTO"), "REPLY: OK");
   EXPECT_EQ(Entry()->device, stable.string());
 }
 
 // Speeds of the speed table that termios cannot set are rounded up.
 TEST_F(DialUpTest, TheSpeedIsASerialSpeed) {
-  for (auto [comspeed, speed] : {std::pair{"14400", 19200u}, {"28800", 38400u}, {"56000", 57600u}, {"115200", 115200u}}) {
+  for (auto [comspeed, speed] : {std::pair{"14400", 19200u}, {"56000", 57600u}, {"128000", 230400u}, {"115200", 115200u}}) {
     profile.values["COMSPEED"] = comspeed;
     EXPECT_EQ(Reply("CONFIG:\tAUTO"), "REPLY: OK");
     EXPECT_EQ(Entry()->speed, speed) << comspeed;
