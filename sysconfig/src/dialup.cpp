@@ -153,8 +153,8 @@ int MakeDialUpEntry(const DialUpValues& v, const DialUpContext& context, std::st
   said.clear();
   // A network serial port: pppd opens only ttys.
   if (const std::string url = NetworkPortOf(v.comport, context.dosdevices); !url.empty()) {
-    said = "COM" + std::to_string(session::PortFromProfile(v.comport)) + " is the network serial port " + url +
-           ", which pppd cannot open, so no dial-up entry was made. Link the COM port to the modem's tty to get one.";
+    said = "COM" + std::to_string(session::PortFromProfile(v.comport)) + " is the network port " + url +
+           "; pppd cannot dial through it, so no dial-up entry was made.";
     platform::log_warn(kComponent, said);
     return kNoLineDevice;
   }

@@ -313,7 +313,7 @@ TEST_F(DialUpTest, ANetworkPortMakesNoEntryAndSaysSo) {
   EXPECT_EQ(LastDialUpEntryResult(), kNoLineDevice);
   EXPECT_FALSE(fs::exists(book.PeersPath(kAccountEntryName)));
   const std::string problem = LastDialUpOutcome().problem;
-  EXPECT_NE(problem.find("COM2 is the network serial port rfc2217://127.0.0.1:7000, which pppd cannot open"),
+  EXPECT_NE(problem.find("COM2 is the network port rfc2217://127.0.0.1:7000; pppd cannot dial through it, so no dial-up entry was made."),
             std::string::npos)
       << problem;
   const std::string summary = AccountSetupSummary("joinwiz");

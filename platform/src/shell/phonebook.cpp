@@ -394,8 +394,9 @@ bool TakeDialChars(std::string_view part, const char* what, std::string& out, st
       continue;
     }
     if (why) {
-      *why = std::string("the ") + what + " holds a character that is not a dial character (byte " +
-             std::to_string(static_cast<unsigned char>(c)) + ")";
+      const auto u = static_cast<unsigned char>(c);
+      const std::string shown = u > 0x20 && u < 0x7f ? "'" + std::string(1, c) + "'" : "byte " + std::to_string(u);
+      *why = std::string("the ") + what + " holds " + shown + ", which is not a dial character";
     }
     return false;
   }
