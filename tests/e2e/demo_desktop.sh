@@ -47,5 +47,5 @@ wait "$demo_pid"
 demo_pid=
 grep -q '^demo: joinwiz ended with exit code' "$work/demo.out" || fail "the demo did not report the end: $(cat "$work/demo.out")"
 grep -q '^demo: wizard log' "$work/demo.out" || fail "no log path: $(cat "$work/demo.out")"
-[ -e "$work/demo/root/dosdevices/com2" ] || fail "linesim's modem was not on COM2"
+grep -q "^ready" "$work/demo/linesim.out" || fail "linesim did not get ready: $(cat "$work/demo/linesim.out")"
 echo "ok [$name]"

@@ -9,9 +9,9 @@
 # Usage: man_example.sh JOINWIZ LINESIM SOURCE-DIR SHOT-DIR
 set -uo pipefail
 
-joinwiz=$1
-linesim=$2
-source_dir=$3
+joinwiz=$(realpath "$1")
+linesim=$(realpath "$2")
+source_dir=$(realpath "$3")
 shots=$4
 name=man_example
 here="$(cd "$(dirname "$0")" && pwd)"
@@ -76,13 +76,12 @@ keys M-n
 wait_for "You are now ready to dial into the Veloran Network"
 keys M-n
 wait_for "Please select a pricing plan"
-keys Down
-wait_for "10 hours a month"
+wait_for "hours a month"
 keys Enter
 wait_for "Please select a Veloran Network phone number"
 keys Enter
 wait_for "Your Account has been Created!"
-wait_for "icon on your Desktop."
+wait_for "Desktop."
 screen >"$shots/closing-page.txt"
 keys M-f
 for _ in $(seq 100); do [ -f "$work/exit" ] && break; sleep 0.1; done
