@@ -181,10 +181,12 @@ foreach(lib ${vlr_public_libs})
   set(CPACK_DEBIAN_${RUNTIME}_PACKAGE_NAME ${runtime})
   set(CPACK_DEBIAN_${RUNTIME}_PACKAGE_SECTION libs)
   set(CPACK_DEBIAN_${RUNTIME}_PACKAGE_DEPENDS "veloran-platform ${vlr_exact}")
-  # A shlibs file and the ldconfig trigger: only the library packages.
-  set(CPACK_DEBIAN_${RUNTIME}_PACKAGE_GENERATE_SHLIBS ON)
-  set(CPACK_DEBIAN_${RUNTIME}_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
-  set(CPACK_DEBIAN_${RUNTIME}_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/triggers)
+  # A shlibs file and the ldconfig trigger: only the library packages. The
+  # shlibs file is written here because CPack makes it for every package or
+  # none, and the private libraries (unversioned on purpose) must not be in one.
+  set(shlibs ${CMAKE_BINARY_DIR}/packaging/${runtime}/shlibs)
+  file(WRITE ${shlibs} "lib${lib} ${PROJECT_VERSION_MAJOR} ${runtime} (>= ${PROJECT_VERSION})\n")
+  set(CPACK_DEBIAN_${RUNTIME}_PACKAGE_CONTROL_EXTRA "${PROJECT_SOURCE_DIR}/packaging/triggers;${shlibs}")
   set(CPACK_COMPONENT_${RUNTIME}_DESCRIPTION "${vlr_lib_summary_${lib}}\n${vlr_lib_text_${lib}}")
   set(CPACK_DEBIAN_${DEV}_PACKAGE_NAME lib${lib}-dev)
   set(CPACK_DEBIAN_${DEV}_PACKAGE_SECTION libdevel)
