@@ -201,11 +201,11 @@ int LastDialUpEntryResult() { return g_last_result; }
 
 void FinishInterruptedChanges() {
   // Only a phone book that is there: a start makes no folder for it.
-  const fs::path folder =
+  const fs::path phonebook =
       platform::system_root() / std::string(platform::known_folder_relative(platform::KnownFolder::PhoneBook));
   std::error_code ec;
   std::string why;
-  if (fs::exists(folder, ec) && pb::PhoneBook(folder).RecoverEntry(kAccountEntryName, &why) != pb::kPbSuccess) {
+  if (fs::exists(phonebook, ec) && pb::PhoneBook(phonebook).RecoverEntry(kAccountEntryName, &why) != pb::kPbSuccess) {
     platform::log_warn(kComponent, "the dial-up entry's interrupted switch is left as it is: " + why);
   }
   using platform::KnownFolder;

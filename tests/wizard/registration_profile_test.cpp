@@ -204,7 +204,7 @@ TEST_F(Profile, SaveThatCannotWriteTheFileSaysWhy) {
   p.Set("A", "1");
   std::string why;
   EXPECT_FALSE(p.Save(dir_ / "no" / "such" / "Joinwiz.ini", &why));
-  EXPECT_NE(why.find("Joinwiz.ini"), std::string::npos) << why;
+  EXPECT_NE(why.find("no/such"), std::string::npos) << why;
 }
 
 TEST(ProfileText, DigitsOnlyAndUpperKey) {
