@@ -104,7 +104,9 @@ void CWelcomeDialog::on_cancel() {
     // What the server registered would be lost without a word: the user is
     // told, and the run ends with its own exit code.
     log_error("wizard", "the profile could not be saved to " + wizard_paths().profile.string() + ": " + why);
-    app_message_box(std::string(kProfileNotSavedText) + "\n\n" + wizard_paths().profile.string() + ":\n" + why);
+    const std::string file = wizard_paths().profile.string();
+    const std::string reason = why.find(file) != std::string::npos ? why : file + ": " + why;
+    app_message_box(std::string(kProfileNotSavedText) + "\n\n" + reason);
     exit_code_ = kExitProfileNotSaved;
   }
   destroy_window(hwnd());

@@ -127,11 +127,13 @@ bool replace_file(const std::filesystem::path& path, std::string_view contents, 
     return false;
   }
 
+  // The message names the file being saved, not the temporary one: that is
+  // what the user knows, and the reason stays short enough to be read.
   auto fail = [&](const char* what) {
     int err = errno;
     if (fd >= 0) ::close(fd);
     ::unlink(temp.c_str());
-    set_error(error, errno_text(what, temp, err));
+    set_error(error, errno_text(what, path, err));
     return false;
   };
 
