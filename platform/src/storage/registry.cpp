@@ -621,6 +621,7 @@ struct Registry::Hive {
   bool dirty = false;
   std::unique_ptr<FileLock> lock;
   std::size_t size_bound = 0;   // upper bound of the tree's serialized size
+  std::int64_t failed_at = -1;  // clock time of the last failed write, -1 after a good one
 };
 
 std::optional<Root> root_from_name(std::string_view name) {
@@ -816,9 +817,11 @@ long Registry::modify(Root root, std::size_t growth, Change change) {
 }
 
 void Registry::set_deferred_writes(bool on) {
+  {
+    std::lock_guard guard(mutex_);
+    deferred_ = on;
+  }
   if (!on) flush();
-  std::lock_guard guard(mutex_);
-  deferred_ = on;
 }
 
 long Registry::flush() {
@@ -829,6 +832,13 @@ long Registry::flush() {
     Hive& h = *slot;
     if (!h.dirty) continue;
     const fs::path path = hive_path(root);
+    // While writes are deferred, a hive that could not be written (a full
+    // disk) is tried again a second later, not on every tick.
+    if (deferred_ && h.failed_at >= 0 && clock().now_ms() - h.failed_at < 1000) {
+      result = fail(ERROR_CANTWRITE, "registry hive " + path.string() + ": the last write failed");
+      all_written = false;
+      continue;
+    }
     std::string text;
     std::string error;
     if (!serialize(root, h.tree, &text)) {
@@ -839,9 +849,11 @@ long Registry::flush() {
       if (h.cached) h.id = id_of(st);
       h.written_size = text.size();
       h.dirty = false;
+      h.failed_at = -1;
       h.lock.reset();
       continue;
     }
+    h.failed_at = clock().now_ms();
     // Kept in memory, and the lock with it: the next flush tries again.
     log_error("registry", "registry hive " + path.string() + " not written: " + error);
     result = fail(ERROR_CANTWRITE, "registry hive " + path.string() + ": " + error);
