@@ -288,11 +288,13 @@ void iModem::ReadLine(std::string& line) {
   long end = LineEnd();
   if (end < 0) {
     if (count_ == kReceiveBufferSize) {
-      line.assign(buffer_.get(), count_);
+      // Part of a line is not a command: the whole line is dropped, up to
+      // its end, and the empty result is handled as nothing.
+      line.clear();
       count_ = 0;
       skippingOverlong_ = true;
       platform::log_warn("session", "received line longer than " + std::to_string(kReceiveBufferSize) +
-                                        " bytes: the rest of it is dropped");
+                                        " bytes: dropped up to its end, not run");
       return;
     }
     line.clear();

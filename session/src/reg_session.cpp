@@ -43,6 +43,7 @@ CRegSessionDialog::CRegSessionDialog(platform::HWND parent, SessionUi& ui, Modem
 }
 
 CRegSessionDialog::~CRegSessionDialog() {
+  ReportPace(LinePace::CallEnds);
   StopTimer();
   port_.reset();  // closes the port; DTR drops
   platform::MessageLoop::current().unregister_window(hwnd_);
@@ -84,7 +85,16 @@ void CRegSessionDialog::SetStatus(int code) {
   if (const char* text = StatusText(code)) ui_.ShowModemText(text, focusOnStatus);
 }
 
+void CRegSessionDialog::ReportPace(LinePace pace) {
+  if (!paceHook_) return;
+  PaceHook hook = paceHook_;  // the hook may replace itself
+  hook(pace);
+}
+
 void CRegSessionDialog::PostOutcome(unsigned message) {
+  // What the call's commands changed is on disk before the page hears of
+  // the outcome.
+  ReportPace(LinePace::CallEnds);
   if (outcomePosted_) {
     platform::log_info("session", "outcome " + std::to_string(message) + " not posted: the call already ended");
     return;
@@ -147,6 +157,7 @@ bool CRegSessionDialog::Start() {
   planDescriptions.clear();
   planCodes.clear();
   plansRefused = 0;
+  waitsRefused = 0;
   HangUp();
   outcomePosted_ = false;
 
@@ -313,10 +324,13 @@ bool CRegSessionDialog::OnSessionTick() {
     return false;
   }
   if (ev == EvLine) {
+    std::weak_ptr<void> alive = AliveToken();
     std::string line;
     TakeAndShowLine(line);
     HandleLine(line);  // may end the call or destroy this object
+    if (alive.expired() || !port_) return true;
   }
+  ReportPace(ev != EvLine && port_->Count() == 0 ? LinePace::Quiet : LinePace::Busy);
   return true;
 }
 
@@ -334,11 +348,15 @@ platform::LRESULT CRegSessionDialog::handle_message(const platform::Message& msg
   return 0;
 }
 
-void CRegSessionDialog::SendReply(std::string_view text) {
+void CRegSessionDialog::SendReply(std::string_view text, ReplyTrace trace) {
   std::string reply = "REPLY: ";
   reply += text;
   if (port_) port_->WriteLine(reply);
-  platform::log_debug("session", "Send: " + Printable(reply));
+  if (trace == ReplyTrace::Masked) {
+    platform::log_debug("session", "Send: REPLY: (" + std::to_string(text.size()) + " characters, not traced)");
+  } else {
+    platform::log_debug("session", "Send: " + Printable(reply));
+  }
   ui_.ShowSentLine(reply);
 }
 

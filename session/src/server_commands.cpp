@@ -29,7 +29,8 @@ void OnRequest(CRegSessionDialog& s, std::string_view arguments) {
     return;
   }
   if (key == "PRICEPLAN") value = s.planTag;  // the plan the user chose, as "PLANn"
-  s.SendReply(value);
+  const bool secret = key == "PASSWORD" || key == "CCNUM";
+  s.SendReply(value, secret ? CRegSessionDialog::ReplyTrace::Masked : CRegSessionDialog::ReplyTrace::Plain);
 }
 
 void OnInfo(CRegSessionDialog& s, std::string_view arguments) {
@@ -41,6 +42,12 @@ void OnInfo(CRegSessionDialog& s, std::string_view arguments) {
   }
   std::vector<std::string> fields;
   if (!NextFields(remainder, 3, fields)) {
+    s.SendAck(false);
+    return;
+  }
+  if (fields[0].find('\0') != std::string::npos) {
+    // The code would become PRICEPLAN, which the profile cannot store.
+    platform::log_warn("session", "INFO: PLAN refused: its code \"" + Printable(fields[0], 80) + "\" holds a NUL");
     s.SendAck(false);
     return;
   }
@@ -86,20 +93,33 @@ std::string ProfileValue(CRegSessionDialog& s, std::string_view key) {
   return value;
 }
 
-void SetProfileValue(CRegSessionDialog& s, std::string_view key, std::string_view value) {
+// Stores a value the server chose. The profile file cannot hold a NUL or a
+// line break: such a value is refused here (false, logged), before it could
+// stop the profile's save at the end of the wizard.
+bool SetProfileValue(CRegSessionDialog& s, std::string_view key, std::string_view value) {
+  if (value.find_first_of(std::string_view("\0\r\n", 3)) != std::string_view::npos) {
+    platform::log_warn(kComponent, std::string(key) + " refused: the value \"" + Printable(value, 80) +
+                                       "\" holds a NUL or a line break, which the profile cannot store");
+    return false;
+  }
   if (s.Profile()) s.Profile()->Set(key, value);
+  return true;
 }
 
 // Keeps the status window from taking the focus while a server prompt is
 // open; when it closes the flag is what it was before (a prompt opened by a
 // line handled inside another leaves it off), unless the session is gone.
+// It also counts the prompts open at once (WAIT: bounds their nesting).
 class PromptOpen {
  public:
   explicit PromptOpen(CRegSessionDialog& s) : s_(s), alive_(s.AliveToken()), before_(s.focusOnStatus) {
     s_.focusOnStatus = false;
+    ++s_.openPrompts;
   }
   ~PromptOpen() {
-    if (!alive_.expired()) s_.focusOnStatus = before_;
+    if (alive_.expired()) return;
+    s_.focusOnStatus = before_;
+    --s_.openPrompts;
   }
   PromptOpen(const PromptOpen&) = delete;
   PromptOpen& operator=(const PromptOpen&) = delete;
@@ -112,10 +132,12 @@ class PromptOpen {
 
 // The prompt of a WAIT: code: true when the session may go on ("CONTINUE"),
 // false when the user cancelled ("ERROR"). Codes without a prompt go on.
+bool HasPrompt(const std::string& code) {
+  return code == "BADCC" || code == "PAYMENTPLAN" || code == "USEDID" || code == "RUSERID" || code == "RPASSWORD";
+}
+
 bool RunWaitPrompt(CRegSessionDialog& s, const std::string& code) {
-  const bool has_prompt = code == "BADCC" || code == "PAYMENTPLAN" || code == "USEDID" || code == "RUSERID" ||
-                          code == "RPASSWORD";
-  if (!has_prompt) {
+  if (!HasPrompt(code)) {
     platform::log_info(kComponent, "WAIT: " + Printable(code, 40) + " has no prompt: continue");
     return true;
   }
@@ -162,6 +184,17 @@ void OnWait(CRegSessionDialog& s, std::string_view arguments) {
     return;
   }
   code = ToUpper(code);
+  if (HasPrompt(code) && s.openPrompts >= kMaxOpenPrompts) {
+    // Each open prompt runs a nested loop in which the next line is
+    // handled: a server that sends prompts without waiting for the answers
+    // would stack them until the stack runs out.
+    if (s.waitsRefused++ == 0) {
+      platform::log_warn(kComponent, "WAIT: " + Printable(code, 40) + " refused: " +
+                                         std::to_string(kMaxOpenPrompts) + " prompts are open already");
+    }
+    s.SendAck(false);
+    return;
+  }
   std::weak_ptr<void> alive = s.AliveToken();
   const bool go_on = RunWaitPrompt(s, code);
   if (alive.expired()) return;  // the page deleted the session meanwhile
@@ -184,8 +217,7 @@ void OnPricePlan(CRegSessionDialog& s, std::string_view arguments) {
     s.SendAck(false);
     return;
   }
-  SetProfileValue(s, "PRICEPLAN", code);
-  s.SendAck(true);
+  s.SendAck(SetProfileValue(s, "PRICEPLAN", code));
 }
 
 // The access number of the chosen plan. True to go on, false when the user

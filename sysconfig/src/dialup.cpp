@@ -11,6 +11,7 @@
 #include "platform/loop/clock.h"
 #include "platform/loop/log.h"
 #include "platform/shell/phonebook.h"
+#include "platform/storage/files.h"
 #include "platform/storage/registry.h"
 #include "platform/serial/serial_port.h"
 #include "platform/storage/system_root.h"
@@ -193,9 +194,10 @@ int MakeDialUpEntry(const DialUpValues& v, const DialUpContext& context, std::st
     platform::log_warn(kComponent, "dial-up entry refused: " + why);
     return kEntryRefused;
   }
-  // 3. The old entry goes.
-  book.DeleteEntry(kAccountEntryName);
-  // 5. From the last device to the first.
+  // 3. to 5.: the old entry is replaced by the new one in one step that a
+  // crash cannot split (ReplaceEntry), made for the last enumerated device;
+  // the later passes find the name taken, as the rename of the temporary
+  // entry did.
   pb::EntryProperties props;
   props.speed = v.speed;
   props.init_command = *init;
@@ -203,27 +205,24 @@ int MakeDialUpEntry(const DialUpValues& v, const DialUpContext& context, std::st
   props.dns1 = ToAddress(v.dns1);
   props.dns2 = ToAddress(v.dns2);
   int result = pb::kPbEntryNotFound;
+  bool made = false;
   for (auto it = devices.rbegin(); it != devices.rend(); ++it) {
-    props.device = it->string();
-    if (book.ValidateEntryName(kTempEntryName) == pb::kPbSuccess) {
-      if (int rc = book.SetEntryProperties(kTempEntryName, props, &why); rc != pb::kPbSuccess) {
-        platform::log_warn(kComponent, "temporary entry not written (" + std::to_string(rc) + "): " + why);
-      }
-    }
     platform::clock().sleep_ms(500);
-    result = book.RenameEntry(kTempEntryName, kAccountEntryName, &why);
-    book.DeleteEntry(kTempEntryName);
-    if (int rc = book.SetEntryDialParams(kAccountEntryName, v.user, v.password, &why); rc != pb::kPbSuccess) {
-      platform::log_warn(kComponent, "dial parameters not set (" + std::to_string(rc) + "): " + why);
+    if (made) {
+      result = pb::kPbAlreadyExists;
+      continue;
+    }
+    props.device = it->string();
+    result = book.ReplaceEntry(kAccountEntryName, props, v.user, v.password, &why);
+    if (result == pb::kPbSuccess) {
+      made = true;
+    } else {
+      platform::log_warn(kComponent, "dial-up entry not written (" + std::to_string(result) + "): " + why);
     }
   }
-  // 6.
-  book.DeleteEntry(kTempEntryName);
-  std::error_code ec;
-  if (!fs::exists(book.PeersPath(kAccountEntryName), ec)) {
+  if (!made) {
     said = "The dial-up entry could not be written in " + book.folder().string() + (why.empty() ? "." : ": " + why);
-  }
-  if (result == pb::kPbSuccess) {
+  } else {
     platform::log_info(kComponent, "dial-up entry \"" + std::string(kAccountEntryName) + "\" made in " +
                                        book.folder().string() + " on " + props.device);
   }
@@ -269,6 +268,27 @@ int LastDialUpEntryResult() { return LastDialUpOutcome().result; }
 DialUpOutcome LastDialUpOutcome() {
   std::lock_guard<std::mutex> lock(g_outcome_mutex);
   return g_outcome;
+}
+
+void FinishInterruptedChanges() {
+  // Only a phone book that is there: a start makes no folder for it.
+  const fs::path phonebook =
+      platform::system_root() / std::string(platform::known_folder_relative(platform::KnownFolder::PhoneBook));
+  std::error_code ec;
+  std::string why;
+  if (fs::exists(phonebook, ec) && pb::PhoneBook(phonebook).RecoverEntry(kAccountEntryName, &why) != pb::kPbSuccess) {
+    platform::log_warn(kComponent, "the dial-up entry's interrupted switch is left as it is: " + why);
+  }
+  using platform::KnownFolder;
+  for (KnownFolder folder : {KnownFolder::Program, KnownFolder::Windows, KnownFolder::System, KnownFolder::Registry,
+                             KnownFolder::Desktop}) {
+    std::string error;
+    if (!platform::ensure_known_folder(folder, &error)) continue;  // a link out of the root is not ours to clean
+    const fs::path dir = platform::known_folder(folder);
+    if (int n = platform::remove_stale_temp_files(dir); n > 0) {
+      platform::log_info(kComponent, std::to_string(n) + " stale temporary file(s) removed from " + dir.string());
+    }
+  }
 }
 
 void ConfigCommand(session::CRegSessionDialog& session, std::string_view arguments) {

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -113,9 +114,21 @@ bool AppendFileCommand(std::string_view arguments, std::string* why) {
   if (fstat(file.fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
     return Refuse(why, "APPENDFILE: \"" + windows_path + "\" is not a regular file");
   }
+  // A second name of the file may lie anywhere, outside the root too: the
+  // server's line would land there as well.
+  if (st.st_nlink > 1) {
+    return Refuse(why, "APPENDFILE: \"" + windows_path + "\" has " + std::to_string(st.st_nlink) +
+                           " names (hard links): refused");
+  }
   // Text mode: the line ends in CR LF. One write, so that other appenders
   // cannot split the line.
   std::string line = f[1] + "\r\n";
+  if (static_cast<std::uint64_t>(st.st_size) + line.size() > kMaxAppendedFileSize) {
+    // The server must not grow a file beyond what its readers take (the INI
+    // layer reads 4 MiB at most; Joinwiz.ini is one of the files it may name).
+    return Refuse(why, "APPENDFILE: \"" + windows_path + "\" would grow past " +
+                           std::to_string(kMaxAppendedFileSize) + " bytes: refused");
+  }
   std::size_t done = 0;
   while (done < line.size()) {
     ssize_t n = ::write(file.fd.get(), line.data() + done, line.size() - done);

@@ -250,8 +250,7 @@ bool CreateEntryShortcut(std::string_view entry_name, const fs::path& path, cons
     return false;
   }
   const fs::path file = path.parent_path() / platform::desktop::ShortcutFileName(path.filename().string());
-  std::error_code ec;
-  fs::create_directories(file.parent_path(), ec);
+  platform::make_folders(file.parent_path());  // a failure shows in the write
   if (!platform::replace_file(file, *text, platform::FileMode::Shared, &why)) {
     platform::log_warn(kComponent, "shortcut not saved: " + why);
     return false;

@@ -20,6 +20,12 @@
 #                  starting with ! must not be in it
 #   log            lines joinwiz's log must hold (substrings), the same way
 #   registry       the same kind of lines for the HKEY_CURRENT_USER hive
+#   setup          bash run before joinwiz starts, in the system root (ROOT
+#                  and WORK name the root and the work folder): files or
+#                  links a case needs in place
+#   check          bash run after the run, likewise; a non-zero exit fails
+#                  the case (what it prints says why)
+#   options log_level=debug runs joinwiz with VLR_LOG_LEVEL=debug (default info)
 # COM1, COM3 and COM4 are links to nothing, so detection never touches the
 # machine's own serial ports.
 # With VLR_E2E_SHARE set (an installed share/veloran folder) the run takes
@@ -49,11 +55,16 @@ read -r -a words <<< "$sim_args"
 start_linesim "$linesim" "$root" "${words[@]}"
 [ "$(option network)" = "rfc2217" ] && serve_over_rfc2217 2
 
+if [ -f "$case_dir/setup" ]; then
+  (cd "$root" && ROOT="$root" WORK="$work" bash "$case_dir/setup") || fail "setup failed"
+fi
+
 walk="$here/registration_cases/walk_new"
 [ "$(option account)" = "existing" ] && walk="$here/registration_cases/walk_existing"
 cat "$walk" "$case_dir/script" > "$work/script"
 
-env -u VLR_DATA_DIR "${data_env[@]}" VLR_LOG="$work/log" VLR_LOG_LEVEL=info \
+log_level=$(option log_level)
+env -u VLR_DATA_DIR "${data_env[@]}" VLR_LOG="$work/log" VLR_LOG_LEVEL="${log_level:-info}" \
   "$joinwiz" --root "$root" --answers "$work/script" --transcript "$work/transcript" \
   >"$work/stdout" 2>"$work/stderr" </dev/null
 code=$?
@@ -75,5 +86,9 @@ fi
 [ -f "$case_dir/log" ] && check_lines_in "$work/log" "$case_dir/log" "log"
 [ -f "$case_dir/registry" ] &&
   check_lines_in "$root/registry/hkey_current_user.reg" "$case_dir/registry" "HKEY_CURRENT_USER hive"
+
+if [ -f "$case_dir/check" ]; then
+  why=$(cd "$root" && ROOT="$root" WORK="$work" bash "$case_dir/check" 2>&1) || fail "check: $why"
+fi
 
 echo "ok [$name]"

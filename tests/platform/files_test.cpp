@@ -11,8 +11,11 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
+
+#include "platform/storage/system_root.h"
 
 namespace fs = std::filesystem;
 
@@ -122,6 +125,50 @@ TEST_F(FilesTest, FailedWriteLeavesOldFileAndNoTemporary) {
   ASSERT_TRUE(platform::read_file(p, text));
   EXPECT_EQ(text, "old");
   EXPECT_EQ(entries(), std::vector<std::string>{"a.ini"});
+}
+
+TEST_F(FilesTest, UmaskZeroGivesFoldersAndFilesTheirOwnModes) {
+  const mode_t old = ::umask(0);
+  std::string err;
+  const bool made = platform::make_folders(dir_ / "a" / "b", platform::FileMode::Shared, &err) &&
+                    platform::make_folders(dir_ / "secret", platform::FileMode::OwnerOnly, &err) &&
+                    platform::replace_file(dir_ / "a" / "b" / "f", "x", platform::FileMode::Shared, &err) &&
+                    platform::replace_file(dir_ / "a" / "h", "x", platform::FileMode::Executable, &err);
+  ::umask(old);
+  ASSERT_TRUE(made) << err;
+  EXPECT_EQ(mode_of(dir_ / "a"), 0755u);
+  EXPECT_EQ(mode_of(dir_ / "a" / "b"), 0755u);
+  EXPECT_EQ(mode_of(dir_ / "secret"), 0700u);
+  EXPECT_EQ(mode_of(dir_ / "a" / "b" / "f"), 0644u);
+  EXPECT_EQ(mode_of(dir_ / "a" / "h"), 0755u);
+}
+
+TEST_F(FilesTest, StaleTemporaryFilesOfDeadWritersAreRemoved) {
+  // A writer killed between creating its temporary file and the rename.
+  std::string dead_pid = "4194303";  // above the default pid_max: never running
+  const std::string stale = ".Joinwiz.ini.tmp." + dead_pid + ".3.0badc0de";
+  const std::string alive = ".Joinwiz.ini.tmp." + std::to_string(::getppid()) + ".0.12345678";
+  for (const std::string& name : {stale, alive, std::string(".notes.tmp.old"), std::string("Joinwiz.ini")}) {
+    std::ofstream(dir_ / name) << "x";
+  }
+  EXPECT_EQ(platform::remove_stale_temp_files(dir_), 1);
+  EXPECT_EQ(entries(), (std::vector<std::string>{alive, ".notes.tmp.old", "Joinwiz.ini"}));
+}
+
+TEST_F(FilesTest, AFolderOfTheRootThatIsALinkIsNotWrittenThrough) {
+  platform::ScopedSystemRoot root;
+  const fs::path elsewhere = dir_ / "elsewhere";
+  fs::create_directories(elsewhere);
+  fs::create_directory_symlink(elsewhere, root.path() / "registry");
+  std::string err;
+  EXPECT_FALSE(platform::replace_file(root.path() / "registry" / "hive.reg", "x", platform::FileMode::OwnerOnly, &err));
+  EXPECT_NE(err.find("symbolic link"), std::string::npos) << err;
+  platform::FileLock lock(root.path() / "registry" / "hive.reg");
+  EXPECT_FALSE(lock.locked());
+  EXPECT_TRUE(fs::is_empty(elsewhere)) << "not even a lock file";
+  // Outside the root nothing is judged: a link the user made is theirs.
+  fs::create_directory_symlink(elsewhere, dir_ / "mine");
+  EXPECT_TRUE(platform::replace_file(dir_ / "mine" / "f", "x", platform::FileMode::Shared, &err)) << err;
 }
 
 TEST_F(FilesTest, ReplaceRefusesAFolderAndAMissingFolder) {

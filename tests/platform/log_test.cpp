@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -49,6 +50,21 @@ class LogTest : public ::testing::Test {
   }
   fs::path dir_;
 };
+
+TEST_F(LogTest, ControlBytesFromOutsideReachNoTerminalAndTheFileIsOwnerOnly) {
+  const fs::path file = dir_ / "printable.log";
+  ::umask(022);
+  ASSERT_TRUE(platform::set_log_file(file.string()));
+  platform::log_warn("t", "name \x1b]0;owned\x07\x1b[2J end");
+  platform::log_warn("t\x1b[1m", "csi \x9b" "1m, a line\nbreak, utf-8 caf\xc3\xa9, C1 \xc2\x9b, cut \xc3");
+  platform::set_log_file("");
+  EXPECT_EQ(slurp(file),
+            "WARN t: name \\x1B]0;owned\\x07\\x1B[2J end\n"
+            "WARN t\\x1B[1m: csi \\x9B1m, a line\\x0Abreak, utf-8 caf\xc3\xa9, C1 \\xC2\\x9B, cut \\xC3\n");
+  struct stat st {};
+  ASSERT_EQ(::stat(file.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u) << "a debug trace may name the account";
+}
 
 TEST_F(LogTest, ThresholdKeepsLevelsUpToIt) {
   const fs::path file = dir_ / "levels.log";

@@ -794,5 +794,123 @@ TEST_F(PhoneBookTest, InstallRefusesASecretsFileReadAcrossLineEndsAndWritesNothi
   EXPECT_EQ(files, std::vector<std::string>{"pap-secrets"}) << "nothing else was written";
 }
 
+TEST(SecretsSpanLinesTest, ABackslashEndingACommentDoesNotJoinLinesAsPppdReadsIt) {
+  // pppd itself: after a comment ending in a backslash the next line's word
+  // is an option of its own (here an unknown one: exit code 2).
+  const std::string text = "# a note that ends in a backslash \\\nbogus-opt-z\n";
+  if (!vlr_test::FindTool("pppd").empty()) {
+    ScopedSystemRoot root;
+    const fs::path file = root.path() / "options";
+    Spit(file, text);
+    const auto result = vlr_test::PppdDryRun(file);
+    EXPECT_EQ(result.exit_code, 2) << result.output;
+    EXPECT_NE(result.output.find("bogus-opt-z"), std::string::npos) << result.output;
+  }
+  EXPECT_EQ(PppdWords(text), (std::vector<std::vector<std::string>>{{"bogus-opt-z"}}));
+  EXPECT_FALSE(SecretsSpanLines("# a note \\\n\"other\" * \"x\"\n"));
+  EXPECT_TRUE(SecretsSpanLines("\"other\" * \"x\" \\\n\"jdoe\" e \"y\"\n"));
+}
+
+// Each file of the entry, and what it says about which version it is.
+struct EntryState {
+  std::string user, chat_dial, pap_secret, chap_secret;
+  bool peers = false;
+};
+
+EntryState StateOf(const PhoneBook& book, std::string_view name) {
+  EntryState s;
+  if (auto peers = ReadPeersFile(Slurp(book.PeersPath(name)))) {
+    s.peers = true;
+    s.user = peers->user;
+  }
+  if (auto dial = ReadChatDial(Slurp(book.ChatPath(name)))) s.chat_dial = *dial;
+  for (const auto& secret : ReadSecrets(Slurp(book.PapSecretsPath()))) s.pap_secret += secret.client + ":" + secret.secret;
+  for (const auto& secret : ReadSecrets(Slurp(book.ChapSecretsPath()))) s.chap_secret += secret.client + ":" + secret.secret;
+  return s;
+}
+
+TEST_F(PhoneBookTest, ReplaceEntrySwitchesAllFilesAndKeepsOtherLines) {
+  PhoneBook book(Dir("pb"));
+  Spit(book.PapSecretsPath(), "\"other\" * \"theirs\"\n", 0600);
+  EntryProperties a = SampleProperties();
+  ASSERT_EQ(book.ReplaceEntry("My Account", a, "jdoe", "one"), kPbSuccess);
+  EntryProperties b = a;
+  b.dial_command = "ATDT5550142";
+  b.dns1 = {0, 0, 0, 0};
+  b.dns2 = {0, 0, 0, 0};
+  ASSERT_EQ(book.ReplaceEntry("My Account", b, "annlee", "two"), kPbSuccess);
+  const EntryState s = StateOf(book, "My Account");
+  EXPECT_EQ(s.user, "annlee");
+  EXPECT_EQ(s.chat_dial, "ATDT5550142");
+  EXPECT_EQ(s.pap_secret, "other:theirsannlee:two");
+  EXPECT_EQ(s.chap_secret, "annlee:two");
+  EXPECT_FALSE(fs::exists(book.HookPath("My Account")));  // no name server: the hooks went
+  EXPECT_FALSE(fs::exists(book.SwitchJournalPath("My Account")));
+  for (auto& e : fs::recursive_directory_iterator(book.folder())) {
+    const std::string f = e.path().filename().string();
+    EXPECT_TRUE(f.find(".new") == std::string::npos && f.find(".tmp.") == std::string::npos) << e.path();
+  }
+  EXPECT_EQ(ModeOf(book.PapSecretsPath()), 0600u);
+  EXPECT_EQ(ModeOf(book.ChapSecretsPath()), 0600u);
+}
+
+TEST_F(PhoneBookTest, RecoveryUndoesAnUndecidedSwitchAndFinishesADecidedOne) {
+  PhoneBook book(Dir("pb"));
+  ASSERT_EQ(book.ReplaceEntry("My Account", SampleProperties(), "jdoe", "one"), kPbSuccess);
+  const std::string old_peers = Slurp(book.PeersPath("My Account"));
+  // A crash after the new files were written, before the journal: undone.
+  Spit(book.folder() / "peers" / ".my-account.new", "half of a new entry");
+  Spit(book.folder() / ".pap-secrets.new", "\"x\" my-account \"new\"\n", 0600);
+  Spit(book.folder() / "peers" / ".my-account.tmp.999999.0.0000abcd", "a dead writer's temporary file");
+  ASSERT_EQ(book.RecoverEntry("My Account"), kPbSuccess);
+  EXPECT_EQ(Slurp(book.PeersPath("My Account")), old_peers);
+  EXPECT_FALSE(fs::exists(book.folder() / "peers" / ".my-account.new"));
+  EXPECT_FALSE(fs::exists(book.folder() / ".pap-secrets.new"));
+  EXPECT_FALSE(fs::exists(book.folder() / "peers" / ".my-account.tmp.999999.0.0000abcd"));
+  EXPECT_EQ(StateOf(book, "My Account").pap_secret, "jdoe:one");
+
+  // A crash after the journal, with the chat script already switched: finished.
+  Spit(book.folder() / "peers" / ".my-account.new", "# new peers\n");
+  Spit(book.folder() / ".chap-secrets.new", "\"annlee\" my-account \"two\"\n", 0600);
+  Spit(book.SwitchJournalPath("My Account"),
+       "replace chatscripts/my-account\nreplace chap-secrets\nreplace peers/my-account\n", 0600);
+  ASSERT_EQ(book.RecoverEntry("My Account"), kPbSuccess);
+  EXPECT_EQ(Slurp(book.PeersPath("My Account")), "# new peers\n");
+  EXPECT_EQ(StateOf(book, "My Account").chap_secret, "annlee:two");
+  EXPECT_FALSE(fs::exists(book.SwitchJournalPath("My Account")));
+
+  // A journal that names a file outside the entry is not acted on.
+  Spit(book.SwitchJournalPath("My Account"), "replace ../../etc/passwd\n", 0600);
+  std::string why;
+  EXPECT_EQ(book.RecoverEntry("My Account", &why), kPbCannotWrite);
+  EXPECT_NE(why.find("not a switch journal"), std::string::npos) << why;
+}
+
+TEST_F(PhoneBookTest, UmaskZeroStillGivesEveryFolderAndFileItsOwnMode) {
+  const mode_t old = ::umask(0);
+  PhoneBook book(Dir("pb"));
+  const int rc = book.ReplaceEntry("My Account", SampleProperties(), "jdoe", "one");
+  ::umask(old);
+  ASSERT_EQ(rc, kPbSuccess);
+  for (const char* sub : {"peers", "chatscripts", "ip-up.d", "ip-down.d"}) {
+    EXPECT_EQ(ModeOf(book.folder() / sub), 0755u) << sub;
+  }
+  EXPECT_EQ(ModeOf(book.PeersPath("My Account")), 0644u);
+  EXPECT_EQ(ModeOf(book.ChatPath("My Account")), 0644u);
+  EXPECT_EQ(ModeOf(book.HookPath("My Account")), 0755u);
+  EXPECT_EQ(ModeOf(book.PapSecretsPath()), 0600u);
+}
+
+TEST_F(PhoneBookTest, AFolderLinkedOutOfTheRootIsRefusedAndNothingIsWritten) {
+  const fs::path outside = Dir("outside");  // stands for a folder elsewhere
+  fs::create_directories(outside);
+  fs::create_directory_symlink(outside, root.path() / "phonebook");
+  PhoneBook book(root.path() / "phonebook");
+  std::string why;
+  EXPECT_EQ(book.ReplaceEntry("My Account", SampleProperties(), "jdoe", "one", &why), kPbCannotWrite);
+  EXPECT_NE(why.find("symbolic link"), std::string::npos) << why;
+  EXPECT_TRUE(fs::is_empty(outside));
+}
+
 }  // namespace
 }  // namespace platform::phonebook

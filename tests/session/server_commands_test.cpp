@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -212,6 +213,49 @@ TEST_F(ServerCommands, APromptOpenedInsideAnotherLeavesTheFocusFlagOffUntilTheOu
   EXPECT_EQ(after_inner, (std::vector<bool>{false}));
   EXPECT_TRUE(session->focusOnStatus);
   EXPECT_EQ(Replies(), (Strings{"REPLY: CONTINUE", "REPLY: CONTINUE"}));
+}
+
+TEST_F(ServerCommands, PromptsSentWithoutWaitingNestAtMostFourDeepTheRestAreRefused) {
+  // Each open prompt is a nested loop in which the next line is handled; a
+  // server that never waits would stack them until the stack runs out.
+  Make();
+  int depth = 0, deepest = 0;
+  prompts.during = [&] {
+    ++depth;
+    deepest = std::max(deepest, depth);
+    if (depth < kMaxOpenPrompts) {
+      session->HandleLine("WAIT:\tUSEDID");  // the next line, handled inside this prompt
+    } else {
+      for (int i = 0; i < 1000; ++i) session->HandleLine("WAIT:\tRUSERID");
+    }
+    --depth;
+  };
+  session->HandleLine("WAIT:\tUSEDID");
+  EXPECT_EQ(deepest, kMaxOpenPrompts);
+  EXPECT_EQ(prompts.asked.size(), static_cast<std::size_t>(kMaxOpenPrompts));
+  ASSERT_EQ(recorded.sent.size(), 1000u + kMaxOpenPrompts);
+  EXPECT_EQ(std::count(recorded.sent.begin(), recorded.sent.end(), "REPLY: ERROR"), 1000);
+  EXPECT_EQ(std::count(recorded.sent.end() - kMaxOpenPrompts, recorded.sent.end(), "REPLY: CONTINUE"),
+            kMaxOpenPrompts);
+  EXPECT_EQ(session->openPrompts, 0);
+  EXPECT_EQ(session->waitsRefused, 1000u);
+  // With the prompts closed, a prompt opens again.
+  prompts.during = nullptr;
+  recorded.sent.clear();
+  session->HandleLine("WAIT:\tUSEDID");
+  EXPECT_EQ(recorded.sent, (Strings{"REPLY: CONTINUE"}));
+}
+
+TEST_F(ServerCommands, APlanCodeHoldingANulNeverReachesTheProfile) {
+  // The profile file cannot hold a NUL: stored, it would stop the save.
+  Make();
+  profile.values["PRICEPLAN"] = "P10";
+  const std::string nul_code("P30\0X", 5);
+  session->HandleLine("PRICEPLAN:\t" + nul_code);
+  session->HandleLine("INFO:\tPLAN\t" + nul_code + "\tStandard\t30 hours");
+  EXPECT_EQ(recorded.sent, (Strings{"REPLY: OK", "REPLY: ERROR", "REPLY: ERROR"}));
+  EXPECT_EQ(profile.values["PRICEPLAN"], "P10");
+  EXPECT_TRUE(session->planCodes.empty());
 }
 
 TEST_F(ServerCommands, WithoutPromptsAPromptCountsAsCancelled) {

@@ -11,6 +11,7 @@
 #include "../session/fakes.h"
 #include "common/ini.h"
 #include "platform/loop/clock.h"
+#include "platform/storage/files.h"
 #include "platform/storage/registry.h"
 #include "platform/storage/system_root.h"
 #include "session/reg_session.h"
@@ -105,6 +106,7 @@ TEST_F(HandlersTest, RegModOfKeysDeeperThan512LevelsIsRefusedAndWritesNothing) {
   // one, and the hive stays as it was (once each grew it by megabytes).
   ASSERT_EQ(Reply("REGMOD:\tHKEY_CURRENT_USER\tSoftware\tREG_SZ\tv\tbefore"), "REPLY: OK");
   reg::Registry& registry = reg::system_registry();
+  ASSERT_EQ(registry.flush(), reg::ERROR_SUCCESS);  // written as when the line goes quiet
   const fs::path hive = registry.hive_path(reg::Root::CurrentUser);
   const auto size_before = fs::file_size(hive);
   for (int i = 0; i < 10; ++i) {
@@ -121,6 +123,50 @@ TEST_F(HandlersTest, RegModOfKeysDeeperThan512LevelsIsRefusedAndWritesNothing) {
   // The deepest key allowed is still stored.
   EXPECT_EQ(Reply("REGMOD:\tHKEY_CURRENT_USER\t" + DeepKey(512) + "\tREG_SZ\tv\tx"), "REPLY: OK");
   ASSERT_EQ(registry.open_key(reg::root_key(reg::Root::CurrentUser), DeepKey(512), &key), reg::ERROR_SUCCESS);
+}
+
+TEST_F(HandlersTest, ABurstOfRegModsIsGatheredAndWrittenWhenTheLineGoesQuiet) {
+  // Each REGMOD: is answered at once; the hive is written when the line goes
+  // quiet, at the latest a second after the first unwritten change, and at
+  // the end of the call, not once per line.
+  reg::Registry& registry = reg::system_registry();
+  const fs::path hive = registry.hive_path(reg::Root::CurrentUser);
+  const auto regmod = [&](int i) {
+    return Reply("REGMOD:\tHKEY_CURRENT_USER\tSoftware\\Veloran\tREG_SZ\tV" + std::to_string(i) + "\t" +
+                 std::string(5000, 'd'));
+  };
+  const std::uint64_t writes = platform::replace_file_count();
+  for (int i = 0; i < 50; ++i) ASSERT_EQ(regmod(i), "REPLY: OK");
+  EXPECT_EQ(platform::replace_file_count(), writes) << "nothing written while the line is busy";
+  EXPECT_FALSE(fs::exists(hive));
+  reg::Key key;
+  ASSERT_EQ(registry.open_key(reg::root_key(reg::Root::CurrentUser), "Software\\Veloran", &key), reg::ERROR_SUCCESS);
+  reg::Value v;
+  EXPECT_EQ(registry.query_value(key, "V49", &v), reg::ERROR_SUCCESS) << "the values are there at once";
+
+  WriteBackRegistry(registry, session::LinePace::Busy);
+  EXPECT_EQ(platform::replace_file_count(), writes);
+  vclock.get().advance(kRegistryWriteBackMs);
+  WriteBackRegistry(registry, session::LinePace::Busy);  // a second after the first change
+  EXPECT_EQ(platform::replace_file_count(), writes + 1);
+  reg::Registry reader(registry.folder());  // another process's view: the file
+  reg::Key other;
+  ASSERT_EQ(reader.open_key(reg::root_key(reg::Root::CurrentUser), "Software\\Veloran", &other), reg::ERROR_SUCCESS);
+  EXPECT_EQ(reader.query_value(other, "V49", &v), reg::ERROR_SUCCESS);
+
+  for (int i = 50; i < 60; ++i) ASSERT_EQ(regmod(i), "REPLY: OK");
+  WriteBackRegistry(registry, session::LinePace::Quiet);
+  EXPECT_EQ(platform::replace_file_count(), writes + 2);
+  WriteBackRegistry(registry, session::LinePace::Quiet);  // nothing new: no write
+  EXPECT_EQ(platform::replace_file_count(), writes + 2);
+
+  ASSERT_EQ(regmod(60), "REPLY: OK");
+  WriteBackRegistry(registry, session::LinePace::CallEnds);
+  EXPECT_EQ(platform::replace_file_count(), writes + 3);
+  ASSERT_EQ(reader.query_value(other, "V60", &v), reg::ERROR_SUCCESS);
+  // After the call every change is written at once again.
+  ASSERT_EQ(registry.set_string(key, "After", "x"), reg::ERROR_SUCCESS);
+  EXPECT_EQ(platform::replace_file_count(), writes + 4);
 }
 
 TEST_F(HandlersTest, IniModFollowsTheInstallFolderSetByTransfer) {

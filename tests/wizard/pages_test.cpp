@@ -1,6 +1,8 @@
 // The frame and the top-level pages driven in-process, as a person would,
 // through the user-input calls; message boxes are answered from a timer.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -12,6 +14,7 @@
 #include "platform/ui/message_box.h"
 #include "platform/loop/message_loop.h"
 #include "platform/ui/user_input.h"
+#include "wizard/app.h"
 #include "wizard/pages.h"
 
 namespace wizard {
@@ -334,6 +337,42 @@ TEST_F(Pages, CancelOnAPageSavesTheProfileAndEndsTheProgram) {
   EXPECT_EQ(ini_read(kUserInfoSection, "CLIENTCODE", "absent", 127, ini), "absent");
   EXPECT_EQ(ini_read(kUserInfoSection, "CCNUM", "absent", 127, ini), "absent");
   EXPECT_EQ(ini_read("Dialing Information", "REGNUMBER", "", 32, ini), "5550100");
+}
+
+TEST_F(Pages, AProfileThatCannotBeSavedIsToldAndEndsWithItsOwnCode) {
+  // A full disk, as the file-size limit makes it: the save fails and the
+  // user is told which file and why; the run does not end with 0.
+  start();
+  const fs::path ini = dir_ / "Joinwiz.ini";
+  const std::string before = [&] {
+    std::ifstream in(ini, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }();
+  struct sigaction ignore {}, old_action {};
+  ignore.sa_handler = SIG_IGN;
+  ::sigaction(SIGXFSZ, &ignore, &old_action);
+  rlimit old_limit{};
+  ::getrlimit(RLIMIT_FSIZE, &old_limit);
+  rlimit small = old_limit;
+  small.rlim_cur = 64;
+  ::setrlimit(RLIMIT_FSIZE, &small);
+  send_message(welcome_, WM_CLOSE);
+  ::setrlimit(RLIMIT_FSIZE, &old_limit);
+  ::sigaction(SIGXFSZ, &old_action, nullptr);
+  pump();
+  EXPECT_FALSE(is_window(welcome_));
+  ASSERT_EQ(messages_.size(), 1u);
+  EXPECT_EQ(messages_[0].rfind(kProfileNotSavedText, 0), 0u) << messages_[0];
+  EXPECT_NE(messages_[0].find(ini.string()), std::string::npos) << messages_[0];
+  EXPECT_NE(messages_[0].find("File too large"), std::string::npos) << messages_[0];
+  ASSERT_TRUE(MessageLoop::current().quit_pending());
+  EXPECT_EQ(MessageLoop::current().run(), kExitProfileNotSaved);
+  std::ifstream in(ini, std::ios::binary);
+  std::ostringstream after;
+  after << in.rdbuf();
+  EXPECT_EQ(after.str(), before) << "the old file stays whole";
 }
 
 TEST_F(Pages, TheCloseBoxOfTheWelcomePageIsCancel) {

@@ -194,6 +194,8 @@ int run_app(const std::vector<std::string>& args, const fs::path& executable) {
   if (instance.state() == SingleInstance::State::Failed) {
     log_warn(kComponent, "running without the single-instance guard: " + instance.error());
   }
+  // What a crash of an earlier run left half done, before anything is written.
+  sysconfig::FinishInterruptedChanges();
 
   // Side files, then the paths every page uses.
   const fs::path data_dir = find_data_dir(executable);

@@ -62,10 +62,12 @@ void ini_read_all(std::string_view section, IniEntries& entries, std::size_t buf
   }
 }
 
-bool ini_write_all(std::string_view section, const IniEntries& entries, const std::filesystem::path& file) {
+bool ini_write_all(std::string_view section, const IniEntries& entries, const std::filesystem::path& file,
+                   std::string* why) {
   std::string error;
   if (!create_file_if_missing(file, "", platform::FileMode::OwnerOnly, &error)) {
     platform::log_warn("wizard", error);
+    if (why) *why = error;
     return false;
   }
   bool all_stored = true;
@@ -74,17 +76,24 @@ bool ini_write_all(std::string_view section, const IniEntries& entries, const st
       file,
       [&](common::IniDocument& doc) {
         for (const auto& [key, value] : entries) {
-          if (!doc.set(section, key, value, &reason)) {
+          std::string refused;
+          if (!doc.set(section, key, value, &refused) && all_stored) {
+            // The first refusal is reported; the other keys are still
+            // written, so one bad value loses nothing else.
             all_stored = false;
-            reason = "[" + std::string(section) + "] " + key + ": " + reason;
-            break;
+            reason = "[" + std::string(section) + "] " + key + ": " + refused;
           }
         }
         return true;
       },
       &error, platform::FileMode::OwnerOnly);
-  if (!written) platform::log_warn("wizard", "cannot write " + file.string() + ": " + error);
-  if (!all_stored) platform::log_warn("wizard", "cannot store " + reason + " in " + file.string());
+  if (!written) {
+    platform::log_warn("wizard", "cannot write " + file.string() + ": " + error);
+    if (why) *why = error;
+  } else if (!all_stored) {
+    platform::log_warn("wizard", "cannot store " + reason + " in " + file.string());
+    if (why) *why = "cannot store " + reason;
+  }
   return written && all_stored;
 }
 

@@ -29,8 +29,10 @@ using IniEntries = std::vector<std::pair<std::string, std::string>>;
 void ini_read_all(std::string_view section, IniEntries& entries, std::size_t buffer_size,
                   const std::filesystem::path& file);
 // Writes `entries` in their order into section of `file` in one atomic
-// replacement (owner-only). An entry that cannot be stored stops the writing:
-// the entries before it are written, the rest not, and false is returned.
-bool ini_write_all(std::string_view section, const IniEntries& entries, const std::filesystem::path& file);
+// replacement (owner-only). An entry that cannot be stored is left out, the
+// others are written, and false is returned.
+// `why` (if given) gets the reason of a failure.
+bool ini_write_all(std::string_view section, const IniEntries& entries, const std::filesystem::path& file,
+                   std::string* why = nullptr);
 
 }  // namespace wizard

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "platform/loop/log.h"
+#include "wizard/app.h"
 #include "wizard/strings.h"
 
 namespace wizard {
@@ -98,15 +99,22 @@ void CWelcomeDialog::on_cancel() {
   TransferData(true);
   profile_.Remove("CLIENTCODE");
   profile_.Remove("CCNUM");
-  if (!profile_.Save(wizard_paths().profile)) {
-    log_error("wizard", "the profile could not be saved to " + wizard_paths().profile.string());
+  std::string why;
+  if (!profile_.Save(wizard_paths().profile, &why)) {
+    // What the server registered would be lost without a word: the user is
+    // told, and the run ends with its own exit code.
+    log_error("wizard", "the profile could not be saved to " + wizard_paths().profile.string() + ": " + why);
+    const std::string file = wizard_paths().profile.string();
+    const std::string reason = why.find(file) != std::string::npos ? why : file + ": " + why;
+    app_message_box(std::string(kProfileNotSavedText) + "\n\n" + reason);
+    exit_code_ = kExitProfileNotSaved;
   }
   destroy_window(hwnd());
 }
 
 LRESULT CWelcomeDialog::window_proc(const Message& msg) {
   const LRESULT r = CMasterDialog::window_proc(msg);
-  if (msg.message == WM_DESTROY) post_quit_message(0);
+  if (msg.message == WM_DESTROY) post_quit_message(exit_code_);
   return r;
 }
 

@@ -113,13 +113,13 @@ bool RegistrationProfile::Load(const std::filesystem::path& file) {
   return true;
 }
 
-bool RegistrationProfile::Save(const std::filesystem::path& file) const {
+bool RegistrationProfile::Save(const std::filesystem::path& file, std::string* why) const {
   // All keys, last inserted first, in one atomic replacement of the file: a
   // crash leaves the old profile or the new one, never half of it.
   IniEntries entries;
   entries.reserve(keys_.size());
   for (std::size_t i = keys_.size(); i-- > 0;) entries.emplace_back(keys_[i], values_[i]);
-  return ini_write_all(kUserInfoSection, entries, file);
+  return ini_write_all(kUserInfoSection, entries, file, why);
 }
 
 std::string RegistrationProfile::value_or_empty(std::string_view key) const {

@@ -5,11 +5,13 @@
 
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <system_error>
 
+#include "phonebook_internal.h"
 #include "platform/storage/files.h"
 #include "platform/loop/log.h"
 #include "platform/storage/system_root.h"
@@ -24,9 +26,6 @@ constexpr std::size_t kPppdMaxWord = 1024;  // MAXWORDLEN of pppd's getword
 
 // The longest value pppd reads back whole (its buffer keeps the terminator).
 constexpr std::size_t kPppdLongestWord = kPppdMaxWord - 1;
-constexpr const char* kSpansLines =
-    " carries a quoted word or a backslash continuation across a line end; it is left as it is "
-    "(edit it by hand, then install again)";
 constexpr const char* kTooLongForPppd = "a value of the entry is longer than pppd's word limit of 1023 bytes";
 
 std::optional<std::string> Refuse(std::string* why, std::string text) {
@@ -120,9 +119,8 @@ bool WriteIfChanged(const fs::path& path, std::string_view contents, FileMode mo
   std::string old;
   bool missing = false;
   if (read_file(path, old, nullptr, &missing) && old == contents) return true;
-  std::error_code ec;
-  fs::create_directories(path.parent_path(), ec);
   std::string error;
+  make_folders(path.parent_path());  // a failure shows in the write
   if (!replace_file(path, contents, mode, &error)) {
     if (why) *why = error;
     return false;
@@ -145,8 +143,7 @@ bool RemoveIfPresent(const fs::path& path, std::string* why, bool* changed) {
 // its folder's lock. A new file is created owner-only.
 bool UpdateSecretsFile(const fs::path& path, std::string_view remote, const std::optional<std::string>& line,
                        std::string* why, bool* changed) {
-  std::error_code ec;
-  fs::create_directories(path.parent_path(), ec);
+  make_folders(path.parent_path());  // a failure shows in the lock
   // The lock is the folder's: a lock file would stay behind in /etc/ppp.
   FolderLock lock(path.parent_path());
   if (!lock.locked()) {
@@ -170,12 +167,16 @@ bool UpdateSecretsFile(const fs::path& path, std::string_view remote, const std:
   const std::string merged = MergeSecrets(old, remote, line);
   if (!missing && merged == old) return true;
   struct stat st {};
-  if (!missing && ::stat(path.c_str(), &st) == 0 && (st.st_mode & 077) != 0) {
-    log_warn(kComponent, path.string() + " is readable by others; its mode is left as it is");
-  }
+  const bool was_open = !missing && ::stat(path.c_str(), &st) == 0 && (st.st_mode & 077) != 0;
   if (!replace_file(path, merged, FileMode::OwnerOnly, &error)) {
     if (why) *why = error;
     return false;
+  }
+  if (was_open) {
+    char old_mode[8];
+    std::snprintf(old_mode, sizeof old_mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+    log_warn(kComponent, path.string() + " was readable by others (mode " + old_mode +
+                             "); it is now readable by its owner only (0600)");
   }
   if (changed) *changed = true;
   return true;
@@ -857,13 +858,8 @@ bool RemoveEntryFiles(const PhoneBook& book, std::string_view name, std::string*
   return true;
 }
 
-// The entry's secrets line for `user` and `password`, and the text of its
-// secret file when the password must live there (it begins with '@', which
-// pppd reads as a file name); no file text otherwise.
-struct EntrySecret {
-  std::string line;
-  std::optional<std::string> file_text;
-};
+}  // namespace
+
 std::optional<EntrySecret> MakeEntrySecret(const PhoneBook& book, std::string_view name, std::string_view user,
                                            std::string_view password, std::string* why) {
   const std::string safe = SafeEntryName(name);
@@ -881,6 +877,9 @@ std::optional<EntrySecret> MakeEntrySecret(const PhoneBook& book, std::string_vi
   }
   return secret;
 }
+
+namespace {
+
 
 // The user and password of entry `name` in `book`: its pap-secrets line,
 // with a "@/path" secret read from the entry's own secret file and nowhere
@@ -918,6 +917,19 @@ bool WriteEntrySecret(const PhoneBook& book, std::string_view name, const EntryS
 
 }  // namespace
 
+PeersFile EntryPeersFile(const PhoneBook& book, std::string_view name, const EntryProperties& props) {
+  PeersFile peers;
+  peers.entry_name = std::string(name);
+  peers.device = props.device;
+  peers.speed = props.speed;
+  peers.chat_program = ppp_programs().chat.empty() ? "/usr/sbin/chat" : ppp_programs().chat.string();
+  peers.chat_script = book.ChatPath(name).string();
+  peers.ipparam = SafeEntryName(name);
+  peers.dns1 = props.dns1;
+  peers.dns2 = props.dns2;
+  return peers;
+}
+
 PhoneBook::PhoneBook(fs::path folder)
     : folder_(folder.empty() ? known_folder(KnownFolder::PhoneBook) : std::move(folder)) {}
 
@@ -937,20 +949,11 @@ int PhoneBook::ValidateEntryName(std::string_view name) const {
 
 int PhoneBook::SetEntryProperties(std::string_view name, const EntryProperties& props, std::string* why) {
   if (name.empty()) return kPbInvalidName;
-  const std::string safe = SafeEntryName(name);
-  PeersFile peers;
+  PeersFile peers = EntryPeersFile(*this, name, props);
   std::string old;
   if (read_file(PeersPath(name), old)) {
     if (auto existing = ReadPeersFile(old)) peers.user = existing->user;
   }
-  peers.entry_name = std::string(name);
-  peers.device = props.device;
-  peers.speed = props.speed;
-  peers.chat_program = ppp_programs().chat.empty() ? "/usr/sbin/chat" : ppp_programs().chat.string();
-  peers.chat_script = ChatPath(name).string();
-  peers.ipparam = safe;
-  peers.dns1 = props.dns1;
-  peers.dns2 = props.dns2;
   auto peers_text = PeersFileText(peers, why);
   if (!peers_text) return kPbInvalidValue;
   auto chat_text = ChatScriptText(props.init_command, props.dial_command, why);

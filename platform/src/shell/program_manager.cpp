@@ -9,6 +9,7 @@
 
 #include "platform/shell/dde.h"
 #include "platform/storage/files.h"
+#include "platform/storage/system_root.h"
 #include "platform/loop/log.h"
 #include "platform/shell/phonebook.h"
 #include "platform/storage/system_root.h"
@@ -36,8 +37,7 @@ std::string Lower(std::string_view s) {
 std::string SafeName(std::string_view name) { return phonebook::SafeEntryName(name); }
 
 bool WriteFile(const fs::path& path, std::string_view text, std::string* why) {
-  std::error_code ec;
-  fs::create_directories(path.parent_path(), ec);
+  make_folders(path.parent_path());  // a failure shows in the write
   std::string old;
   if (read_file(path, old) && old == text) return true;
   std::string error;
@@ -179,6 +179,7 @@ bool ProgramMenu::ShowGroup(std::string_view group, std::string* why) {
 bool ProgramMenu::DeleteItem(std::string_view item, std::string* why) {
   if (current_.empty()) return Fail(why, "DeleteItem: no current group");
   const fs::path path = ItemPath(current_, item);
+  if (std::string error; !check_inside_root(path, &error)) return Fail(why, "DeleteItem: " + error);
   if (::unlink(path.c_str()) != 0) {
     if (errno == ENOENT) return true;
     return Fail(why, "DeleteItem: cannot remove " + path.string() + ": " + std::strerror(errno));

@@ -1,14 +1,18 @@
 #include "platform/storage/files.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <random>
+
+#include "platform/storage/system_root.h"
 
 namespace platform {
 namespace {
@@ -60,6 +64,7 @@ std::string temp_suffix() {
 FileLock::FileLock(const std::filesystem::path& data_path) {
   std::filesystem::path lock_path = data_path;
   lock_path += ".lock";
+  if (!check_inside_root(lock_path, &error_)) return;
   int fd = retry_eintr([&] {
     return ::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
   });
@@ -106,12 +111,12 @@ bool replace_file(const std::filesystem::path& path, std::string_view contents, 
     set_error(error, "cannot replace " + path.string() + ": not a file name");
     return false;
   }
+  if (!check_inside_root(path, error)) return false;
 
   // A shared file keeps the mode it has (a new one gets 0644); a file that
   // holds a password is 0600 after every write, whatever it was before, so
   // a password never lands in a file others can read; a hook is 0755.
   mode_t final_mode = mode == FileMode::OwnerOnly ? 0600 : mode == FileMode::Executable ? 0755 : 0644;
-  bool keep_existing_mode = false;
   struct stat st {};
   if (::stat(path.c_str(), &st) == 0) {
     if (!S_ISREG(st.st_mode)) {
@@ -120,7 +125,6 @@ bool replace_file(const std::filesystem::path& path, std::string_view contents, 
     }
     if (mode == FileMode::Shared) {
       final_mode = st.st_mode & 07777;
-      keep_existing_mode = true;
     }
   }
 
@@ -141,18 +145,20 @@ bool replace_file(const std::filesystem::path& path, std::string_view contents, 
     return false;
   }
 
+  // The message names the file being saved, not the temporary one: that is
+  // what the user knows, and the reason stays short enough to be read.
   auto fail = [&](const char* what) {
     int err = errno;
     if (fd >= 0) ::close(fd);
     ::unlink(temp.c_str());
-    set_error(error, errno_text(what, temp, err));
+    set_error(error, errno_text(what, path, err));
     return false;
   };
 
   // The umask may have narrowed the mode at creation; a replaced file must
-  // come back exactly as it was. This touches only our own temporary file.
-  if (keep_existing_mode && ::fchmod(fd, final_mode) < 0) return fail("cannot set mode of");
-  // 0600 asks for nothing the umask could take away; O_EXCL made the file ours.
+  // come back exactly as it was, a new one exactly at its mode. This touches
+  // only our own temporary file (O_EXCL made it ours).
+  if (::fchmod(fd, final_mode) < 0) return fail("cannot set mode of");
   if (!write_all(fd, contents)) return fail("cannot write");
   if (::fsync(fd) < 0) return fail("cannot flush");
   int rc = ::close(fd);
@@ -176,6 +182,53 @@ bool replace_file(const std::filesystem::path& path, std::string_view contents, 
   }
   ::close(dfd);
   return true;
+}
+
+bool make_folders(const std::filesystem::path& path, FileMode mode, std::string* error) {
+  const mode_t folder_mode = mode == FileMode::OwnerOnly ? 0700 : 0755;
+  std::filesystem::path done;
+  for (const auto& part : path) {
+    done /= part;
+    // A folder of the root that is a link would take the new ones elsewhere.
+    if (!check_inside_root(done, error)) return false;
+    if (::mkdir(done.c_str(), folder_mode) == 0) {
+      // mkdir's mode went through the umask; a new folder gets exactly its own.
+      if (::chmod(done.c_str(), folder_mode) != 0) {
+        set_error(error, errno_text("cannot set the mode of folder", done, errno));
+        return false;
+      }
+    } else if (errno != EEXIST) {
+      set_error(error, errno_text("cannot create folder", done, errno));
+      return false;
+    }
+  }
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    set_error(error, "cannot use " + path.string() + " as a folder");
+    return false;
+  }
+  return true;
+}
+
+int remove_stale_temp_files(const std::filesystem::path& folder) {
+  std::error_code ec;
+  int removed = 0;
+  for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    // ".NAME.tmp.PID.N.RRRRRRRR", as temp_suffix() makes them.
+    const std::size_t tmp = name.rfind(".tmp.");
+    if (name.size() < 2 || name[0] != '.' || tmp == std::string::npos || tmp == 0) continue;
+    unsigned pid = 0, n = 0, r = 0;
+    char tail = 0;
+    if (std::sscanf(name.c_str() + tmp, ".tmp.%u.%u.%8x%c", &pid, &n, &r, &tail) != 3) continue;
+    const bool running = static_cast<pid_t>(pid) != ::getpid() &&
+                         (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM);
+    if (running) continue;  // another live writer's file
+    struct stat st {};
+    if (::lstat(it->path().c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    if (::unlink(it->path().c_str()) == 0) ++removed;
+  }
+  return removed;
 }
 
 std::uint64_t replace_file_count() { return g_replacements.load(std::memory_order_relaxed); }

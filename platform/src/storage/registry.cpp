@@ -10,6 +10,7 @@
 #include <cstring>
 #include <system_error>
 
+#include "platform/loop/clock.h"
 #include "platform/storage/ascii.h"
 #include "platform/storage/files.h"
 #include "platform/loop/log.h"
@@ -614,6 +615,13 @@ struct Registry::Hive {
   FileId id;
   long status = ERROR_SUCCESS;  // ERROR_BADDB while the file is corrupt
   std::string error;            // why, with path and line
+  std::size_t written_size = 0; // bytes of the file as last read or written
+  // Deferred writes: the tree holds changes the file does not have yet. The
+  // hive's lock is held meanwhile, so no other writer can come between.
+  bool dirty = false;
+  std::unique_ptr<FileLock> lock;
+  std::size_t size_bound = 0;   // upper bound of the tree's serialized size
+  std::int64_t failed_at = -1;  // clock time of the last failed write, -1 after a good one
 };
 
 std::optional<Root> root_from_name(std::string_view name) {
@@ -648,7 +656,7 @@ bool parse_hive(std::string_view text, Root root, std::vector<ParsedKey>* keys,
 }
 
 Registry::Registry(fs::path folder) : folder_(std::move(folder)) {}
-Registry::~Registry() = default;
+Registry::~Registry() { flush(); }
 
 fs::path Registry::hive_path(Root root) const { return folder_ / std::string(info(root).file); }
 
@@ -666,6 +674,7 @@ Registry::Hive& Registry::hive(Root root) {
 }
 
 long Registry::load(Root root, Hive& h) {
+  if (h.dirty) return ERROR_SUCCESS;  // the tree is newer than the file; the lock keeps others out
   fs::path path = hive_path(root);
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
@@ -735,14 +744,18 @@ long Registry::load(Root root, Hive& h) {
   h.tree = std::move(tree);
   h.status = ERROR_SUCCESS;
   h.error.clear();
+  h.written_size = text.size();
   return ERROR_SUCCESS;
 }
 
 // Runs `change(tree, changed)` on a copy of the freshly loaded hive under the
 // hive's lock and writes the result when something changed. The cached tree
-// is replaced only when the file was written.
+// is replaced only when the file was written, or, with deferred writes, at
+// once (the file follows at flush). `growth` bounds how many bytes the
+// change can add to the serialized hive: the size limit is checked with it
+// and the text is made only when the bound comes near the limit.
 template <typename Change>
-long Registry::modify(Root root, Change change) {
+long Registry::modify(Root root, std::size_t growth, Change change) {
   std::lock_guard guard(mutex_);
   fs::path path = hive_path(root);
   std::error_code ec;
@@ -753,27 +766,47 @@ long Registry::modify(Root root, Change change) {
                   "registry folder " + folder_.string() + ": " + std::strerror(errno));
     }
   }
-  FileLock lock(path);
-  if (!lock.locked()) return fail(ERROR_CANTWRITE, "registry hive: " + lock.error());
   Hive& h = hive(root);
+  std::unique_ptr<FileLock> lock;
+  if (!h.lock) {
+    lock = std::make_unique<FileLock>(path);
+    if (!lock->locked()) return fail(ERROR_CANTWRITE, "registry hive: " + lock->error());
+  }
   if (long rc = load(root, h); rc != ERROR_SUCCESS) return rc;
   Node tree = h.tree;
   bool changed = false;
   long rc = change(tree, changed);
   if (rc != ERROR_SUCCESS || !changed) return rc;
-  std::string error;
-  std::string text;
-  if (!serialize(root, tree, &text)) {
+  auto too_large = [&] {
     return fail(ERROR_NOT_ENOUGH_QUOTA, "registry hive " + path.string() +
                                             ": the change would make it larger than 64 MiB; "
                                             "nothing was written");
+  };
+  std::string text;
+  if (deferred_) {
+    std::size_t bound = (h.dirty ? h.size_bound : h.written_size) + growth;
+    if (bound > kMaxHive) {
+      if (!serialize(root, tree, &text)) return too_large();
+      bound = text.size();
+    }
+    h.tree = std::move(tree);
+    h.size_bound = bound;
+    if (!h.dirty) {
+      h.dirty = true;
+      h.lock = std::move(lock);
+      if (unwritten_since_ < 0) unwritten_since_ = clock().now_ms();
+    }
+    return ERROR_SUCCESS;
   }
+  if (!serialize(root, tree, &text)) return too_large();
+  std::string error;
   if (!replace_file(path, text, FileMode::OwnerOnly, &error)) {
     h.cached = false;  // the file may or may not be new: read it again next time
     log_error("registry", error);
     return fail(ERROR_CANTWRITE, "registry hive " + path.string() + ": " + error);
   }
   h.tree = std::move(tree);
+  h.written_size = text.size();
   struct stat st;
   if (::stat(path.c_str(), &st) == 0) {
     h.id = id_of(st);
@@ -781,6 +814,58 @@ long Registry::modify(Root root, Change change) {
     h.cached = false;
   }
   return ERROR_SUCCESS;
+}
+
+void Registry::set_deferred_writes(bool on) {
+  {
+    std::lock_guard guard(mutex_);
+    deferred_ = on;
+  }
+  if (!on) flush();
+}
+
+long Registry::flush() {
+  std::lock_guard guard(mutex_);
+  long result = ERROR_SUCCESS;
+  bool all_written = true;
+  for (auto& [root, slot] : hives_) {
+    Hive& h = *slot;
+    if (!h.dirty) continue;
+    const fs::path path = hive_path(root);
+    // While writes are deferred, a hive that could not be written (a full
+    // disk) is tried again a second later, not on every tick.
+    if (deferred_ && h.failed_at >= 0 && clock().now_ms() - h.failed_at < 1000) {
+      result = fail(ERROR_CANTWRITE, "registry hive " + path.string() + ": the last write failed");
+      all_written = false;
+      continue;
+    }
+    std::string text;
+    std::string error;
+    if (!serialize(root, h.tree, &text)) {
+      error = "larger than 64 MiB";
+    } else if (replace_file(path, text, FileMode::OwnerOnly, &error)) {
+      struct stat st;
+      h.cached = ::stat(path.c_str(), &st) == 0;
+      if (h.cached) h.id = id_of(st);
+      h.written_size = text.size();
+      h.dirty = false;
+      h.failed_at = -1;
+      h.lock.reset();
+      continue;
+    }
+    h.failed_at = clock().now_ms();
+    // Kept in memory, and the lock with it: the next flush tries again.
+    log_error("registry", "registry hive " + path.string() + " not written: " + error);
+    result = fail(ERROR_CANTWRITE, "registry hive " + path.string() + ": " + error);
+    all_written = false;
+  }
+  if (all_written) unwritten_since_ = -1;
+  return result;
+}
+
+std::int64_t Registry::unwritten_since() const {
+  std::lock_guard guard(mutex_);
+  return unwritten_since_;
 }
 
 long Registry::create_key(const Key& parent, std::string_view subkey, Key* key, bool* created) {
@@ -795,7 +880,10 @@ long Registry::create_key(const Key& parent, std::string_view subkey, Key* key, 
   }
   Key result;
   bool made_last = false;
-  long rc = modify(parent.root, [&](Node& tree, bool& changed) {
+  // Each new key is a header line with its whole path.
+  const std::size_t growth = parts.size() * (std::string_view(root_name(parent.root)).size() +
+                                             parent.path.size() + subkey.size() + 8);
+  long rc = modify(parent.root, growth, [&](Node& tree, bool& changed) {
     std::string stored;
     Node* n = find_stored(tree, parent.path, &stored);
     if (!n) return fail(ERROR_KEY_DELETED, "key \"" + parent.path + "\" no longer exists");
@@ -845,7 +933,7 @@ long Registry::delete_key(const Key& parent, std::string_view subkey) {
   if (!split_key_path(subkey, &parts) || parts.empty()) {
     return fail(ERROR_INVALID_PARAMETER, "invalid key name \"" + std::string(subkey) + "\"");
   }
-  return modify(parent.root, [&](Node& tree, bool& changed) {
+  return modify(parent.root, 0, [&](Node& tree, bool& changed) {
     Node* n = find(tree, parent.path);
     if (!n) return fail(ERROR_KEY_DELETED, "key \"" + parent.path + "\" no longer exists");
     for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
@@ -875,7 +963,11 @@ long Registry::set_value(const Key& key, std::string_view name, std::uint32_t ty
     return fail(ERROR_INVALID_PARAMETER, "value data missing or larger than 1 MiB");
   }
   std::string bytes(static_cast<const char*>(data), size);
-  return modify(key.root, [&](Node& tree, bool& changed) {
+  // A value line: its escaped name, and its data as hex (3 characters a
+  // byte, plus the wrapped lines' continuations) or escaped text; a key
+  // header too when the key had no line yet.
+  const std::size_t growth = 2 * name.size() + 4 * size + key.path.size() + 96;
+  return modify(key.root, growth, [&](Node& tree, bool& changed) {
     Node* n = find(tree, key.path);
     if (!n) return fail(ERROR_KEY_DELETED, "key \"" + key.path + "\" no longer exists");
     if (Value* v = n->value(name)) {
@@ -941,7 +1033,7 @@ long Registry::query_value(const Key& key, std::string_view name, std::uint32_t*
 }
 
 long Registry::delete_value(const Key& key, std::string_view name) {
-  return modify(key.root, [&](Node& tree, bool& changed) {
+  return modify(key.root, 0, [&](Node& tree, bool& changed) {
     Node* n = find(tree, key.path);
     if (!n) return fail(ERROR_KEY_DELETED, "key \"" + key.path + "\" no longer exists");
     for (auto it = n->values.begin(); it != n->values.end(); ++it) {

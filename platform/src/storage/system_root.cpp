@@ -273,6 +273,27 @@ fs::path known_folder(KnownFolder folder) {
   return current_root() / std::string(info(folder).relative);
 }
 
+bool check_inside_root(const fs::path& path, std::string* error) {
+  fs::path root;
+  {
+    std::lock_guard lock(g_mutex);
+    if (!g_root_set) return true;
+    root = g_root;
+  }
+  const fs::path normal = path.lexically_normal();
+  const fs::path relative = normal.lexically_relative(root);
+  if (relative.empty() || *relative.begin() == "..") return true;  // not beneath the root
+  const fs::path folder = relative.parent_path();
+  if (folder.empty() || folder == ".") return true;  // the root itself is trusted
+  OpenResult opened = open_beneath(root, folder.string(), O_PATH | O_DIRECTORY);
+  if (!opened) {
+    if (opened.errno_value == ENOENT) return true;  // nothing there to be bent: the write makes or fails it
+    if (error) *error = "cannot write " + path.string() + ": its folder " + opened.error;
+    return false;
+  }
+  return true;
+}
+
 ScopedSystemRoot::ScopedSystemRoot() {
   {
     std::lock_guard lock(g_mutex);

@@ -13,9 +13,10 @@
 //  - Reads never block. WaitFor and Drain wait in steps of a few
 //    milliseconds on platform::clock(), so tests run them in virtual time.
 //  - A full buffer stops reading and discards nothing. In line mode a full
-//    buffer without a line end is handed out as one line (ReadLine), and the
-//    rest of that overlong line, up to its line end, is dropped as it arrives:
-//    one server line never becomes two, and the session never stalls.
+//    buffer without a line end is an overlong line: ReadLine drops it, hands
+//    out an empty line (logged), and the rest of it, up to its line end, is
+//    dropped as it arrives: part of a line is never run as a command, one
+//    server line never becomes two, and the session never stalls.
 //  - A port that goes away (read error EIO, ENXIO, ...) counts as carrier
 //    loss. On a device without modem-status lines a received line
 //    "NO CARRIER" counts as the carrier change while carrier is believed

@@ -54,6 +54,12 @@ using CommandHook = std::function<void(CRegSessionDialog& session, std::string_v
 // Makes the new account's desktop and Start-menu shortcuts (after TRANSFER:
 // has written the dial-up entry).
 using ShortcutsHook = std::function<void(CRegSessionDialog& session)>;
+// Where the call stands, for writers that gather their writes: a tick with
+// bytes still coming or lines waiting (Busy), a tick with nothing received
+// and nothing waiting (Quiet), and the end of the call (before its outcome
+// is posted, and when the session is destroyed).
+enum class LinePace { Busy, Quiet, CallEnds };
+using PaceHook = std::function<void(LinePace pace)>;
 
 struct ServerCommand {
   const char* keyword;
@@ -78,6 +84,10 @@ inline constexpr std::string_view kWrongPasswordPrompt =
 // INFO: PLAN keeps at most this many plans a call; further ones are answered
 // "REPLY: ERROR" (a server must not grow the session without bound).
 inline constexpr std::size_t kMaxPlans = 100;
+// Server prompts open at once at most; a WAIT: with a prompt beyond them is
+// answered "REPLY: ERROR" (each open prompt is a nested loop: unbounded, a
+// server that does not wait for the answers would exhaust the stack).
+inline constexpr int kMaxOpenPrompts = 4;
 // TRANSFER: with exactly one access number waits this long before hanging
 // up, handling no line meanwhile.
 inline constexpr std::int64_t kSingleNumberWaitMs = 5000;
@@ -117,6 +127,9 @@ class CRegSessionDialog final : public platform::MessageTarget {
   // Installs what TRANSFER: calls for the account's shortcuts; without one
   // no shortcut is made (logged).
   void SetShortcutsHook(ShortcutsHook hook) { shortcutsHook_ = std::move(hook); }
+  // Called on every tick of the session phase and at the end of the call
+  // (LinePace); the registry commands flush their gathered writes from it.
+  void SetPaceHook(PaceHook hook) { paceHook_ = std::move(hook); }
 
   // --- the call ---
   // The registration dial. False when it failed at once (the failure message
@@ -136,7 +149,10 @@ class CRegSessionDialog final : public platform::MessageTarget {
   // --- the line protocol ---
   void HandleLine(std::string_view line);
   // "REPLY: " + text + CR to the port if there is one; shown either way.
-  void SendReply(std::string_view text);
+  // A Masked reply (the password, the card number) is traced without its
+  // text.
+  enum class ReplyTrace { Plain, Masked };
+  void SendReply(std::string_view text, ReplyTrace trace = ReplyTrace::Plain);
   void SendAck(bool ok) { SendReply(ok ? "OK" : "ERROR"); }
 
   bool OnDialResultTick();
@@ -172,6 +188,8 @@ class CRegSessionDialog final : public platform::MessageTarget {
   std::vector<std::string> planDescriptions;
   std::vector<std::string> planCodes;
   std::size_t plansRefused = 0;  // INFO: PLAN lines beyond kMaxPlans
+  int openPrompts = 0;           // server prompts open now (nested)
+  std::size_t waitsRefused = 0;  // WAIT: prompts refused beyond kMaxOpenPrompts
   std::string planTag;     // "PLAN" + the chosen plan number; empty until chosen
   std::string installDir;  // set by TRANSFER: (Windows form, ending in "\\")
   // A weak reference that expires when the object is destroyed.
@@ -187,6 +205,7 @@ class CRegSessionDialog final : public platform::MessageTarget {
   void PostOutcome(unsigned message);
   std::string ProfileValue(std::string_view key) const;
   void TakeAndShowLine(std::string& line);
+  void ReportPace(LinePace pace);
 
   platform::HWND parent_;
   platform::HWND hwnd_ = 0;
@@ -205,6 +224,7 @@ class CRegSessionDialog final : public platform::MessageTarget {
   bool outcomePosted_ = false;
   std::vector<std::pair<std::string, CommandHook>> hooks_;
   ShortcutsHook shortcutsHook_;
+  PaceHook paceHook_;
   std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };
 

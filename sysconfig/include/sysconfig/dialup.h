@@ -50,7 +50,6 @@ namespace sysconfig {
 
 // The entry's name, also the name of its shortcuts.
 inline constexpr std::string_view kAccountEntryName = "Tarkel - Veloran Account";
-inline constexpr std::string_view kTempEntryName = "temp";
 inline constexpr std::string_view kNoPhoneBookMessage = "Can't find Phone Book APIs\n";
 // Results of MakeDialUpEntry that made nothing: no line device; no phone
 // book installed (after the message); a profile value refused.
@@ -92,6 +91,12 @@ struct DialUpContext {
 // `problem` (when given) gets why nothing was made, in the user's words,
 // and is cleared when the entry was made.
 int MakeDialUpEntry(const DialUpValues& values, const DialUpContext& context = {}, std::string* problem = nullptr);
+
+// At start-up, before anything is written: finishes or undoes a switch of
+// the account's entry that a crash interrupted, and removes the temporary
+// files of interrupted saves from the root's folders (program, Windows,
+// system, registry, desktop, phone book).
+void FinishInterruptedChanges();
 
 // The modem ports in enumeration order (the chosen one last), as tty paths.
 std::vector<std::filesystem::path> LineDevices(std::string_view comport, const std::filesystem::path& dosdevices);

@@ -31,6 +31,7 @@
 
 namespace session {
 class CRegSessionDialog;
+enum class LinePace;
 }
 
 namespace sysconfig {
@@ -85,14 +86,28 @@ bool IniModCommand(std::string_view arguments, std::string_view install_dir,
 // name that starts neither with '\' nor with '.'.
 std::string AppendFileName(std::string_view name);
 
+// APPENDFILE: never makes a file larger than this: the INI layer reads 4 MiB
+// at most, and the wizard's own profile must stay readable and savable.
+inline constexpr std::uint64_t kMaxAppendedFileSize = 1u << 20;  // 1 MiB
+
 // APPENDFILE: with its argument text (file name, line; a single field is
 // both). Appends the line and CR LF to the file (created when missing) in
 // one append-mode write, so other appenders cannot split it; only a regular
-// file is written. On a failed write the file is cut back to its old length.
-// True when the whole line was written.
+// file with one name (no second hard link) is written, and never past
+// kMaxAppendedFileSize. On a failed write the file is cut back to its old
+// length. True when the whole line was written.
 bool AppendFileCommand(std::string_view arguments, std::string* why = nullptr);
 
 // ---- The session -----------------------------------------------------------
+
+// The longest a registry change waits in memory while the line is busy.
+inline constexpr std::int64_t kRegistryWriteBackMs = 1000;
+
+// The session's pace hook for the gathered REGMOD: writes: the hives are
+// written when the line goes quiet, at the latest kRegistryWriteBackMs after
+// the first unwritten change, and at the end of the call (deferral then
+// ends).
+void WriteBackRegistry(platform::reg::Registry& registry, session::LinePace pace);
 
 // Installs the REGMOD:, INIMOD: and APPENDFILE: handlers in the session; each
 // answers "REPLY: OK" or "REPLY: ERROR". REGMOD: uses the system registry,

@@ -20,6 +20,9 @@ inline constexpr const char* kOneInstanceText =
 // Exit codes besides the wizard's own 0 and 1.
 inline constexpr int kExitUsage = 2;     // bad command line
 inline constexpr int kExitStartup = 4;   // root, side files or display unusable
+inline constexpr int kExitProfileNotSaved = 5;  // the profile could not be saved at the end
+inline constexpr const char* kProfileNotSavedText =
+    "Your registration could not be saved on this computer.";
 
 // Runs the wizard with the command-line words after the program name;
 // returns the process exit code.

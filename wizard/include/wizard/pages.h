@@ -75,6 +75,7 @@ class CWelcomeDialog final : public CMasterDialog {
  private:
   RegistrationProfile profile_;
   std::string client_code_;
+  int exit_code_ = 0;  // the quit code when the window is gone
 };
 
 class CTermsDialog final : public CBaseDialog {

@@ -8,8 +8,8 @@
 // The profile lives in section "User Information" of Joinwiz.ini. Load()
 // never adds keys (extra lines in the file are left alone); Save() writes
 // only the profile's keys, from the last inserted to the first, all in one
-// atomic replacement of the file, and stops at the first key that cannot be
-// stored. The file holds the password, so every Save() leaves it readable by
+// atomic replacement of the file; a key that cannot be stored is left out
+// (and reported) without losing the others. The file holds the password, so every Save() leaves it readable by
 // its owner only, whatever its mode was.
 #pragma once
 
@@ -46,8 +46,11 @@ class RegistrationProfile {
   int Find(std::string_view key) const;
   // Reads every key from the file with its current value as default.
   bool Load(const std::filesystem::path& file);
-  // Writes every key; false at the first failed write (the rest unwritten).
-  bool Save(const std::filesystem::path& file) const;
+  // Writes every key in one replacement of the file. A key whose value the
+  // file cannot hold is left out and makes the result false, the other keys
+  // are still written; a file that cannot be written stays as it was. `why`
+  // (if given) gets the reason of a failure.
+  bool Save(const std::filesystem::path& file, std::string* why = nullptr) const;
 
   std::size_t size() const { return keys_.size(); }
   const std::string& key_at(std::size_t i) const { return keys_[i]; }

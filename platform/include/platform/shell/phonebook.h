@@ -43,8 +43,8 @@
 // Index: SafeEntryName, PppdQuote, PppdWords, DialingRules / DialCommand,
 // SerialSpeedAtOrAbove, PeersFile / PeersFileText / ReadPeersFile,
 // ModemInitCommand, ChatScriptText / ReadChatScript, SecretsLine /
-// ReadSecrets / MergeSecrets, IpUpHookText / IpDownHookText, PppPrograms, PhoneBook,
-// InstallEntry, RemoveEntry.
+// ReadSecrets / MergeSecrets, IpUpHookText / IpDownHookText, PppPrograms, PhoneBook
+// (ReplaceEntry / RecoverEntry: the crash-safe switch), InstallEntry, RemoveEntry.
 #pragma once
 
 #include <array>
@@ -239,6 +239,24 @@ class PhoneBook {
                          std::string* why = nullptr);
   // Names of the entries (as shown: the peers files' entry names).
   std::vector<std::string> EntryNames() const;
+
+  // Writes the whole entry `name` (peers file with its user, chat script,
+  // hooks, its line in both secrets files) so that it moves from the old
+  // files to the new ones in one step a crash cannot split: every new file
+  // is written beside the old one (".FILE.new"), the merged secrets files
+  // too, under the locks of both; then a journal ".SAFENAME.switch" names
+  // them (the moment the switch is decided), the new files are renamed over
+  // the old ones, the peers file last, and the journal goes. A refused value
+  // or a failed write before the journal leaves the old entry as it was.
+  // Finishes an earlier interrupted switch first (RecoverEntry).
+  int ReplaceEntry(std::string_view name, const EntryProperties& properties, std::string_view user,
+                   std::string_view password, std::string* why = nullptr);
+  // At start-up: finishes a switch of `name` whose journal is there, or
+  // undoes one that had not reached it (its ".new" files go), and removes
+  // stale temporary files of replace_file() in the phone book's folders.
+  // kPbSuccess, or kPbCannotWrite with `why`.
+  int RecoverEntry(std::string_view name, std::string* why = nullptr);
+  std::filesystem::path SwitchJournalPath(std::string_view name) const;
 
   std::filesystem::path PeersPath(std::string_view name) const;
   std::filesystem::path ChatPath(std::string_view name) const;

@@ -65,11 +65,25 @@ class FolderLock {
 };
 
 // Replaces `path` with `contents` atomically. Shared: an existing file keeps
-// its mode, a new one gets 0644. OwnerOnly: the result is 0600 either way. On failure the old file is untouched, no temporary
+// its mode, a new one gets 0644. OwnerOnly: the result is 0600 either way.
+// The mode is set explicitly: the umask changes nothing. On failure the old file is untouched, no temporary
 // file is left behind, `error` (if given) says what failed and false is
 // returned. The caller holds a FileLock if others may write the same file.
 bool replace_file(const std::filesystem::path& path, std::string_view contents,
                   FileMode mode = FileMode::Shared, std::string* error = nullptr);
+
+// Creates the missing folders of `path` (its parents too) with exactly
+// 0755, or 0700 for OwnerOnly, whatever the umask; existing folders are left
+// as they are. Inside the system root no folder is made through a link
+// (check_inside_root). False and `error` when one cannot be made.
+bool make_folders(const std::filesystem::path& path, FileMode mode = FileMode::Shared,
+                  std::string* error = nullptr);
+
+// Removes the temporary files replace_file() left in `folder` when its
+// process died before the rename (".NAME.tmp.PID.N.R" of a PID that no
+// longer runs, or of this process before it wrote anything). Returns how many
+// were removed. Run at start-up, before this process writes there.
+int remove_stale_temp_files(const std::filesystem::path& folder);
 
 // Replacements that succeeded in this process, all files together (tests
 // count the writes an operation makes).

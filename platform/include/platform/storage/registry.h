@@ -152,6 +152,19 @@ class Registry {
   long enum_key(const Key& key, std::uint32_t index, std::string* name);
   long enum_value(const Key& key, std::uint32_t index, Value* value);
 
+  // Deferred writes, as Windows flushes its hives lazily: while on, a change
+  // is made in memory and answered at once, and its hive reaches the disk at
+  // the next flush(), still as one atomic replacement. The hive's lock is
+  // held from the first unwritten change to the flush, so no other writer
+  // comes between. Off (the default): every change is written before the
+  // call returns. Turning it off flushes.
+  void set_deferred_writes(bool on);
+  // Writes every hive that has unwritten changes. ERROR_SUCCESS, or
+  // ERROR_CANTWRITE (the changes stay in memory; a later flush tries again).
+  long flush();
+  // The clock time (ms) of the oldest change not written yet; -1 when none.
+  std::int64_t unwritten_since() const;
+
   // Why the last failing call of this thread failed (path, line, reason).
   std::string last_error() const;
   std::filesystem::path hive_path(Root root) const;
@@ -162,10 +175,12 @@ class Registry {
   Hive& hive(Root root);
   long load(Root root, Hive& h);  // refreshes the cache from the file
   template <typename Change>
-  long modify(Root root, Change change);
+  long modify(Root root, std::size_t growth, Change change);
   long fail(long code, std::string text);
 
   std::filesystem::path folder_;
+  bool deferred_ = false;
+  std::int64_t unwritten_since_ = -1;
   mutable std::mutex mutex_;
   std::map<Root, std::unique_ptr<Hive>> hives_;
 };

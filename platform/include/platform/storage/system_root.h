@@ -38,7 +38,7 @@
 // refuses symbolic links (confined.h).
 //
 // Index: KnownFolder, choose_root, set_system_root, system_root,
-// known_folder, ScopedSystemRoot, RelativeTo, RootPath, normalize_path,
+// known_folder, check_inside_root, ScopedSystemRoot, RelativeTo, RootPath, normalize_path,
 // translate_path, open_translated, check_translated, replace_translated.
 #pragma once
 
@@ -97,6 +97,13 @@ std::filesystem::path system_root();
 std::filesystem::path known_folder(KnownFolder folder);
 // Same, telling whether the folder exists afterwards, and why not.
 bool ensure_known_folder(KnownFolder folder, std::string* error = nullptr);
+
+// For every writer that works by path name: when `path` lies beneath the
+// system root, its folder must be reachable from the root without a symbolic
+// link (a link planted as registry/, phonebook/, desktop/ or start_menu/
+// would send the write elsewhere). False and `error` then. Paths outside the
+// root, or before a root was chosen, are not judged here (true).
+bool check_inside_root(const std::filesystem::path& path, std::string* error = nullptr);
 
 // For tests: makes a fresh temporary folder the system root for the lifetime
 // of the object, then restores the previous root and removes the folder.
