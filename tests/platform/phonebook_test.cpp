@@ -823,7 +823,7 @@ EntryState StateOf(const PhoneBook& book, std::string_view name) {
     s.peers = true;
     s.user = peers->user;
   }
-  if (auto dial = ReadChatDial(Slurp(book.ChatPath(name)))) s.chat_dial = *dial;
+  if (auto steps = ReadChatScript(Slurp(book.ChatPath(name)))) s.chat_dial = steps->dial;
   for (const auto& secret : ReadSecrets(Slurp(book.PapSecretsPath()))) s.pap_secret += secret.client + ":" + secret.secret;
   for (const auto& secret : ReadSecrets(Slurp(book.ChapSecretsPath()))) s.chap_secret += secret.client + ":" + secret.secret;
   return s;
