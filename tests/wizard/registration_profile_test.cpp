@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "../support/child_process.h"
 #include "ini_bridge.h"
 #include "platform/storage/files.h"
 #include "platform/loop/log.h"
@@ -207,6 +208,20 @@ TEST_F(Profile, SaveStopsAtTheFirstFailedWrite) {
   EXPECT_EQ(ini_read(kUserInfoSection, "C", "absent", 127, file_), "3");
   EXPECT_EQ(ini_read(kUserInfoSection, "B", "absent", 127, file_), "absent");
   EXPECT_EQ(ini_read(kUserInfoSection, "A", "absent", 127, file_), "absent");
+}
+
+// A profile file the user made read-only is not replaced by a save: the
+// save fails and the file stays as it was. Run as an ordinary user.
+TEST_F(Profile, SaveOntoAReadOnlyFileFailsAndLeavesIt) {
+  write("[User Information]\nFIRSTNAME=Ann\n");
+  auto outcome = test_support::run_as_fresh_user(dir_, [&] {
+    RegistrationProfile p;
+    p.Set("FIRSTNAME", "Bob");
+    return std::string(p.Save(file_) ? "saved" : "refused");
+  }, [&] { return ::chmod(file_.c_str(), 0400) == 0; });
+  if (!outcome) GTEST_SKIP() << "needs root to become another user";
+  EXPECT_EQ(*outcome, "refused");
+  EXPECT_EQ(slurp(file_), "[User Information]\nFIRSTNAME=Ann\n");
 }
 
 TEST(ProfileText, DigitsOnlyAndUpperKey) {

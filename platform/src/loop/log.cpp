@@ -12,6 +12,7 @@ struct Logger {
   std::mutex mutex;
   std::FILE* out = nullptr;  // nullptr: standard error
   LogLevel threshold = LogLevel::Warn;
+  bool quiet = false;  // no file named: drop lines instead of standard error
 
   Logger() {
     if (const char* level = std::getenv("VLR_LOG_LEVEL")) {
@@ -51,6 +52,7 @@ void log(LogLevel level, std::string_view component, std::string_view text) {
   Logger& l = logger();
   if (level > l.threshold) return;
   std::lock_guard lock(l.mutex);
+  if (!l.out && l.quiet) return;
   std::FILE* out = l.out ? l.out : stderr;
   std::fprintf(out, "%s %.*s: %.*s\n", level_name(level), static_cast<int>(component.size()),
                component.data(), static_cast<int>(text.size()), text.data());
@@ -67,7 +69,13 @@ bool set_log_file(const std::string& path) {
   }
   if (l.out) std::fclose(l.out);
   l.out = next;
+  l.quiet = false;
   return true;
+}
+
+void set_log_quiet() {
+  std::lock_guard lock(logger().mutex);
+  logger().quiet = true;
 }
 
 void set_log_level(LogLevel level) {

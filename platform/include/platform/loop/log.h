@@ -1,7 +1,9 @@
 // The one logger. Every component logs and traces through it.
 //
 // Lines go to standard error unless VLR_LOG names a file, or set_log_file()
-// was called. Each line is "LEVEL component: text". The level threshold comes
+// was called. A library inside another program calls set_log_quiet() at
+// load: its lines then go nowhere unless VLR_LOG names a file (the host's
+// standard error is the host's). Each line is "LEVEL component: text". The level threshold comes
 // from VLR_LOG_LEVEL (error, warn, info, debug; default warn).
 #pragma once
 
@@ -18,6 +20,9 @@ bool log_enabled(LogLevel level);
 // Returns false and keeps the old destination if the file cannot be opened.
 bool set_log_file(const std::string& path);
 void set_log_level(LogLevel level);
+// Without VLR_LOG, drops every line instead of writing it to standard error,
+// until set_log_file() names a destination.
+void set_log_quiet();
 
 inline void log_error(std::string_view c, std::string_view t) { log(LogLevel::Error, c, t); }
 inline void log_warn(std::string_view c, std::string_view t) { log(LogLevel::Warn, c, t); }
