@@ -60,10 +60,9 @@ std::string trimmed(std::string_view s) {
   return std::string(s);
 }
 
-// An entry as names match: sections and keys without regard to case, keys
-// without the blanks around them.
+// An entry as listed; names match without regard to case.
 using Name = std::pair<std::string, std::string>;
-Name name_of(std::string_view section, std::string_view key) { return {lower(section), lower(trimmed(key))}; }
+Name name_of(std::string_view section, std::string_view key) { return {lower(section), lower(key)}; }
 
 // Every entry the functions show: listed sections, their listed keys and
 // what each reads as.
@@ -123,7 +122,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const std::string before_text = fuzz::read_file(file);
   const std::map<Name, std::string> before = entries(file);
-  const Name written = name_of(section, key);
+  // A key picked from the listing is written under its listed name; a key
+  // of the input is listed without the blanks around it.
+  const Name written = name_of(section, operation == 3 ? key : trimmed(key));
   const bool ok = common::write_private_profile_string(section.c_str(), key.c_str(),
                                                        operation == 2 ? nullptr : value.c_str(), file) != 0;
   common::ini_cache_clear();
