@@ -92,7 +92,10 @@ void IniDocument::index() {
       crlf_ = content_end > pos && t[content_end - 1] == '\r';
       first_eol = false;
     }
-    std::string_view line = t.substr(pos, content_end - pos);
+    // A reader of C strings sees a line up to its first NUL: what follows
+    // on that line is never a name, a value or an '='. Names listed and
+    // names looked up then agree.
+    std::string_view line = until_nul(t.substr(pos, content_end - pos));
     std::string_view body = trim(line);
     auto off = [&](std::string_view part) { return static_cast<uint32_t>(part.data() - t.data()); };
 

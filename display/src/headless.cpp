@@ -12,6 +12,7 @@
 #include "platform/storage/ascii.h"
 #include "platform/ui/utf8.h"
 #include "platform/loop/clock.h"
+#include "platform/loop/log.h"
 #include "platform/ui/controls.h"
 #include "platform/ui/dialog.h"
 #include "platform/storage/files.h"
@@ -179,6 +180,16 @@ struct HeadlessDisplay::Impl : public MessageTarget {
 
 namespace {
 
+// Ends every modal dialog and message box, topmost first: their modal runs
+// return -1 to whoever opened them.
+void end_modal_dialogs() {
+  auto tops = top_level_windows();
+  for (auto it = tops.rbegin(); it != tops.rend(); ++it) {
+    auto* dialog = window_cast<Dialog>(*it);
+    if (dialog && dialog->is_modal() && !dialog->is_ending()) dialog->end_dialog(-1);
+  }
+}
+
 MessageBoxWindow* visible_message_box() {
   auto tops = top_level_windows();
   for (auto it = tops.rbegin(); it != tops.rend(); ++it) {
@@ -188,15 +199,21 @@ MessageBoxWindow* visible_message_box() {
   return nullptr;
 }
 
-// A control by id: the active window first, then the other visible windows
-// from the top.
-Control* find_control(int id) {
+// The windows a step looks in: the active window first, then the other
+// visible top-level windows from the top. Empty while every window is hidden.
+std::vector<HWND> search_order() {
   std::vector<HWND> order;
-  if (HWND a = active_window()) order.push_back(a);
+  const HWND active = active_window();
+  if (active) order.push_back(active);
   auto tops = top_level_windows();
   for (auto it = tops.rbegin(); it != tops.rend(); ++it)
-    if (*it != order.front() && is_window_visible(*it)) order.push_back(*it);
-  for (HWND top : order) {
+    if (*it != active && is_window_visible(*it)) order.push_back(*it);
+  return order;
+}
+
+// A control by id, in search_order().
+Control* find_control(int id) {
+  for (HWND top : search_order()) {
     if (auto* c = window_cast<Control>(get_dlg_item(top, id))) return c;
   }
   return nullptr;
@@ -219,16 +236,11 @@ bool same_label(std::string_view text, std::string_view label) {
   return !shown.empty() && shown.back() == ':' && std::string_view(shown).substr(0, shown.size() - 1) == label;
 }
 
-// A control by its label, in the same windows as find_control: a button,
+// A control by its label, in search_order(): a button,
 // check box or radio button by its own text; another control by the static
 // text (or group box) before it, as the mnemonic of that label reaches it.
 Control* find_labelled(std::string_view label) {
-  std::vector<HWND> order;
-  if (HWND a = active_window()) order.push_back(a);
-  auto tops = top_level_windows();
-  for (auto it = tops.rbegin(); it != tops.rend(); ++it)
-    if ((order.empty() || *it != order.front()) && is_window_visible(*it)) order.push_back(*it);
-  for (HWND top : order) {
+  for (HWND top : search_order()) {
     Window* w = window_from_handle(top);
     if (!w) continue;
     const auto& kids = w->children();
@@ -354,6 +366,12 @@ void HeadlessDisplay::fail(const std::string& message) {
   failure_ = message;
   write("failed: " + message);
   impl_->controls = describe_active_dialog();
+  if (impl_->options.end_dialogs_after_failure) {
+    // The poll goes on, ending the dialogs that come up later.
+    impl_->options.on_failure(3, message);
+    end_modal_dialogs();
+    return;
+  }
   if (impl_->timer) {
     MessageLoop::current().kill_thread_timer(impl_->timer);
     impl_->timer = 0;
@@ -453,7 +471,11 @@ bool HeadlessDisplay::ready(const ScriptStep& s, std::string& why) {
 
 void HeadlessDisplay::tick() {
   Impl& im = *impl_;
-  if (failed_ || im.action_pending) return;
+  if (failed_) {
+    if (im.options.end_dialogs_after_failure) end_modal_dialogs();
+    return;
+  }
+  if (im.action_pending) return;
   const std::int64_t now = platform::clock().now_ms();
   // Steps that need no window run at once, several in one tick.
   while (next_ < im.steps.size() && im.steps[next_].verb == "timeout") {
@@ -477,7 +499,9 @@ void HeadlessDisplay::tick() {
       im.step_started = now;
     }
     if (im.options.expect_end && !top_level_windows().empty() && now - im.step_started > im.timeout_ms)
-      fail("end of script: the program did not end within " + std::to_string(im.timeout_ms / 1000) + " s");
+      fail(im.options.end_dialogs_after_failure
+               ? "end of script: a dialog is still open after " + std::to_string(im.timeout_ms / 1000) + " s"
+               : "end of script: the program did not end within " + std::to_string(im.timeout_ms / 1000) + " s");
     return;
   }
   const ScriptStep& s = im.steps[next_];
@@ -595,28 +619,40 @@ void HeadlessDisplay::act(std::size_t index) {
 }  // namespace display
 
 // Entry point for programs that load the headless display by name
-// (platform::open_display). A bad script or transcript ends the process
-// with exit code 3 here, as a failing step would.
+// (platform::open_display). In a program of ours a bad script or transcript
+// ends the process with exit code 3 here, as a failing step would. For a
+// library's dialogs inside another program (options->library_host) nothing
+// ends the process: a bad script is an error, a failing step is logged and
+// ends the dialogs that are open or come up later.
 extern "C" __attribute__((visibility("default"))) platform::Display* vlr_display_open(
     const platform::DisplayOptions* options, std::string* error) {
   if (!options) return nullptr;
-  std::string text;
-  std::string why;
-  if (!platform::read_file(options->answers, text, &why)) {
-    std::fprintf(stderr, "cannot read the answers script %s: %s\n", options->answers.c_str(), why.c_str());
+  const bool library = options->library_host;
+  auto refuse = [&](const std::string& why) -> platform::Display* {
+    if (library) {
+      if (error) *error = why;
+      return nullptr;
+    }
+    std::fprintf(stderr, "%s\n", why.c_str());
     std::fflush(nullptr);
     _exit(3);
-  }
+  };
+  std::string text;
+  std::string why;
+  if (!platform::read_file(options->answers, text, &why))
+    return refuse("cannot read the answers script " + options->answers + ": " + why);
   display::HeadlessOptions ho;
   ho.script = std::move(text);
   ho.transcript_path = options->transcript;
   ho.expect_end = true;
-  auto d = display::HeadlessDisplay::start(std::move(ho), why);
-  if (!d) {
-    std::fprintf(stderr, "%s\n", why.c_str());
-    std::fflush(nullptr);
-    _exit(3);
+  if (library) {
+    ho.end_dialogs_after_failure = true;
+    ho.on_failure = [](int, const std::string& message) {
+      platform::log_error("headless", message + ": the open dialogs are ended");
+    };
   }
+  auto d = display::HeadlessDisplay::start(std::move(ho), why);
+  if (!d) return refuse(why);
   if (error) error->clear();
   return d.release();
 }

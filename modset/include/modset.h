@@ -15,13 +15,26 @@
  *  - A Put replaces its section in one atomic step under the file's lock:
  *    other readers, in this process or another, see the old section or the
  *    new one, never a half-written one. A Put that fails leaves the file as
- *    it was. Values equal to their defaults are stored as empty values.
+ *    it was (a file the caller may not write too); the one exception is a
+ *    POP list with bad entries, below. Values equal to their defaults are
+ *    stored as empty values.
  *  - A Get that fails leaves the caller's record as it was.
  *  - Values are read as the Windows private-profile service reads them:
  *    leading and trailing blanks and one pair of enclosing quotes are not
  *    part of a value; an empty value reads as the default.
- *  - No call throws, none keeps a pointer it was given; all may run on any
- *    thread at the same time (each call is complete in itself).
+ *  - No call throws, none keeps a pointer it was given.
+ *  - Threads: the Get and Put functions and CfgGetNsvAccessInfo may run on
+ *    any threads at the same time, also with the calls below (each is
+ *    complete in itself). CfgUiSetHelpFile and CfgUiGetHelpFile may run on
+ *    any thread, but the help path is one text for the process: a caller
+ *    reading the text that CfgUiGetHelpFile pointed it to while another
+ *    thread sets a new path may read a mix of the two. The dialogs
+ *    (CfgUiSetupDialog, CfgUiAutoDetectDialog) run on one user-interface
+ *    thread at a time, the thread whose display they draw on; do not set
+ *    the help path while one is open on another thread.
+ *  - The library never ends or blocks its caller for good, and writes
+ *    nothing to the caller's standard error: its log lines go to the file
+ *    VLR_LOG names, else nowhere.
  *  - The dialogs (CfgUiSetupDialog, CfgUiAutoDetectDialog) are modal: they
  *    run a nested message loop on the calling thread and return when the
  *    user closes them. They read and store the settings only through the
@@ -35,7 +48,10 @@
  *      no VLR_UI                           the terminal when standard input
  *                                          is one; VLR_ANSWERS alone means
  *                                          headless.
- *    Without a display a dialog returns CFG_E_UI at once.
+ *    Without a display a dialog returns CFG_E_UI at once. A script that
+ *    cannot be read, has a step that cannot be done, or runs out of steps
+ *    while a dialog is open (after the step time-out) ends the open dialog,
+ *    and every later one, with CFG_E_UI; VLR_LOG's file says why.
  *  - The modem search (CfgUiAutoDetectDialog, "Find Modem..." in "Set Up
  *    Modem") runs through libserlink and registers its own message pump as
  *    Serlink's event handler while it runs, so the caller's windows keep
@@ -53,8 +69,10 @@
  *    257 CFG_DEFAULTS    Get: the section was never stored (no "Last Update");
  *                        the record holds what the file has, defaults elsewhere
  *   -250 CFG_E_WRITE     Put: the section could not be stored (a value that
- *                        cannot be written, an invalid POP list, a file that
- *                        cannot be locked, read or replaced); file unchanged
+ *                        cannot be written, a file that cannot be locked,
+ *                        read or replaced, or one the caller may not write);
+ *                        file unchanged. Also a POP list with bad entries,
+ *                        stored without them (CfgPutNsvConfigInfo)
  *   -251 CFG_E_READ      Get: the file exists but cannot be read (not a
  *                        regular file, unreadable, larger than 4 MiB); the
  *                        record is untouched
@@ -64,7 +82,8 @@
  *                        unchanged
  *   -381 CFG_E_PARAM     a null pointer; a help path longer than 1030 characters
  *   -382 CFG_E_UI_MEMORY out of memory while running a dialog
- *   -383 CFG_E_UI        any other failure while running a dialog
+ *   -383 CFG_E_UI        any other failure while running a dialog (no
+ *                        display, a failing answers script)
  *    385 CFG_CANCELLED   a dialog ended other than by OK
  *
  * Index: result codes; records (CfgDialingInfo, CfgModemInfo,
@@ -190,10 +209,12 @@ MODSET_API int32_t CfgPutZrsAccessInfo(const CfgZrsAccessInfo *info);
  * zero, plus a final zero) and sets count to the number filled; a null
  * entries pointer gives count 0. The list does not change the result.
  * Put: with PopList.count > 0 also replaces "NSV POP List" by the entries,
- * in array order, in the same atomic step. A null entries pointer, a
- * negative count or an entry with an identifier of other than 1 to 5
- * characters or a number of other than 1 to 39 characters stores nothing
- * and gives CFG_E_WRITE. */
+ * in array order, in the same atomic step; a negative count deletes the
+ * list. An entry with an identifier of other than 1 to 5 characters or a
+ * number of other than 1 to 39 characters (or one that cannot be stored in
+ * the file) is left out, and a null entries pointer leaves the list as it
+ * was: the record and the valid entries are still stored, and the result
+ * is CFG_E_WRITE. */
 MODSET_API int32_t CfgGetNsvConfigInfo(CfgNsvConfigInfo *info);
 MODSET_API int32_t CfgPutNsvConfigInfo(const CfgNsvConfigInfo *info);
 
@@ -242,7 +263,8 @@ MODSET_API int32_t CfgUiAutoDetectDialog(int32_t first_port_only, int32_t ask_li
  * "Set Up Modem"). One path per process, empty when the library loads.
  * Set: NULL or longer than 1030 characters gives CFG_E_PARAM and changes
  * nothing; else CFG_OK. Get: NULL gives CFG_E_PARAM; else *path points at
- * the library's buffer (read only, valid while the library is loaded).
+ * the library's one buffer of 1031 bytes (read only, valid while the
+ * library is loaded; a later Set changes its text, never its place).
  * While the path is empty and a window is active, Get fills it first with
  * modset.hlp in the running program's folder. */
 MODSET_API int32_t CfgUiSetHelpFile(const char *path);

@@ -1,7 +1,9 @@
 #include "cfg_dialog.h"
 
+#include <cstring>
 #include <fstream>
 #include <memory>
+#include <mutex>
 
 #include "platform/ui/display.h"
 #include "platform/shell/launcher.h"
@@ -18,11 +20,13 @@ namespace {
 
 constexpr const char* kComponent = "modset";
 
-// One buffer for the process, as the library's callers share it.
-std::string& help_buffer() {
-  static std::string path;
-  return path;
-}
+// One fixed buffer for the process and the library's life: callers keep the
+// pointer CfgUiGetHelpFile gave them, so it is never moved or freed. The
+// mutex keeps a Set and the default fill of a Get from interleaving; a
+// caller reading the text while another thread sets it may still see a mix
+// of both paths (modset.h says which calls may run together).
+char g_help_path[kHelpPathMax + 1];
+std::mutex g_help_mutex;
 
 struct HelpTopic {
   std::string title;
@@ -117,24 +121,29 @@ void cfg_message_box(HWND owner, int text_id, int caption_id, unsigned icon, con
 
 bool set_help_path(std::string_view path) {
   if (path.size() > kHelpPathMax) return false;
-  help_buffer().assign(path);
+  std::lock_guard lock(g_help_mutex);
+  std::memcpy(g_help_path, path.data(), path.size());
+  g_help_path[path.size()] = '\0';
   return true;
 }
 
 const char* help_path() {
-  std::string& buffer = help_buffer();
-  if (buffer.empty() && active_window() != 0) {
+  std::lock_guard lock(g_help_mutex);
+  if (g_help_path[0] == '\0' && active_window() != 0) {
     // The program that made the active window is this process's executable.
     const std::filesystem::path folder = program_folder();
     if (!folder.empty()) {
       const std::string guess = (folder / "modset.hlp").string();
-      if (guess.size() <= kHelpPathMax) buffer = guess;
+      if (guess.size() <= kHelpPathMax) std::memcpy(g_help_path, guess.c_str(), guess.size() + 1);
     }
   }
-  return buffer.c_str();
+  return g_help_path;
 }
 
-void reset_help_path() { help_buffer().clear(); }
+void reset_help_path() {
+  std::lock_guard lock(g_help_mutex);
+  g_help_path[0] = '\0';
+}
 
 void show_help_topic(HWND owner, const std::string& file, int context) {
   HelpTopic topic;

@@ -9,6 +9,10 @@
 
 namespace {
 
+// A library writes nothing to its host's standard error: its lines go where
+// VLR_LOG names, else nowhere.
+__attribute__((constructor)) void modset_on_load() { platform::set_log_quiet(); }
+
 // Runs `work` for an export: a null record is CFG_E_PARAM, out of memory is
 // CFG_E_MEMORY, anything else thrown is `failure`.
 template <class Record, class Work>

@@ -262,36 +262,43 @@ bool pop_entry_valid(const CfgNsvPopEntry& e) {
 
 int32_t put_nsv_config(const CfgNsvConfigInfo& in) {
   const CfgNsvPopList& list = in.PopList;
-  if (list.count != 0) {
-    // An invalid list stores nothing: a partial POP list would replace the
-    // good one already in the file.
-    bool valid = list.count > 0 && list.entries != nullptr;
-    for (int32_t i = 0; valid && i < list.count; ++i) valid = pop_entry_valid(list.entries[i]);
-    if (!valid) {
-      platform::log_warn("modset", "POP list refused: no entries or an invalid entry");
-      return CFG_E_WRITE;  // CFG_E_POPLIST, reported as a failed write
+  // A bad POP list request or entry does not stop the store: the record and
+  // the valid entries are written in the one atomic update, the bad entries
+  // are left out, and the Put reports CFG_E_WRITE.
+  bool list_failed = false;
+  const int32_t result = store(kNsvSection, [&](const CfgProfileSection& s, common::IniDocument& doc) {
+    list_failed = false;
+    if (!(s.write_text(doc, "Area Code", "", field_text(in.AreaCode)) &&
+          s.write_text(doc, "User Id", "", field_text(in.UserId)) &&
+          s.write_text(doc, "Custom Pop", "", field_text(in.CustomPop)) &&
+          s.write_text(doc, "Custom Access", "", field_text(in.CustomAccess)) &&
+          s.write_text(doc, "Selected Pop", "", field_text(in.SelectedPop)) &&
+          s.write_text(doc, "Selected Access", "", field_text(in.SelectedAccess)) &&
+          s.write_int(doc, "Use Selected Pop", 0, in.UseSelectedPop)))
+      return false;
+    if (list.count == 0) return true;
+    if (list.entries == nullptr) {
+      platform::log_warn("modset", "POP list refused: no entries given");
+      list_failed = true;
+      return true;
     }
-  }
-  return store(kNsvSection, [&](const CfgProfileSection& s, common::IniDocument& doc) {
-    bool ok = s.write_text(doc, "Area Code", "", field_text(in.AreaCode)) &&
-              s.write_text(doc, "User Id", "", field_text(in.UserId)) &&
-              s.write_text(doc, "Custom Pop", "", field_text(in.CustomPop)) &&
-              s.write_text(doc, "Custom Access", "", field_text(in.CustomAccess)) &&
-              s.write_text(doc, "Selected Pop", "", field_text(in.SelectedPop)) &&
-              s.write_text(doc, "Selected Access", "", field_text(in.SelectedAccess)) &&
-              s.write_int(doc, "Use Selected Pop", 0, in.UseSelectedPop);
-    if (ok && list.count > 0) {
-      CfgProfileSection pops(kPopListSection, nullptr);
-      pops.delete_section(doc);
-      std::string error;
-      for (int32_t i = 0; ok && i < list.count; ++i) {
-        const CfgNsvPopEntry& e = list.entries[i];
-        ok = doc.set(kPopListSection, field_text(e.Pop), field_text(e.AccessNumber), &error);
-        if (!ok) platform::log_warn("modset", "cannot store POP \"" + std::string(field_text(e.Pop)) + "\": " + error);
+    // A negative count deletes the list and stores no entry.
+    CfgProfileSection(kPopListSection, nullptr).delete_section(doc);
+    std::string error;
+    for (int32_t i = 0; i < list.count; ++i) {
+      const CfgNsvPopEntry& e = list.entries[i];
+      if (!pop_entry_valid(e)) {
+        platform::log_warn("modset", "POP list entry " + std::to_string(i + 1) + " left out: identifier of 1 to 5 "
+                                     "and number of 1 to 39 characters needed");
+        list_failed = true;
+      } else if (!doc.set(kPopListSection, field_text(e.Pop), field_text(e.AccessNumber), &error)) {
+        platform::log_warn("modset", "POP \"" + std::string(field_text(e.Pop)) + "\" left out: " + error);
+        list_failed = true;
       }
     }
-    return ok;
+    return true;
   });
+  return result == CFG_OK && list_failed ? CFG_E_WRITE : result;
 }
 
 // ---- Migration -------------------------------------------------------------------

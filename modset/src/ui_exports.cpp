@@ -50,7 +50,10 @@ int32_t run_ui(const char* what, Work work) {
 // that could not be made.
 int32_t dialog_result(int ending) {
   if (ending == IDOK) return CFG_OK;
-  if (ending == -1 && !MessageLoop::current().quit_pending()) return CFG_E_UI;
+  if (ending == -1 && !MessageLoop::current().quit_pending()) {
+    log_error(kComponent, "the dialog could not be shown, or was ended without its user (see the display's lines)");
+    return CFG_E_UI;
+  }
   return CFG_CANCELLED;
 }
 

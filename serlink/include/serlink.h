@@ -13,6 +13,10 @@
  *    timers are thread timers of the calling thread's message loop: they run
  *    while that thread pumps messages, which the library's own waits let it
  *    do through the event handler (called about every 5 ms while it waits).
+ *  - No call and no callback that the caller's loop runs (data-ready polling,
+ *    the connection's timers) lets an exception out: running out of memory
+ *    anywhere in the library gives -7, any other failure inside it -1; a
+ *    connection that fails so reports that code as its final state.
  *  - The library initialises itself when it is loaded and terminates when it
  *    is unloaded; SerlinkInitialization need not be called.
  *
@@ -23,7 +27,7 @@
  * (1 transfer incomplete, 2 no response line before the time-out, 30..36
  * connection progress); negative values are failures:
  *    -1 system failure         -2 no such port          -4 port in use elsewhere
- *    -5 channel already open   -6 channel not open      -7 no buffers
+ *    -5 channel already open   -6 channel not open      -7 no buffers (out of memory)
  *    -9 invalid parameter     -10 privileged mode      -11 no timer
  *   -20 empty command         -21 modem did not say OK -22 no modem answered
  *   -26 stopped by the status callback

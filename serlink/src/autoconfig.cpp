@@ -157,7 +157,7 @@ std::int32_t configure(ModemAutoConfigRecord* rec, const char* name) {
 
 extern "C" {
 
-int32_t ModemPortEnumeration(ModemPortList* list) {
+int32_t ModemPortEnumeration(ModemPortList* list) try {
   if (!list || !list->entries || list->count == 0) return -9;
   const std::uint32_t capacity = list->count;
   std::uint32_t found = 0;
@@ -200,9 +200,11 @@ int32_t ModemPortEnumeration(ModemPortList* list) {
   if (rc != 0) return rc;
   if (stopped) return -26;
   return found > 0 ? 0 : -22;
+} catch (...) {
+  return serlink::exception_result("ModemPortEnumeration");
 }
 
-int32_t ModemAutoConfigure(ModemAutoConfigRecord* record) {
+int32_t ModemAutoConfigure(ModemAutoConfigRecord* record) try {
   if (!record) return -9;
   if (record->reset) record->reset[0] = '\0';
   if (record->setup) record->setup[0] = '\0';
@@ -222,6 +224,8 @@ int32_t ModemAutoConfigure(ModemAutoConfigRecord* record) {
     record->status(text);
   }
   return rc;
+} catch (...) {
+  return serlink::exception_result("ModemAutoConfigure");
 }
 
 }  // extern "C"

@@ -62,23 +62,6 @@ std::int32_t port_of(std::int32_t id) {
 
 bool is_open() { return g_ch.open && g_ch.port >= 0 && device() != nullptr; }
 
-std::uint32_t baud_for(std::int32_t speed) {
-  switch (speed) {
-    case 2: return 2400;
-    case 3:
-    case 4: return 4800;
-    case 5: return 9600;
-    case 6: return 14400;
-    case 7: return 19200;
-    case 8: return 38400;
-    case 9: return 56000;  // 56000, not 57600: what the original programmed
-    case 10: return 115200;
-    case 11: return 128000;
-    case 12: return 256000;
-    case 13: return 38400;
-    default: return 1200;
-  }
-}
 
 void stop_timer() {
   if (g_ch.timer) {
@@ -91,7 +74,15 @@ void poll_tick();
 
 bool start_timer(std::int64_t period) {
   stop_timer();
-  g_ch.timer = platform::MessageLoop::current().set_thread_timer(period, [](platform::TimerId) { poll_tick(); });
+  g_ch.timer = platform::MessageLoop::current().set_thread_timer(period, [](platform::TimerId) {
+    try {
+      poll_tick();
+    } catch (...) {
+      // The next tick tries again.
+      g_ch.busy = false;
+      serlink::exception_result("data-ready polling");
+    }
+  });
   return g_ch.timer != 0;
 }
 
@@ -196,6 +187,20 @@ std::int32_t purge_device(bool input, bool output) {
 
 namespace serlink {
 
+const LineSpeed& line_speed(std::int32_t code) {
+  // 9 programs 56000 although its text says 57600, and 13 programs 38400:
+  // what the original did, kept for the modems set up with these codes.
+  static constexpr LineSpeed kSpeeds[] = {
+      {2, 2400, "2400"},     {3, 4800, "4800"},     {4, 4800, "4800"},     {5, 9600, "9600"},
+      {6, 14400, "14400"},   {7, 19200, "19200"},   {8, 38400, "38400"},   {9, 56000, "57600"},
+      {10, 115200, "115200"}, {11, 128000, "128000"}, {12, 256000, "256000"}, {13, 38400, "38400"},
+  };
+  static constexpr LineSpeed kOther{0, 1200, "1200"};
+  for (const LineSpeed& row : kSpeeds)
+    if (row.code == code) return row;
+  return kOther;
+}
+
 std::int32_t map_error(SerialError e) {
   switch (static_cast<int>(e)) {
     case 0:
@@ -250,7 +255,7 @@ platform::SerialOpenOptions serial_open_options() {
 
 extern "C" {
 
-int32_t SioInitialization(int32_t) {
+int32_t SioInitialization(int32_t) try {
   // Forget everything without closing: initialisation must not run while a
   // channel is open.
   g_ch.open = false;
@@ -269,9 +274,11 @@ int32_t SioInitialization(int32_t) {
     std::snprintf(g_ch.names[i], SERLINK_PORT_NAME_SIZE, "COM%d:", i + 1);
   }
   return 0;
+} catch (...) {
+  return serlink::exception_result("SioInitialization");
 }
 
-int32_t SioTermination(int32_t) {
+int32_t SioTermination(int32_t) try {
   polling_off();
   if (g_ch.open) {
     if (g_ch.adopted) {
@@ -286,19 +293,24 @@ int32_t SioTermination(int32_t) {
   g_ch.privileged = false;
   for (auto& name : g_ch.names) name[0] = '\0';
   return 0;
+} catch (...) {
+  return serlink::exception_result("SioTermination");
 }
 
-int32_t SerialChannelOpen(SerialOpenRequest* request) {
+int32_t SerialChannelOpen(SerialOpenRequest* request) try {
   if (!request) return -9;
   if (request->port < 0 || request->port >= kPorts || g_ch.names[request->port][0] == '\0') return -2;
   if (g_ch.open) return -5;
   platform::SerialError e{};
   std::shared_ptr<SerialPort> port = platform::open_serial_port(g_ch.names[request->port], serlink::serial_open_options(), e);
   if (!port) return serlink::map_error(e);
+  // Made before the channel counts as open: running out of memory here
+  // leaves it closed.
+  auto* holder = new std::shared_ptr<SerialPort>(std::move(port));
   g_ch.open = true;
   g_ch.adopted = false;
   g_ch.port = request->port;
-  g_ch.device = new std::shared_ptr<SerialPort>(std::move(port));
+  g_ch.device = holder;
   ++g_ch.generation;
   int32_t rc = allocate(std::max(request->input_size, kMinInput), request->output_size);
   if (rc == 0) {
@@ -313,9 +325,11 @@ int32_t SerialChannelOpen(SerialOpenRequest* request) {
   device()->close();
   mark_closed();
   return rc;
+} catch (...) {
+  return serlink::exception_result("SerialChannelOpen");
 }
 
-int32_t SerialChannelClose(const int32_t* channel) {
+int32_t SerialChannelClose(const int32_t* channel) try {
   int32_t id = channel ? *channel : 0;
   if (refused(id)) return -10;
   if (static_cast<std::uint32_t>(port_of(id)) >= kPorts) return -2;
@@ -328,9 +342,11 @@ int32_t SerialChannelClose(const int32_t* channel) {
   if (e != SerialError::None) return serlink::map_error(e);
   mark_closed();
   return 0;
+} catch (...) {
+  return serlink::exception_result("SerialChannelClose");
 }
 
-int32_t SerialChannelGetMetrics(SerialChannelMetrics* metrics) {
+int32_t SerialChannelGetMetrics(SerialChannelMetrics* metrics) try {
   if (!metrics) return -9;
   if (refused(metrics->channel)) return -10;
   if (!is_open()) return -6;
@@ -338,16 +354,18 @@ int32_t SerialChannelGetMetrics(SerialChannelMetrics* metrics) {
   if (port < 0 || port > 3 || port != g_ch.port) return -2;
   *metrics = g_ch.metrics;
   return 0;
+} catch (...) {
+  return serlink::exception_result("SerialChannelGetMetrics");
 }
 
-int32_t SerialChannelSetMetrics(SerialChannelMetrics* metrics) {
+int32_t SerialChannelSetMetrics(SerialChannelMetrics* metrics) try {
   if (!metrics) return -9;
   if (refused(metrics->channel)) return -10;
   if (!is_open()) return -6;
   platform::LineSettings s;
   SerialError e = device()->get_settings(s);
   if (e != SerialError::None) return serlink::map_error(e);
-  s.baud = baud_for(metrics->speed);
+  s.baud = serlink::line_speed(metrics->speed).rate;
   s.data_bits = metrics->data_bits;
   if (metrics->parity < 0 || metrics->parity > 4 || metrics->stop_bits < 0 || metrics->stop_bits > 2) return -9;
   s.parity = static_cast<platform::Parity>(metrics->parity);
@@ -363,9 +381,11 @@ int32_t SerialChannelSetMetrics(SerialChannelMetrics* metrics) {
   // Time-outs: reads return at once (the device never blocks a read); writes
   // allow 100 ms plus 4 ms a byte, applied at each write.
   return 0;
+} catch (...) {
+  return serlink::exception_result("SerialChannelSetMetrics");
 }
 
-int32_t SerialChannelRead(SerialTransfer* transfer) {
+int32_t SerialChannelRead(SerialTransfer* transfer) try {
   if (!transfer) return -9;
   transfer->done = 0;
   if (refused(transfer->channel)) return -10;
@@ -379,9 +399,11 @@ int32_t SerialChannelRead(SerialTransfer* transfer) {
     transfer->done = n;
   }
   return transfer->done == transfer->requested ? 0 : 1;
+} catch (...) {
+  return serlink::exception_result("SerialChannelRead");
 }
 
-int32_t SerialChannelWrite(SerialTransfer* transfer) {
+int32_t SerialChannelWrite(SerialTransfer* transfer) try {
   if (!transfer) return -9;
   transfer->done = 0;
   if (refused(transfer->channel)) return -10;
@@ -406,9 +428,11 @@ int32_t SerialChannelWrite(SerialTransfer* transfer) {
     if (e != SerialError::None && e != SerialError::Timeout) return serlink::map_error(e);
   }
   return transfer->done == transfer->requested ? 0 : 1;
+} catch (...) {
+  return serlink::exception_result("SerialChannelWrite");
 }
 
-int32_t SerialChannelFlush(SerialFlushRequest* request) {
+int32_t SerialChannelFlush(SerialFlushRequest* request) try {
   if (!request) return -9;
   if (refused(request->channel)) return -10;
   if (!is_open()) return -6;
@@ -424,9 +448,11 @@ int32_t SerialChannelFlush(SerialFlushRequest* request) {
     g_ch.pending = 0;
   }
   return 0;
+} catch (...) {
+  return serlink::exception_result("SerialChannelFlush");
 }
 
-int32_t SerialChannelDataReadySpec(SerialDataReadySpec* request) {
+int32_t SerialChannelDataReadySpec(SerialDataReadySpec* request) try {
   if (!request) return -9;
   if (refused(request->channel)) return -10;
   if (!is_open()) return -6;
@@ -446,31 +472,38 @@ int32_t SerialChannelDataReadySpec(SerialDataReadySpec* request) {
     return -11;
   }
   return 0;
+} catch (...) {
+  return serlink::exception_result("SerialChannelDataReadySpec");
 }
 
-int32_t SetupCallback(DataReadyCallback callback, int32_t interval_ms, int32_t threshold) {
+int32_t SetupCallback(DataReadyCallback callback, int32_t interval_ms, int32_t threshold) try {
   if (g_ch.privileged) return -10;
   SerialDataReadySpec request{g_ch.port, threshold, interval_ms, callback};
   return SerialChannelDataReadySpec(&request);
+} catch (...) {
+  return serlink::exception_result("SetupCallback");
 }
 
-int32_t SerialChannelGetPort(SerialPortName* name) {
+int32_t SerialChannelGetPort(SerialPortName* name) try {
   if (!name) return -9;
   if (name->port < 0 || name->port >= kPorts || g_ch.names[name->port][0] == '\0') return -2;
   std::snprintf(name->name, SERLINK_PORT_NAME_SIZE, "%s", g_ch.names[name->port]);
   return 0;
+} catch (...) {
+  return serlink::exception_result("SerialChannelGetPort");
 }
 
-int32_t SioEnableAsync(SerialAdoptRequest* request) {
+int32_t SioEnableAsync(SerialAdoptRequest* request) try {
   if (!request) return -9;
   if (request->port < 0 || request->port >= kPorts) return -2;
   if (g_ch.open) return -5;
   std::shared_ptr<SerialPort> port = platform::serial_port_from_handle(request->handle);
   if (!port || !port->is_open()) return -9;  // an invalid handle
+  auto* holder = new std::shared_ptr<SerialPort>(std::move(port));
   g_ch.open = true;
   g_ch.adopted = true;
   g_ch.port = request->port;
-  g_ch.device = new std::shared_ptr<SerialPort>(std::move(port));
+  g_ch.device = holder;
   ++g_ch.generation;
   g_ch.metrics = request->metrics;
   if (allocate(4096, 2048) != 0) {
@@ -478,38 +511,50 @@ int32_t SioEnableAsync(SerialAdoptRequest* request) {
     return -7;
   }
   return 0;
+} catch (...) {
+  return serlink::exception_result("SioEnableAsync");
 }
 
-int32_t SioDisableAsync(void) {
+int32_t SioDisableAsync(void) try {
   if (!g_ch.open) return 0;
   polling_off();
   g_ch.held = g_ch.pending = 0;
   if (device()) device()->purge(true, true);
   mark_closed();  // the handle stays open: it belongs to whoever opened it
   return 0;
+} catch (...) {
+  return serlink::exception_result("SioDisableAsync");
 }
 
-int32_t SioSetDTR(int32_t channel, int32_t on) {
+int32_t SioSetDTR(int32_t channel, int32_t on) try {
   if (refused(channel)) return -10;
   if (!is_open()) return -6;
   return serlink::map_error(device()->set_dtr(on != 0));
+} catch (...) {
+  return serlink::exception_result("SioSetDTR");
 }
 
-int32_t SioSetPrivilegedMode(int32_t mode) {
+int32_t SioSetPrivilegedMode(int32_t mode) try {
   g_ch.privileged = mode != 0;
   return mode;
+} catch (...) {
+  return serlink::exception_result("SioSetPrivilegedMode");
 }
 
-int32_t SioWrite(const void* buffer, int32_t length) {
+int32_t SioWrite(const void* buffer, int32_t length) try {
   if (g_ch.privileged) return -10;
   SerialTransfer t{g_ch.port, const_cast<void*>(buffer), length, 0};
   int32_t rc = SerialChannelWrite(&t);
   return rc < 0 ? rc : t.done;
+} catch (...) {
+  return serlink::exception_result("SioWrite");
 }
 
-int32_t SioWriteByte(int32_t byte) {
+int32_t SioWriteByte(int32_t byte) try {
   unsigned char b = static_cast<unsigned char>(byte & 0xFF);
   return SioWrite(&b, 1);
+} catch (...) {
+  return serlink::exception_result("SioWriteByte");
 }
 
 }  // extern "C"

@@ -106,8 +106,21 @@ void send_signon() {
 
 std::int32_t dial();
 std::int32_t signon_handler(const char* data, std::int32_t count);
+void fail_cleanup();
 
-void watchdog_tick() {
+// A connection callback that threw (out of memory): the connection ends with
+// that failure, reported as its final state, and the port is let go.
+void end_by_exception(const char* where) noexcept {
+  g_con.state = serlink::exception_result(where);
+  try {
+    report(g_con.state);
+    fail_cleanup();
+  } catch (...) {
+    serlink::exception_result(where);
+  }
+}
+
+void watchdog_tick() try {
   if (serlink::now_ms() < g_con.dial_deadline) return;
   kill_timer(g_con.watchdog);
   if (!g_con.status) return;
@@ -115,9 +128,11 @@ void watchdog_tick() {
   report(-42);
   g_con.try_primary = !g_con.try_primary;
   dial();
+} catch (...) {
+  end_by_exception("watchdog_tick");
 }
 
-void cr_tick() {
+void cr_tick() try {
   const std::int64_t now = serlink::now_ms();
   if (now >= g_con.signon_deadline) {
     kill_timer(g_con.cr_timer);
@@ -131,6 +146,8 @@ void cr_tick() {
     serlink::trace("Send: %s", "\r");
     g_con.next_cr = now + 3072;
   }
+} catch (...) {
+  end_by_exception("cr_tick");
 }
 
 std::int32_t start_signon() {
@@ -161,7 +178,7 @@ void fail_cleanup() {
   serlink::set_trace_callback(nullptr);
 }
 
-std::int32_t connect_handler(const char*, std::int32_t) {
+std::int32_t connect_handler(const char*, std::int32_t) try {
   if (!g_con.registered || report(g_con.state)) {
     g_con.state = -41;
   } else {
@@ -193,9 +210,12 @@ std::int32_t connect_handler(const char*, std::int32_t) {
   }
   if (s != 35 && s != 34 && s != 36 && s != 0) fail_cleanup();
   return 0;  // the modem layer has read the bytes itself
+} catch (...) {
+  end_by_exception("connect_handler");
+  return 0;
 }
 
-std::int32_t signon_handler(const char* data, std::int32_t count) {
+std::int32_t signon_handler(const char* data, std::int32_t count) try {
   std::int32_t consumed = 0;
   std::string detail;
   bool has_detail = false;
@@ -285,6 +305,9 @@ std::int32_t signon_handler(const char* data, std::int32_t count) {
     fail_cleanup();
   }
   return consumed;
+} catch (...) {
+  end_by_exception("signon_handler");
+  return 0;
 }
 
 std::int32_t dial() {
@@ -352,21 +375,9 @@ std::int32_t start_dial(const ConnectDialSetup* setup) {
   SerialPortName name{};
   name.port = setup->port;
   SerialChannelGetPort(&name);
-  const char* speed;
-  switch (setup->speed) {
-    case 2: speed = "2400"; break;
-    case 3: speed = "4800"; break;
-    case 5: speed = "9600"; break;
-    case 7: speed = "19200"; break;
-    case 8: speed = "38400"; break;
-    case 9: speed = "57600"; break;
-    case 10: speed = "115200"; break;
-    case 11: speed = "128000"; break;
-    case 12: speed = "256000"; break;
-    default: speed = "1200"; break;
-  }
   char port_text[SERLINK_PORT_NAME_SIZE + 64];
-  std::snprintf(port_text, sizeof port_text, "Port ID: %s @ %s bps", name.name, speed);
+  std::snprintf(port_text, sizeof port_text, "Port ID: %s @ %s bps", name.name,
+                serlink::line_speed(setup->speed).text);
   serlink::trace(port_text, nullptr);
 
   const char* reset = setup->commands ? setup->commands[0] : nullptr;
@@ -436,35 +447,43 @@ void reset_state() {
 
 extern "C" {
 
-int32_t ConInitialization(int32_t) {
+int32_t ConInitialization(int32_t) try {
   g_con.watchdog = 0;
   g_con.cr_timer = 0;
   reset_state();
   return 0;
+} catch (...) {
+  return serlink::exception_result("ConInitialization");
 }
 
-int32_t ConTermination(int32_t) {
+int32_t ConTermination(int32_t) try {
   ConnectShutdown(nullptr);
   reset_state();
   return 0;
+} catch (...) {
+  return serlink::exception_result("ConTermination");
 }
 
-int32_t ConnectRegistration(void) {
+int32_t ConnectRegistration(void) try {
   if (g_con.registered) return -32;
   g_con.registered = true;
   g_con.state = 0;
   return 0;
+} catch (...) {
+  return serlink::exception_result("ConnectRegistration");
 }
 
-int32_t ConnectSetParm(int32_t selector, TraceCallback value) {
+int32_t ConnectSetParm(int32_t selector, TraceCallback value) try {
   if (selector == 1) {
     serlink::set_trace_callback(value);
     return 0;
   }
   return selector == 0 ? 0 : -44;
+} catch (...) {
+  return serlink::exception_result("ConnectSetParm");
 }
 
-int32_t ConnectProcess(ConnectRequest* request) {
+int32_t ConnectProcess(ConnectRequest* request) try {
   if (!g_con.registered) return g_con.state = -30;
   if (!request) return g_con.state = -47;
   g_con.status = request->status;
@@ -501,9 +520,18 @@ int32_t ConnectProcess(ConnectRequest* request) {
   g_con.state = rc;
   if (rc < 0) serlink::set_trace_callback(nullptr);
   return rc;
+} catch (...) {
+  // The connection ends here: the port and the timers are let go.
+  g_con.state = serlink::exception_result("ConnectProcess");
+  try {
+    fail_cleanup();
+  } catch (...) {
+    serlink::exception_result("ConnectProcess");
+  }
+  return g_con.state;
 }
 
-int32_t ConnectShutdown(void*) {
+int32_t ConnectShutdown(void*) try {
   if (!g_con.registered || g_con.state == -43) return 0;
   g_con.state = -43;
   if (dialed_type()) {
@@ -516,6 +544,8 @@ int32_t ConnectShutdown(void*) {
   serlink::set_trace_callback(nullptr);
   reset_state();
   return 0;
+} catch (...) {
+  return serlink::exception_result("ConnectShutdown");
 }
 
 }  // extern "C"

@@ -1,6 +1,7 @@
 // Frame: load and unload, the event handler, the library's wait, tracing.
 #include <algorithm>
 #include <cstdio>
+#include <new>
 
 #include "platform/loop/clock.h"
 #include "platform/loop/log.h"
@@ -62,6 +63,26 @@ bool library_wait_for_input(std::int64_t ms) {
   return false;
 }
 
+std::int32_t exception_result(const char* where) noexcept {
+  std::int32_t code = kSystemFailure;
+  const char* what = "unexpected failure";
+  try {
+    throw;
+  } catch (const std::bad_alloc&) {
+    code = kOutOfMemory;
+    what = "out of memory";
+  } catch (...) {
+  }
+  // Formatted without allocating: memory may be what ran out.
+  char line[160];
+  std::snprintf(line, sizeof line, "%s: %s", where, what);
+  try {
+    platform::log_error("serlink", line);
+  } catch (...) {
+  }
+  return code;
+}
+
 void set_trace_callback(TraceCallback cb) { g_frame.trace = cb; }
 TraceCallback trace_callback() { return g_frame.trace; }
 
@@ -82,26 +103,30 @@ void trace(const char* format, const char* text) {
 
 extern "C" {
 
-int32_t SerlinkInitialization(int32_t module) {
+int32_t SerlinkInitialization(int32_t module) try {
   g_frame.handler = nullptr;
   g_frame.argument = 0;
   if (int32_t rc = SioInitialization(module)) return rc;
   if (int32_t rc = MdmInitialization(module)) return rc;
   return ConInitialization(module);
+} catch (...) {
+  return serlink::exception_result("SerlinkInitialization");
 }
 
-int32_t SerlinkTermination(int32_t module) {
+int32_t SerlinkTermination(int32_t module) try {
   int32_t rc = ConTermination(module);
   if (rc == 0) rc = MdmTermination(module);
   if (rc == 0) rc = SioTermination(module);
   g_frame.handler = nullptr;
   g_frame.argument = 0;
   return rc;
+} catch (...) {
+  return serlink::exception_result("SerlinkTermination");
 }
 
 const char* SerlinkVersion(void) { return kVersion; }
 
-int32_t SerlinkSetEventHandler(EventHandler handler, int32_t argument) {
+int32_t SerlinkSetEventHandler(EventHandler handler, int32_t argument) try {
   if (!g_frame.handler) {
     g_frame.handler = handler;
     g_frame.argument = handler ? argument : 0;
@@ -112,6 +137,8 @@ int32_t SerlinkSetEventHandler(EventHandler handler, int32_t argument) {
   g_frame.handler = nullptr;
   g_frame.argument = 0;
   return 0;
+} catch (...) {
+  return serlink::exception_result("SerlinkSetEventHandler");
 }
 
 int32_t MdmInitialization(int32_t) { return 0; }

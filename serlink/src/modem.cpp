@@ -202,25 +202,31 @@ std::int32_t probe(std::int32_t channel) {
 
 extern "C" {
 
-int32_t ModemSendCommand(ModemCommand* command) {
+int32_t ModemSendCommand(ModemCommand* command) try {
   if (!command || is_blank(command->text)) return -20;
   return serlink::send_command(command->channel, command->text);
+} catch (...) {
+  return serlink::exception_result("ModemSendCommand");
 }
 
-int32_t ModemRecvResponse(ModemResponse* response) {
+int32_t ModemRecvResponse(ModemResponse* response) try {
   if (!response || !response->line) return -9;
   response->result = 30;
   return serlink::read_response(response->channel, response->timeout_s, response->line, response->result);
+} catch (...) {
+  return serlink::exception_result("ModemRecvResponse");
 }
 
-int32_t ModemOpen(int32_t* channel) {
+int32_t ModemOpen(int32_t* channel) try {
   if (!channel) return -9;
   return serlink::probe(*channel);
+} catch (...) {
+  return serlink::exception_result("ModemOpen");
 }
 
 int32_t ModemClose(int32_t channel) { return ModemHangup(channel); }
 
-int32_t ModemReset(ModemCommand* command) {
+int32_t ModemReset(ModemCommand* command) try {
   if (!command || !command->text) return 0;
   const int32_t ch = command->channel;
   int32_t rc = serlink::send_command(ch, command->text);
@@ -237,14 +243,18 @@ int32_t ModemReset(ModemCommand* command) {
   rc = serlink::send_command(ch, kVerbose);
   if (rc < 0) return rc;
   return serlink::read_response(ch, 1, line, code);
+} catch (...) {
+  return serlink::exception_result("ModemReset");
 }
 
-int32_t ModemSetup(ModemCommand* command) {
+int32_t ModemSetup(ModemCommand* command) try {
   if (!command || !command->text) return 0;
   return setup_piece(command->channel, command->text);
+} catch (...) {
+  return serlink::exception_result("ModemSetup");
 }
 
-int32_t ModemDial(ModemDialRequest* request) {
+int32_t ModemDial(ModemDialRequest* request) try {
   if (!request) return -9;
   const int32_t ch = request->channel;
   const bool tone = request->method == 1;
@@ -282,9 +292,11 @@ int32_t ModemDial(ModemDialRequest* request) {
   last.reserve(head.size() + rest.size());
   last.append(head).append(rest);
   return serlink::send_command(ch, last);
+} catch (...) {
+  return serlink::exception_result("ModemDial");
 }
 
-int32_t ModemHangup(int32_t channel) {
+int32_t ModemHangup(int32_t channel) try {
   SioSetPrivilegedMode(1);
   const int32_t ch = static_cast<int32_t>((kPrivilegedTag << 16) | (static_cast<uint32_t>(channel) & 0xFFFF));
   char line[SERLINK_RESPONSE_SIZE];
@@ -307,6 +319,8 @@ int32_t ModemHangup(int32_t channel) {
   }
   SioSetPrivilegedMode(0);
   return done ? 0 : -21;
+} catch (...) {
+  return serlink::exception_result("ModemHangup");
 }
 
 }  // extern "C"

@@ -27,9 +27,26 @@ std::int64_t now_ms();
 // Passes `format` and `text` to the trace callback (when set) and the log.
 void trace(const char* format, const char* text);
 void set_trace_callback(TraceCallback cb);
+// The wall between the library and its caller, at every export and every
+// callback that the caller's loop runs: call it inside a catch block; it
+// logs and gives the result code of what was thrown (kOutOfMemory for
+// std::bad_alloc, kSystemFailure for anything else). Nothing thrown ever
+// crosses into the caller.
+constexpr std::int32_t kSystemFailure = -1;
+constexpr std::int32_t kOutOfMemory = -7;
+std::int32_t exception_result(const char* where) noexcept;
 TraceCallback trace_callback();
 
 // ---- serial channel ----
+// One row of the speed table: a speed code, the rate the channel programs
+// and the text traces show. Every caller in the library takes speeds from
+// line_speed(); codes outside the table are 1200 bit/s.
+struct LineSpeed {
+  std::int32_t code;
+  std::uint32_t rate;
+  const char* text;
+};
+const LineSpeed& line_speed(std::int32_t code);
 // Folds a device error into the channel's result codes.
 std::int32_t map_error(platform::SerialError e);
 bool channel_open();

@@ -77,7 +77,11 @@ void OnStatus(CRegSessionDialog& s, std::string_view arguments) {
 void OnFailure(CRegSessionDialog& s, std::string_view) {
   s.SendAck(true);  // before the message box: the server need not wait for the user
   // The call's outcome is decided; a hang-up by the server while the box is
-  // open must not turn it into a failed connection.
+  // open must not turn it into a failed connection. This differs from the
+  // original on purpose: it kept its session timer running, so a line or a
+  // carrier loss during the box was handled nested inside it and could
+  // report a second outcome of the one call. Stopping the timer here keeps
+  // one outcome per call.
   s.StopTimer();
   std::weak_ptr<void> alive = s.AliveToken();
   s.Ui().MessageBox(kFailureMessage, MessageIcon::None);

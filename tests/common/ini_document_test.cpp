@@ -69,6 +69,21 @@ TEST(IniDocumentRead, ListsKeysAndSectionsOnceInFileOrder) {
   EXPECT_FALSE(doc.has_section("V"));
 }
 
+// Found by fuzzing the INI files (regression-nul-ends-the-line): a line
+// whose name ended in a blank before a NUL was listed under that name, which
+// no read could find, and writing the listed name added a second entry.
+// A NUL ends the line's text, so such a line is no key at all.
+TEST(IniDocumentRead, ANulEndsTheLine) {
+  IniDocument doc = IniDocument::parse("[S]\nname \x03 \0\x1fx=1\nk=v\0=w\n[T\0]\n"s);
+  EXPECT_EQ(doc.keys("S"), std::vector<std::string>{"k"});
+  EXPECT_EQ(doc.get("S", "name \x03"), std::nullopt);
+  EXPECT_EQ(doc.get("S", "k"), "v");
+  EXPECT_EQ(doc.sections(), std::vector<std::string>{"S"});
+  ASSERT_TRUE(doc.set("S", "name \x03 ", "new"));
+  EXPECT_EQ(doc.keys("S"), (std::vector<std::string>{"k", "name \x03"}));
+  EXPECT_EQ(doc.get("S", "name \x03 "), "new");
+}
+
 struct EditCase {
   const char* name;
   std::string before;

@@ -304,6 +304,20 @@ TEST_F(Script, AStepNotDoneInTimeEndsWithCode3NamingLineAndStep) {
   EXPECT_LT(waited, 2100);
 }
 
+// Every window hidden and none active: a step by id waits for its control
+// (and runs out of time) instead of looking into an empty list of windows.
+TEST_F(Script, AStepWaitsWhileEveryWindowIsHidden) {
+  master_h_ = master_->hwnd();
+  page_created_ = true;
+  page_->create_modeless(master_->hwnd());
+  ASSERT_FALSE(top_level_windows().empty());
+  set_active_window(0);
+  ASSERT_EQ(active_window(), 0u);
+  Outcome r = run("timeout 2\nclick 3031\n");
+  EXPECT_TRUE(r.failed);
+  EXPECT_EQ(r.failure, "script line 2: click 3031: not done within 2 s: control 3031 does not exist");
+}
+
 TEST_F(Script, TheDefaultTimeOutIs120Seconds) {
   create_page();
   const std::int64_t start = clock_.get().now_ms();

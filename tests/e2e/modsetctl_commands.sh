@@ -24,16 +24,43 @@ expect_rc() { [ "$rc" = "$1" ] || fail "modsetctl $2: exit $rc, expected $1 ($er
 run --help
 expect_rc 0 --help
 [[ "$out" == *"put RECORD KEY=VALUE"* ]] || fail "--help does not show put"
+[[ "$out" == *"DialType      tone, pulse"* ]] || fail "--help does not name the values"
+wide=$(awk 'length > 80' <<< "$out")
+[ -z "$wide" ] || fail "--help is wider than 80 columns: $wide"
+run --version
+expect_rc 0 --version
+[[ "$out" =~ ^modsetctl\ [0-9]+\.[0-9]+\.[0-9]+$ ]] || fail "--version: $out"
+
+run number
+expect_rc 1 "number with nothing chosen"
+[ -z "$out" ] && [[ "$err" == *"no access number is chosen yet"* ]] || fail "number with nothing chosen: '$out' $err"
 
 run get dialing
 expect_rc 0 "get dialing"
-[ "$out" = $'DialType=1\nDisableCallWaiting=\nDialPrefix=\nDialLongDistance=1\nDialBlind=0' ] || fail "defaults: $out"
+[ "$out" = $'DialType=tone\nDisableCallWaiting=\nDialPrefix=\nDialLongDistance=1\nDialBlind=no' ] || fail "defaults: $out"
 [[ "$err" == *"never stored"* ]] || fail "defaults are not said: $err"
 
-run put modem PortName=COM3 CommPort=2 BaudRate=13 "SetupString= M0" SpeakerOff=1
+# The README's example: prefix "9," (9 and a pause), tone dialing.
+run put dialing DialPrefix=9, DialType=tone
+expect_rc 0 "put dialing by name"
+run get dialing
+[[ "$out" == *$'DialType=tone\n'*$'DialPrefix=9,\n'* ]] || fail "dialing: $out"
+grep -qx 'Dial Type=' "$settings" || fail "tone is the default, stored empty"
+run put dialing DialType=0 DialBlind=yes
+expect_rc 0 "put dialing by number"
+run get dialing
+[[ "$out" == *"DialType=pulse"*"DialBlind=yes"* ]] || fail "dialing by number: $out"
+run put dialing DialBlind=no
+
+run put modem PortName=COM3 CommPort=COM3 BaudRate=28800 "SetupString= M0" SpeakerOff=1 FlowControl=rts-cts
 expect_rc 0 "put modem"
 run get modem
-[[ "$out" == *$'PortName=COM3\nCommPort=2\nBaudRate=13\n'* ]] || fail "modem: $out"
+[[ "$out" == *$'PortName=COM3\nCommPort=COM3\nBaudRate=28800\nFlowControl=rts-cts\nSpeakerOff=yes\n'* ]] || fail "modem: $out"
+grep -qx 'Baud Rate=13' "$settings" || fail "28800 is not speed code 13"
+run put modem BaudRate=4 FlowControl=12
+expect_rc 0 "put modem by numbers"
+run get modem
+[[ "$out" == *$'BaudRate=4\nFlowControl=12\n'* ]] || fail "numbers without a name: $out"
 [[ "$out" == *$'SetupString= M0'* ]] || fail "the leading blank is lost: $out"
 grep -qx 'Setup String=" M0"' "$settings" || fail "setup string not quoted in the file"
 
@@ -46,6 +73,20 @@ for bad in "put modem Bogus=1" "put modem BaudRate=12x" "put modem BaudRate=9999
   run "${words[@]}"
   expect_rc 2 "$bad"
 done
+# Values outside a field's range, each refused with what the field takes.
+while IFS='|' read -r bad says; do
+  read -r -a words <<< "$bad"
+  run "${words[@]}"
+  expect_rc 2 "$bad"
+  [ "$err" = "modsetctl: ${words[2]}: $says" ] || fail "$bad: $err"
+done <<'EOF_CASES'
+put dialing DialType=7|DialType takes tone or pulse (1 or 0)
+put dialing DialBlind=2|DialBlind takes no or yes (0 or 1)
+put modem CommPort=4|CommPort takes COM1 to COM4 (0 to 3)
+put modem BaudRate=300|BaudRate takes a speed (2400 to 115200) or a speed code 0 to 13
+put modem FlowControl=-1|FlowControl takes none, rts-cts, or flag bits 0 to 255
+put zrs PrimaryAccessTimeout=1000|PrimaryAccessTimeout takes seconds, 0 to 255
+EOF_CASES
 cmp -s "$work/before" "$settings" || fail "a refused command changed TARK_NET.INI"
 
 # The POP list at its limit: 512 entries in, 512 out.
@@ -90,6 +131,17 @@ expect_rc 4 "setup without a display"
 VLR_UI=headless run setup
 expect_rc 4 "setup headless without a script"
 VLR_UI=headless VLR_ANSWERS="$work/missing" run setup
-expect_rc 4 "setup headless with a missing script"
+expect_rc 3 "setup headless with a missing script"
+# A script step that cannot be done ends the dialog, not the program: the
+# command says so and exits with 3, and the library writes nothing itself.
+printf 'wait 30101\ncheck 128\n' > "$work/answers"
+VLR_UI=headless VLR_ANSWERS="$work/answers" run setup
+expect_rc 3 "setup with a failing script"
+[ "$err" = "modsetctl: the setup dialog failed: the answers script $work/answers did not get through it (VLR_LOG=FILE says why)" ] ||
+  fail "failing script: $err"
+VLR_UI=headless VLR_ANSWERS="$work/answers" VLR_LOG="$work/log" run setup
+expect_rc 3 "setup with a failing script and a log"
+grep -q '^ERROR headless: script line 2: check 128: control 128 is not a check box' "$work/log" ||
+  fail "the log does not say why: $(cat "$work/log")"
 
 echo "ok [$name]"

@@ -4,6 +4,7 @@
 #include <stddef.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <pthread.h>
 #include <string.h>
 #include <unistd.h>
 
@@ -17,6 +18,48 @@ static int failures = 0;
       ++failures;                                                                \
     }                                                                            \
   } while (0)
+
+/* Sets the help path over and over while the main thread reads it. */
+static void *set_help_paths(void *arg) {
+  const char *const *paths = arg;
+  for (int i = 0; i < 2000; ++i) CfgUiSetHelpFile(paths[i % 2]);
+  return NULL;
+}
+
+/* The help path lives in one buffer for the library's life: a pointer that
+ * CfgUiGetHelpFile gave stays valid across later Sets and shows the path
+ * set last (ASan or valgrind report a read of freed memory otherwise). */
+static void check_help_path_buffer(void) {
+  static char longest[1031];
+  static char long_path[200];
+  const char *before = NULL, *after = NULL;
+  const char *paths[2];
+  pthread_t setter;
+
+  memset(longest, 'h', 1030);
+  longest[0] = '/';
+  memset(long_path, 'p', sizeof long_path - 1);
+  long_path[0] = '/';
+  CHECK(CfgUiSetHelpFile("/opt/tarkel/modset.hlp") == CFG_OK);
+  CHECK(CfgUiGetHelpFile(&before) == CFG_OK);
+  CHECK(before != NULL && strcmp(before, "/opt/tarkel/modset.hlp") == 0);
+  CHECK(CfgUiSetHelpFile(longest) == CFG_OK);
+  CHECK(strcmp(before, longest) == 0);
+  CHECK(CfgUiSetHelpFile("/x.hlp") == CFG_OK);
+  CHECK(strcmp(before, "/x.hlp") == 0);
+  CHECK(CfgUiGetHelpFile(&after) == CFG_OK && after == before);
+
+  /* Sets in one thread, Gets and reads in another: never a crash, and
+   * the text read is always within the buffer. */
+  paths[0] = long_path;
+  paths[1] = "/y.hlp";
+  CHECK(pthread_create(&setter, NULL, set_help_paths, paths) == 0);
+  for (int i = 0; i < 2000; ++i) {
+    const char *p = NULL;
+    CHECK(CfgUiGetHelpFile(&p) == CFG_OK && p == before && strnlen(p, 1031) <= 1030);
+  }
+  pthread_join(setter, NULL);
+}
 
 int main(void) {
   char root[] = "/tmp/vlr_modset_c_XXXXXX";
@@ -66,6 +109,8 @@ int main(void) {
   nsv.PopList.count = 2;
   CHECK(CfgGetNsvConfigInfo(&nsv) == CFG_OK);
   CHECK(nsv.PopList.count == 1 && strcmp(pops[0].AccessNumber, "415-555-0100") == 0);
+
+  check_help_path_buffer();
 
   snprintf(command, sizeof command, "rm -rf '%s'", root);
   if (system(command) != 0) fprintf(stderr, "could not remove %s\n", root);

@@ -2,6 +2,7 @@
 // cut-to-size values, the POP list, bad input, failing files and the
 // carrying over of the old "ZRS Modem" section.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <climits>
 #include <cstring>
@@ -11,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "../support/child_process.h"
 #include "modset.h"
 #include "platform/storage/system_root.h"
 #include "profile_section.h"
@@ -398,30 +400,52 @@ TEST_F(Store, PopListPut) {
   CfgNsvConfigInfo n{};
   n.PopList = {2, first};
   ASSERT_EQ(CfgPutNsvConfigInfo(&n), CFG_OK);
-  const std::string stored = slurp(ini());
 
+  // A bad entry is left out and the Put says CFG_E_WRITE, but the record
+  // and the good entries are stored; a null array leaves the list alone; a
+  // negative count deletes it.
   CfgNsvPopEntry bad_pop[2] = {{"CCC", "3"}, {"", "4"}};
-  CfgNsvPopEntry bad_number[1] = {{"CCC", ""}};
+  CfgNsvPopEntry bad_number[2] = {{"CCC", ""}, {"DDD", "4"}};
   CfgNsvPopEntry long_pop[1];
   std::memset(long_pop[0].Pop, 'Z', sizeof long_pop[0].Pop);
   std::strcpy(long_pop[0].AccessNumber, "5");
   CfgNsvPopEntry long_number[1];
   std::strcpy(long_number[0].Pop, "D");
   std::memset(long_number[0].AccessNumber, '6', sizeof long_number[0].AccessNumber);
-  CfgNsvPopEntry equals_sign[1] = {{"A=B", "7"}};
+  CfgNsvPopEntry equals_sign[2] = {{"A=B", "7"}, {"EEE", "8"}};
   struct Case {
     const char* name;
     CfgNsvPopList list;
-  } cases[] = {{"empty identifier", {2, bad_pop}},   {"empty number", {1, bad_number}},
-               {"identifier unterminated", {1, long_pop}}, {"number unterminated", {1, long_number}},
-               {"null array", {2, nullptr}},         {"negative count", {-1, first}},
-               {"identifier not storable", {1, equals_sign}}};
+    int32_t result;
+    const char* list_after;  // "NAME=NUMBER;..." as read back
+  } cases[] = {
+      {"empty identifier", {2, bad_pop}, CFG_E_WRITE, "CCC=3;"},
+      {"empty number", {2, bad_number}, CFG_E_WRITE, "DDD=4;"},
+      {"identifier unterminated", {1, long_pop}, CFG_E_WRITE, ""},
+      {"number unterminated", {1, long_number}, CFG_E_WRITE, ""},
+      {"identifier not storable", {2, equals_sign}, CFG_E_WRITE, "EEE=8;"},
+      {"null array", {2, nullptr}, CFG_E_WRITE, "AAA=1;BBB=2;"},
+      {"negative count", {-1, first}, CFG_OK, ""},
+  };
   for (const Case& c : cases) {
+    n.PopList = {2, first};
+    std::strcpy(n.UserId, "before");
+    ASSERT_EQ(CfgPutNsvConfigInfo(&n), CFG_OK);
     n.PopList = c.list;
-    std::strcpy(n.UserId, "changed");
-    EXPECT_EQ(CfgPutNsvConfigInfo(&n), CFG_E_WRITE) << c.name;
-    EXPECT_EQ(slurp(ini()), stored) << c.name << ": the file stays as it was";
+    std::strcpy(n.UserId, "after");
+    EXPECT_EQ(CfgPutNsvConfigInfo(&n), c.result) << c.name;
+    CfgNsvPopEntry read[4];
+    CfgNsvConfigInfo r{};
+    r.PopList = {4, read};
+    EXPECT_EQ(CfgGetNsvConfigInfo(&r), CFG_OK) << c.name << ": stamped";
+    EXPECT_STREQ(r.UserId, "after") << c.name;
+    std::string list_after;
+    for (int32_t i = 0; i < r.PopList.count; ++i) list_after += std::string(read[i].Pop) + "=" + read[i].AccessNumber + ";";
+    EXPECT_EQ(list_after, c.list_after) << c.name;
   }
+  n.PopList = {2, first};
+  ASSERT_EQ(CfgPutNsvConfigInfo(&n), CFG_OK);
+  std::strcpy(n.UserId, "changed");
 
   // Count 0 leaves the list alone; a new list replaces the old one in order.
   n.PopList = {0, nullptr};
@@ -480,6 +504,29 @@ TEST_F(Store, UnwritableFile) {
   CfgModemInfo back{};
   EXPECT_EQ(CfgGetModemInfo(&back), CFG_OK);
   EXPECT_EQ(back.BaudRate, 2);
+}
+
+// A settings file the user made read-only stays as it is: the Put fails.
+// Run as an ordinary user, who owns the system root but not the right to
+// write the file.
+TEST_F(Store, ReadOnlyFileIsAFailedWriteAndStaysAsItWas) {
+  CfgDialingInfo d{};
+  CfgGetDialingInfo(&d);
+  ASSERT_EQ(CfgPutDialingInfo(&d), CFG_OK);
+  const std::string before = slurp(ini());
+  auto outcome = test_support::run_as_fresh_user(root_.path(), [] {
+    CfgDialingInfo mine{};
+    CfgGetDialingInfo(&mine);
+    std::strcpy(mine.DialPrefix, "9,");
+    CfgNsvConfigInfo nsv{};
+    return std::to_string(CfgPutDialingInfo(&mine)) + " " + std::to_string(CfgPutNsvConfigInfo(&nsv));
+  }, [&] { return ::chmod(ini().c_str(), 0444) == 0; });
+  if (!outcome) GTEST_SKIP() << "needs root to become another user";
+  EXPECT_EQ(*outcome, std::to_string(CFG_E_WRITE) + " " + std::to_string(CFG_E_WRITE));
+  EXPECT_EQ(slurp(ini()), before);
+  struct stat st {};
+  ASSERT_EQ(::stat(ini().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0444u);
 }
 
 TEST_F(Store, UnreadableFile) {

@@ -2,9 +2,12 @@
 // display, in virtual time: "Set Up Modem" and its sub-dialogs, the modem
 // search against scripted modems on virtual ports, the access-number
 // dialogs, the help path, and the number to dial.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -16,12 +19,14 @@
 #include <vector>
 
 #include "../serlink/fake_modem.h"
+#include "../support/child_process.h"
 #include "cfg_dialog.h"
 #include "display/headless.h"
 #include "modset.h"
 #include "number_dialogs.h"
 #include "search_dialog.h"
 #include "platform/loop/clock.h"
+#include "platform/loop/log.h"
 #include "platform/ui/controls.h"
 #include "platform/ui/dialog.h"
 #include "platform/shell/launcher.h"
@@ -41,10 +46,11 @@ std::string slurp(const fs::path& p) {
   return s.str();
 }
 
+// A record's text field: `text` cut to N - 1 characters, zeros after it.
 template <std::size_t N>
 void set(char (&field)[N], const char* text) {
   std::memset(field, 0, N);
-  std::strncpy(field, text, N - 1);
+  std::memcpy(field, text, std::min(std::strlen(text), N - 1));
 }
 
 class ModsetUi : public ::testing::Test {
@@ -322,6 +328,77 @@ click 2
       << transcript();
   EXPECT_TRUE(fs::is_directory(ini()));
   EXPECT_TRUE(fs::is_empty(ini()));
+}
+
+// ---- A display from the environment ----------------------------------------------
+
+// A program that installed no display gets the scripted user from its
+// environment. A script that fails, runs out of steps or cannot be parsed
+// never ends or hangs that program: each dialog call returns CFG_E_UI, the
+// reason goes to the log file asked for, and nothing reaches the program's
+// standard error. Each case runs in a child, as a fresh program would.
+TEST_F(ModsetUi, AScriptThatFailsEndsTheDialogsNotTheProgram) {
+  struct Case {
+    const char* name;
+    const char* script;
+    const char* log_line;
+  } const cases[] = {
+      {"a step that cannot act", "wait 30101\ncheck 128\n",
+       "ERROR headless: script line 2: check 128: control 128 is not a check box or radio button: the open "
+       "dialogs are ended\n"},
+      {"out of steps", "timeout 5\nwait 30101\n",
+       "ERROR headless: end of script: a dialog is still open after 5 s: the open dialogs are ended\n"},
+      {"an unknown step", "wait 30101\nfrobnicate 3\n", "ERROR modset: no display for the dialogs: script line 2: "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const fs::path answers = root_.path() / "answers", log = root_.path() / "modset.log",
+                   err = root_.path() / "stderr";
+    std::ofstream(answers) << c.script;
+    fs::remove(log);
+    const std::string outcome = test_support::run_in_child([&] {
+      ::setenv("VLR_UI", "headless", 1);
+      ::setenv("VLR_ANSWERS", answers.c_str(), 1);
+      const int fd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      ::dup2(fd, STDERR_FILENO);
+      std::string results = std::to_string(CfgUiSetupDialog(0, 0, nullptr));
+      // Asked for now, as VLR_LOG does at start: the second call's lines.
+      platform::set_log_file(log.string());
+      results += " " + std::to_string(CfgUiSetupDialog(0, 0, nullptr));
+      return results;
+    });
+    EXPECT_EQ(outcome, std::to_string(CFG_E_UI) + " " + std::to_string(CFG_E_UI));
+    EXPECT_EQ(slurp(err), "") << "the library wrote to its host's standard error";
+    if (std::string(c.name) == "an unknown step") {
+      EXPECT_EQ(slurp(log).rfind(c.log_line, 0), 0u) << slurp(log);
+    } else {
+      // The second dialog is ended as soon as it opens: the user is gone.
+      EXPECT_NE(slurp(log).find("ERROR modset: the dialog could not be shown, or was ended without its user"),
+                std::string::npos)
+          << slurp(log);
+    }
+  }
+}
+
+// The first call's reason, written where the program asked from the start.
+TEST_F(ModsetUi, AFailingScriptIsLoggedWhereAsked) {
+  const fs::path answers = root_.path() / "answers", log = root_.path() / "modset.log";
+  for (const auto& [script, line] : std::vector<std::pair<std::string, std::string>>{
+           {"wait 30101\ncheck 128\n", "ERROR headless: script line 2: check 128: control 128 is not a check box or "
+                                         "radio button: the open dialogs are ended\n"},
+           {"timeout 5\nwait 30101\n",
+            "ERROR headless: end of script: a dialog is still open after 5 s: the open dialogs are ended\n"}}) {
+    std::ofstream(answers) << script;
+    fs::remove(log);
+    const std::string outcome = test_support::run_in_child([&] {
+      ::setenv("VLR_UI", "headless", 1);
+      ::setenv("VLR_ANSWERS", answers.c_str(), 1);
+      platform::set_log_file(log.string());
+      return std::to_string(CfgUiSetupDialog(0, 0, nullptr));
+    });
+    EXPECT_EQ(outcome, std::to_string(CFG_E_UI));
+    EXPECT_EQ(slurp(log).rfind(line, 0), 0u) << slurp(log);
+  }
 }
 
 // ---- Help ---------------------------------------------------------------------

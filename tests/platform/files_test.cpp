@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "../support/child_process.h"
 #include "platform/storage/system_root.h"
 
 namespace fs = std::filesystem;
@@ -100,6 +101,54 @@ TEST_F(FilesTest, FailureLeavesOldFileAndNoTemporary) {
   ASSERT_TRUE(platform::read_file(p, text));
   EXPECT_EQ(text, "old");
   EXPECT_EQ(entries(), std::vector<std::string>{"a.ini"});
+}
+
+// The rename only needs the folder: a file the user may not write (read-only,
+// or another user's) must still not be replaced, whatever mode the write
+// asks for. Run as an ordinary user, in a folder that user owns.
+TEST_F(FilesTest, AFileTheUserMayNotWriteIsNotReplaced) {
+  struct Case {
+    const char* name;
+    mode_t mode;
+    bool root_owned;
+    platform::FileMode write_mode;
+  } const cases[] = {
+      {"read-only.ini", 0444, false, platform::FileMode::Shared},
+      {"owner-read.ini", 0400, false, platform::FileMode::OwnerOnly},
+      {"hook", 0555, false, platform::FileMode::Executable},
+      {"roots.ini", 0644, true, platform::FileMode::Shared},
+  };
+  for (const Case& c : cases) ASSERT_TRUE(platform::replace_file(dir_ / c.name, "old"));
+  auto outcome = test_support::run_as_fresh_user(dir_, [&] {
+    std::string out;
+    for (const Case& c : cases) {
+      std::string err;
+      const bool ok = platform::replace_file(dir_ / c.name, "new", c.write_mode, &err);
+      out += std::string(c.name) + (ok ? " replaced" : " refused: " + err) + "\n";
+    }
+    std::string err;
+    out += platform::replace_file(dir_ / "writable.ini", "new", platform::FileMode::Shared, &err) ? "writable.ini replaced\n" : err;
+    return out;
+  }, [&] {
+    for (const Case& c : cases) {
+      if (c.root_owned && ::chown((dir_ / c.name).c_str(), 0, 0) != 0) return false;
+      if (::chmod((dir_ / c.name).c_str(), c.mode) != 0) return false;
+    }
+    return true;
+  });
+  if (!outcome) GTEST_SKIP() << "needs root to become another user";
+  std::string expected;
+  for (const Case& c : cases)
+    expected += std::string(c.name) + " refused: cannot replace " + (dir_ / c.name).string() + ": Permission denied\n";
+  EXPECT_EQ(*outcome, expected + "writable.ini replaced\n");
+  for (const Case& c : cases) {
+    std::string text;
+    ASSERT_TRUE(platform::read_file(dir_ / c.name, text));
+    EXPECT_EQ(text, "old") << c.name;
+    EXPECT_EQ(mode_of(dir_ / c.name), c.mode) << c.name;
+  }
+  std::vector<std::string> names = {"hook", "owner-read.ini", "read-only.ini", "roots.ini", "writable.ini"};
+  EXPECT_EQ(entries(), names);
 }
 
 // A write that fails half-way (file size limit) must leave the old file and

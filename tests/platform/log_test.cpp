@@ -104,6 +104,29 @@ TEST_F(LogTest, FileThatCannotBeOpenedKeepsTheOldDestination) {
   EXPECT_EQ(slurp(file), "WARN t: before\nWARN t: after\nWARN t: again\n");
 }
 
+// A library inside another program: quiet on standard error until a file
+// is named (set_log_file, or VLR_LOG at start).
+TEST_F(LogTest, QuietDropsLinesUntilAFileIsNamed) {
+  const fs::path err = dir_ / "stderr", file = dir_ / "quiet.log";
+  std::fflush(stderr);
+  const int saved = ::dup(STDERR_FILENO);
+  const int fd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  ASSERT_GE(fd, 0);
+  ::dup2(fd, STDERR_FILENO);
+  ::close(fd);
+  platform::set_log_quiet();
+  platform::log_error("t", "dropped");
+  ASSERT_TRUE(platform::set_log_file(file.string()));
+  platform::log_warn("t", "kept");
+  ASSERT_TRUE(platform::set_log_file(""));
+  platform::log_warn("t", "on standard error again");
+  std::fflush(stderr);
+  ::dup2(saved, STDERR_FILENO);
+  ::close(saved);
+  EXPECT_EQ(slurp(file), "WARN t: kept\n");
+  EXPECT_EQ(slurp(err), "WARN t: on standard error again\n");
+}
+
 // Run only as a child of the test below, in a fresh process whose logger
 // starts from VLR_LOG and VLR_LOG_LEVEL.
 TEST(DISABLED_LogChild, LogsEveryLevel) { log_every_level("child"); }

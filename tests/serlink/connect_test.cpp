@@ -178,6 +178,27 @@ TEST_F(ConnectTest, AdoptedHandleWithoutSignOnIsCompleteAtOnce) {
   platform::release_serial_handle(handle);
 }
 
+// The trace names the speed the channel programs, for every code of the
+// speed table (4800, 14400 and 38400 have two codes or an odd one).
+TEST_F(ConnectTest, PortTraceNamesTheSpeedOfEveryCode) {
+  const std::pair<std::int32_t, const char*> table[] = {{2, "2400"},  {3, "4800"},   {4, "4800"},   {5, "9600"},
+                                                        {6, "14400"}, {7, "19200"},  {8, "38400"},  {9, "57600"},
+                                                        {10, "115200"}, {13, "38400"}, {1, "1200"}, {14, "1200"}};
+  FakeModem silent(1, true);
+  for (const auto& [code, text] : table) {
+    ASSERT_EQ(ConnectRegistration(), 0);
+    ConnectDialSetup setup = dial_setup("5550001", nullptr, 0);
+    setup.speed = code;
+    traces().clear();
+    ConnectSetParm(1, record_trace);
+    ConnectRequest r{2, &setup, nullptr, record_state};
+    EXPECT_EQ(ConnectProcess(&r), -33);
+    ASSERT_GE(traces().size(), 2u);
+    EXPECT_EQ(traces()[1], std::string("Port ID: COM1: @ ") + text + " bps") << "speed code " << code;
+    ConnectShutdown(nullptr);
+  }
+}
+
 TEST_F(ConnectTest, NoModemOnThePort) {
   FakeModem silent(1, true);
   ASSERT_EQ(ConnectRegistration(), 0);

@@ -283,8 +283,17 @@ TEST_F(ProgramItemsTest, ShortcutsDialTheEntryWithPon) {
 
   // An absent key is written back empty.
   ASSERT_NE(common::write_private_profile_string("Windows", "Group", nullptr, ini), 0);
-  CreateAccountShortcuts(ini, "Client");
+  made.clear();
+  CreateAccountShortcuts(ini, "Client", &made);
   EXPECT_EQ(common::get_private_profile_string("Windows", "Group", "<absent>", 200, ini), "");
+  // No group: the Start-menu shortcut goes straight into the programs menu,
+  // in no submenu of its own.
+  ASSERT_EQ(made.size(), 2u);
+  EXPECT_EQ(made[1], menu.ItemPath("", kAccountEntryName));
+  EXPECT_EQ(made[1].filename(), "veloran-tarkel-veloran-account.desktop");
+  ExpectValid(made[1]);
+  EXPECT_FALSE(fs::exists(menu.DirectoryPath("")));
+  EXPECT_FALSE(fs::exists(menu.MenuPath("")));
 
   // A shortcut path ending in .lnk (any case) ends in .desktop.
   const fs::path lnk = root.path() / "elsewhere" / "Shortcut.LNK";

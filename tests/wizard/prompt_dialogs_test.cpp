@@ -196,20 +196,21 @@ TEST_F(Prompts, PricePlanListDescriptionsAndTheChosenNumber) {
   EXPECT_EQ(chosen, 3);
 }
 
-TEST_F(Prompts, PricePlanWithAnEmptyDescriptionCannotBeChosen) {
+// An empty description is still a description at that position: the plan
+// can be taken, and the box shows it empty.
+TEST_F(Prompts, PricePlanWithAnEmptyDescriptionCanBeChosen) {
   const Strings names{"Basic", "Mystery"};
   int chosen = 0;
   CPricePlanDialog plans(&chosen, &profile_);
   plans.SetPlans(&names, {"10 hours", ""});
   const int r = RunModal(plans, [&](Dialog& d) {
     click_item(d.item(IDC_PLAN_LIST), 1);
-    EXPECT_FALSE(is_window_enabled(d.item(IDOK)));
-    click_item(d.item(IDC_PLAN_LIST), 0);
     EXPECT_TRUE(is_window_enabled(d.item(IDOK)));
+    EXPECT_EQ(d.item_text(IDC_PLAN_DESCRIPTION), "");
     press_key(Key::Enter);
   });
   EXPECT_EQ(r, IDOK);
-  EXPECT_EQ(chosen, 1);
+  EXPECT_EQ(chosen, 2);
 }
 
 TEST_F(Prompts, PricePlanWithoutPlansCanOnlyBeCancelled) {

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "../support/child_process.h"
 #include "ini_bridge.h"
 #include "platform/storage/files.h"
 #include "platform/loop/log.h"
@@ -205,6 +206,20 @@ TEST_F(Profile, SaveThatCannotWriteTheFileSaysWhy) {
   std::string why;
   EXPECT_FALSE(p.Save(dir_ / "no" / "such" / "Joinwiz.ini", &why));
   EXPECT_NE(why.find("no/such"), std::string::npos) << why;
+}
+
+// A profile file the user made read-only is not replaced by a save: the
+// save fails and the file stays as it was. Run as an ordinary user.
+TEST_F(Profile, SaveOntoAReadOnlyFileFailsAndLeavesIt) {
+  write("[User Information]\nFIRSTNAME=Ann\n");
+  auto outcome = test_support::run_as_fresh_user(dir_, [&] {
+    RegistrationProfile p;
+    p.Set("FIRSTNAME", "Bob");
+    return std::string(p.Save(file_) ? "saved" : "refused");
+  }, [&] { return ::chmod(file_.c_str(), 0400) == 0; });
+  if (!outcome) GTEST_SKIP() << "needs root to become another user";
+  EXPECT_EQ(*outcome, "refused");
+  EXPECT_EQ(slurp(file_), "[User Information]\nFIRSTNAME=Ann\n");
 }
 
 TEST(ProfileText, DigitsOnlyAndUpperKey) {

@@ -2,14 +2,18 @@
  * libmodset.so. It includes only modset.h and links only the library, as
  * the library's outside callers do.
  *
- *   modsetctl setup [MODE]       "Set Up Modem" (MODE as CfgUiSetupDialog's)
+ *   modsetctl setup [phone|nsv|zrs]   "Set Up Modem", or a number dialog
  *   modsetctl detect [--first] [--line]
  *   modsetctl access [nsv|zrs]   the access-number dialogs
  *   modsetctl number             the Nsv number to dial
  *   modsetctl get RECORD         the record as KEY=VALUE lines
  *   modsetctl put RECORD KEY=VALUE...
  *
- * Exit codes: 0 done, 1 the dialog was cancelled, 2 bad command line,
+ * Values with a name (DialType=tone, BaudRate=28800) are shown by name and
+ * taken by name or number; values outside a field's range are refused.
+ *
+ * Exit codes: 0 done, 1 the dialog was cancelled or there is no number to
+ * print, 2 bad command line, 3 the answers script (VLR_ANSWERS) failed,
  * 4 the library reported a failure (its code is printed). */
 #define _GNU_SOURCE
 #include <errno.h>
@@ -19,38 +23,62 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <strings.h>
 #include <unistd.h>
 
 #include "modset.h"
 
-enum { EXIT_CANCELLED = 1, EXIT_USAGE = 2, EXIT_LIBRARY = 4 };
+enum { EXIT_CANCELLED = 1, EXIT_USAGE = 2, EXIT_SCRIPT = 3, EXIT_LIBRARY = 4 };
 enum { MAX_POPS = 512 };
 
 static const char *program = "modsetctl";
 
 static const char usage[] =
     "Usage: modsetctl COMMAND [ARGUMENTS]\n"
-    "The dialing, modem and access-number settings of TARK_NET.INI (libmodset.so).\n"
+    "The modem, dialing and access-number settings kept in TARK_NET.INI.\n"
     "\n"
     "Commands:\n"
-    "  setup [MODE]            the \"Set Up Modem\" dialog (MODE as CfgUiSetupDialog's: 0 default,\n"
-    "                          33 with its \"Phone Numbers...\" button, 32 and 128 the number dialogs)\n"
+    "  setup [phone|nsv|zrs]  the \"Set Up Modem\" dialog; phone adds its \"Phone\n"
+    "                         Numbers...\" button; nsv and zrs open a number dialog\n"
     "  detect [--first] [--line]\n"
-    "                          search for the modem and store it; --first stops at the first\n"
-    "                          modem found, --line asks for the phone-line settings afterwards\n"
-    "  access [nsv|zrs]        the access-number dialog of the network service (default) or of\n"
-    "                          the Tarkel network\n"
-    "  number                  print the number to dial for the network service\n"
-    "  get RECORD              print a record as KEY=VALUE lines\n"
-    "  put RECORD KEY=VALUE... change the named fields of a record and store it\n"
-    "  --help                  this text\n"
+    "                         search for the modem and store it; --first takes the\n"
+    "                         first one found, --line asks for the phone line next\n"
+    "  access [nsv|zrs]       choose the access number of the network service\n"
+    "                         (default) or of the Tarkel network\n"
+    "  number                 print the number the network service dials\n"
+    "  get RECORD             print a record as KEY=VALUE lines\n"
+    "  put RECORD KEY=VALUE.. change the named fields of a record and store it\n"
+    "  --help, --version      this text; the version\n"
     "\n"
-    "RECORD is dialing, modem, zrs or nsv. For nsv, each Pop=ID=NUMBER stands for one entry of\n"
-    "the POP list; a put with Pop entries replaces the whole list.\n"
+    "RECORD is dialing, modem, zrs or nsv. Values by name or number:\n"
+    "  DialType      tone, pulse (1, 0)\n"
+    "  CommPort      COM1 to COM4 (0 to 3)\n"
+    "  BaudRate      2400 4800 9600 14400 19200 28800 38400 57600 115200,\n"
+    "                or a speed code 0 to 13\n"
+    "  FlowControl   none, rts-cts (0, 4), or flag bits 0 to 255\n"
+    "  DialBlind, SpeakerOff, UseCustomAccess, UseSelectedPop   no, yes (0, 1)\n"
+    "For nsv, each Pop=ID=NUMBER is one entry of the POP list; a put with Pop\n"
+    "entries replaces the whole list.\n"
     "\n"
-    "The dialogs draw on the terminal, or follow a script: VLR_UI=headless VLR_ANSWERS=SCRIPT\n"
-    "[VLR_TRANSCRIPT=FILE]. The system root comes from VLR_ROOT.\n"
-    "Exit codes: 0 done, 1 cancelled, 2 bad command line, 4 the library failed.\n";
+    "The dialogs draw on the terminal, or follow a script with VLR_UI=headless\n"
+    "VLR_ANSWERS=SCRIPT [VLR_TRANSCRIPT=FILE]. VLR_ROOT names the system root;\n"
+    "VLR_LOG=FILE keeps the library's log.\n"
+    "Exit codes: 0 done, 1 cancelled or no number, 2 bad command line, 3 the\n"
+    "answers script failed, 4 the library failed.\n";
+
+/* A value of an integer field that has a name. */
+typedef struct ValueName {
+  int32_t value;
+  const char *name;
+} ValueName;
+
+static const ValueName dial_types[] = {{1, "tone"}, {0, "pulse"}, {0, NULL}};
+static const ValueName yes_no[] = {{0, "no"}, {1, "yes"}, {0, NULL}};
+static const ValueName ports[] = {{0, "COM1"}, {1, "COM2"}, {2, "COM3"}, {3, "COM4"}, {0, NULL}};
+/* The speeds of the "Set Up Modem" list; 28800 is code 13. */
+static const ValueName speeds[] = {{2, "2400"},  {3, "4800"},  {5, "9600"},  {6, "14400"},  {7, "19200"},
+                                   {13, "28800"}, {8, "38400"}, {9, "57600"}, {10, "115200"}, {0, NULL}};
+static const ValueName flows[] = {{0, "none"}, {4, "rts-cts"}, {0, NULL}};
 
 typedef enum { FIELD_INT, FIELD_TEXT } FieldKind;
 
@@ -58,34 +86,58 @@ typedef struct Field {
   const char *name;
   FieldKind kind;
   size_t offset;
-  size_t size; /* text: the field's bytes, one of them for the terminator */
+  size_t size;             /* text: the field's bytes, one of them for the terminator */
+  const ValueName *names;  /* integer: values shown and taken by name, or NULL */
+  int32_t min, max;        /* integer: the numbers taken */
+  const char *range;       /* integer: what the field takes, for the refusal */
 } Field;
 
-#define INT_FIELD(type, member) {#member, FIELD_INT, offsetof(type, member), sizeof(int32_t)}
-#define TEXT_FIELD(type, member) {#member, FIELD_TEXT, offsetof(type, member), sizeof(((type *)0)->member)}
+#define INT_FIELD(type, member, names, min, max, range) \
+  {#member, FIELD_INT, offsetof(type, member), sizeof(int32_t), names, min, max, range}
+#define TEXT_FIELD(type, member) \
+  {#member, FIELD_TEXT, offsetof(type, member), sizeof(((type *)0)->member), NULL, 0, 0, NULL}
+#define YES_NO_FIELD(type, member) INT_FIELD(type, member, yes_no, 0, 1, "no or yes (0 or 1)")
+#define END_OF_FIELDS {NULL, FIELD_INT, 0, 0, NULL, 0, 0, NULL}
 
 static const Field dialing_fields[] = {
-    INT_FIELD(CfgDialingInfo, DialType),          TEXT_FIELD(CfgDialingInfo, DisableCallWaiting),
-    TEXT_FIELD(CfgDialingInfo, DialPrefix),       TEXT_FIELD(CfgDialingInfo, DialLongDistance),
-    INT_FIELD(CfgDialingInfo, DialBlind),         {NULL, FIELD_INT, 0, 0}};
+    INT_FIELD(CfgDialingInfo, DialType, dial_types, 0, 1, "tone or pulse (1 or 0)"),
+    TEXT_FIELD(CfgDialingInfo, DisableCallWaiting),
+    TEXT_FIELD(CfgDialingInfo, DialPrefix),
+    TEXT_FIELD(CfgDialingInfo, DialLongDistance),
+    YES_NO_FIELD(CfgDialingInfo, DialBlind),
+    END_OF_FIELDS};
 
 static const Field modem_fields[] = {
-    TEXT_FIELD(CfgModemInfo, PortName),   INT_FIELD(CfgModemInfo, CommPort),     INT_FIELD(CfgModemInfo, BaudRate),
-    INT_FIELD(CfgModemInfo, FlowControl), INT_FIELD(CfgModemInfo, SpeakerOff),   TEXT_FIELD(CfgModemInfo, ResetString),
-    TEXT_FIELD(CfgModemInfo, SetupString), {NULL, FIELD_INT, 0, 0}};
+    TEXT_FIELD(CfgModemInfo, PortName),
+    INT_FIELD(CfgModemInfo, CommPort, ports, 0, 3, "COM1 to COM4 (0 to 3)"),
+    INT_FIELD(CfgModemInfo, BaudRate, speeds, 0, 13, "a speed (2400 to 115200) or a speed code 0 to 13"),
+    INT_FIELD(CfgModemInfo, FlowControl, flows, 0, 255, "none, rts-cts, or flag bits 0 to 255"),
+    YES_NO_FIELD(CfgModemInfo, SpeakerOff),
+    TEXT_FIELD(CfgModemInfo, ResetString),
+    TEXT_FIELD(CfgModemInfo, SetupString),
+    END_OF_FIELDS};
 
 static const Field zrs_fields[] = {
-    INT_FIELD(CfgZrsAccessInfo, UseCustomAccess),        TEXT_FIELD(CfgZrsAccessInfo, CustomAccessNumber),
-    TEXT_FIELD(CfgZrsAccessInfo, PrimaryAccessNumber),   INT_FIELD(CfgZrsAccessInfo, PrimaryAccessTimeout),
-    INT_FIELD(CfgZrsAccessInfo, PrimaryAccessRedial),    TEXT_FIELD(CfgZrsAccessInfo, AlternateAccessNumber),
-    INT_FIELD(CfgZrsAccessInfo, AlternateAccessTimeout), INT_FIELD(CfgZrsAccessInfo, AlternateAccessRedial),
-    TEXT_FIELD(CfgZrsAccessInfo, Service),               {NULL, FIELD_INT, 0, 0}};
+    YES_NO_FIELD(CfgZrsAccessInfo, UseCustomAccess),
+    TEXT_FIELD(CfgZrsAccessInfo, CustomAccessNumber),
+    TEXT_FIELD(CfgZrsAccessInfo, PrimaryAccessNumber),
+    INT_FIELD(CfgZrsAccessInfo, PrimaryAccessTimeout, NULL, 0, 255, "seconds, 0 to 255"),
+    INT_FIELD(CfgZrsAccessInfo, PrimaryAccessRedial, NULL, 0, 99, "a count, 0 to 99"),
+    TEXT_FIELD(CfgZrsAccessInfo, AlternateAccessNumber),
+    INT_FIELD(CfgZrsAccessInfo, AlternateAccessTimeout, NULL, 0, 255, "seconds, 0 to 255"),
+    INT_FIELD(CfgZrsAccessInfo, AlternateAccessRedial, NULL, 0, 99, "a count, 0 to 99"),
+    TEXT_FIELD(CfgZrsAccessInfo, Service),
+    END_OF_FIELDS};
 
 static const Field nsv_fields[] = {
-    TEXT_FIELD(CfgNsvConfigInfo, AreaCode),      TEXT_FIELD(CfgNsvConfigInfo, UserId),
-    INT_FIELD(CfgNsvConfigInfo, UseSelectedPop), TEXT_FIELD(CfgNsvConfigInfo, SelectedPop),
-    TEXT_FIELD(CfgNsvConfigInfo, SelectedAccess), TEXT_FIELD(CfgNsvConfigInfo, CustomPop),
-    TEXT_FIELD(CfgNsvConfigInfo, CustomAccess),  {NULL, FIELD_INT, 0, 0}};
+    TEXT_FIELD(CfgNsvConfigInfo, AreaCode),
+    TEXT_FIELD(CfgNsvConfigInfo, UserId),
+    YES_NO_FIELD(CfgNsvConfigInfo, UseSelectedPop),
+    TEXT_FIELD(CfgNsvConfigInfo, SelectedPop),
+    TEXT_FIELD(CfgNsvConfigInfo, SelectedAccess),
+    TEXT_FIELD(CfgNsvConfigInfo, CustomPop),
+    TEXT_FIELD(CfgNsvConfigInfo, CustomAccess),
+    END_OF_FIELDS};
 
 typedef enum { RECORD_DIALING, RECORD_MODEM, RECORD_ZRS, RECORD_NSV } RecordKind;
 
@@ -125,10 +177,18 @@ static const char *code_name(int32_t code) {
   }
 }
 
-/* The exit code for a library result, with a message for failures. */
+/* The exit code for a library result, with a message for failures. A dialog
+ * that fails while a script answers it failed through the script (a step
+ * that cannot be done, a script that ran out or cannot be read). */
 static int finish(const char *what, int32_t rc) {
   if (rc == CFG_CANCELLED) return EXIT_CANCELLED;
   if (rc >= 0) return 0;
+  const char *answers = getenv("VLR_ANSWERS");
+  if (rc == CFG_E_UI && answers && *answers) {
+    fprintf(stderr, "%s: %s failed: the answers script %s did not get through it (VLR_LOG=FILE says why)\n",
+            program, what, answers);
+    return EXIT_SCRIPT;
+  }
   fprintf(stderr, "%s: %s failed: %d (%s)\n", program, what, (int)rc, code_name(rc));
   return EXIT_LIBRARY;
 }
@@ -192,7 +252,13 @@ static void print_fields(const Field *fields, const void *base) {
     if (f->kind == FIELD_INT) {
       int32_t v;
       memcpy(&v, p, sizeof v);
-      printf("%s=%d\n", f->name, (int)v);
+      const ValueName *n = f->names;
+      while (n && n->name && n->value != v) ++n;
+      if (n && n->name) {
+        printf("%s=%s\n", f->name, n->name);
+      } else {
+        printf("%s=%d\n", f->name, (int)v);
+      }
     } else {
       printf("%s=%.*s\n", f->name, (int)strnlen(p, f->size), p);
     }
@@ -230,16 +296,22 @@ static int command_get(const char *name) {
 static const char *set_field(const Field *f, void *base, const char *value) {
   char *p = (char *)base + f->offset;
   if (f->kind == FIELD_INT) {
+    for (const ValueName *n = f->names; n && n->name; ++n) {
+      if (strcasecmp(n->name, value) == 0) {
+        memcpy(p, &n->value, sizeof n->value);
+        return NULL;
+      }
+    }
     char *end = NULL;
     errno = 0;
     const long v = strtol(value, &end, 10);
-    if (*value == '\0' || *end != '\0' || errno != 0 || v < INT32_MIN || v > INT32_MAX) return "not a 32-bit number";
+    if (*value == '\0' || *end != '\0' || errno != 0 || v < f->min || v > f->max) return f->range;
     const int32_t i = (int32_t)v;
     memcpy(p, &i, sizeof i);
     return NULL;
   }
   const size_t n = strlen(value);
-  if (n >= f->size) return "too long for the field";
+  if (n >= f->size) return f->size == 2 ? "one character at most" : "a shorter text";
   memset(p, 0, f->size);
   memcpy(p, value, n);
   return NULL;
@@ -294,7 +366,7 @@ static int command_put(const char *name, int argc, char **argv) {
     }
     const char *why = set_field(f, &rec, value);
     if (why) {
-      fprintf(stderr, "%s: %s: %s\n", program, argv[i], why);
+      fprintf(stderr, "%s: %s: %s takes %s\n", program, argv[i], f->name, why);
       status = EXIT_USAGE;
     }
   }
@@ -316,13 +388,23 @@ int main(int argc, char **argv) {
     fputs(usage, stdout);
     return 0;
   }
+  if (strcmp(command, "--version") == 0) {
+    printf("modsetctl %s\n", VLR_VERSION);
+    return 0;
+  }
   if (strcmp(command, "setup") == 0) {
+    /* The modes of CfgUiSetupDialog: 0 "Set Up Modem", 33 with its "Phone
+     * Numbers..." button, 32 and 128 the number dialogs; numbers as well. */
+    static const ValueName modes[] = {{0, "modem"}, {33, "phone"}, {32, "nsv"}, {128, "zrs"}, {0, NULL}};
     long mode = 0;
-    if (argc > 3) return usage_error("setup takes at most a MODE");
+    if (argc > 3) return usage_error("setup takes at most one of phone, nsv and zrs");
     if (argc == 3) {
+      const ValueName *m = modes;
+      while (m->name && strcmp(m->name, argv[2]) != 0) ++m;
       char *end = NULL;
-      mode = strtol(argv[2], &end, 0);
-      if (*argv[2] == '\0' || *end != '\0' || mode < INT32_MIN || mode > INT32_MAX) return usage_error("MODE is a number");
+      mode = m->name ? m->value : strtol(argv[2], &end, 0);
+      if (!m->name && (*argv[2] == '\0' || *end != '\0' || mode < INT32_MIN || mode > INT32_MAX))
+        return usage_error("setup takes phone, nsv, zrs or a mode number");
     }
     set_help_file();
     return finish("the setup dialog", CfgUiSetupDialog((int32_t)mode, 0, NULL));
@@ -351,6 +433,10 @@ int main(int argc, char **argv) {
     if (argc != 2) return usage_error("number takes no arguments");
     char number[64];
     const int32_t rc = CfgGetNsvAccessInfo(number);
+    if (rc >= 0 && number[0] == '\0') {
+      fprintf(stderr, "%s: no access number is chosen yet (modsetctl access)\n", program);
+      return EXIT_CANCELLED;
+    }
     if (rc >= 0) printf("%s\n", number);
     return finish("number", rc);
   }

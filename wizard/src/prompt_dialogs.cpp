@@ -134,6 +134,9 @@ bool CPricePlanDialog::on_init_dialog() {
   }
   enable_item(IDOK, false);
   if (ListBox* l = list(IDC_PLAN_LIST); l && l->count() > 0) l->set_cur_sel(0);
+  // Unlike the original, which kept OK disabled until the selection
+  // changed, the preselected first plan can be taken at once (Enter): it is
+  // selected and its description shown, so nothing is unclear to the user.
   ShowSelection();
   return r;
 }
@@ -143,13 +146,13 @@ void CPricePlanDialog::on_show(bool shown) {
   if (shown) centre_window(hwnd());
 }
 
-// OK only for a selected plan that has a description (an empty one, from
-// "INFO:" with an empty last field, counts as none).
+// OK only for a selected plan that has a description at its position; an
+// empty one ("INFO:" with an empty last field) is a description too, so a
+// server that sends such plans still lets the user choose them.
 void CPricePlanDialog::ShowSelection() {
   ListBox* l = list(IDC_PLAN_LIST);
   const int sel = l ? l->cur_sel() : -1;
-  if (sel >= 0 && static_cast<std::size_t>(sel) < descriptions_.size() &&
-      !descriptions_[static_cast<std::size_t>(sel)].empty()) {
+  if (sel >= 0 && static_cast<std::size_t>(sel) < descriptions_.size()) {
     set_item_text(IDC_PLAN_DESCRIPTION, descriptions_[static_cast<std::size_t>(sel)]);
     enable_item(IDOK, true);
   } else {

@@ -13,9 +13,11 @@
 //
 // Matching follows the Windows private-profile service:
 // - section and key names match without regard to ASCII case;
+// - a NUL byte ends the text of its line: what follows it on that line is
+//   never read (a name before it without '=' is no key);
 // - names and values are trimmed of leading and trailing blanks (space, tab,
 //   CR, vertical tab, form feed); a value enclosed in a matching pair of single
-//   or double quotes loses them; a value stops at a NUL byte;
+//   or double quotes loses them;
 // - the first section of a name is the one seen, later duplicates are kept
 //   but ignored; within it the first key of a name wins;
 // - keys above the first section header belong to no section and are never

@@ -78,6 +78,12 @@ struct HeadlessOptions {
   std::function<void(int code, const std::string& message)> on_failure;
   // Called once when the last step is done.
   std::function<void()> on_finished;
+  // For a library's dialogs inside another program: after a failure (with
+  // expect_end, also a dialog still open a time-out after the last step)
+  // every modal dialog and message box that is up, or comes up later, is
+  // ended at the next poll, so the calls that run them return -1 instead
+  // of waiting for a user that is gone.
+  bool end_dialogs_after_failure = false;
 };
 
 class HeadlessDisplay final : public platform::Display {

@@ -26,6 +26,7 @@ struct Logger {
   std::mutex mutex;
   std::FILE* out = nullptr;  // nullptr: standard error
   LogLevel threshold = LogLevel::Warn;
+  bool quiet = false;  // no file named: drop lines instead of standard error
 
   Logger() {
     if (const char* level = std::getenv("VLR_LOG_LEVEL")) {
@@ -111,6 +112,7 @@ void log(LogLevel level, std::string_view component, std::string_view text) {
   const std::string shown_component = log_printable(component);
   const std::string shown_text = log_printable(text);
   std::lock_guard lock(l.mutex);
+  if (!l.out && l.quiet) return;
   std::FILE* out = l.out ? l.out : stderr;
   std::fprintf(out, "%s %s: %s\n", level_name(level), shown_component.c_str(), shown_text.c_str());
   std::fflush(out);
@@ -126,7 +128,13 @@ bool set_log_file(const std::string& path) {
   }
   if (l.out) std::fclose(l.out);
   l.out = next;
+  l.quiet = false;
   return true;
+}
+
+void set_log_quiet() {
+  std::lock_guard lock(logger().mutex);
+  logger().quiet = true;
 }
 
 void set_log_level(LogLevel level) {

@@ -118,6 +118,7 @@ ProgramMenu::ProgramMenu(fs::path folder)
     : folder_(folder.empty() ? known_folder(KnownFolder::StartMenu) : std::move(folder)) {}
 
 fs::path ProgramMenu::ItemPath(std::string_view group, std::string_view item) const {
+  if (group.empty()) return folder_ / "applications" / (std::string(kVendor) + SafeName(item) + ".desktop");
   return folder_ / "applications" / (std::string(kVendor) + SafeName(group) + "_" + SafeName(item) + ".desktop");
 }
 fs::path ProgramMenu::DirectoryPath(std::string_view group) const {
@@ -197,6 +198,13 @@ bool ProgramMenu::AddItem(std::string_view item, const desktop::Entry& entry, st
 
 bool ProgramMenu::AddItemToGroup(std::string_view group, std::string_view item, const desktop::Entry& entry,
                                  std::string* why) {
+  if (group.empty()) {
+    // No group: straight into the programs menu, where the desktop files it
+    // by the entry's categories.
+    auto text = desktop::EntryText(entry, why);
+    if (!text) return Fail(why, "AddItem: the item cannot be written: " + (why ? *why : std::string()));
+    return WriteFile(ItemPath(group, item), *text, why);
+  }
   const std::string previous = current_;
   const bool ok = CreateGroup(group, why) && AddItem(item, entry, why);
   if (!previous.empty()) current_ = previous;

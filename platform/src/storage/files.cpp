@@ -123,6 +123,12 @@ bool replace_file(const std::filesystem::path& path, std::string_view contents, 
       set_error(error, "cannot replace " + path.string() + ": not a regular file");
       return false;
     }
+    // The rename needs only the folder, so it would replace a file the
+    // caller may not write (a read-only settings file): refuse that here.
+    if (::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) {
+      set_error(error, errno_text("cannot replace", path, errno));
+      return false;
+    }
     if (mode == FileMode::Shared) {
       final_mode = st.st_mode & 07777;
     }

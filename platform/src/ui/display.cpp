@@ -93,6 +93,7 @@ bool display_options_from_environment(DisplayOptions& options, std::string& erro
     return std::string(v ? v : "");
   };
   DisplayOptions o;
+  o.library_host = true;
   o.name = env("VLR_UI");
   o.answers = env("VLR_ANSWERS");
   o.transcript = env("VLR_TRANSCRIPT");

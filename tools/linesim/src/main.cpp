@@ -74,7 +74,7 @@ void usage(std::FILE* out) {
   std::fprintf(out,
                "usage: linesim --root DIR --modem COMn[=PROFILE]... [--silent COMn]...\n"
                "               [--dial NUMBER=TARGET[,TARGET...]]... [--trace FILE]\n"
-               "       linesim --profiles\n"
+               "       linesim --profiles | --help | --version\n"
                "targets: host:port, busy, no-answer, no-carrier, no-dialtone, scenario:FILE\n");
 }
 
@@ -257,6 +257,9 @@ int main(int argc, char** argv) {
       return 0;
     } else if (arg == "--help" || arg == "-h") {
       usage(stdout);
+      return 0;
+    } else if (arg == "--version") {
+      std::printf("linesim %s\n", VLR_VERSION);
       return 0;
     } else {
       std::fprintf(stderr, "linesim: unknown option %s\n", arg.c_str());

@@ -58,7 +58,8 @@ class ProgramMenu {
   bool DeleteItem(std::string_view item, std::string* why = nullptr);
   // Adds (replaces) an item of the current group, as `entry`.
   bool AddItem(std::string_view item, const desktop::Entry& entry, std::string* why = nullptr);
-  // The same on a named group, made if missing (shortcuts use it).
+  // The same on a named group, made if missing (shortcuts use it); with an
+  // empty group name the item goes straight into the programs menu.
   bool AddItemToGroup(std::string_view group, std::string_view item, const desktop::Entry& entry,
                       std::string* why = nullptr);
 
@@ -69,6 +70,7 @@ class ProgramMenu {
   bool Execute(const ProgmanCommand& command, std::string* why = nullptr);
 
   const std::string& current_group() const { return current_; }
+  // An item's file; an empty group: an item of no group.
   std::filesystem::path ItemPath(std::string_view group, std::string_view item) const;
   std::filesystem::path DirectoryPath(std::string_view group) const;
   std::filesystem::path MenuPath(std::string_view group) const;

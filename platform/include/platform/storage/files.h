@@ -66,7 +66,10 @@ class FolderLock {
 
 // Replaces `path` with `contents` atomically. Shared: an existing file keeps
 // its mode, a new one gets 0644. OwnerOnly: the result is 0600 either way.
-// The mode is set explicitly: the umask changes nothing. On failure the old file is untouched, no temporary
+// The mode is set explicitly: the umask changes nothing. An existing file
+// that the caller may not write (0444, another user's 0644) is not replaced,
+// although the rename could do it: that is a failure like any other. On
+// failure the old file is untouched, no temporary
 // file is left behind, `error` (if given) says what failed and false is
 // returned. The caller holds a FileLock if others may write the same file.
 bool replace_file(const std::filesystem::path& path, std::string_view contents,

@@ -73,6 +73,10 @@ struct DisplayOptions {
   // A renderer open_display() tries when `name` cannot be opened (the
   // desktop chosen by default falls back to the terminal); empty: none.
   std::string fallback;
+  // The display serves a library's dialogs inside another program: it must
+  // never end or hang that program (the headless display logs a failing
+  // script and ends the open dialogs instead of exiting with code 3).
+  bool library_host = false;
 };
 
 // Takes "--answers FILE", "--transcript FILE" and "--display NAME" (also in
@@ -105,6 +109,7 @@ class LoadedDisplay {
 // standard input is a terminal. True and `options` filled when the
 // environment names a display; false and `error` when it names none (or a
 // bad one: headless without a readable script, answers for another display).
+// The options it fills are a library host's (library_host set).
 bool display_options_from_environment(DisplayOptions& options, std::string& error);
 
 // Loads libdisplay-NAME.so and installs its display. nullptr and `error`
