@@ -751,6 +751,13 @@ void GtkDisplay::make_message_box(TopView& v, MessageBoxWindow& box) {
   GtkWindow* owner = owner_window(*this, box);
   v.window = gtk_message_dialog_new(owner, GTK_DIALOG_MODAL, type, GTK_BUTTONS_NONE, "%s", box.message().c_str());
   gtk_window_set_title(GTK_WINDOW(v.window), box.caption().c_str());
+  // Room around the text, and width enough for the caption in the title bar.
+  GtkWidget* area = gtk_message_dialog_get_message_area(GTK_MESSAGE_DIALOG(v.window));
+  gtk_widget_set_margin_top(area, 18);
+  gtk_widget_set_margin_bottom(area, 12);
+  gtk_widget_set_margin_start(area, 24);
+  gtk_widget_set_margin_end(area, 24);
+  gtk_widget_set_size_request(area, std::max(240, static_cast<int>(box.caption().size()) * 10), -1);
   for (int id : box.buttons()) {
     const char* label = id == IDOK ? "_OK" : id == IDCANCEL ? "_Cancel" : id == IDYES ? "_Yes" : id == IDNO ? "_No" : "?";
     gtk_dialog_add_button(GTK_DIALOG(v.window), label, id);
@@ -1035,7 +1042,9 @@ Room room_around(const GtkDisplay& d, const Window& dialog, const Control& label
   for (HWND h : dialog.children()) {
     auto* other = window_cast<Control>(h);
     if (!other || h == label.hwnd() || !other->has_visible_style()) continue;
-    const Rect o = other->rect();
+    Rect o = other->rect();
+    // A combo box's rectangle includes its list; closed, it is one line high.
+    if (other->type() == ControlType::ComboBox) o.bottom = std::min(o.bottom, o.top + dlu_to_px_y(12));
     const bool around = o.left <= r.left && o.right >= r.right && o.top <= r.top && o.bottom >= r.bottom;
     if (around) {
       // A group box (or a picture) the label sits in: its inside is the room.
@@ -1132,6 +1141,7 @@ void GtkDisplay::sync_focus() {
   const HWND active = active_window();
   if (active != shown_active_) {
     shown_active_ = active;
+    shown_focus_ = 0;  // a window that comes back gets its focus shown again
     if (TopView* v = view_of(active)) gtk_window_present(GTK_WINDOW(v->window));
   }
   const HWND focus = get_focus();
@@ -1141,7 +1151,8 @@ void GtkDisplay::sync_focus() {
   if (it == v->controls.end() || !it->second.widget) return;
   ControlView& c = it->second;
   GtkWidget* target = c.inner ? c.inner : c.widget;
-  if (focus != shown_focus_ || !gtk_widget_has_focus(target)) {
+  GtkWidget* has_keyboard = gtk_root_get_focus(GTK_ROOT(v->window));
+  if (focus != shown_focus_ || !has_keyboard || !(has_keyboard == target || gtk_widget_is_ancestor(has_keyboard, target))) {
     shown_focus_ = focus;
     gtk_widget_grab_focus(target);
     if (auto* ctl = window_cast<Control>(focus))

@@ -57,7 +57,7 @@ search_closed_by() {
   shot="$shots/modem-not-found-$close.png"
   check_painted "$box" "$shot" "the \"A modem was not found.\" box"
   check_contrast "$shot" "the \"A modem was not found.\" box"
-  check_idle "$app_pid" 3 "the \"A modem was not found.\" box waits"
+  [ "$close" = Return ] && check_idle "$app_pid" 8 "the \"A modem was not found.\" box waits"
   seen=$(wc -l < "$transcript")
   if [ "$close" = button ]; then
     click_close_button "$box"

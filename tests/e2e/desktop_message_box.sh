@@ -55,7 +55,7 @@ short_password_closed_by() {
   shot="$shots/entry-error-$close.png"
   check_painted "$box" "$shot" "the \"Entry error\" box"
   check_contrast "$shot" "the \"Entry error\" box"
-  check_idle "$app_pid" 3 "the \"Entry error\" box waits"
+  [ "$close" = Return ] && check_idle "$app_pid" 8 "the \"Entry error\" box waits"
   seen=$(wc -l < "$transcript")
   if [ "$close" = button ]; then
     click_close_button "$box"
