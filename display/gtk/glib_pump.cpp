@@ -54,17 +54,21 @@ void GlibPump::arm() {
   }
   watched_ = std::move(wanted);
 
+  set_timer(timeout_);
+}
+
+void GlibPump::set_timer(gint timeout) {
+  auto& loop = platform::MessageLoop::current();
   if (timer_) {
     loop.kill_thread_timer(timer_);
     timer_ = 0;
   }
-  if (timeout_ >= 0) {
-    timer_ = loop.set_thread_timer(timeout_, [this](platform::TimerId id) {
-      platform::MessageLoop::current().kill_thread_timer(id);
-      if (timer_ == id) timer_ = 0;
-      on_wake();
-    });
-  }
+  if (timeout < 0) return;
+  timer_ = loop.set_thread_timer(timeout, [this](platform::TimerId id) {
+    platform::MessageLoop::current().kill_thread_timer(id);
+    if (timer_ == id) timer_ = 0;
+    on_wake();
+  });
 }
 
 void GlibPump::on_wake() {
@@ -82,8 +86,14 @@ void GlibPump::on_wake() {
   }
   prepared_ = false;
   ++depth_;
-  if (g_main_context_check(context_, max_priority_, fds_.data(), static_cast<gint>(fds_.size())))
+  if (g_main_context_check(context_, max_priority_, fds_.data(), static_cast<gint>(fds_.size()))) {
+    // A callback may start a modal loop before this dispatch returns. That
+    // loop must ask the context again before it first waits: a source the
+    // callback added (a timer, an idle handler) does not wake the context's
+    // own thread. The timer is replaced by arm() when no loop ran.
+    set_timer(0);
     g_main_context_dispatch(context_);
+  }
   --depth_;
   arm();
 }

@@ -14,7 +14,9 @@
 // still on the stack, and the pump then runs a nested iteration of the same
 // context, as g_main_context_iteration() inside gtk_dialog_run() did: GDK's
 // event sources may recurse, so the new window paints and takes input, and
-// the nested loop blocks in poll while nothing is due.
+// the nested loop blocks in poll while nothing is due. Each dispatch leaves
+// a due timer behind it, so a nested loop asks the context what to wait for
+// before it first waits.
 #pragma once
 
 #include <glib.h>
@@ -42,6 +44,8 @@ class GlibPump {
  private:
   void prepare();
   void arm();
+  // (Re)starts the one thread timer that wakes the pump; -1: none.
+  void set_timer(gint timeout);
   void on_wake();
 
   GMainContext* context_;

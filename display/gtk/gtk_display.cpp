@@ -73,8 +73,10 @@ constexpr const char* kCss = R"css(
 // A label's text shrunk one step, when even the free space beside it is too
 // narrow.
 constexpr double kShrinkStep = 0.85;
-// Room left between a label's text and the control beside it, in pixels.
+// Room left between a label's text and the field after it, and the control
+// before it, in pixels.
 constexpr int kLabelGap = 4;
+constexpr int kLabelGapBefore = 2;
 
 std::string mnemonic_markup(std::string_view text) {
   // "&Next" becomes "_Next", "&&" a literal "&", "_" a literal "_".
@@ -1058,7 +1060,7 @@ Room room_around(const GtkDisplay& d, const Window& dialog, const Control& label
     const bool same_rows = o.top < r.bottom && o.bottom > r.top;
     const bool same_columns = o.left < r.right && o.right > r.left;
     if (same_rows && o.left > r.left && o.right > r.right) room.right = std::min(room.right, d.to_x(o.left) - kLabelGap);
-    if (same_rows && o.right < r.right && o.left < r.left) room.left = std::max(room.left, d.to_x(o.right) + kLabelGap);
+    if (same_rows && o.right < r.right && o.left < r.left) room.left = std::max(room.left, d.to_x(o.right) + kLabelGapBefore);
     if (same_columns && o.top >= r.bottom - 1) room.bottom = std::min(room.bottom, d.to_y(o.top) - 1);
   }
   return room;
@@ -1088,7 +1090,35 @@ void GtkDisplay::fit_label(TopView& v, ControlView& c, Control& ctl) {
     c.fitted_rect = r;
     Window* dialog = window_from_handle(v.hwnd);
     const Room room = dialog ? room_around(*this, *dialog, ctl) : Room{0, 1 << 20, 1 << 20};
-    const int x0 = to_x(r.left), x1 = to_x(r.right), y0 = to_y(r.top), y1 = to_y(r.bottom);
+    const int x0 = to_x(r.left), x1 = to_x(r.right);
+    // A label whose rectangle reaches into the control above it (the
+    // template's font left room at its top; the desktop's may not) starts
+    // below that control; a label stacked under it follows.
+    int shift = 0;
+    int floor = to_y(dialog ? dialog->rect().height() : r.bottom);  // what a shift may not cross
+    if (dialog) {
+      for (HWND h : dialog->children()) {
+        auto* other = window_cast<Control>(h);
+        if (!other || h == ctl.hwnd() || !other->has_visible_style()) continue;
+        Rect o = other->rect();
+        if (other->type() == ControlType::ComboBox) o.bottom = std::min(o.bottom, o.top + dlu_to_px_y(12));
+        if (o.left >= r.right || o.right <= r.left) continue;                          // another column
+        if (o.left <= r.left && o.right >= r.right && o.top <= r.top && o.bottom >= r.bottom) continue;  // around it
+        const bool label = other->type() == ControlType::Static;
+        if (o.top >= r.bottom) {
+          if (!label) floor = std::min(floor, to_y(o.top));  // a label below moves along
+          continue;
+        }
+        if (o.top >= r.top) continue;
+        auto it = v.controls.find(h);
+        const int bottom = label && it != v.controls.end() && !it->second.fitted_text.empty()
+                               ? it->second.shown_rect.bottom
+                               : to_y(o.bottom);
+        shift = std::max(shift, bottom + 1 - to_y(r.top));
+      }
+    }
+    if (to_y(r.bottom) + shift > floor) shift = 0;
+    const int y0 = to_y(r.top) + shift, y1 = to_y(r.bottom) + shift;
     // One line when the template's font (6 pixels a character) puts it on
     // one, or the rectangle has room for no more.
     const bool one_line = text.find('\n') == std::string::npos &&

@@ -39,14 +39,20 @@ struct NestedRun {
   double cpu = 0, wall = 0;
 };
 
-// The nested run: a GLib timer ticks inside it and ends it on its fifth
-// tick (40 ms apart), so it lasts 200 ms of real time.
-void run_nested(NestedRun& run) {
-  g_timeout_add(40, [](gpointer data) -> gboolean {
+// A GLib timer that ends the nested run on its fifth tick (40 ms apart), so
+// the run lasts 200 ms of real time if GLib keeps dispatching inside it.
+guint start_ticker(NestedRun& run) {
+  return g_timeout_add(40, [](gpointer data) -> gboolean {
     auto& r = *static_cast<NestedRun*>(data);
     if (++r.glib_ticks == 5) MessageLoop::current().end_modal(r.modal, 7);
     return r.glib_ticks < 5 ? G_SOURCE_CONTINUE : G_SOURCE_REMOVE;
   }, &run);
+}
+
+// The nested run, with the ticker made inside the callback that starts it
+// (as a GTK callback makes a window) unless `ticker` is given.
+void run_nested(NestedRun& run, guint ticker = 0) {
+  if (ticker == 0) ticker = start_ticker(run);
   // A safety net, so a broken pump fails here instead of hanging: the
   // platform's own timer ends the run after 5 s with another result.
   const TimerId net = MessageLoop::current().set_thread_timer(5000, [&run](TimerId) {
@@ -54,9 +60,10 @@ void run_nested(NestedRun& run) {
   });
   const double cpu0 = cpu_seconds(), wall0 = wall_seconds();
   run.result = MessageLoop::current().run_modal(run.modal);
-  MessageLoop::current().kill_thread_timer(net);
   run.cpu = cpu_seconds() - cpu0;
   run.wall = wall_seconds() - wall0;
+  MessageLoop::current().kill_thread_timer(net);
+  if (run.glib_ticks < 5) g_source_remove(ticker);  // it must not outlive `run`
   MessageLoop::current().end_modal(run.outer, 0);
 }
 
@@ -83,12 +90,17 @@ TEST_P(NestedLoop, KeepsGlibDispatchingAndSleeps) {
     case Start::GlibTimer:
       g_timeout_add_once(10, [](gpointer data) { run_nested(*static_cast<NestedRun*>(data)); }, &run);
       break;
-    case Start::PlatformTimer:
-      MessageLoop::current().set_thread_timer(10, [&run](TimerId id) {
+    case Start::PlatformTimer: {
+      // Outside GLib's dispatch only the display touches GTK, and it hands
+      // the context back to the pump when it has: here the ticker is there
+      // before the platform's timer starts the run.
+      const guint ticker = start_ticker(run);
+      MessageLoop::current().set_thread_timer(10, [&run, ticker](TimerId id) {
         MessageLoop::current().kill_thread_timer(id);
-        run_nested(run);
+        run_nested(run, ticker);
       });
       break;
+    }
   }
   MessageLoop::current().run_modal(run.outer);
   EXPECT_EQ(run.glib_ticks, 5) << "GLib stopped dispatching inside the nested run";
