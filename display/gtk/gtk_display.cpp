@@ -1096,13 +1096,27 @@ void GtkDisplay::fit_label(TopView& v, ControlView& c, Control& ctl) {
     // below that control; a label stacked under it follows.
     int shift = 0;
     int floor = to_y(dialog ? dialog->rect().height() : r.bottom);  // what a shift may not cross
+    // The columns the text covers (a left-aligned label's rectangle often
+    // runs on under the field beside it).
+    int span_left = r.left, span_right = r.right;
+    if (text.find('\n') == std::string::npos) {
+      int tw = 0, th = 0;
+      text_size(c.widget, text, 1.0, -1, tw, th);
+      const int model_w = static_cast<int>(std::lround(tw / sx()));
+      const auto a = ctl.style() & SS_TYPEMASK;
+      if (model_w < r.width()) {
+        if (a == SS_RIGHT) span_left = r.right - model_w;
+        else if (a == SS_CENTER) span_left = (r.left + r.right - model_w) / 2, span_right = span_left + model_w;
+        else span_right = r.left + model_w;
+      }
+    }
     if (dialog) {
       for (HWND h : dialog->children()) {
         auto* other = window_cast<Control>(h);
         if (!other || h == ctl.hwnd() || !other->has_visible_style()) continue;
         Rect o = other->rect();
         if (other->type() == ControlType::ComboBox) o.bottom = std::min(o.bottom, o.top + dlu_to_px_y(12));
-        if (o.left >= r.right || o.right <= r.left) continue;                          // another column
+        if (o.left >= span_right || o.right <= span_left) continue;                    // another column
         if (o.left <= r.left && o.right >= r.right && o.top <= r.top && o.bottom >= r.bottom) continue;  // around it
         const bool label = other->type() == ControlType::Static;
         if (o.top >= r.bottom) {
