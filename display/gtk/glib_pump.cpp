@@ -18,13 +18,11 @@ GlibPump::~GlibPump() {
   if (acquired_) g_main_context_release(context_);
 }
 
-void GlibPump::arm() {
-  auto& loop = platform::MessageLoop::current();
-  gint timeout = -1;
+void GlibPump::prepare() {
   // A context that has something ready now is dispatched at once; otherwise
   // query tells what to wait for.
   prepared_ = true;
-  if (g_main_context_prepare(context_, &max_priority_)) timeout = 0;
+  const bool ready = g_main_context_prepare(context_, &max_priority_);
   gint n = static_cast<gint>(fds_.size());
   gint query_timeout = -1;
   for (;;) {
@@ -34,7 +32,12 @@ void GlibPump::arm() {
     if (n <= static_cast<gint>(fds_.size())) break;
   }
   fds_.resize(static_cast<std::size_t>(n));
-  if (timeout != 0) timeout = query_timeout;
+  timeout_ = ready ? 0 : query_timeout;
+}
+
+void GlibPump::arm() {
+  auto& loop = platform::MessageLoop::current();
+  prepare();
 
   std::vector<int> wanted;
   for (const GPollFD& p : fds_) {
@@ -51,36 +54,48 @@ void GlibPump::arm() {
   }
   watched_ = std::move(wanted);
 
+  set_timer(timeout_);
+}
+
+void GlibPump::set_timer(gint timeout) {
+  auto& loop = platform::MessageLoop::current();
   if (timer_) {
     loop.kill_thread_timer(timer_);
     timer_ = 0;
   }
-  if (timeout >= 0) {
-    timer_ = loop.set_thread_timer(timeout, [this](platform::TimerId id) {
-      platform::MessageLoop::current().kill_thread_timer(id);
-      if (timer_ == id) timer_ = 0;
-      on_wake();
-    });
-  }
+  if (timeout < 0) return;
+  timer_ = loop.set_thread_timer(timeout, [this](platform::TimerId id) {
+    platform::MessageLoop::current().kill_thread_timer(id);
+    if (timer_ == id) timer_ = 0;
+    on_wake();
+  });
 }
 
 void GlibPump::on_wake() {
-  if (inside_) return;
-  inside_ = true;
-  if (prepared_) {
-    // Fill in what is ready without waiting; check then decides.
-    if (!fds_.empty()) {
-      std::vector<pollfd> p(fds_.size());
-      for (std::size_t i = 0; i < fds_.size(); ++i) p[i] = {fds_[i].fd, static_cast<short>(fds_[i].events), 0};
-      ::poll(p.data(), p.size(), 0);
-      for (std::size_t i = 0; i < fds_.size(); ++i) fds_[i].revents = static_cast<gushort>(p[i].revents);
-    }
-    prepared_ = false;
-    if (g_main_context_check(context_, max_priority_, fds_.data(), static_cast<gint>(fds_.size())))
-      g_main_context_dispatch(context_);
+  // A wake inside a dispatch (a modal loop started by a GTK callback) finds
+  // the outer iteration's poll set used up: it starts a fresh iteration, and
+  // GLib drops the outer one's pending dispatches when prepare runs again.
+  if (!prepared_) prepare();
+  // Fill in what is ready without waiting (the platform loop did the
+  // waiting); check then decides.
+  if (!fds_.empty()) {
+    std::vector<pollfd> p(fds_.size());
+    for (std::size_t i = 0; i < fds_.size(); ++i) p[i] = {fds_[i].fd, static_cast<short>(fds_[i].events), 0};
+    ::poll(p.data(), p.size(), 0);
+    for (std::size_t i = 0; i < fds_.size(); ++i) fds_[i].revents = static_cast<gushort>(p[i].revents);
   }
+  prepared_ = false;
+  ++depth_;
+  if (g_main_context_check(context_, max_priority_, fds_.data(), static_cast<gint>(fds_.size()))) {
+    // A callback may start a modal loop before this dispatch returns. That
+    // loop must ask the context again before it first waits: a source the
+    // callback added (a timer, an idle handler) does not wake the context's
+    // own thread. The timer is replaced by arm() when no loop ran.
+    set_timer(0);
+    g_main_context_dispatch(context_);
+  }
+  --depth_;
   arm();
-  inside_ = false;
 }
 
 void GlibPump::run_once() { on_wake(); }

@@ -16,9 +16,20 @@
 //    character width and an eighth of its height, as Windows computes dialog
 //    base units, so pages keep their proportions at any font size; GTK's
 //    scale factor makes them sharp on HiDPI monitors.
-//  - One loop: GLib's context is driven from the platform loop (glib_pump.h).
+//  - One loop: GLib's context is driven from the platform loop (glib_pump.h);
+//    a modal loop started inside a GTK callback keeps it dispatching.
+//  - One window per wizard run: a page that replaces the page before it in
+//    one pass takes over that page's GtkWindow, so the window stays where
+//    the user put it; modal dialogs and message boxes are transient for it.
+//  - Colours are the theme's: the page's background colour is left out of
+//    the canvas (the window's own background shows through) and painted
+//    texts take the style's foreground; pictures keep their colours.
+//  - Texts fit: a label that needs more room than its rectangle grows into
+//    the free space beside it, else its text is shrunk a step; it never
+//    runs into the field beside it.
 #include <gtk/gtk.h>
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <map>
@@ -35,6 +46,7 @@
 #include "platform/loop/log.h"
 #include "platform/ui/message_box.h"
 #include "platform/ui/user_input.h"
+#include "platform/ui/utf8.h"
 #include "platform/ui/window.h"
 
 namespace display {
@@ -55,9 +67,16 @@ constexpr const char* kCss = R"css(
 .vlr-page checkbutton check, .vlr-page checkbutton radio { margin: 0 4px 0 0; min-width: 12px; min-height: 12px; }
 .vlr-page frame > label { margin: 0; }
 .vlr-page button.vlr-owner-draw { background: none; border: none; box-shadow: none; padding: 0; }
-.vlr-page button.vlr-owner-draw:focus-visible { outline: 1px dotted black; outline-offset: -3px; }
-.vlr-page list { background: white; }
+.vlr-page button.vlr-owner-draw:focus-visible { outline: 1px dotted currentColor; outline-offset: -3px; }
 )css";
+
+// A label's text shrunk one step, when even the free space beside it is too
+// narrow.
+constexpr double kShrinkStep = 0.85;
+// Room left between a label's text and the field after it, and the control
+// before it, in pixels.
+constexpr int kLabelGap = 4;
+constexpr int kLabelGapBefore = 2;
 
 std::string mnemonic_markup(std::string_view text) {
   // "&Next" becomes "_Next", "&&" a literal "&", "_" a literal "_".
@@ -98,6 +117,11 @@ struct ControlView {
   GtkWidget* widget = nullptr;   // what is laid out (may be a scroller)
   GtkWidget* inner = nullptr;    // the entry, text view or list inside it
   std::vector<std::string> items;  // as last shown
+  // Labels: what the fit was worked out for, and its outcome.
+  std::string fitted_text;
+  Rect fitted_rect;
+  Rect shown_rect;               // model rectangle after growing
+  double scale = 1.0;            // text scale after shrinking
 };
 
 struct TopView {
@@ -108,12 +132,22 @@ struct TopView {
   GtkWidget* layer = nullptr;    // the controls, at their rectangles
   std::map<HWND, ControlView> controls;
   cairo_surface_t* image = nullptr;
+  COLORREF background = 0;       // the model's background, left out of the image
   std::vector<PaintOp> texts;
   int width = 0, height = 0;     // model pixels
+  bool adopted = false;          // took the window of a page that went; content not built yet
 };
+
+// The model window a GtkWindow shows now (it changes when a page takes the
+// window over).
+HWND shown_hwnd(GtkWidget* window) {
+  return static_cast<HWND>(GPOINTER_TO_UINT(g_object_get_data(G_OBJECT(window), "vlr-hwnd")));
+}
 
 class GtkDisplay;
 GtkDisplay* g_display = nullptr;
+
+void announce_next_frame(GtkWidget* window, HWND hwnd);
 
 class GtkDisplay final : public Display {
  public:
@@ -139,9 +173,18 @@ class GtkDisplay final : public Display {
   double sy() const { return unit_y_ / 13.0; }
   int to_x(int px) const { return static_cast<int>(std::lround(px * sx())); }
   int to_y(int px) const { return static_cast<int>(std::lround(px * sy())); }
+  // Room a painted heading leaves above itself, in GTK pixels.
+  double heading_margin() const { return unit_y_ * 0.75; }
 
   // For tests: the allocation of the widget of `control`, in its window.
   bool widget_bounds(HWND control, int& x, int& y, int& w, int& h);
+  // For tests: the widget that shows `control` (nullptr: none).
+  GtkWidget* widget_of(HWND control) {
+    TopView* v = view_of(top_level_of(control));
+    if (!v) return nullptr;
+    auto it = v->controls.find(control);
+    return it == v->controls.end() ? nullptr : it->second.widget;
+  }
   void units(double& char_width, double& char_height) const {
     char_width = unit_x_;
     char_height = unit_y_;
@@ -162,9 +205,11 @@ class GtkDisplay final : public Display {
   void make_top(TopView& v, Window& w);
   void make_message_box(TopView& v, MessageBoxWindow& box);
   void drop_top(HWND hwnd);
+  void hand_over(HWND from, HWND to);
   void watch_first_frame(TopView& v);
   void sync_controls(TopView& v, Window& w);
   void sync_control(TopView& v, ControlView& c, Control& ctl);
+  void fit_label(TopView& v, ControlView& c, Control& ctl);
   ControlView make_control(TopView& v, Control& ctl);
   void refresh_canvas(TopView& v, Window& w);
   void sync_focus();
@@ -243,8 +288,8 @@ gboolean on_key(GtkEventControllerKey*, guint keyval, guint, GdkModifierType sta
   return TRUE;
 }
 
-gboolean on_close_request(GtkWindow*, gpointer data) {
-  const HWND hwnd = static_cast<HWND>(GPOINTER_TO_UINT(data));
+gboolean on_close_request(GtkWindow* window, gpointer) {
+  const HWND hwnd = shown_hwnd(GTK_WIDGET(window));
   // The title bar's close button is Esc in that window.
   if (is_window(hwnd)) {
     set_active_window(hwnd);
@@ -383,7 +428,40 @@ void set_child_rect(GtkWidget* child, ChildRect rect) {
 
 // ---- the painted surface --------------------------------------------------
 
-void draw_canvas(GtkDrawingArea*, cairo_t* cr, int, int, gpointer data) {
+// The style's foreground colour of `widget` (the theme's text colour).
+GdkRGBA foreground_of(GtkWidget* widget) {
+  GdkRGBA colour{0, 0, 0, 1};
+#if GTK_CHECK_VERSION(4, 10, 0)
+  gtk_widget_get_color(widget, &colour);
+#else
+  gtk_style_context_get_color(gtk_widget_get_style_context(widget), &colour);
+#endif
+  return colour;
+}
+
+// The desktop's font family (the one GTK lays labels out in).
+std::string desktop_family(GtkWidget* widget) {
+  const PangoFontDescription* font = pango_context_get_font_description(gtk_widget_get_pango_context(widget));
+  const char* family = font ? pango_font_description_get_family(font) : nullptr;
+  return family && *family ? family : "Sans";
+}
+
+// The model's texts name 1990s faces ("Times New Roman", "MS Sans Serif");
+// on the desktop every text is in its own sans font, headings in bold.
+PangoLayout* painted_text_layout(GtkWidget* canvas, cairo_t* cr, const PaintOp& op, double sy) {
+  PangoLayout* layout = pango_cairo_create_layout(cr);
+  PangoFontDescription* font = pango_font_description_new();
+  pango_font_description_set_family(font, desktop_family(canvas).c_str());
+  pango_font_description_set_absolute_size(font,
+                                           std::max(1.0, (op.font.height > 0 ? op.font.height : 13) * sy * 0.8) * PANGO_SCALE);
+  pango_font_description_set_weight(font, op.font.weight >= 700 ? PANGO_WEIGHT_BOLD : PANGO_WEIGHT_NORMAL);
+  pango_layout_set_font_description(layout, font);
+  pango_font_description_free(font);
+  pango_layout_set_text(layout, op.text.c_str(), -1);
+  return layout;
+}
+
+void draw_canvas(GtkDrawingArea* area, cairo_t* cr, int, int, gpointer data) {
   const HWND hwnd = static_cast<HWND>(GPOINTER_TO_UINT(data));
   TopView* v = g_display ? g_display->view_of(hwnd) : nullptr;
   if (!v || !v->image) return;
@@ -393,18 +471,14 @@ void draw_canvas(GtkDrawingArea*, cairo_t* cr, int, int, gpointer data) {
   cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_GOOD);
   cairo_paint(cr);
   cairo_restore(cr);
-  // Texts the page drew (its title), in the page's font scaled like the page.
+  // Texts the page drew (its title), scaled like the page, in the theme's
+  // text colour. A heading keeps clear of the window's top edge.
+  const GdkRGBA fg = foreground_of(GTK_WIDGET(area));
   for (const PaintOp& op : v->texts) {
-    PangoLayout* layout = pango_cairo_create_layout(cr);
-    PangoFontDescription* font = pango_font_description_new();
-    pango_font_description_set_family(font, op.font.face.empty() ? "Sans" : op.font.face.c_str());
-    pango_font_description_set_absolute_size(
-        font, std::max(1.0, (op.font.height > 0 ? op.font.height : 13) * g_display->sy() * 0.8) * PANGO_SCALE);
-    pango_font_description_set_weight(font, op.font.weight >= 700 ? PANGO_WEIGHT_BOLD : PANGO_WEIGHT_NORMAL);
-    pango_layout_set_font_description(layout, font);
-    pango_layout_set_text(layout, op.text.c_str(), -1);
-    const double x = op.x * g_display->sx(), y = op.y * g_display->sy();
-    if (!op.transparent) {
+    PangoLayout* layout = painted_text_layout(GTK_WIDGET(area), cr, op, g_display->sy());
+    const double x = op.x * g_display->sx();
+    const double y = std::max(op.y * g_display->sy(), g_display->heading_margin());
+    if (!op.transparent && op.background != v->background) {
       int w = 0, h = 0;
       pango_layout_get_pixel_size(layout, &w, &h);
       cairo_set_source_rgb(cr, GetRValue(op.background) / 255.0, GetGValue(op.background) / 255.0,
@@ -412,17 +486,17 @@ void draw_canvas(GtkDrawingArea*, cairo_t* cr, int, int, gpointer data) {
       cairo_rectangle(cr, x, y, w, h);
       cairo_fill(cr);
     }
-    cairo_set_source_rgb(cr, GetRValue(op.colour) / 255.0, GetGValue(op.colour) / 255.0,
-                         GetBValue(op.colour) / 255.0);
+    gdk_cairo_set_source_rgba(cr, &fg);
     cairo_move_to(cr, x, y);
     pango_cairo_show_layout(cr, layout);
-    pango_font_description_free(font);
     g_object_unref(layout);
   }
 }
 
-cairo_surface_t* surface_image(const Bitmap& bmp) {
-  cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_RGB24, std::max(1, bmp.width()), std::max(1, bmp.height()));
+// The surface with the window's background colour see-through, so that the
+// theme's background shows wherever the page did not draw a picture.
+cairo_surface_t* surface_image(const Bitmap& bmp, COLORREF background) {
+  cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, std::max(1, bmp.width()), std::max(1, bmp.height()));
   cairo_surface_flush(s);
   unsigned char* data = cairo_image_surface_get_data(s);
   const int stride = cairo_image_surface_get_stride(s);
@@ -430,11 +504,24 @@ cairo_surface_t* surface_image(const Bitmap& bmp) {
     auto* row = reinterpret_cast<std::uint32_t*>(data + static_cast<std::ptrdiff_t>(y) * stride);
     for (int x = 0; x < bmp.width(); ++x) {
       const COLORREF c = bmp.pixel(x, y);
-      row[x] = (std::uint32_t{GetRValue(c)} << 16) | (std::uint32_t{GetGValue(c)} << 8) | GetBValue(c);
+      row[x] = c == background ? 0u
+                               : (0xFF000000u | (std::uint32_t{GetRValue(c)} << 16) |
+                                  (std::uint32_t{GetGValue(c)} << 8) | GetBValue(c));
     }
   }
   cairo_surface_mark_dirty(s);
   return s;
+}
+
+// The colour the window filled itself with before drawing: its first fill
+// over the whole surface.
+COLORREF background_of(const Window& w) {
+  for (const PaintOp& op : w.paint_record().ops) {
+    if (op.kind == PaintOp::Kind::Fill && op.x <= 0 && op.y <= 0 && op.width >= w.surface().width() &&
+        op.height >= w.surface().height())
+      return op.colour;
+  }
+  return RGB(192, 192, 192);
 }
 
 // ---- the display ----------------------------------------------------------
@@ -511,17 +598,24 @@ void GtkDisplay::request_sync() {
 void GtkDisplay::sync() {
   if (syncing_) return;
   syncing_ = true;
-  const std::vector<HWND> order = top_level_windows();
-  std::set<HWND> live;
-  for (HWND h : order) {
+  std::vector<HWND> live;
+  for (HWND h : top_level_windows()) {
     Window* w = window_from_handle(h);
     if (!w || !w->is_visible() || (w->kind() != WindowKind::Dialog && w->kind() != WindowKind::MessageBox)) continue;
-    live.insert(h);
-    sync_top(h);
+    live.push_back(h);
   }
   std::vector<HWND> gone;
   for (auto& [h, v] : tops_)
-    if (!live.count(h)) gone.push_back(h);
+    if (std::find(live.begin(), live.end(), h) == live.end()) gone.push_back(h);
+  // A page that comes as another goes takes its window over.
+  for (HWND h : live) {
+    if (tops_.count(h) || !window_cast<Dialog>(h) || window_cast<MessageBoxWindow>(h)) continue;
+    auto heir = std::find_if(gone.begin(), gone.end(), [this](HWND g) { return !tops_[g].message_box; });
+    if (heir == gone.end()) break;
+    hand_over(*heir, h);
+    gone.erase(heir);
+  }
+  for (HWND h : live) sync_top(h);
   for (HWND h : gone) drop_top(h);
   sync_focus();
   syncing_ = false;
@@ -538,11 +632,27 @@ void GtkDisplay::drop_top(HWND hwnd) {
   if (window) gtk_window_destroy(GTK_WINDOW(window));
 }
 
+void GtkDisplay::hand_over(HWND from, HWND to) {
+  auto it = tops_.find(from);
+  GtkWidget* window = it->second.window;
+  if (it->second.image) cairo_surface_destroy(it->second.image);
+  tops_.erase(it);
+  if (shown_active_ == from) shown_active_ = 0;
+  // The old page's widgets go with its content; the window stays.
+  gtk_window_set_child(GTK_WINDOW(window), nullptr);
+  TopView& v = tops_[to];
+  v.hwnd = to;
+  v.window = window;
+  v.adopted = true;
+}
+
 void GtkDisplay::sync_top(HWND hwnd) {
   Window* w = window_from_handle(hwnd);
   auto [it, inserted] = tops_.try_emplace(hwnd);
   TopView& v = it->second;
-  if (inserted) {
+  if (inserted || v.adopted) {
+    const bool adopted = v.adopted;
+    v.adopted = false;
     v.hwnd = hwnd;
     if (auto* box = dynamic_cast<MessageBoxWindow*>(w)) {
       make_message_box(v, *box);
@@ -554,7 +664,8 @@ void GtkDisplay::sync_top(HWND hwnd) {
         write(dialog_line(*dlg));
       }
     }
-    watch_first_frame(v);
+    if (adopted) announce_next_frame(v.window, hwnd);
+    else watch_first_frame(v);
   }
   if (!v.message_box) {
     gtk_window_set_title(GTK_WINDOW(v.window), plain_text(w->text()).c_str());
@@ -588,27 +699,36 @@ void on_after_paint(GdkFrameClock* clock, gpointer data) {
   g_signal_handler_disconnect(clock, f->handler);  // frees f
 }
 
-void on_map(GtkWidget* window, gpointer data) {
+// Writes "painted ID" of `hwnd` once the next frame of `window` is drawn.
+void announce_next_frame(GtkWidget* window, HWND hwnd) {
   GdkFrameClock* clock = gtk_widget_get_frame_clock(window);
   if (!clock) return;
-  auto* f = new FirstFrame{0, static_cast<HWND>(GPOINTER_TO_UINT(data))};
+  auto* f = new FirstFrame{0, hwnd};
   f->handler = g_signal_connect_data(clock, "after-paint", G_CALLBACK(on_after_paint), f,
                                      [](gpointer p, GClosure*) { delete static_cast<FirstFrame*>(p); },
                                      G_CONNECT_DEFAULT);
+  gtk_widget_queue_draw(window);
 }
+
+void on_map(GtkWidget* window, gpointer data) { announce_next_frame(window, static_cast<HWND>(GPOINTER_TO_UINT(data))); }
 
 void GtkDisplay::watch_first_frame(TopView& v) {
   g_signal_connect(v.window, "map", G_CALLBACK(on_map), GUINT_TO_POINTER(v.hwnd));
 }
 
 void GtkDisplay::make_top(TopView& v, Window& w) {
-  v.window = gtk_window_new();
-  gtk_widget_add_css_class(v.window, "vlr-page");
-  gtk_window_set_resizable(GTK_WINDOW(v.window), FALSE);
-  if (GtkWindow* owner = owner_window(*this, w)) gtk_window_set_transient_for(GTK_WINDOW(v.window), owner);
-  if (auto* dlg = dynamic_cast<Dialog*>(&w); dlg && dlg->is_modal()) gtk_window_set_modal(GTK_WINDOW(v.window), TRUE);
-  g_signal_connect(v.window, "close-request", G_CALLBACK(on_close_request), GUINT_TO_POINTER(v.hwnd));
-  add_key_capture(v.window);
+  if (!v.window) {
+    v.window = gtk_window_new();
+    gtk_widget_add_css_class(v.window, "vlr-page");
+    gtk_window_set_resizable(GTK_WINDOW(v.window), FALSE);
+    g_signal_connect(v.window, "close-request", G_CALLBACK(on_close_request), nullptr);
+    add_key_capture(v.window);
+  }
+  g_object_set_data(G_OBJECT(v.window), "vlr-hwnd", GUINT_TO_POINTER(v.hwnd));
+  GtkWindow* owner = owner_window(*this, w);
+  gtk_window_set_transient_for(GTK_WINDOW(v.window), owner != GTK_WINDOW(v.window) ? owner : nullptr);
+  auto* dlg = dynamic_cast<Dialog*>(&w);
+  gtk_window_set_modal(GTK_WINDOW(v.window), dlg && dlg->is_modal());
 
   GtkWidget* overlay = gtk_overlay_new();
   v.canvas = gtk_drawing_area_new();
@@ -633,13 +753,21 @@ void GtkDisplay::make_message_box(TopView& v, MessageBoxWindow& box) {
   GtkWindow* owner = owner_window(*this, box);
   v.window = gtk_message_dialog_new(owner, GTK_DIALOG_MODAL, type, GTK_BUTTONS_NONE, "%s", box.message().c_str());
   gtk_window_set_title(GTK_WINDOW(v.window), box.caption().c_str());
+  // Room around the text, and width enough for the caption in the title bar.
+  GtkWidget* area = gtk_message_dialog_get_message_area(GTK_MESSAGE_DIALOG(v.window));
+  gtk_widget_set_margin_top(area, 18);
+  gtk_widget_set_margin_bottom(area, 12);
+  gtk_widget_set_margin_start(area, 24);
+  gtk_widget_set_margin_end(area, 24);
+  gtk_widget_set_size_request(area, std::max(240, static_cast<int>(box.caption().size()) * 10), -1);
   for (int id : box.buttons()) {
     const char* label = id == IDOK ? "_OK" : id == IDCANCEL ? "_Cancel" : id == IDYES ? "_Yes" : id == IDNO ? "_No" : "?";
     gtk_dialog_add_button(GTK_DIALOG(v.window), label, id);
   }
   if (!box.buttons().empty()) gtk_dialog_set_default_response(GTK_DIALOG(v.window), box.buttons().front());
+  g_object_set_data(G_OBJECT(v.window), "vlr-hwnd", GUINT_TO_POINTER(v.hwnd));
   g_signal_connect(v.window, "response", G_CALLBACK(on_message_response), GUINT_TO_POINTER(v.hwnd));
-  g_signal_connect(v.window, "close-request", G_CALLBACK(on_close_request), GUINT_TO_POINTER(v.hwnd));
+  g_signal_connect(v.window, "close-request", G_CALLBACK(on_close_request), nullptr);
   add_key_capture(v.window);
 }
 
@@ -655,7 +783,8 @@ void GtkDisplay::refresh_canvas(TopView& v, Window& w) {
     gtk_widget_queue_resize(v.layer);
   }
   if (v.image) cairo_surface_destroy(v.image);
-  v.image = surface_image(w.surface());
+  v.background = background_of(w);
+  v.image = surface_image(w.surface(), v.background);
   v.texts.clear();
   for (const PaintOp& op : w.paint_record().ops)
     if (op.kind == PaintOp::Kind::Text) v.texts.push_back(op);
@@ -717,8 +846,12 @@ ControlView GtkDisplay::make_control(TopView& v, Control& ctl) {
         gtk_text_view_set_cursor_visible(GTK_TEXT_VIEW(c.inner), TRUE);
         c.widget = gtk_scrolled_window_new();
         gtk_scrolled_window_set_child(GTK_SCROLLED_WINDOW(c.widget), c.inner);
-        gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(c.widget), GTK_POLICY_NEVER, GTK_POLICY_AUTOMATIC);
+        gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(c.widget), GTK_POLICY_NEVER, GTK_POLICY_ALWAYS);
         gtk_scrolled_window_set_has_frame(GTK_SCROLLED_WINDOW(c.widget), TRUE);
+        // A scroll bar that shows only under the pointer hides that there is more to read.
+        gtk_scrolled_window_set_overlay_scrolling(GTK_SCROLLED_WINDOW(c.widget), FALSE);
+        gtk_text_view_set_left_margin(GTK_TEXT_VIEW(c.inner), 4);
+        gtk_text_view_set_right_margin(GTK_TEXT_VIEW(c.inner), 4);
       } else {
         c.widget = c.inner = gtk_entry_new();
         gtk_editable_set_width_chars(GTK_EDITABLE(c.inner), 1);
@@ -800,7 +933,7 @@ void GtkDisplay::sync_controls(TopView& v, Window& w) {
   }
 }
 
-void GtkDisplay::sync_control(TopView&, ControlView& c, Control& ctl) {
+void GtkDisplay::sync_control(TopView& v, ControlView& c, Control& ctl) {
   const Rect r = ctl.rect();
   // A combo box's rectangle includes its dropped-down list; the closed box
   // is one edit line high, as Windows draws it.
@@ -812,14 +945,7 @@ void GtkDisplay::sync_control(TopView&, ControlView& c, Control& ctl) {
   switch (c.type) {
     case ControlType::Static: {
       gtk_label_set_text_with_mnemonic(GTK_LABEL(c.widget), mnemonic_markup(text).c_str());
-      // A label wraps within the lines its rectangle has (8 dialog units a
-      // line) and ends with an ellipsis when even those are too few, so it
-      // never runs into the control below it.
-      const int lines = std::max(1, r.height() / dlu_to_px_y(8));
-      gtk_label_set_wrap(GTK_LABEL(c.widget), lines > 1);
-      gtk_label_set_lines(GTK_LABEL(c.widget), lines);
-      gtk_label_set_ellipsize(GTK_LABEL(c.widget), PANGO_ELLIPSIZE_END);
-      gtk_widget_set_tooltip_text(c.widget, lines == 1 ? plain_text(text).c_str() : nullptr);
+      fit_label(v, c, ctl);
       break;
     }
     case ControlType::GroupBox:
@@ -902,10 +1028,164 @@ void GtkDisplay::sync_control(TopView&, ControlView& c, Control& ctl) {
   }
 }
 
+// ---- labels that fit --------------------------------------------------------
+
+// How far a label's text may reach, in GTK pixels: to the nearest visible
+// control beside it on its rows (less a gap) or below it, within the group
+// box around it and the window.
+struct Room {
+  int left, right, bottom;
+};
+
+Room room_around(const GtkDisplay& d, const Window& dialog, const Control& label) {
+  const Rect r = label.rect();
+  const int edge = d.to_x(dlu_to_px_x(2));
+  Room room{edge, d.to_x(dialog.rect().width()) - edge, d.to_y(dialog.rect().height()) - edge};
+  for (HWND h : dialog.children()) {
+    auto* other = window_cast<Control>(h);
+    if (!other || h == label.hwnd() || !other->has_visible_style()) continue;
+    Rect o = other->rect();
+    // A combo box's rectangle includes its list; closed, it is one line high.
+    if (other->type() == ControlType::ComboBox) o.bottom = std::min(o.bottom, o.top + dlu_to_px_y(12));
+    const bool around = o.left <= r.left && o.right >= r.right && o.top <= r.top && o.bottom >= r.bottom;
+    if (around) {
+      // A group box (or a picture) the label sits in: its inside is the room.
+      if (other->type() == ControlType::GroupBox) {
+        room.left = std::max(room.left, d.to_x(o.left) + edge);
+        room.right = std::min(room.right, d.to_x(o.right) - edge);
+        room.bottom = std::min(room.bottom, d.to_y(o.bottom) - edge);
+      }
+      continue;
+    }
+    const bool same_rows = o.top < r.bottom && o.bottom > r.top;
+    const bool same_columns = o.left < r.right && o.right > r.left;
+    if (same_rows && o.left > r.left && o.right > r.right) room.right = std::min(room.right, d.to_x(o.left) - kLabelGap);
+    if (same_rows && o.right < r.right && o.left < r.left) room.left = std::max(room.left, d.to_x(o.right) + kLabelGapBefore);
+    if (same_columns && o.top >= r.bottom - 1) room.bottom = std::min(room.bottom, d.to_y(o.top) - 1);
+  }
+  return room;
+}
+
+// The size of `text` laid out in `label`'s font scaled by `scale`, wrapped
+// at `wrap_width` pixels (-1: one line).
+void text_size(GtkWidget* label, const std::string& text, double scale, int wrap_width, int& w, int& h) {
+  PangoLayout* layout = gtk_widget_create_pango_layout(label, text.c_str());
+  PangoAttrList* attrs = pango_attr_list_new();
+  pango_attr_list_insert(attrs, pango_attr_scale_new(scale));
+  pango_layout_set_attributes(layout, attrs);
+  pango_attr_list_unref(attrs);
+  if (wrap_width > 0) {
+    pango_layout_set_width(layout, wrap_width * PANGO_SCALE);
+    pango_layout_set_wrap(layout, PANGO_WRAP_WORD_CHAR);
+  }
+  pango_layout_get_pixel_size(layout, &w, &h);
+  g_object_unref(layout);
+}
+
+void GtkDisplay::fit_label(TopView& v, ControlView& c, Control& ctl) {
+  const Rect r = ctl.rect();
+  const std::string text = plain_text(ctl.text());
+  if (c.fitted_text != text || !(c.fitted_rect == r)) {
+    c.fitted_text = text;
+    c.fitted_rect = r;
+    Window* dialog = window_from_handle(v.hwnd);
+    const Room room = dialog ? room_around(*this, *dialog, ctl) : Room{0, 1 << 20, 1 << 20};
+    const int x0 = to_x(r.left), x1 = to_x(r.right);
+    // A label whose rectangle reaches into the control above it (the
+    // template's font left room at its top; the desktop's may not) starts
+    // below that control; a label stacked under it follows.
+    int shift = 0;
+    int floor = to_y(dialog ? dialog->rect().height() : r.bottom);  // what a shift may not cross
+    // The columns the text covers (a left-aligned label's rectangle often
+    // runs on under the field beside it).
+    int span_left = r.left, span_right = r.right;
+    if (text.find('\n') == std::string::npos) {
+      int tw = 0, th = 0;
+      text_size(c.widget, text, 1.0, -1, tw, th);
+      const int model_w = static_cast<int>(std::lround(tw / sx()));
+      const auto a = ctl.style() & SS_TYPEMASK;
+      if (model_w < r.width()) {
+        if (a == SS_RIGHT) span_left = r.right - model_w;
+        else if (a == SS_CENTER) span_left = (r.left + r.right - model_w) / 2, span_right = span_left + model_w;
+        else span_right = r.left + model_w;
+      }
+    }
+    if (dialog) {
+      for (HWND h : dialog->children()) {
+        auto* other = window_cast<Control>(h);
+        if (!other || h == ctl.hwnd() || !other->has_visible_style()) continue;
+        Rect o = other->rect();
+        if (other->type() == ControlType::ComboBox) o.bottom = std::min(o.bottom, o.top + dlu_to_px_y(12));
+        if (o.left >= span_right || o.right <= span_left) continue;                    // another column
+        if (o.left <= r.left && o.right >= r.right && o.top <= r.top && o.bottom >= r.bottom) continue;  // around it
+        const bool label = other->type() == ControlType::Static;
+        if (o.top >= r.bottom) {
+          if (!label) floor = std::min(floor, to_y(o.top));  // a label below moves along
+          continue;
+        }
+        if (o.top >= r.top) continue;
+        auto it = v.controls.find(h);
+        const int bottom = label && it != v.controls.end() && !it->second.fitted_text.empty()
+                               ? it->second.shown_rect.bottom
+                               : to_y(o.bottom);
+        shift = std::max(shift, bottom + 1 - to_y(r.top));
+      }
+    }
+    if (to_y(r.bottom) + shift > floor) shift = 0;
+    const int y0 = to_y(r.top) + shift, y1 = to_y(r.bottom) + shift;
+    // One line when the template's font (6 pixels a character) puts it on
+    // one, or the rectangle has room for no more.
+    const bool one_line = text.find('\n') == std::string::npos &&
+                          (static_cast<int>(utf8_length(text)) * 6 <= r.width() || r.height() < dlu_to_px_y(16));
+    const auto align = ctl.style() & SS_TYPEMASK;
+    bool fits = false;
+    for (double scale : {1.0, kShrinkStep, kShrinkStep * kShrinkStep}) {
+      int tw = 0, th = 0;
+      c.scale = scale;
+      if (one_line) {
+        text_size(c.widget, text, scale, -1, tw, th);
+        // The label grows away from the side its text is aligned to; the
+        // text must keep clear of its neighbours.
+        int left = x0, right = x1;
+        if (align == SS_RIGHT) {
+          left = std::min(x1 - tw, std::max(x0, room.left));
+        } else if (align == SS_CENTER) {
+          const int mid = (x0 + x1) / 2;
+          left = std::min(x0, mid - tw / 2);
+          right = std::max(x1, left + tw);
+        } else {
+          right = std::max(x0 + tw, std::min(x1, room.right));
+        }
+        const int text_left = align == SS_RIGHT ? right - tw : align == SS_CENTER ? (left + right - tw) / 2 : left;
+        fits = text_left >= room.left && text_left + tw <= room.right;
+        c.shown_rect = {left, y0, right, y1};
+      } else {
+        text_size(c.widget, text, scale, x1 - x0, tw, th);
+        fits = th <= std::max(y1, room.bottom) - y0;
+        c.shown_rect = {x0, y0, x1, std::max(y1, std::min(y0 + th, room.bottom))};
+      }
+      if (fits) break;
+    }
+    if (!fits) log_warn(kLog, "label \"" + text + "\" of dialog " + std::to_string(template_of(v.hwnd)) + " does not fit: ellipsized");
+    c.shown_rect.bottom = std::max(c.shown_rect.bottom, c.shown_rect.top + 1);
+    gtk_label_set_wrap(GTK_LABEL(c.widget), !one_line);
+    gtk_label_set_lines(GTK_LABEL(c.widget), -1);
+    gtk_label_set_ellipsize(GTK_LABEL(c.widget), fits ? PANGO_ELLIPSIZE_NONE : PANGO_ELLIPSIZE_END);
+    gtk_widget_set_tooltip_text(c.widget, fits ? nullptr : text.c_str());
+    PangoAttrList* attrs = pango_attr_list_new();
+    if (c.scale != 1.0) pango_attr_list_insert(attrs, pango_attr_scale_new(c.scale));
+    gtk_label_set_attributes(GTK_LABEL(c.widget), attrs);
+    pango_attr_list_unref(attrs);
+  }
+  const Rect& s = c.shown_rect;
+  set_child_rect(c.widget, {s.left, s.top, s.right - s.left, s.bottom - s.top});
+}
+
 void GtkDisplay::sync_focus() {
   const HWND active = active_window();
   if (active != shown_active_) {
     shown_active_ = active;
+    shown_focus_ = 0;  // a window that comes back gets its focus shown again
     if (TopView* v = view_of(active)) gtk_window_present(GTK_WINDOW(v->window));
   }
   const HWND focus = get_focus();
@@ -915,9 +1195,12 @@ void GtkDisplay::sync_focus() {
   if (it == v->controls.end() || !it->second.widget) return;
   ControlView& c = it->second;
   GtkWidget* target = c.inner ? c.inner : c.widget;
-  if (focus != shown_focus_ || !gtk_widget_has_focus(target)) {
+  GtkWidget* has_keyboard = gtk_root_get_focus(GTK_ROOT(v->window));
+  if (focus != shown_focus_ || !has_keyboard || !(has_keyboard == target || gtk_widget_is_ancestor(has_keyboard, target))) {
     shown_focus_ = focus;
     gtk_widget_grab_focus(target);
+    if (auto* ctl = window_cast<Control>(focus))
+      write("focus " + std::to_string(template_of(top_level_of(focus))) + " " + std::to_string(ctl->id()));
   }
   if (c.type == ControlType::Edit) {
     auto* e = window_cast<Edit>(focus);
@@ -983,4 +1266,10 @@ extern "C" __attribute__((visibility("default"))) bool vlr_gtk_widget_bounds(pla
 extern "C" __attribute__((visibility("default"))) void vlr_gtk_font_units(double* char_width,
                                                                            double* char_height) {
   if (display::g_display) display::g_display->units(*char_width, *char_height);
+}
+
+// For tests: the GtkWidget that shows `control` (a label, an entry, a
+// scroller...), nullptr when it has none.
+extern "C" __attribute__((visibility("default"))) void* vlr_gtk_widget(platform::HWND control) {
+  return display::g_display ? display::g_display->widget_of(control) : nullptr;
 }

@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # The new-account road in the desktop window, by keyboard through a real X
-# server: Xvfb runs the display, xdotool types into the wizard's GTK windows
-# as a person would, linesim plays the modem and the registration server.
-# Every page is waited for through the wizard's transcript (its "painted ID"
-# line), then photographed into SHOT-DIR.
+# server: Xvfb runs the display with openbox managing the windows, xdotool
+# types into the wizard's GTK window as a person would, linesim plays the
+# modem and the registration server. Every page is waited for through the
+# wizard's transcript (its "painted ID" line), must be the wizard's one
+# window on the screen at the place of the first page, and is photographed
+# into SHOT-DIR with a contrast check. GTK_THEME (e.g. Adwaita:dark) passes
+# through to the wizard.
 # Usage: desktop_road.sh JOINWIZ LINESIM SHOT-DIR
 set -uo pipefail
 
@@ -15,6 +18,7 @@ case_dir="$(cd "$(dirname "$0")" && pwd)/desktop"
 here="$(cd "$(dirname "$0")" && pwd)"
 data="$(cd "$here/../../data" && pwd)"
 source "$here/lib.sh"
+source "$here/desktop_lib.sh"
 
 for tool in Xvfb xdotool import; do
   command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
@@ -26,32 +30,18 @@ rm -f "$shots"/*.png
 absent_com_ports 1 3 4
 
 start_xvfb
-trap '[ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null; [ -n "${wiz_pid:-}" ] && kill "$wiz_pid" 2>/dev/null; kill "$xvfb_pid" 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
+trap '[ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null; [ -n "${app_pid:-}" ] && kill "$app_pid" 2>/dev/null; [ -n "${wm_pid:-}" ] && kill "$wm_pid" 2>/dev/null; kill "$xvfb_pid" 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
+start_window_manager
 
 start_linesim "$linesim" "$root" --modem COM2=generic --dial "5550100=scenario:$data/scenarios/new-account.txt"
 
-: > "$work/transcript"
+transcript="$work/transcript"
+: > "$transcript"
 # GTK's leak-free exit is not ours to prove: leak checks stay off for it.
 ASAN_OPTIONS="${ASAN_OPTIONS:-}:detect_leaks=0" GSK_RENDERER=cairo GDK_BACKEND=x11 NO_AT_BRIDGE=1 \
   VLR_DATA_DIR="$data" VLR_LOG="$work/log" VLR_LOG_LEVEL=info \
-  "$joinwiz" --root "$root" --ui gtk --transcript "$work/transcript" >"$work/stdout" 2>"$work/stderr" </dev/null &
-wiz_pid=$!
-
-# Waits for page ID to be painted, photographs it, and gives its window the
-# keyboard (the newest window with that caption).
-page=0
-on_page() {
-  local id=$1 caption=$2 win
-  wait_for_line "$work/transcript" "painted $id" 60 "$wiz_pid" || fail "the wizard never painted page $id"
-  page=$((page + 1))
-  win=$(xdotool search --sync --onlyvisible --name "^${caption}\$" | tail -n1)
-  [ -n "$win" ] || fail "no window \"$caption\""
-  xdotool windowfocus --sync "$win" || fail "cannot focus \"$caption\""
-  import -window root "$shots/$(printf '%02d' "$page")-$id.png" 2>/dev/null || true
-}
-
-keys() { xdotool key --delay 30 "$@"; }
-text() { xdotool type --delay 20 -- "$1"; }
+  "$joinwiz" --root "$root" --ui gtk --transcript "$transcript" >"$work/stdout" 2>"$work/stderr" </dev/null &
+app_pid=$!
 
 on_page 104 "Registration Wizard"
 keys Return                                   # Next: a new account is the default
@@ -79,8 +69,8 @@ on_page 120 "Registration Complete"
 keys Return                                   # Finish
 
 code=0
-wait "$wiz_pid" || code=$?
-wiz_pid=
+wait "$app_pid" || code=$?
+app_pid=
 check_exit "$code"
 check_lines_in "$work/transcript" "$case_dir/transcript" "transcript"
 check_user_values

@@ -151,10 +151,11 @@ start_linesim() {
 
 # Waits until a line of FILE holds TEXT (a fixed string), following the
 # file as it grows (tail -F wakes on inotify), for at most SECONDS, and
-# gives up early once process PID has ended. False when TEXT never came.
+# gives up early once process PID has ended. With SKIP, only lines after the
+# first SKIP count. False when TEXT never came.
 wait_for_line() {
-  local file=$1 text=$2 seconds=$3 pid=$4 follow follower found=1
-  exec {follow}< <(exec timeout "$seconds" tail -n +1 -F --pid="$pid" "$file" 2>/dev/null)
+  local file=$1 text=$2 seconds=$3 pid=$4 skip=${5:-0} follow follower found=1
+  exec {follow}< <(exec timeout "$seconds" tail -n +$((skip + 1)) -F --pid="$pid" "$file" 2>/dev/null)
   follower=$!
   grep -q -m1 -F -- "$text" <&"$follow" && found=0
   kill "$follower" 2>/dev/null

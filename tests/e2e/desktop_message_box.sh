@@ -1,0 +1,107 @@
+#!/usr/bin/env bash
+# A message box in the desktop window, met as a person meets it: on
+# "Account Information" a 3-character password brings up the "Entry error"
+# box. Each time the box must be drawn (its photograph shows its text), the
+# wizard must sleep while the box waits (under 1% CPU), and the box must
+# close with the focus back in the password field: by Return, then by Esc,
+# then by the close button of its title bar. With a good password the run
+# goes on to "Your Account has been Created!". Under Xvfb and openbox.
+# Usage: desktop_message_box.sh JOINWIZ LINESIM SHOT-DIR
+set -uo pipefail
+
+joinwiz=$1
+linesim=$2
+shots=$3
+name=desktop_message_box
+here="$(cd "$(dirname "$0")" && pwd)"
+data="$(cd "$here/../../data" && pwd)"
+source "$here/lib.sh"
+source "$here/desktop_lib.sh"
+
+for tool in Xvfb xdotool import openbox xprop; do
+  command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
+done
+
+make_workspace e2e_desktop
+mkdir -p "$shots"
+rm -f "$shots"/*.png
+absent_com_ports 1 3 4
+
+start_xvfb
+trap '[ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null; [ -n "${app_pid:-}" ] && kill "$app_pid" 2>/dev/null; [ -n "${wm_pid:-}" ] && kill "$wm_pid" 2>/dev/null; kill "$xvfb_pid" 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
+start_window_manager
+start_linesim "$linesim" "$root" --modem COM2=generic --dial "5550100=scenario:$data/scenarios/new-account.txt"
+
+transcript="$work/transcript"
+: > "$transcript"
+ASAN_OPTIONS="${ASAN_OPTIONS:-}:detect_leaks=0" GSK_RENDERER=cairo GDK_BACKEND=x11 NO_AT_BRIDGE=1 \
+  VLR_DATA_DIR="$data" VLR_LOG="$work/log" VLR_LOG_LEVEL=info \
+  "$joinwiz" --root "$root" --ui gtk --transcript "$transcript" >"$work/stdout" 2>"$work/stderr" </dev/null &
+app_pid=$!
+
+password_field=3003   # IDC_PASSWORD of page 105
+short_text="Please enter between 5 and 8 characters for your password."
+
+# Types a short password twice and presses Next; checks the box that comes,
+# closes it with CLOSE (a key, or "button" for the title bar's button) and
+# checks that the password field has the keyboard again.
+short_password_closed_by() {
+  local close=$1 box shot
+  text "abc"; keys Tab; text "abc"; keys Return
+  wait_for_line "$transcript" "message-box \"Entry error\"" 60 "$app_pid" "$seen" || fail "no \"Entry error\" box"
+  grep -qF -- "$short_text" "$transcript" || fail "the box does not say: $short_text"
+  wait_for_line "$transcript" "painted 0" 60 "$app_pid" "$seen" || fail "the box was never painted"
+  box=$(window_named "$app_pid" "Entry error")
+  shot="$shots/entry-error-$close.png"
+  check_painted "$box" "$shot" "the \"Entry error\" box"
+  check_contrast "$shot" "the \"Entry error\" box"
+  [ "$close" = Return ] && check_idle "$app_pid" 8 "the \"Entry error\" box waits"
+  seen=$(wc -l < "$transcript")
+  if [ "$close" = button ]; then
+    click_close_button "$box"
+  else
+    xdotool windowactivate --sync "$box" 2>/dev/null || true
+    keys "$close"
+  fi
+  wait_for_line "$transcript" "focus 105 $password_field" 30 "$app_pid" "$seen" ||
+    fail "after $close the password field did not get the keyboard back"
+  [ -z "$(xdotool search --all --onlyvisible --pid "$app_pid" --name '^Entry error$' 2>/dev/null)" ] ||
+    fail "the box is still on the screen after $close"
+  seen=$(wc -l < "$transcript")
+}
+
+on_page 104 "Registration Wizard"
+keys Return
+on_page 2002 "Terms of Service Agreement"
+keys alt+y
+on_page 109 "Introduction"
+keys Return
+on_page 102 "Personal Information"
+text "John"; keys Tab; text "Smith"; keys Tab Tab
+text "12 Main Street"; keys Tab Tab; text "Springfield"; keys Tab
+text "il"; keys Tab; text "62701"; keys Tab; text "217"; keys Tab; text "555-1234"
+keys Return
+on_page 105 "Account Information"
+text "jsmith"; keys Tab
+short_password_closed_by Return
+short_password_closed_by Escape
+short_password_closed_by button
+# The field has the keyboard with its text selected: typing replaces it.
+text "secret1"; keys Tab; text "secret1"; keys Return
+on_page 110 "Modem Setup"
+keys Return
+on_page 113 "Modem Found"
+keys Return
+on_page 115 "Dialing Information"
+keys Return
+on_page 116 "Dialing the Network"
+keys Return
+on_page 120 "Registration Complete"
+grep -qF "Your Account has been Created!" "$transcript" || fail "no \"Your Account has been Created!\""
+keys Return
+
+code=0
+wait "$app_pid" || code=$?
+app_pid=
+[ "$code" = 0 ] || fail "exit code $code"
+echo "ok [$name]: the box closed by Return, Esc and its close button; screenshots in $shots"
