@@ -293,6 +293,11 @@ struct ControlContext {
   platform::HWND focus;
 };
 
+// The control drawn flashing now (Overlay::flash), for this render.
+platform::HWND g_flash = 0;
+constexpr std::uint8_t kFlashBackground = 196;  // red
+constexpr std::uint8_t kNoticeBackground = 226;  // yellow
+
 bool is_framed(const Window& w) {
   return w.kind() != platform::WindowKind::Plain || (w.style() & platform::WS_CAPTION) != 0;
 }
@@ -411,11 +416,14 @@ std::vector<std::pair<int, int>> wrap_spans(const std::u32string& text, int widt
   return spans;
 }
 
-// What a multi-line edit showed last: its first line and where the caret was.
+// What a multi-line edit showed last: its first line, where the caret was,
+// and how many lines it has and shows (for scrolling a read-only text).
 struct EditView {
   bool seen = false;
   int top = 0;
   int caret = 0;
+  int lines = 0;
+  int rows = 0;
 };
 std::map<platform::HWND, EditView>& edit_views() {
   static std::map<platform::HWND, EditView> views;
@@ -484,12 +492,16 @@ void draw_edit(Painter& p, const platform::Edit& e, const CellRect& r, const Con
   for (int i = 0; i < total; ++i)
     if (caret >= spans[static_cast<std::size_t>(i)].first) caret_line = i;
   EditView& view = edit_views()[e.hwnd()];
-  if (view.seen && view.caret != caret) {
+  // A read-only text has no caret to follow: its keys scroll it
+  // (scroll_focused_text).
+  if (view.seen && view.caret != caret && !e.is_read_only()) {
     if (caret_line < view.top) view.top = caret_line;
     if (caret_line >= view.top + area.rows) view.top = caret_line - area.rows + 1;
   }
   view.seen = true;
   view.caret = caret;
+  view.lines = total;
+  view.rows = area.rows;
   view.top = std::clamp(view.top, 0, std::max(0, total - area.rows));
   const int first = view.top;
   for (int i = 0; i < area.rows && first + i < total; ++i) {
@@ -513,7 +525,9 @@ void draw_edit(Painter& p, const platform::Edit& e, const CellRect& r, const Con
       p.put(bar, area.row + area.rows - 1, U'▼', kBlack, kSelectedIdle);
     }
   }
-  if (focused && caret_line >= first && caret_line < first + area.rows) {
+  if (focused && e.is_read_only()) {
+    p.set_cursor(area.col, area.row);
+  } else if (focused && caret_line >= first && caret_line < first + area.rows) {
     const auto [start, len] = spans[static_cast<std::size_t>(caret_line)];
     (void)len;
     p.set_cursor(area.col + std::min(caret - start, area.cols - 1), area.row + caret_line - first);
@@ -551,11 +565,13 @@ void draw_list(Painter& p, const platform::ListBox& l, const CellRect& r, const 
   const int rows = std::max(1, std::min(r.rows, l.visible_rows() > 0 ? l.visible_rows() : r.rows));
   CellRect area{r.col, r.row, r.cols, rows};
   p.fill(area, fg, bg);
+  // The last page is full: the rows here may be fewer than the list's own.
+  const int top = std::clamp(l.top_index(), 0, std::max(0, l.count() - rows));
   const bool scrolls = l.count() > rows;
   const int width = scrolls ? r.cols - 1 : r.cols;
   int cursor_row = r.row;
   for (int i = 0; i < rows; ++i) {
-    const int index = l.top_index() + i;
+    const int index = top + i;
     if (index >= l.count()) break;
     const bool selected = index == l.cur_sel();
     std::uint8_t ifg = fg, ibg = bg;
@@ -569,8 +585,8 @@ void draw_list(Painter& p, const platform::ListBox& l, const CellRect& r, const 
   }
   if (scrolls) {
     for (int i = 0; i < rows; ++i) p.put(r.right() - 1, r.row + i, U'░', kGrey, kSelectedIdle);
-    if (l.top_index() > 0) p.put(r.right() - 1, r.row, U'▲', kBlack, kSelectedIdle);
-    if (l.top_index() + rows < l.count()) p.put(r.right() - 1, r.row + rows - 1, U'▼', kBlack, kSelectedIdle);
+    if (top > 0) p.put(r.right() - 1, r.row, U'▲', kBlack, kSelectedIdle);
+    if (top + rows < l.count()) p.put(r.right() - 1, r.row + rows - 1, U'▼', kBlack, kSelectedIdle);
   }
   if (focused) p.set_cursor(r.col, cursor_row);
 }
@@ -585,6 +601,11 @@ void draw_control(Painter& p, const Control& c, const ControlContext& cx) {
   else if (auto* e = dynamic_cast<const platform::Edit*>(&c)) draw_edit(p, *e, r, cx);
   else if (auto* cb = dynamic_cast<const platform::ComboBox*>(&c)) draw_combo(p, *cb, r, cx);
   else if (auto* l = dynamic_cast<const platform::ListBox*>(&c)) draw_list(p, *l, r, cx);
+  if (c.hwnd() == g_flash && g_flash != 0) {
+    for (int row = r.row; row < r.bottom(); ++row)
+      for (int col = r.col; col < r.right(); ++col)
+        if (p.visible(col, row)) p.grid().recolour(col, row, kWhite, kFlashBackground);
+  }
 }
 
 // The icon of a message box, in the place its template keeps for it.
@@ -694,6 +715,7 @@ std::optional<std::pair<int, int>> focus_rows(const Window& w, platform::HWND fo
 struct WindowView {
   int offset = 0;
   int view_rows = 0;  // 0: the window is not scrolled
+  int content_rows = 0;
   platform::HWND focus = 0;
   std::string focus_state;
 };
@@ -728,16 +750,6 @@ int last_content_row(const Window& w, int band_first) {
   return std::min(last, band_first);
 }
 
-constexpr int kMinViewRows = 6;
-
-// Rows a framed window needs at the least: caption, a few scrolled rows,
-// the button rows and the bottom border.
-int min_rows_for(const Window& w) {
-  const CellRect client = to_cells(w.screen_rect());
-  const auto [first, end] = button_band(w, client.rows);
-  return 1 + std::min(client.rows, kMinViewRows + (end - first)) + 1;
-}
-
 // The window scrolled into `grid`: drawn whole into a grid of its own, then
 // copied row by row.
 void draw_window_scrolled(CellGrid& grid, const Window& w, bool active, platform::HWND focus) {
@@ -760,6 +772,7 @@ void draw_window_scrolled(CellGrid& grid, const Window& w, bool active, platform
   view.focus = focus;
   view.focus_state = state;
   view.view_rows = view_rows;
+  view.content_rows = content_rows;
   if (auto span = focus_rows(w, focus); span && follow) {
     const int top = span->first, bottom = std::min(span->second, content_rows);
     if (top < content_rows) {
@@ -798,42 +811,69 @@ void draw_window_scrolled(CellGrid& grid, const Window& w, bool active, platform
 
 }  // namespace
 
-std::optional<std::pair<int, int>> screen_too_small(int cols, int rows) {
-  int need_cols = 0, need_rows = 0;
-  for (platform::HWND h : platform::top_level_windows()) {
-    const Window* w = platform::window_from_handle(h);
-    if (!w || !w->is_visible()) continue;
-    const CellRect client = to_cells(w->screen_rect());
-    const bool framed = is_framed(*w);
-    need_cols = std::max(need_cols, client.cols + (framed ? 2 : 0));
-    need_rows = std::max(need_rows, framed ? min_rows_for(*w) : std::min(client.rows, 1));
+bool screen_too_small(int cols, int rows) { return cols < kMinCols || rows < kMinRows; }
+
+void render_too_small(CellGrid& grid) {
+  grid.fill(0, 0, grid.cols(), grid.rows(), Cell{U' ', kWhite, kDesktop, kAttrNone});
+  grid.cursor = {};
+  const std::string text = "The terminal is too small: the sign-up needs at least " + std::to_string(kMinCols) +
+                           " x " + std::to_string(kMinRows) + " characters (this one is " +
+                           std::to_string(grid.cols()) + " x " + std::to_string(grid.rows()) +
+                           "). Make it larger to go on.";
+  const auto lines = wrap(decode_utf8(text), std::max(1, grid.cols() - 2));
+  const int first = std::max(0, (grid.rows() - static_cast<int>(lines.size())) / 2);
+  Painter p(grid, {0, 0, grid.cols(), grid.rows()});
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    const int col = std::max(0, (grid.cols() - static_cast<int>(lines[i].size())) / 2);
+    p.text(col, first + static_cast<int>(i), lines[i], kWhite, kDesktop, kAttrBold);
   }
-  if (cols >= need_cols && rows >= need_rows) return std::nullopt;
-  return std::make_pair(std::max(cols, need_cols), std::max(rows, need_rows));
 }
 
 bool scroll_view(platform::HWND window, int pages) {
   auto it = window_views().find(window);
   if (it == window_views().end() || it->second.view_rows == 0) return false;
-  // Clamped at the next frame, which knows the content.
-  it->second.offset = std::max(0, it->second.offset + pages * std::max(1, it->second.view_rows - 1));
+  WindowView& v = it->second;
+  const int last = std::max(0, v.content_rows - v.view_rows);
+  const int offset = std::clamp(v.offset + pages * std::max(1, v.view_rows - 1), 0, last);
+  if (offset == v.offset) return false;
+  v.offset = offset;
   return true;
 }
 
-void render_screen(CellGrid& grid) {
+bool scroll_focused_text(const Input& input) {
+  if (input.kind != Input::Kind::Key) return false;
+  const auto* e = platform::window_cast<platform::Edit>(platform::get_focus());
+  if (!e || !e->is_multi_line() || !e->is_read_only() || !e->is_visible()) return false;
+  auto it = edit_views().find(e->hwnd());
+  if (it == edit_views().end() || !it->second.seen) return false;
+  EditView& v = it->second;
+  const int last = std::max(0, v.lines - v.rows);
+  const int page = std::max(1, v.rows - 1);
+  int top = v.top;
+  switch (input.key) {
+    case platform::Key::Up: top -= 1; break;
+    case platform::Key::Down: top += 1; break;
+    case platform::Key::PageUp: top -= page; break;
+    case platform::Key::PageDown: top += page; break;
+    case platform::Key::Home: top = 0; break;
+    case platform::Key::End: top = last; break;
+    case platform::Key::Left:
+    case platform::Key::Right: return true;  // nothing to the side: wrapped
+    default: return false;
+  }
+  top = std::clamp(top, 0, last);
+  const bool page_key = input.key == platform::Key::PageUp || input.key == platform::Key::PageDown;
+  if (top == v.top) return !page_key;
+  v.top = top;
+  return true;
+}
+
+void render_screen(CellGrid& grid, const Overlay& overlay) {
   grid.fill(0, 0, grid.cols(), grid.rows(), Cell{U' ', kBlack, kDesktop, kAttrNone});
   grid.cursor = {};
+  g_flash = overlay.flash;
   const auto windows = platform::top_level_windows();
   for (platform::HWND h : windows) platform::paint_window(h);
-  if (auto need = screen_too_small(grid.cols(), grid.rows())) {
-    const std::string text = "terminal too small: at least " + std::to_string(need->first) + "x" +
-                             std::to_string(need->second) + " needed";
-    const std::u32string line = decode_utf8(text);
-    const int col = std::max(0, (grid.cols() - static_cast<int>(line.size())) / 2);
-    Painter p(grid, {0, 0, grid.cols(), grid.rows()});
-    p.text(col, grid.rows() / 2, line, kWhite, kDesktop, kAttrBold);
-    return;
-  }
   const platform::HWND active = platform::active_window();
   const platform::HWND focus = platform::get_focus();
   std::map<platform::HWND, WindowView> kept;
@@ -855,6 +895,14 @@ void render_screen(CellGrid& grid) {
   window_views() = std::move(kept);
   for (auto it = edit_views().begin(); it != edit_views().end();)
     it = platform::window_from_handle(it->first) ? std::next(it) : edit_views().erase(it);
+  g_flash = 0;
+  if (!overlay.notice.empty() && grid.rows() > 0) {
+    // One row at the bottom, over whatever is there, until the next key.
+    const int row = grid.rows() - 1;
+    Painter p(grid, {0, 0, grid.cols(), grid.rows()});
+    for (int col = 0; col < grid.cols(); ++col) p.put(col, row, U' ', kBlack, kNoticeBackground, kAttrBold);
+    p.text(1, row, decode_utf8(overlay.notice), kBlack, kNoticeBackground, kAttrBold, std::max(0, grid.cols() - 2));
+  }
 }
 
 }  // namespace display

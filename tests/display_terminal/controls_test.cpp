@@ -1,6 +1,8 @@
 // How single controls look on the grid: the cases the sample page does not show.
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "display/terminal.h"
 #include "platform/loop/clock.h"
 #include "platform/ui/dialog.h"
@@ -76,6 +78,58 @@ TEST_F(ControlsTest, MultiLineEditWrapsAtBlanksStartsAtTheTopAndHasAScrollBar) {
   EXPECT_EQ(row(g, 5, 2, 19), "twelve           ");
   EXPECT_EQ(g.at(19, 4).ch, U'█') << "the thumb at the bottom";
   EXPECT_EQ(g.cursor, (display::CursorPos{8, 5, true}));
+}
+
+// A read-only text of 12 lines in 4 rows: its keys scroll it, the thumb
+// follows, and PageUp/PageDown at an end are left for the page.
+TEST_F(ControlsTest, ReadOnlyTextScrollsByItsKeys) {
+  show({dlg::edit(10, 0, 0, 80, 48, ES_MULTILINE | ES_READONLY)});
+  std::string text;
+  for (int i = 1; i <= 12; ++i) text += "line " + std::to_string(i) + (i < 12 ? "\r\n" : "");
+  dialog->edit(10)->set_text(text);
+  dialog->goto_control(10);
+  render();
+  struct Step {
+    Key key;
+    bool ctrl;
+    bool taken;
+    int first;      // number of the line on the first row
+    int thumb_row;  // row of the scroll bar's thumb
+  };
+  // Rows 2 to 5 show the text; the bar's track is rows 3 and 4.
+  const Step steps[] = {
+      {Key::Down, false, true, 2, 3},      {Key::Up, false, true, 1, 3},     {Key::Up, false, true, 1, 3},
+      {Key::PageDown, false, true, 4, 3},  {Key::PageDown, false, true, 7, 3}, {Key::PageDown, false, true, 9, 4},
+      {Key::PageDown, false, false, 9, 4}, {Key::Down, false, true, 9, 4},   {Key::PageUp, false, true, 6, 3},
+      {Key::Home, false, true, 1, 3},      {Key::PageUp, false, false, 1, 3}, {Key::End, false, true, 9, 4},
+      {Key::Home, true, true, 1, 3},       {Key::End, true, true, 9, 4},     {Key::Left, false, true, 9, 4},
+  };
+  int n = 0;
+  for (const Step& step : steps) {
+    display::Input in;
+    in.kind = display::Input::Kind::Key;
+    in.key = step.key;
+    in.ctrl = step.ctrl;
+    const std::string what = "step " + std::to_string(n++) + " " + key_name(step.key) + (step.ctrl ? " with Ctrl" : "");
+    EXPECT_EQ(display::scroll_focused_text(in), step.taken) << what;
+    const CellGrid g = render();
+    EXPECT_EQ(row(g, 2, 2, 9), "line " + std::to_string(step.first) + (step.first < 10 ? " " : "")) << what;
+    EXPECT_EQ(g.at(19, step.thumb_row).ch, U'█') << what << "\n" << g.dump_text();
+  }
+  EXPECT_EQ(dialog->edit(10)->sel_end(), dialog->edit(10)->length()) << "the caret never moved";
+  // Keys that are not for it, and a focus elsewhere, are left alone.
+  display::Input enter;
+  enter.kind = display::Input::Kind::Key;
+  enter.key = Key::Enter;
+  EXPECT_FALSE(display::scroll_focused_text(enter));
+  show({dlg::edit(10, 0, 0, 80, 48, ES_MULTILINE)});
+  dialog->edit(10)->set_text(text);
+  dialog->goto_control(10);
+  render();
+  display::Input down;
+  down.kind = display::Input::Kind::Key;
+  down.key = Key::Down;
+  EXPECT_FALSE(display::scroll_focused_text(down)) << "an edit that takes text moves its caret instead";
 }
 
 TEST_F(ControlsTest, ShortMultiLineTextHasNoScrollBarAndAWordLongerThanTheLineIsCut) {
@@ -261,13 +315,30 @@ TEST_F(TallPage, A32RowTerminalShowsThePageWholeOnScreen) {
   EXPECT_NE(grid.dump_text().find("< Back"), std::string::npos);
 }
 
+// One message with the one minimum, whatever the size, wrapped to the
+// width it has.
 TEST_F(TallPage, TooSmallATerminalSaysWhatIsNeeded) {
-  // Caption, six rows, the two-row buttons and the bottom border: 10 rows.
-  show(60, 9);
-  EXPECT_NE(text().find("terminal too small: at least 77x10 needed"), std::string::npos) << grid.dump_text();
-  EXPECT_EQ(grid.dump_text().find("Tall Page"), std::string::npos);
-  show(80, 10);
-  EXPECT_EQ(text().find("terminal too small"), std::string::npos) << grid.dump_text();
+  const std::string need = "needs at least 80 x 24 characters";
+  struct Size {
+    int cols, rows;
+    bool small;
+  };
+  for (const Size& size : {Size{60, 20, true}, Size{80, 8, true}, Size{40, 24, true}, Size{79, 24, true},
+                           Size{80, 23, true}, Size{80, 24, false}, Size{100, 40, false}}) {
+    const std::string what = std::to_string(size.cols) + "x" + std::to_string(size.rows);
+    EXPECT_EQ(display::screen_too_small(size.cols, size.rows), size.small) << what;
+    if (!size.small) continue;
+    grid = CellGrid(size.cols, size.rows);
+    display::render_too_small(grid);
+    std::string words;
+    std::istringstream in(grid.dump_text());
+    for (std::string word; in >> word;) words += (words.empty() ? "" : " ") + word;
+    EXPECT_NE(words.find(need), std::string::npos) << what << "\n" << grid.dump_text();
+    EXPECT_NE(words.find("(this one is " + std::to_string(size.cols) + " x " + std::to_string(size.rows) + ")"),
+              std::string::npos)
+        << what << "\n" << grid.dump_text();
+    EXPECT_FALSE(grid.cursor.visible);
+  }
 }
 
 }  // namespace
