@@ -291,7 +291,28 @@ struct ControlContext {
   std::uint8_t background;
   bool active;  // the window takes keys
   platform::HWND focus;
+  const Window* window;  // the controls' parent
 };
+
+// Client rows next to control `self` (cells of the client area) that no
+// other visible control covers in the columns [col, end): up to `wanted` of
+// them, going down (step 1) or up (step -1) from the control.
+int free_rows(const Window& w, const Control& self, int col, int end, int step, int wanted) {
+  const CellRect me = to_cells(self.rect());
+  const CellRect client = to_cells(w.screen_rect());
+  int found = 0;
+  for (int row = step > 0 ? me.bottom() : me.row - 1; found < wanted; row += step) {
+    if (row < 0 || row >= client.rows) break;
+    for (platform::HWND h : w.children()) {
+      const auto* c = platform::window_cast<Control>(h);
+      if (!c || c == &self || !c->is_visible() || c->type() == ControlType::Picture) continue;
+      const CellRect r = to_cells(c->rect());
+      if (row >= r.row && row < r.bottom() && r.col < end && r.right() > col) return found;
+    }
+    ++found;
+  }
+  return found;
+}
 
 // The control drawn flashing now (Overlay::flash), for this render.
 platform::HWND g_flash = 0;
@@ -333,8 +354,41 @@ void draw_button(Painter& p, const platform::Button& b, const CellRect& r, const
       p.put(r.col + 2, row, radio ? U')' : U']', fg, cx.background);
       const std::uint8_t lfg = focused ? kWhite : fg;
       const int lbg = focused ? kCaption : -1;
-      draw_label(p, r.col + 4, row, label, lfg, lbg, kAttrNone, std::max(0, r.cols - 4));
-      if (focused) p.set_cursor(r.col + 1, row);
+      const int room = std::max(0, r.cols - 4);
+      // A label wider than its box (cells are wider than the letters of the
+      // dialog's font) takes the free rows above the box (the rows below may
+      // be out of a scrolled view), else below it.
+      std::vector<std::u32string> lines;
+      int first_row = row;
+      if (static_cast<int>(label.text.size()) > room && room > 8 && cx.window) {
+        lines = wrap(label.text, room);
+        const int extra = static_cast<int>(lines.size()) - 1;
+        const int col0 = r.col - cx.client.col;
+        const int above = free_rows(*cx.window, b, col0, col0 + r.cols, -1, extra);
+        const int below = above < extra ? free_rows(*cx.window, b, col0, col0 + r.cols, 1, extra - above) : 0;
+        if (below + above < extra) lines.clear();
+        else first_row = row - above;
+      }
+      if (lines.size() > 1) {
+        if (first_row != row) {
+          for (int c = 0; c < 3; ++c) p.put(r.col + c, row, U' ', fg, cx.background);
+          p.put(r.col, first_row, radio ? U'(' : U'[', fg, cx.background);
+          p.put(r.col + 1, first_row, mark, fg, cx.background);
+          p.put(r.col + 2, first_row, radio ? U')' : U']', fg, cx.background);
+        }
+        int start = 0;
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+          const int at = static_cast<int>(label.text.find(lines[i], static_cast<std::size_t>(start)));
+          Label part{lines[i], -1};
+          if (at >= 0 && label.mnemonic >= at && label.mnemonic < at + static_cast<int>(lines[i].size()))
+            part.mnemonic = label.mnemonic - at;
+          if (at >= 0) start = at + static_cast<int>(lines[i].size());
+          draw_label(p, r.col + 4, first_row + static_cast<int>(i), part, lfg, lbg, kAttrNone, room);
+        }
+      } else {
+        draw_label(p, r.col + 4, row, label, lfg, lbg, kAttrNone, room);
+      }
+      if (focused) p.set_cursor(r.col + 1, first_row);
       break;
     }
     case ControlType::GroupBox: {
@@ -654,7 +708,7 @@ void draw_window(CellGrid& grid, const Window& w, const CellRect& client, bool a
   inside.fill(client, kBlack, bg);
   draw_record(inside, client, w);
   if (auto* box = dynamic_cast<const platform::MessageBoxWindow*>(&w)) draw_icon(inside, *box, client);
-  const ControlContext cx{client, bg, active, focus};
+  const ControlContext cx{client, bg, active, focus, &w};
   for (platform::HWND h : w.children())
     if (auto* c = platform::window_cast<Control>(h)) draw_control(inside, *c, cx);
 }
@@ -716,6 +770,7 @@ struct WindowView {
   int offset = 0;
   int view_rows = 0;  // 0: the window is not scrolled
   int content_rows = 0;
+  bool opening = true;  // no key since the window opened
   platform::HWND focus = 0;
   std::string focus_state;
 };
@@ -731,6 +786,7 @@ std::string focus_state_of(platform::HWND focus) {
   if (!c) return {};
   std::string state = c->text();
   if (auto* e = dynamic_cast<const platform::Edit*>(c)) state += "\x01" + std::to_string(e->sel_end());
+  if (auto* b = dynamic_cast<const platform::Button*>(c)) state += "\x01" + std::to_string(b->check());
   return state;
 }
 
@@ -768,7 +824,10 @@ void draw_window_scrolled(CellGrid& grid, const Window& w, bool active, platform
   WindowView& view = window_views()[w.hwnd()];
   int& offset = view.offset;
   const std::string state = focus_state_of(focus);
-  const bool follow = view.view_rows == 0 || focus != view.focus || state != view.focus_state;
+  // A window opens at its top, so its heading is read first (the arrow
+  // says there is more); from the first key on, the view follows the focus
+  // when the focus moves or its control changes.
+  const bool follow = !view.opening && (view.view_rows == 0 || focus != view.focus || state != view.focus_state);
   view.focus = focus;
   view.focus_state = state;
   view.view_rows = view_rows;
@@ -837,7 +896,20 @@ bool scroll_view(platform::HWND window, int pages) {
   const int offset = std::clamp(v.offset + pages * std::max(1, v.view_rows - 1), 0, last);
   if (offset == v.offset) return false;
   v.offset = offset;
+  // The view stays here until the focus moves or its control changes.
+  v.focus = platform::get_focus();
+  v.focus_state = focus_state_of(v.focus);
   return true;
+}
+
+void note_key() {
+  // The first key after a window opened brings its focus into view, unless
+  // that key scrolls the window itself (scroll_view).
+  for (auto& [hwnd, view] : window_views()) {
+    if (!view.opening) continue;
+    view.opening = false;
+    view.focus = 0;
+  }
 }
 
 bool scroll_focused_text(const Input& input) {

@@ -572,6 +572,7 @@ void TerminalDisplay::deliver_next_key() {
                                   " to window " + std::to_string(platform::active_window()));
   // A notice stays until the next key.
   if (!impl_->overlay.notice.empty()) clear_notice();
+  note_key();
   const bool page_key = in.kind == Input::Kind::Key && (in.key == platform::Key::PageUp || in.key == platform::Key::PageDown);
   const auto* text = platform::window_cast<platform::Edit>(platform::get_focus());
   const bool read_only_text = text && text->is_multi_line() && text->is_read_only();

@@ -67,16 +67,26 @@ TEST_F(ControlsTest, MultiLineEditWrapsAtBlanksStartsAtTheTopAndHasAScrollBar) {
   EXPECT_EQ(g.at(19, 3).ch, U'█') << "the thumb at the top";
   EXPECT_EQ(g.at(19, 5).ch, U'▼');
   EXPECT_EQ(g.at(2, 2).bg, display::colours::kCaption) << "all of it selected";
-  // The caret moves: the view follows it to the last line.
-  press_key(Key::Home);
-  render();
-  press_key(Key::End);
+  // Read-only: the dialog's grey, not the white of a field. End scrolls it
+  // to its last line; it has no caret, the cursor marks its first row.
+  display::Input end;
+  end.kind = display::Input::Kind::Key;
+  end.key = Key::End;
+  EXPECT_TRUE(display::scroll_focused_text(end));
   g = render();
-  // Read-only: the dialog's grey, not the white of a field.
-  EXPECT_EQ(g.at(2, 2).bg, display::nearest_colour(RGB(192, 192, 192)));
+  EXPECT_EQ(g.at(10, 2).bg, display::nearest_colour(RGB(192, 192, 192)));
   EXPECT_EQ(row(g, 2, 2, 19), "eight            ");
   EXPECT_EQ(row(g, 5, 2, 19), "twelve           ");
   EXPECT_EQ(g.at(19, 4).ch, U'█') << "the thumb at the bottom";
+  EXPECT_EQ(g.cursor, (display::CursorPos{2, 2, true}));
+  // An edit that takes text: the view follows its caret.
+  e->set_read_only(false);
+  press_key(Key::Home);
+  g = render();
+  EXPECT_EQ(row(g, 2, 2, 19), "one two three    ");
+  press_key(Key::End);
+  g = render();
+  EXPECT_EQ(row(g, 5, 2, 19), "twelve           ");
   EXPECT_EQ(g.cursor, (display::CursorPos{8, 5, true}));
 }
 
@@ -153,6 +163,29 @@ TEST_F(ControlsTest, LabelsThatDoNotFitEndWithAnEllipsis) {
   EXPECT_EQ(row(g, 3, 1, 11), "one two   ");
   EXPECT_EQ(row(g, 4, 1, 11), "three fou…");
   EXPECT_EQ(row(g, 6, 1, 11), "Fits      ");
+}
+
+// A check box label wider than its box takes the free rows above it, then
+// below it; never rows of another control.
+TEST_F(ControlsTest, ACheckBoxLabelTooWideForItsBoxTakesFreeRows) {
+  show({dlg::ltext("Top", 9, 0, 0, 40, 8), dlg::checkbox("&Don't use this Init String", 10, 0, 16, 60, 8),
+        dlg::ltext("Below", 11, 0, 40, 40, 8), dlg::ltext("Above", 12, 80, 0, 40, 8),
+        dlg::checkbox("Last one here at the end", 13, 80, 32, 60, 8), dlg::ltext("Under", 14, 80, 40, 40, 8)});
+  const CellGrid g = render();
+  // 15 cells: the box and 11 for the label. One row is free above it
+  // ("Top" is above that), the second comes from below.
+  EXPECT_EQ(row(g, 1, 1, 16), "Top            ");
+  EXPECT_EQ(row(g, 2, 1, 16), "[ ] Don't use  ");
+  EXPECT_EQ(row(g, 3, 1, 16), "    this Init  ");
+  EXPECT_EQ(row(g, 4, 1, 16), "    String     ");
+  EXPECT_EQ(g.at(5, 2).attr, display::kAttrUnderline) << "the mnemonic where it landed";
+  EXPECT_EQ(row(g, 6, 1, 16), "Below          ");
+  // The second one has two free rows above it.
+  EXPECT_EQ(row(g, 1, 21, 36), "Above          ");
+  EXPECT_EQ(row(g, 3, 21, 36), "[ ] Last one   ");
+  EXPECT_EQ(row(g, 4, 21, 36), "    here at the");
+  EXPECT_EQ(row(g, 5, 21, 36), "    end        ");
+  EXPECT_EQ(row(g, 6, 21, 36), "Under          ");
 }
 
 TEST_F(ControlsTest, PasswordShowsStarsAndSelectionIsHighlighted) {
@@ -276,6 +309,8 @@ TEST_F(TallPage, At80x24TheCaptionAndButtonsStayAndTheViewFollowsTheFocus) {
   EXPECT_NE(line(20).find("▼"), std::string::npos) << "rows below are out of view";
   // The last field takes the focus: it comes into view with its label; the
   // caption and the buttons stay.
+  // The page opened at its top; after a key the view follows the focus.
+  display::note_key();
   dialog->goto_control(109);
   dialog->edit(109)->user_type("typed");
   const std::string after = text();
@@ -301,10 +336,30 @@ TEST_F(TallPage, PageDownScrollsAwayFromTheFocusUntilTheFocusMoves) {
   text();
   EXPECT_NE(grid.dump_text().find("Field 9:"), std::string::npos) << "the view stays where it was scrolled";
   // Typing into the focused first field brings it back into view.
+  display::note_key();
   dialog->edit(100)->user_type("x");
   text();
   EXPECT_NE(grid.dump_text().find("Field 0:"), std::string::npos);
   EXPECT_FALSE(display::scroll_view(0, 1));
+}
+
+TEST_F(TallPage, APageWithItsFocusBelowTheFoldOpensAtItsTopUntilAKey) {
+  show(80, 24);
+  dialog->goto_control(109);
+  text();
+  EXPECT_NE(grid.dump_text().find("Field 0:"), std::string::npos) << "the page opens at its top\n" << grid.dump_text();
+  EXPECT_EQ(grid.dump_text().find("Field 9:"), std::string::npos);
+  EXPECT_NE(line(20).find("▼"), std::string::npos) << "the mark says there is more below";
+  text();
+  EXPECT_NE(grid.dump_text().find("Field 0:"), std::string::npos) << "it stays there while no key comes";
+  // A key moves the focus away and back: the view follows it.
+  display::note_key();
+  press_key(Key::Tab);
+  text();
+  press_key(Key::BackTab);
+  text();
+  EXPECT_NE(grid.dump_text().find("Field 9:"), std::string::npos) << grid.dump_text();
+  EXPECT_TRUE(grid.cursor.visible);
 }
 
 TEST_F(TallPage, A32RowTerminalShowsThePageWholeOnScreen) {

@@ -79,14 +79,18 @@ struct Overlay {
 // A window taller than the grid keeps its caption on the first row and its
 // button row (the lowest push buttons, to the bottom border) on the last
 // rows; the rows between scroll to keep the focused control and its label in
-// view, with arrows on the right border where rows are out of view. A window
-// that fits but sticks out is moved onto the grid.
+// view (from the first key on: a window opens at its top), with arrows on
+// the right border where rows are out of view. A window that fits but
+// sticks out is moved onto the grid.
 void render_screen(CellGrid& grid, const Overlay& overlay = {});
 // Scrolls the view of a window taller than the grid by `pages` (negative:
 // up), from the last render on; false when the window is not scrolled or
 // is already at that end. PageUp and PageDown that no control takes come
 // here.
 bool scroll_view(platform::HWND window, int pages);
+// A key is about to be delivered: windows that opened since the last key
+// stop holding their view at the top and follow the focus from now on.
+void note_key();
 // True when a grid of cols x rows is smaller than kMinCols x kMinRows.
 bool screen_too_small(int cols, int rows);
 // The one message shown instead of the windows on a grid that is too
