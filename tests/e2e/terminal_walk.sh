@@ -199,7 +199,9 @@ sed -n 2,21p "$work/screen" | grep -q "▼$" || fail "Modem Found has no mark fo
 texts_reachable "Modem Found" "Modem Setup has detected the following" "Communications Port:" "Modem Init String" \
   "Don't use this modem's Init String, let me specify" "     it.  "
 # The focus moves away and back: the view follows it.
-keys Tab BTab
+keys Tab
+sleep 0.5
+keys BTab
 sleep 0.5
 check_page "Modem Found" "< Back|Next >|Cancel|Help"
 check_field "Communications Port:" "COM2"
@@ -207,7 +209,7 @@ keys M-n
 
 wait_for "Dialing Information"
 check_page "Dialing Information" "< Back|Next >|Cancel|Help"
-texts_reachable "Dialing Information" "If the phone line your modem will be using" "Disable Call Waiting with:" \
+texts_reachable "Dialing Information" "If the phone line your modem will be using" "[ ] Disable Call Waiting" "    with:" \
   "If you dial a number (such as 9)" "The phone system at this location uses:"
 keys M-n
 
