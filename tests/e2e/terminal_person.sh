@@ -2,6 +2,7 @@
 # The wizard in a real terminal of 80 x 24 (tmux) as a person uses it on a
 # machine without a modem, started from a shell:
 #  - the terms scroll to their last section with End;
+#  - a terminal too small says so with the one minimum, and keys wait;
 #  - a two-line address pasted (bracketed paste) stays text: both lines go
 #    into the address field and Next is not pressed;
 #  - a password pasted longer than its field's 8 characters leaves a notice
@@ -75,7 +76,19 @@ wait_for "To set up a new account"
 keys M-n
 
 wait_for "To begin the registration procedure"
-type_text "John"; keys Tab; type_text "Smith"; keys Tab Tab
+# Too small a terminal: one message with the one minimum, wrapped to the
+# width; what is typed meanwhile waits for the page to be back.
+tmux -L "$socket" resize-window -t person -x 60 -y 20
+wait_until 'tr -s " \n" "  " < "$work/screen" | grep -qF "needs at least 80 x 24 characters (this one is 60 x 20)"' \
+  "no message with the minimum at 60 x 20"
+type_text "John"
+sleep 0.5
+screen > "$work/screen"
+grep -qF "John" "$work/screen" && fail "keys reached the page behind the message"
+tmux -L "$socket" resize-window -t person -x 80 -y 24
+wait_for "To begin the registration procedure"
+wait_for "John"
+keys Tab; type_text "Smith"; keys Tab Tab
 # The address field has the focus: a two-line address is pasted into it.
 paste "$(printf '12 Main St\nSpringfield')"
 wait_for "12 Main St Springfield"
@@ -107,10 +120,11 @@ keys Escape
 caption_is "Modem Setup"
 wait_for "Modem Setup will try to detect your modem"
 sleep 1
-screen > "$work/after_panel"
+# Characters and colours both.
+tmux -L "$socket" capture-pane -p -e -t person > "$work/after_panel"
 keys C-l
 sleep 1
-screen > "$work/redrawn"
+tmux -L "$socket" capture-pane -p -e -t person > "$work/redrawn"
 diff "$work/after_panel" "$work/redrawn" >&2 || fail "the page after the panel differs from its redraw"
 grep -qF "Click Next when you are ready to continue." "$work/after_panel" || fail "the page is not drawn whole"
 
