@@ -25,8 +25,8 @@ constexpr const char* kComponent = "modem";
 constexpr unsigned WM_MODEM_CHECK_TELEPHONY = WM_USER + 600;
 // The modem control panel ended: the check runs again.
 constexpr unsigned WM_MODEM_PANEL_ENDED = WM_USER + 601;
-// The panel starts once the notice that says why has been on screen a
-// moment: in a terminal the panel's own screen replaces the wizard's.
+// In a terminal the panel's own screen replaces the wizard's: it starts
+// once the notice that says why has been on screen a moment.
 constexpr platform::TimerId kPanelTimer = 601;
 constexpr std::int64_t kPanelNoticeMs = 1500;
 constexpr const char* kNoModemNotice = "No modem was found on any COM port: opening Set Up Modem.";
@@ -156,7 +156,12 @@ void CModemSetupDialog::CheckTelephony(bool after_panel) {
     return;
   }
   show_notice(0, kNoModemNotice);
-  MessageLoop::current().set_timer(hwnd(), kPanelTimer, kPanelNoticeMs);
+  const Display* display = current_display();
+  if (display != nullptr && display->uses_terminal()) {
+    MessageLoop::current().set_timer(hwnd(), kPanelTimer, kPanelNoticeMs);
+    return;
+  }
+  StartControlPanel();
 }
 
 void CModemSetupDialog::StartControlPanel() {
