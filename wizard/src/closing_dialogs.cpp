@@ -1,4 +1,5 @@
 #include "platform/ui/window.h"
+#include "sysconfig/dialup.h"
 #include "wizard/dialing_dialogs.h"
 #include "wizard/strings.h"
 
@@ -50,6 +51,12 @@ bool CAccountCreatedDialog::on_init_dialog() {
                       "using your account double click on the Veloran Network icon on your Desktop."
                     : "To connect to the network and begin using your account double click on the Veloran Account "
                       "on your Desktop.");
+  // The registration worked, but the computer may not have been set up to
+  // dial the account: say so here, not only in the log.
+  if (const auto outcome = sysconfig::LastDialUpOutcome(); outcome.configured && !outcome.problem.empty()) {
+    set_item_text(IDC_CREATED_DIALUP_NOTE, outcome.problem);
+    show_item(IDC_CREATED_DIALUP_NOTE, true);
+  }
   show_item(IDC_BACK, false);
   show_item(IDCANCEL, false);
   SetFinishMode(true);
