@@ -2,11 +2,23 @@
 #include <curses.h>
 
 #include "display/terminal.h"
+#include "platform/ui/controls.h"
 #include "platform/ui/user_input.h"
+#include "platform/ui/window.h"
 
 namespace display {
 
 using platform::Key;
+
+namespace {
+int g_ctrl_home = 0;
+int g_ctrl_end = 0;
+}  // namespace
+
+void set_ctrl_home_end_codes(int home, int end) {
+  g_ctrl_home = home;
+  g_ctrl_end = end;
+}
 
 Input decode_key(bool is_key_code, std::uint32_t value) {
   Input in;
@@ -16,7 +28,16 @@ Input decode_key(bool is_key_code, std::uint32_t value) {
     return in;
   };
   if (is_key_code) {
-    switch (static_cast<int>(value)) {
+    const int code = static_cast<int>(value);
+    if (code == kKeyPasteStart || code == kKeyPasteEnd) {
+      in.kind = code == kKeyPasteStart ? Input::Kind::PasteStart : Input::Kind::PasteEnd;
+      return in;
+    }
+    if (code != 0 && (code == g_ctrl_home || code == g_ctrl_end)) {
+      in.ctrl = true;
+      return key(code == g_ctrl_home ? Key::Home : Key::End);
+    }
+    switch (code) {
       case KEY_ENTER: return key(Key::Enter);
       case KEY_BTAB: return key(Key::BackTab);
       case KEY_UP: return key(Key::Up);
@@ -74,6 +95,13 @@ bool deliver_input(const Input& input) {
     case Input::Kind::Mnemonic: return platform::press_mnemonic(input.letter);
     case Input::Kind::Key: return platform::press_key(input.key);
     case Input::Kind::Text: return platform::type_text(input.text);
+    case Input::Kind::Paste: {
+      // Only into a field: pasted letters never act as mnemonics.
+      const platform::HWND focus = platform::get_focus();
+      if (!platform::window_cast<platform::Edit>(focus) && !platform::window_cast<platform::ComboBox>(focus))
+        return false;
+      return platform::type_text(input.text);
+    }
     default: return false;
   }
 }

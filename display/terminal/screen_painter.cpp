@@ -291,7 +291,33 @@ struct ControlContext {
   std::uint8_t background;
   bool active;  // the window takes keys
   platform::HWND focus;
+  const Window* window;  // the controls' parent
 };
+
+// Client rows next to control `self` (cells of the client area) that no
+// other visible control covers in the columns [col, end): up to `wanted` of
+// them, going down (step 1) or up (step -1) from the control.
+int free_rows(const Window& w, const Control& self, int col, int end, int step, int wanted) {
+  const CellRect me = to_cells(self.rect());
+  const CellRect client = to_cells(w.screen_rect());
+  int found = 0;
+  for (int row = step > 0 ? me.bottom() : me.row - 1; found < wanted; row += step) {
+    if (row < 0 || row >= client.rows) break;
+    for (platform::HWND h : w.children()) {
+      const auto* c = platform::window_cast<Control>(h);
+      if (!c || c == &self || !c->is_visible() || c->type() == ControlType::Picture) continue;
+      const CellRect r = to_cells(c->rect());
+      if (row >= r.row && row < r.bottom() && r.col < end && r.right() > col) return found;
+    }
+    ++found;
+  }
+  return found;
+}
+
+// The control drawn flashing now (Overlay::flash), for this render.
+platform::HWND g_flash = 0;
+constexpr std::uint8_t kFlashBackground = 196;  // red
+constexpr std::uint8_t kNoticeBackground = 226;  // yellow
 
 bool is_framed(const Window& w) {
   return w.kind() != platform::WindowKind::Plain || (w.style() & platform::WS_CAPTION) != 0;
@@ -328,8 +354,41 @@ void draw_button(Painter& p, const platform::Button& b, const CellRect& r, const
       p.put(r.col + 2, row, radio ? U')' : U']', fg, cx.background);
       const std::uint8_t lfg = focused ? kWhite : fg;
       const int lbg = focused ? kCaption : -1;
-      draw_label(p, r.col + 4, row, label, lfg, lbg, kAttrNone, std::max(0, r.cols - 4));
-      if (focused) p.set_cursor(r.col + 1, row);
+      const int room = std::max(0, r.cols - 4);
+      // A label wider than its box (cells are wider than the letters of the
+      // dialog's font) takes the free rows above the box (the rows below may
+      // be out of a scrolled view), else below it.
+      std::vector<std::u32string> lines;
+      int first_row = row;
+      if (static_cast<int>(label.text.size()) > room && room > 8 && cx.window) {
+        lines = wrap(label.text, room);
+        const int extra = static_cast<int>(lines.size()) - 1;
+        const int col0 = r.col - cx.client.col;
+        const int above = free_rows(*cx.window, b, col0, col0 + r.cols, -1, extra);
+        const int below = above < extra ? free_rows(*cx.window, b, col0, col0 + r.cols, 1, extra - above) : 0;
+        if (below + above < extra) lines.clear();
+        else first_row = row - above;
+      }
+      if (lines.size() > 1) {
+        if (first_row != row) {
+          for (int c = 0; c < 3; ++c) p.put(r.col + c, row, U' ', fg, cx.background);
+          p.put(r.col, first_row, radio ? U'(' : U'[', fg, cx.background);
+          p.put(r.col + 1, first_row, mark, fg, cx.background);
+          p.put(r.col + 2, first_row, radio ? U')' : U']', fg, cx.background);
+        }
+        int start = 0;
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+          const int at = static_cast<int>(label.text.find(lines[i], static_cast<std::size_t>(start)));
+          Label part{lines[i], -1};
+          if (at >= 0 && label.mnemonic >= at && label.mnemonic < at + static_cast<int>(lines[i].size()))
+            part.mnemonic = label.mnemonic - at;
+          if (at >= 0) start = at + static_cast<int>(lines[i].size());
+          draw_label(p, r.col + 4, first_row + static_cast<int>(i), part, lfg, lbg, kAttrNone, room);
+        }
+      } else {
+        draw_label(p, r.col + 4, row, label, lfg, lbg, kAttrNone, room);
+      }
+      if (focused) p.set_cursor(r.col + 1, first_row);
       break;
     }
     case ControlType::GroupBox: {
@@ -411,11 +470,14 @@ std::vector<std::pair<int, int>> wrap_spans(const std::u32string& text, int widt
   return spans;
 }
 
-// What a multi-line edit showed last: its first line and where the caret was.
+// What a multi-line edit showed last: its first line, where the caret was,
+// and how many lines it has and shows (for scrolling a read-only text).
 struct EditView {
   bool seen = false;
   int top = 0;
   int caret = 0;
+  int lines = 0;
+  int rows = 0;
 };
 std::map<platform::HWND, EditView>& edit_views() {
   static std::map<platform::HWND, EditView> views;
@@ -484,12 +546,16 @@ void draw_edit(Painter& p, const platform::Edit& e, const CellRect& r, const Con
   for (int i = 0; i < total; ++i)
     if (caret >= spans[static_cast<std::size_t>(i)].first) caret_line = i;
   EditView& view = edit_views()[e.hwnd()];
-  if (view.seen && view.caret != caret) {
+  // A read-only text has no caret to follow: its keys scroll it
+  // (scroll_focused_text).
+  if (view.seen && view.caret != caret && !e.is_read_only()) {
     if (caret_line < view.top) view.top = caret_line;
     if (caret_line >= view.top + area.rows) view.top = caret_line - area.rows + 1;
   }
   view.seen = true;
   view.caret = caret;
+  view.lines = total;
+  view.rows = area.rows;
   view.top = std::clamp(view.top, 0, std::max(0, total - area.rows));
   const int first = view.top;
   for (int i = 0; i < area.rows && first + i < total; ++i) {
@@ -513,7 +579,9 @@ void draw_edit(Painter& p, const platform::Edit& e, const CellRect& r, const Con
       p.put(bar, area.row + area.rows - 1, U'▼', kBlack, kSelectedIdle);
     }
   }
-  if (focused && caret_line >= first && caret_line < first + area.rows) {
+  if (focused && e.is_read_only()) {
+    p.set_cursor(area.col, area.row);
+  } else if (focused && caret_line >= first && caret_line < first + area.rows) {
     const auto [start, len] = spans[static_cast<std::size_t>(caret_line)];
     (void)len;
     p.set_cursor(area.col + std::min(caret - start, area.cols - 1), area.row + caret_line - first);
@@ -551,11 +619,13 @@ void draw_list(Painter& p, const platform::ListBox& l, const CellRect& r, const 
   const int rows = std::max(1, std::min(r.rows, l.visible_rows() > 0 ? l.visible_rows() : r.rows));
   CellRect area{r.col, r.row, r.cols, rows};
   p.fill(area, fg, bg);
+  // The last page is full: the rows here may be fewer than the list's own.
+  const int top = std::clamp(l.top_index(), 0, std::max(0, l.count() - rows));
   const bool scrolls = l.count() > rows;
   const int width = scrolls ? r.cols - 1 : r.cols;
   int cursor_row = r.row;
   for (int i = 0; i < rows; ++i) {
-    const int index = l.top_index() + i;
+    const int index = top + i;
     if (index >= l.count()) break;
     const bool selected = index == l.cur_sel();
     std::uint8_t ifg = fg, ibg = bg;
@@ -569,8 +639,8 @@ void draw_list(Painter& p, const platform::ListBox& l, const CellRect& r, const 
   }
   if (scrolls) {
     for (int i = 0; i < rows; ++i) p.put(r.right() - 1, r.row + i, U'░', kGrey, kSelectedIdle);
-    if (l.top_index() > 0) p.put(r.right() - 1, r.row, U'▲', kBlack, kSelectedIdle);
-    if (l.top_index() + rows < l.count()) p.put(r.right() - 1, r.row + rows - 1, U'▼', kBlack, kSelectedIdle);
+    if (top > 0) p.put(r.right() - 1, r.row, U'▲', kBlack, kSelectedIdle);
+    if (top + rows < l.count()) p.put(r.right() - 1, r.row + rows - 1, U'▼', kBlack, kSelectedIdle);
   }
   if (focused) p.set_cursor(r.col, cursor_row);
 }
@@ -585,6 +655,11 @@ void draw_control(Painter& p, const Control& c, const ControlContext& cx) {
   else if (auto* e = dynamic_cast<const platform::Edit*>(&c)) draw_edit(p, *e, r, cx);
   else if (auto* cb = dynamic_cast<const platform::ComboBox*>(&c)) draw_combo(p, *cb, r, cx);
   else if (auto* l = dynamic_cast<const platform::ListBox*>(&c)) draw_list(p, *l, r, cx);
+  if (c.hwnd() == g_flash && g_flash != 0) {
+    for (int row = r.row; row < r.bottom(); ++row)
+      for (int col = r.col; col < r.right(); ++col)
+        if (p.visible(col, row)) p.grid().recolour(col, row, kWhite, kFlashBackground);
+  }
 }
 
 // The icon of a message box, in the place its template keeps for it.
@@ -633,7 +708,7 @@ void draw_window(CellGrid& grid, const Window& w, const CellRect& client, bool a
   inside.fill(client, kBlack, bg);
   draw_record(inside, client, w);
   if (auto* box = dynamic_cast<const platform::MessageBoxWindow*>(&w)) draw_icon(inside, *box, client);
-  const ControlContext cx{client, bg, active, focus};
+  const ControlContext cx{client, bg, active, focus, &w};
   for (platform::HWND h : w.children())
     if (auto* c = platform::window_cast<Control>(h)) draw_control(inside, *c, cx);
 }
@@ -694,6 +769,8 @@ std::optional<std::pair<int, int>> focus_rows(const Window& w, platform::HWND fo
 struct WindowView {
   int offset = 0;
   int view_rows = 0;  // 0: the window is not scrolled
+  int content_rows = 0;
+  bool opening = true;  // no key since the window opened
   platform::HWND focus = 0;
   std::string focus_state;
 };
@@ -709,6 +786,7 @@ std::string focus_state_of(platform::HWND focus) {
   if (!c) return {};
   std::string state = c->text();
   if (auto* e = dynamic_cast<const platform::Edit*>(c)) state += "\x01" + std::to_string(e->sel_end());
+  if (auto* b = dynamic_cast<const platform::Button*>(c)) state += "\x01" + std::to_string(b->check());
   return state;
 }
 
@@ -726,16 +804,6 @@ int last_content_row(const Window& w, int band_first) {
   for (const platform::PaintOp& op : w.paint_record().ops)
     if (op.kind == platform::PaintOp::Kind::Text) last = std::max(last, floor_div(op.y, kCellHeightPx) + 1);
   return std::min(last, band_first);
-}
-
-constexpr int kMinViewRows = 6;
-
-// Rows a framed window needs at the least: caption, a few scrolled rows,
-// the button rows and the bottom border.
-int min_rows_for(const Window& w) {
-  const CellRect client = to_cells(w.screen_rect());
-  const auto [first, end] = button_band(w, client.rows);
-  return 1 + std::min(client.rows, kMinViewRows + (end - first)) + 1;
 }
 
 // The window scrolled into `grid`: drawn whole into a grid of its own, then
@@ -756,10 +824,14 @@ void draw_window_scrolled(CellGrid& grid, const Window& w, bool active, platform
   WindowView& view = window_views()[w.hwnd()];
   int& offset = view.offset;
   const std::string state = focus_state_of(focus);
-  const bool follow = view.view_rows == 0 || focus != view.focus || state != view.focus_state;
+  // A window opens at its top, so its heading is read first (the arrow
+  // says there is more); from the first key on, the view follows the focus
+  // when the focus moves or its control changes.
+  const bool follow = !view.opening && (view.view_rows == 0 || focus != view.focus || state != view.focus_state);
   view.focus = focus;
   view.focus_state = state;
   view.view_rows = view_rows;
+  view.content_rows = content_rows;
   if (auto span = focus_rows(w, focus); span && follow) {
     const int top = span->first, bottom = std::min(span->second, content_rows);
     if (top < content_rows) {
@@ -798,42 +870,82 @@ void draw_window_scrolled(CellGrid& grid, const Window& w, bool active, platform
 
 }  // namespace
 
-std::optional<std::pair<int, int>> screen_too_small(int cols, int rows) {
-  int need_cols = 0, need_rows = 0;
-  for (platform::HWND h : platform::top_level_windows()) {
-    const Window* w = platform::window_from_handle(h);
-    if (!w || !w->is_visible()) continue;
-    const CellRect client = to_cells(w->screen_rect());
-    const bool framed = is_framed(*w);
-    need_cols = std::max(need_cols, client.cols + (framed ? 2 : 0));
-    need_rows = std::max(need_rows, framed ? min_rows_for(*w) : std::min(client.rows, 1));
+bool screen_too_small(int cols, int rows) { return cols < kMinCols || rows < kMinRows; }
+
+void render_too_small(CellGrid& grid) {
+  grid.fill(0, 0, grid.cols(), grid.rows(), Cell{U' ', kWhite, kDesktop, kAttrNone});
+  grid.cursor = {};
+  const std::string text = "The terminal is too small: the sign-up needs at least " + std::to_string(kMinCols) +
+                           " x " + std::to_string(kMinRows) + " characters (this one is " +
+                           std::to_string(grid.cols()) + " x " + std::to_string(grid.rows()) +
+                           "). Make it larger to go on.";
+  const auto lines = wrap(decode_utf8(text), std::max(1, grid.cols() - 2));
+  const int first = std::max(0, (grid.rows() - static_cast<int>(lines.size())) / 2);
+  Painter p(grid, {0, 0, grid.cols(), grid.rows()});
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    const int col = std::max(0, (grid.cols() - static_cast<int>(lines[i].size())) / 2);
+    p.text(col, first + static_cast<int>(i), lines[i], kWhite, kDesktop, kAttrBold);
   }
-  if (cols >= need_cols && rows >= need_rows) return std::nullopt;
-  return std::make_pair(std::max(cols, need_cols), std::max(rows, need_rows));
 }
 
 bool scroll_view(platform::HWND window, int pages) {
   auto it = window_views().find(window);
   if (it == window_views().end() || it->second.view_rows == 0) return false;
-  // Clamped at the next frame, which knows the content.
-  it->second.offset = std::max(0, it->second.offset + pages * std::max(1, it->second.view_rows - 1));
+  WindowView& v = it->second;
+  const int last = std::max(0, v.content_rows - v.view_rows);
+  const int offset = std::clamp(v.offset + pages * std::max(1, v.view_rows - 1), 0, last);
+  if (offset == v.offset) return false;
+  v.offset = offset;
+  // The view stays here until the focus moves or its control changes.
+  v.focus = platform::get_focus();
+  v.focus_state = focus_state_of(v.focus);
   return true;
 }
 
-void render_screen(CellGrid& grid) {
+void note_key() {
+  // The first key after a window opened brings its focus into view, unless
+  // that key scrolls the window itself (scroll_view).
+  for (auto& [hwnd, view] : window_views()) {
+    if (!view.opening) continue;
+    view.opening = false;
+    view.focus = 0;
+  }
+}
+
+bool scroll_focused_text(const Input& input) {
+  if (input.kind != Input::Kind::Key) return false;
+  const auto* e = platform::window_cast<platform::Edit>(platform::get_focus());
+  if (!e || !e->is_multi_line() || !e->is_read_only() || !e->is_visible()) return false;
+  auto it = edit_views().find(e->hwnd());
+  if (it == edit_views().end() || !it->second.seen) return false;
+  EditView& v = it->second;
+  const int last = std::max(0, v.lines - v.rows);
+  const int page = std::max(1, v.rows - 1);
+  int top = v.top;
+  switch (input.key) {
+    case platform::Key::Up: top -= 1; break;
+    case platform::Key::Down: top += 1; break;
+    case platform::Key::PageUp: top -= page; break;
+    case platform::Key::PageDown: top += page; break;
+    case platform::Key::Home: top = 0; break;
+    case platform::Key::End: top = last; break;
+    case platform::Key::Left:
+    case platform::Key::Right: return true;  // nothing to the side: wrapped
+    default: return false;
+  }
+  top = std::clamp(top, 0, last);
+  const bool page_key = input.key == platform::Key::PageUp || input.key == platform::Key::PageDown;
+  if (top == v.top) return !page_key;
+  v.top = top;
+  return true;
+}
+
+void render_screen(CellGrid& grid, const Overlay& overlay) {
   grid.fill(0, 0, grid.cols(), grid.rows(), Cell{U' ', kBlack, kDesktop, kAttrNone});
   grid.cursor = {};
+  g_flash = overlay.flash;
   const auto windows = platform::top_level_windows();
   for (platform::HWND h : windows) platform::paint_window(h);
-  if (auto need = screen_too_small(grid.cols(), grid.rows())) {
-    const std::string text = "terminal too small: at least " + std::to_string(need->first) + "x" +
-                             std::to_string(need->second) + " needed";
-    const std::u32string line = decode_utf8(text);
-    const int col = std::max(0, (grid.cols() - static_cast<int>(line.size())) / 2);
-    Painter p(grid, {0, 0, grid.cols(), grid.rows()});
-    p.text(col, grid.rows() / 2, line, kWhite, kDesktop, kAttrBold);
-    return;
-  }
   const platform::HWND active = platform::active_window();
   const platform::HWND focus = platform::get_focus();
   std::map<platform::HWND, WindowView> kept;
@@ -855,6 +967,14 @@ void render_screen(CellGrid& grid) {
   window_views() = std::move(kept);
   for (auto it = edit_views().begin(); it != edit_views().end();)
     it = platform::window_from_handle(it->first) ? std::next(it) : edit_views().erase(it);
+  g_flash = 0;
+  if (!overlay.notice.empty() && grid.rows() > 0) {
+    // One row at the bottom, over whatever is there, until the next key.
+    const int row = grid.rows() - 1;
+    Painter p(grid, {0, 0, grid.cols(), grid.rows()});
+    for (int col = 0; col < grid.cols(); ++col) p.put(col, row, U' ', kBlack, kNoticeBackground, kAttrBold);
+    p.text(1, row, decode_utf8(overlay.notice), kBlack, kNoticeBackground, kAttrBold, std::max(0, grid.cols() - 2));
+  }
 }
 
 }  // namespace display

@@ -21,6 +21,7 @@
 #include "display/terminal.h"
 #include "platform/loop/log.h"
 #include "platform/loop/message_loop.h"
+#include "platform/ui/controls.h"
 #include "platform/ui/window.h"
 
 namespace display {
@@ -30,6 +31,13 @@ namespace {
 constexpr const char* kLog = "display-terminal";
 constexpr int kFatalSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
 constexpr std::int64_t kRedrawDelayMs = 10;
+// A field flashes this many half-periods after it refused input.
+constexpr int kFlashHalves = 8;
+constexpr std::int64_t kFlashHalfMs = 250;
+// Bracketed paste: the terminal marks pasted text, so that its line breaks
+// stay text.
+constexpr const char* kPasteOn = "\033[?2004h";
+constexpr const char* kPasteOff = "\033[?2004l";
 
 // What the signal handlers need; written before `active` is set.
 struct TerminalState {
@@ -44,6 +52,13 @@ struct TerminalState {
   bool at_exit_registered = false;
 };
 TerminalState g_term;
+
+// Writes straight to the terminal, around ncurses' own buffer: modes that
+// ncurses does not know of.
+void write_mode(const char* seq) {
+  ssize_t n = write(STDOUT_FILENO, seq, std::strlen(seq));
+  (void)n;
+}
 
 void restore_terminal_raw() {
   if (g_term.reset_len > 0) {
@@ -72,7 +87,10 @@ void on_winch(int) {
 }
 
 void restore_at_exit() {
-  if (g_term.active.exchange(false)) endwin();
+  if (g_term.active.exchange(false)) {
+    write_mode(kPasteOff);
+    endwin();
+  }
 }
 
 void append_cap(const char* name) {
@@ -128,6 +146,35 @@ const cchar_t* acs_for(char32_t ch) {
   }
 }
 
+// The code of a key the terminal sends as `seq`: ncurses' own, else
+// `fallback`, defined for it now.
+int key_for(const char* seq, int fallback) {
+  const int known = key_defined(seq);
+  if (known > 0) return known;
+  if (known == 0) define_key(seq, fallback);
+  return known == 0 ? fallback : 0;
+}
+
+// Terminals and multiplexers disagree on Home and End (tmux sends
+// "\e[1~" and "\e[4~" whatever TERM says): all their forms are taken, so an
+// unknown one never reads as Esc and letters.
+void define_other_keys() {
+  for (const char* seq : {"\033[1~", "\033[7~", "\033[H", "\033OH"}) key_for(seq, KEY_HOME);
+  for (const char* seq : {"\033[4~", "\033[8~", "\033[F", "\033OF"}) key_for(seq, KEY_END);
+  auto cap = [](const char* name) -> const char* {
+    const char* seq = tigetstr(const_cast<char*>(name));
+    return seq && seq != reinterpret_cast<char*>(-1) ? seq : nullptr;
+  };
+  int home = 0, end = 0;
+  if (const char* seq = cap("kHOM5")) home = key_for(seq, kKeyPasteEnd + 1);
+  if (const char* seq = cap("kEND5")) end = key_for(seq, kKeyPasteEnd + 2);
+  if (home <= 0) home = key_for("\033[1;5H", kKeyPasteEnd + 1);
+  else key_for("\033[1;5H", home);
+  if (end <= 0) end = key_for("\033[1;5F", kKeyPasteEnd + 2);
+  else key_for("\033[1;5F", end);
+  set_ctrl_home_end_codes(std::max(0, home), std::max(0, end));
+}
+
 }  // namespace
 
 // Keys are handed to the model one per message of the loop, from a queue:
@@ -153,6 +200,16 @@ struct TerminalDisplay::Impl {
   platform::TimerId redraw_timer = 0;
   bool watching_input = false;
   bool in_redraw = false;
+  // Lent to a program started from here (platform::Display::lend_terminal).
+  bool lent = false;
+  // Inside "\e[200~" ... "\e[201~": what has been pasted so far.
+  bool pasting = false;
+  std::string pasted;
+  bool last_paste_cr = false;  // CR LF is one line break
+  // The notice on the last row and the control that flashes for it.
+  Overlay overlay;
+  platform::TimerId flash_timer = 0;
+  int flash_halves = 0;
 };
 
 TerminalDisplay::TerminalDisplay() : impl_(std::make_unique<Impl>()) {}
@@ -197,12 +254,18 @@ std::unique_ptr<TerminalDisplay> TerminalDisplay::open(std::string& error) {
   keypad(stdscr, TRUE);
   nodelay(stdscr, TRUE);
   set_escdelay(25);
+  define_key("\033[200~", kKeyPasteStart);
+  define_key("\033[201~", kKeyPasteEnd);
+  define_other_keys();
+  write_mode(kPasteOn);
   curs_set(0);
   if (has_colors()) {
     start_color();
     im.colours = COLORS;
   }
   g_term.reset_len = 0;
+  std::memcpy(g_term.reset, kPasteOff, std::strlen(kPasteOff));
+  g_term.reset_len = std::strlen(kPasteOff);
   append_cap("sgr0");
   append_cap("op");
   append_cap("cnorm");
@@ -232,10 +295,14 @@ std::unique_ptr<TerminalDisplay> TerminalDisplay::open(std::string& error) {
 TerminalDisplay::~TerminalDisplay() {
   platform::MessageLoop& loop = platform::MessageLoop::current();
   if (impl_->redraw_timer) loop.kill_thread_timer(impl_->redraw_timer);
+  if (impl_->flash_timer) loop.kill_thread_timer(impl_->flash_timer);
   if (impl_->watching_input) loop.unwatch_fd(STDIN_FILENO);
   if (impl_->pump_hwnd) loop.unregister_window(impl_->pump_hwnd);
   loop.unwatch_fd(g_term.winch_pipe[0]);
-  if (g_term.active.exchange(false)) endwin();
+  if (g_term.active.exchange(false)) {
+    write_mode(kPasteOff);
+    endwin();
+  }
   if (impl_->screen) delscreen(impl_->screen);
   remove_handlers();
   for (int& fd : g_term.winch_pipe) {
@@ -248,6 +315,66 @@ void TerminalDisplay::window_event(platform::HWND, platform::WindowEvent) { sche
 
 void TerminalDisplay::beep() {
   if (g_term.active) ::beep();
+}
+
+void TerminalDisplay::notice(platform::HWND control, const std::string& text) {
+  Impl& im = *impl_;
+  im.overlay.notice = text;
+  im.overlay.flash = control;
+  im.flash_halves = control != 0 ? kFlashHalves : 0;
+  if (control != 0 && !im.flash_timer)
+    im.flash_timer =
+        platform::MessageLoop::current().set_thread_timer(kFlashHalfMs, [this](platform::TimerId) { flash_tick(); });
+  schedule_redraw();
+}
+
+void TerminalDisplay::flash_tick() {
+  Impl& im = *impl_;
+  if (--im.flash_halves <= 0) {
+    platform::MessageLoop::current().kill_thread_timer(im.flash_timer);
+    im.flash_timer = 0;
+    im.flash_halves = 0;
+  }
+  redraw();
+}
+
+void TerminalDisplay::lend_terminal(bool lent) {
+  Impl& im = *impl_;
+  if (lent == im.lent || im.screen == nullptr) return;
+  platform::MessageLoop& loop = platform::MessageLoop::current();
+  im.lent = lent;
+  if (lent) {
+    // The program gets the terminal as the shell had it: our keys stop, the
+    // modes and the normal screen come back.
+    if (im.watching_input) loop.unwatch_fd(STDIN_FILENO);
+    im.watching_input = false;
+    if (g_term.active.exchange(false)) {
+      write_mode(kPasteOff);
+      endwin();
+    }
+    clear_notice();
+    platform::log_info(kLog, "the terminal is lent to a program started from here");
+    return;
+  }
+  // Back from the program: it may have left anything on the screen, in any
+  // size. The next refresh takes the terminal again (modes, alternate
+  // screen, keypad) and draws every cell.
+  g_term.active = true;
+  winsize ws{};
+  if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_row > 0 && ws.ws_col > 0) resizeterm(ws.ws_row, ws.ws_col);
+  platform::set_screen_size(COLS * kCellWidthPx, LINES * kCellHeightPx);
+  write_mode(kPasteOn);
+  clearok(curscr, TRUE);
+  loop.watch_fd(STDIN_FILENO, [this] { on_input(); });
+  im.watching_input = true;
+  platform::log_info(kLog, "the terminal is back from the program");
+  redraw();
+  post_pump();
+}
+
+void TerminalDisplay::post_pump() {
+  Impl& im = *impl_;
+  if (!im.keys.empty() && !im.pump_posted) im.pump_posted = platform::post_message(im.pump_hwnd, platform::WM_USER);
 }
 
 void TerminalDisplay::schedule_redraw() {
@@ -265,7 +392,14 @@ void TerminalDisplay::redraw() {
   if (!g_term.active || impl_->in_redraw) return;
   impl_->in_redraw = true;
   if (grid_.cols() != COLS || grid_.rows() != LINES) grid_.resize(COLS, LINES);
-  render_screen(grid_);
+  if (screen_too_small(grid_.cols(), grid_.rows())) {
+    render_too_small(grid_);
+  } else {
+    Overlay shown = impl_->overlay;
+    // The flash: every other half-period, while it lasts.
+    if (impl_->flash_halves <= 0 || impl_->flash_halves % 2 == 1) shown.flash = 0;
+    render_screen(grid_, shown);
+  }
   flush();
   impl_->in_redraw = false;
 }
@@ -337,6 +471,32 @@ void TerminalDisplay::on_input() {
     if (rc == ERR) break;
     got = true;
     Input in = decode_key(rc == KEY_CODE_YES, static_cast<std::uint32_t>(wch));
+    if (in.kind == Input::Kind::PasteStart) {
+      impl_->pasting = true;
+      impl_->pasted.clear();
+      continue;
+    }
+    if (impl_->pasting && in.kind != Input::Kind::Resize) {
+      // Everything up to the end mark is text: line breaks (the terminal
+      // sends CR for them) and tabs included, keys and other controls not.
+      if (in.kind == Input::Kind::PasteEnd) {
+        impl_->pasting = false;
+        Input paste;
+        paste.kind = Input::Kind::Paste;
+        paste.text = std::move(impl_->pasted);
+        impl_->keys.push_back(std::move(paste));
+        impl_->pasted.clear();
+      } else if (rc != KEY_CODE_YES && (wch == '\r' || wch == '\n')) {
+        if (!(wch == '\n' && impl_->last_paste_cr)) impl_->pasted += '\n';
+        impl_->last_paste_cr = wch == '\r';
+        continue;
+      } else if (rc != KEY_CODE_YES && (wch == '\t' || wch >= 0x20) && wch != 0x7F) {
+        append_utf8(impl_->pasted, static_cast<char32_t>(wch));
+      }
+      impl_->last_paste_cr = false;
+      continue;
+    }
+    if (in.kind == Input::Kind::PasteEnd) continue;
     if (in.kind == Input::Kind::Key && in.key == platform::Key::Escape) {
       // ncurses has waited the escape delay for what follows an Esc: a
       // character already here makes Alt+character; nothing means a lone Esc.
@@ -367,8 +527,7 @@ void TerminalDisplay::on_input() {
         break;
     }
   }
-  if (!impl_->keys.empty() && !impl_->pump_posted)
-    impl_->pump_posted = platform::post_message(impl_->pump_hwnd, platform::WM_USER);
+  post_pump();
   if (got) {
     redraw();
     return;
@@ -387,24 +546,42 @@ void TerminalDisplay::on_input() {
   }
 }
 
+void TerminalDisplay::clear_notice() {
+  Impl& im = *impl_;
+  if (im.flash_timer) platform::MessageLoop::current().kill_thread_timer(im.flash_timer);
+  im.flash_timer = 0;
+  im.flash_halves = 0;
+  im.overlay = {};
+}
+
 void TerminalDisplay::deliver_next_key() {
   impl_->pump_posted = false;
   if (impl_->keys.empty()) return;
+  // Keys wait while the program cannot be seen: the terminal is too small
+  // or lent to another program.
+  if (impl_->lent || screen_too_small(COLS, LINES)) return;
   const Input in = impl_->keys.front();
   impl_->keys.pop_front();
   // The next key goes out with the next message, before this one is
   // delivered: a key that opens a modal loop lets type-ahead reach it.
-  if (!impl_->keys.empty()) impl_->pump_posted = platform::post_message(impl_->pump_hwnd, platform::WM_USER);
+  post_pump();
   if (platform::log_enabled(platform::LogLevel::Debug))
     platform::log_debug(kLog, std::string("key ") + (in.kind == Input::Kind::Key ? std::string(platform::key_name(in.key))
                                                        : in.kind == Input::Kind::Mnemonic ? "Alt+" + std::to_string(in.letter)
                                                                                            : in.text) +
                                   " to window " + std::to_string(platform::active_window()));
+  // A notice stays until the next key.
+  if (!impl_->overlay.notice.empty()) clear_notice();
+  note_key();
+  const bool page_key = in.kind == Input::Kind::Key && (in.key == platform::Key::PageUp || in.key == platform::Key::PageDown);
+  const auto* text = platform::window_cast<platform::Edit>(platform::get_focus());
+  const bool read_only_text = text && text->is_multi_line() && text->is_read_only();
   // May run a modal loop (a message box) before it returns.
-  if (!deliver_input(in)) {
+  bool taken = scroll_focused_text(in);
+  if (!taken && !(read_only_text && page_key)) taken = deliver_input(in);
+  if (!taken) {
     // PageUp/PageDown that no control used scroll a page taller than the
     // terminal, so that the texts below its fields can be read.
-    const bool page_key = in.kind == Input::Kind::Key && (in.key == platform::Key::PageUp || in.key == platform::Key::PageDown);
     if (page_key && scroll_view(platform::top_level_of(platform::active_window()), in.key == platform::Key::PageUp ? -1 : 1))
       redraw();
     else
@@ -422,6 +599,8 @@ void TerminalDisplay::on_resize() {
   platform::set_screen_size(COLS * kCellWidthPx, LINES * kCellHeightPx);
   clearok(curscr, TRUE);
   redraw();
+  // Keys that waited for a large enough terminal go on now.
+  post_pump();
 }
 
 }  // namespace display

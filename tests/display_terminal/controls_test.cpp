@@ -1,6 +1,8 @@
 // How single controls look on the grid: the cases the sample page does not show.
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "display/terminal.h"
 #include "platform/loop/clock.h"
 #include "platform/ui/dialog.h"
@@ -65,17 +67,79 @@ TEST_F(ControlsTest, MultiLineEditWrapsAtBlanksStartsAtTheTopAndHasAScrollBar) {
   EXPECT_EQ(g.at(19, 3).ch, U'█') << "the thumb at the top";
   EXPECT_EQ(g.at(19, 5).ch, U'▼');
   EXPECT_EQ(g.at(2, 2).bg, display::colours::kCaption) << "all of it selected";
-  // The caret moves: the view follows it to the last line.
-  press_key(Key::Home);
-  render();
-  press_key(Key::End);
+  // Read-only: the dialog's grey, not the white of a field. End scrolls it
+  // to its last line; it has no caret, the cursor marks its first row.
+  display::Input end;
+  end.kind = display::Input::Kind::Key;
+  end.key = Key::End;
+  EXPECT_TRUE(display::scroll_focused_text(end));
   g = render();
-  // Read-only: the dialog's grey, not the white of a field.
-  EXPECT_EQ(g.at(2, 2).bg, display::nearest_colour(RGB(192, 192, 192)));
+  EXPECT_EQ(g.at(10, 2).bg, display::nearest_colour(RGB(192, 192, 192)));
   EXPECT_EQ(row(g, 2, 2, 19), "eight            ");
   EXPECT_EQ(row(g, 5, 2, 19), "twelve           ");
   EXPECT_EQ(g.at(19, 4).ch, U'█') << "the thumb at the bottom";
+  EXPECT_EQ(g.cursor, (display::CursorPos{2, 2, true}));
+  // An edit that takes text: the view follows its caret.
+  e->set_read_only(false);
+  press_key(Key::Home);
+  g = render();
+  EXPECT_EQ(row(g, 2, 2, 19), "one two three    ");
+  press_key(Key::End);
+  g = render();
+  EXPECT_EQ(row(g, 5, 2, 19), "twelve           ");
   EXPECT_EQ(g.cursor, (display::CursorPos{8, 5, true}));
+}
+
+// A read-only text of 12 lines in 4 rows: its keys scroll it, the thumb
+// follows, and PageUp/PageDown at an end are left for the page.
+TEST_F(ControlsTest, ReadOnlyTextScrollsByItsKeys) {
+  show({dlg::edit(10, 0, 0, 80, 48, ES_MULTILINE | ES_READONLY)});
+  std::string text;
+  for (int i = 1; i <= 12; ++i) text += "line " + std::to_string(i) + (i < 12 ? "\r\n" : "");
+  dialog->edit(10)->set_text(text);
+  dialog->goto_control(10);
+  render();
+  struct Step {
+    Key key;
+    bool ctrl;
+    bool taken;
+    int first;      // number of the line on the first row
+    int thumb_row;  // row of the scroll bar's thumb
+  };
+  // Rows 2 to 5 show the text; the bar's track is rows 3 and 4.
+  const Step steps[] = {
+      {Key::Down, false, true, 2, 3},      {Key::Up, false, true, 1, 3},     {Key::Up, false, true, 1, 3},
+      {Key::PageDown, false, true, 4, 3},  {Key::PageDown, false, true, 7, 3}, {Key::PageDown, false, true, 9, 4},
+      {Key::PageDown, false, false, 9, 4}, {Key::Down, false, true, 9, 4},   {Key::PageUp, false, true, 6, 3},
+      {Key::Home, false, true, 1, 3},      {Key::PageUp, false, false, 1, 3}, {Key::End, false, true, 9, 4},
+      {Key::Home, true, true, 1, 3},       {Key::End, true, true, 9, 4},     {Key::Left, false, true, 9, 4},
+  };
+  int n = 0;
+  for (const Step& step : steps) {
+    display::Input in;
+    in.kind = display::Input::Kind::Key;
+    in.key = step.key;
+    in.ctrl = step.ctrl;
+    const std::string what = "step " + std::to_string(n++) + " " + key_name(step.key) + (step.ctrl ? " with Ctrl" : "");
+    EXPECT_EQ(display::scroll_focused_text(in), step.taken) << what;
+    const CellGrid g = render();
+    EXPECT_EQ(row(g, 2, 2, 9), "line " + std::to_string(step.first) + (step.first < 10 ? " " : "")) << what;
+    EXPECT_EQ(g.at(19, step.thumb_row).ch, U'█') << what << "\n" << g.dump_text();
+  }
+  EXPECT_EQ(dialog->edit(10)->sel_end(), dialog->edit(10)->length()) << "the caret never moved";
+  // Keys that are not for it, and a focus elsewhere, are left alone.
+  display::Input enter;
+  enter.kind = display::Input::Kind::Key;
+  enter.key = Key::Enter;
+  EXPECT_FALSE(display::scroll_focused_text(enter));
+  show({dlg::edit(10, 0, 0, 80, 48, ES_MULTILINE)});
+  dialog->edit(10)->set_text(text);
+  dialog->goto_control(10);
+  render();
+  display::Input down;
+  down.kind = display::Input::Kind::Key;
+  down.key = Key::Down;
+  EXPECT_FALSE(display::scroll_focused_text(down)) << "an edit that takes text moves its caret instead";
 }
 
 TEST_F(ControlsTest, ShortMultiLineTextHasNoScrollBarAndAWordLongerThanTheLineIsCut) {
@@ -99,6 +163,29 @@ TEST_F(ControlsTest, LabelsThatDoNotFitEndWithAnEllipsis) {
   EXPECT_EQ(row(g, 3, 1, 11), "one two   ");
   EXPECT_EQ(row(g, 4, 1, 11), "three fou…");
   EXPECT_EQ(row(g, 6, 1, 11), "Fits      ");
+}
+
+// A check box label wider than its box takes the free rows above it, then
+// below it; never rows of another control.
+TEST_F(ControlsTest, ACheckBoxLabelTooWideForItsBoxTakesFreeRows) {
+  show({dlg::ltext("Top", 9, 0, 0, 40, 8), dlg::checkbox("&Don't use this Init String", 10, 0, 16, 60, 8),
+        dlg::ltext("Below", 11, 0, 40, 40, 8), dlg::ltext("Above", 12, 80, 0, 40, 8),
+        dlg::checkbox("Last one here at the end", 13, 80, 32, 60, 8), dlg::ltext("Under", 14, 80, 40, 40, 8)});
+  const CellGrid g = render();
+  // 15 cells: the box and 11 for the label. One row is free above it
+  // ("Top" is above that), the second comes from below.
+  EXPECT_EQ(row(g, 1, 1, 16), "Top            ");
+  EXPECT_EQ(row(g, 2, 1, 16), "[ ] Don't use  ");
+  EXPECT_EQ(row(g, 3, 1, 16), "    this Init  ");
+  EXPECT_EQ(row(g, 4, 1, 16), "    String     ");
+  EXPECT_EQ(g.at(5, 2).attr, display::kAttrUnderline) << "the mnemonic where it landed";
+  EXPECT_EQ(row(g, 6, 1, 16), "Below          ");
+  // The second one has two free rows above it.
+  EXPECT_EQ(row(g, 1, 21, 36), "Above          ");
+  EXPECT_EQ(row(g, 3, 21, 36), "[ ] Last one   ");
+  EXPECT_EQ(row(g, 4, 21, 36), "    here at the");
+  EXPECT_EQ(row(g, 5, 21, 36), "    end        ");
+  EXPECT_EQ(row(g, 6, 21, 36), "Under          ");
 }
 
 TEST_F(ControlsTest, PasswordShowsStarsAndSelectionIsHighlighted) {
@@ -222,6 +309,8 @@ TEST_F(TallPage, At80x24TheCaptionAndButtonsStayAndTheViewFollowsTheFocus) {
   EXPECT_NE(line(20).find("▼"), std::string::npos) << "rows below are out of view";
   // The last field takes the focus: it comes into view with its label; the
   // caption and the buttons stay.
+  // The page opened at its top; after a key the view follows the focus.
+  display::note_key();
   dialog->goto_control(109);
   dialog->edit(109)->user_type("typed");
   const std::string after = text();
@@ -247,10 +336,30 @@ TEST_F(TallPage, PageDownScrollsAwayFromTheFocusUntilTheFocusMoves) {
   text();
   EXPECT_NE(grid.dump_text().find("Field 9:"), std::string::npos) << "the view stays where it was scrolled";
   // Typing into the focused first field brings it back into view.
+  display::note_key();
   dialog->edit(100)->user_type("x");
   text();
   EXPECT_NE(grid.dump_text().find("Field 0:"), std::string::npos);
   EXPECT_FALSE(display::scroll_view(0, 1));
+}
+
+TEST_F(TallPage, APageWithItsFocusBelowTheFoldOpensAtItsTopUntilAKey) {
+  show(80, 24);
+  dialog->goto_control(109);
+  text();
+  EXPECT_NE(grid.dump_text().find("Field 0:"), std::string::npos) << "the page opens at its top\n" << grid.dump_text();
+  EXPECT_EQ(grid.dump_text().find("Field 9:"), std::string::npos);
+  EXPECT_NE(line(20).find("▼"), std::string::npos) << "the mark says there is more below";
+  text();
+  EXPECT_NE(grid.dump_text().find("Field 0:"), std::string::npos) << "it stays there while no key comes";
+  // A key moves the focus away and back: the view follows it.
+  display::note_key();
+  press_key(Key::Tab);
+  text();
+  press_key(Key::BackTab);
+  text();
+  EXPECT_NE(grid.dump_text().find("Field 9:"), std::string::npos) << grid.dump_text();
+  EXPECT_TRUE(grid.cursor.visible);
 }
 
 TEST_F(TallPage, A32RowTerminalShowsThePageWholeOnScreen) {
@@ -261,13 +370,30 @@ TEST_F(TallPage, A32RowTerminalShowsThePageWholeOnScreen) {
   EXPECT_NE(grid.dump_text().find("< Back"), std::string::npos);
 }
 
+// One message with the one minimum, whatever the size, wrapped to the
+// width it has.
 TEST_F(TallPage, TooSmallATerminalSaysWhatIsNeeded) {
-  // Caption, six rows, the two-row buttons and the bottom border: 10 rows.
-  show(60, 9);
-  EXPECT_NE(text().find("terminal too small: at least 77x10 needed"), std::string::npos) << grid.dump_text();
-  EXPECT_EQ(grid.dump_text().find("Tall Page"), std::string::npos);
-  show(80, 10);
-  EXPECT_EQ(text().find("terminal too small"), std::string::npos) << grid.dump_text();
+  const std::string need = "needs at least 80 x 24 characters";
+  struct Size {
+    int cols, rows;
+    bool small;
+  };
+  for (const Size& size : {Size{60, 20, true}, Size{80, 8, true}, Size{40, 24, true}, Size{79, 24, true},
+                           Size{80, 23, true}, Size{80, 24, false}, Size{100, 40, false}}) {
+    const std::string what = std::to_string(size.cols) + "x" + std::to_string(size.rows);
+    EXPECT_EQ(display::screen_too_small(size.cols, size.rows), size.small) << what;
+    if (!size.small) continue;
+    grid = CellGrid(size.cols, size.rows);
+    display::render_too_small(grid);
+    std::string words;
+    std::istringstream in(grid.dump_text());
+    for (std::string word; in >> word;) words += (words.empty() ? "" : " ") + word;
+    EXPECT_NE(words.find(need), std::string::npos) << what << "\n" << grid.dump_text();
+    EXPECT_NE(words.find("(this one is " + std::to_string(size.cols) + " x " + std::to_string(size.rows) + ")"),
+              std::string::npos)
+        << what << "\n" << grid.dump_text();
+    EXPECT_FALSE(grid.cursor.visible);
+  }
 }
 
 }  // namespace

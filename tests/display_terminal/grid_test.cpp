@@ -112,6 +112,24 @@ TEST(KeyDecoding, CharactersBecomeTextAndControlsAreDropped) {
   EXPECT_EQ(display::decode_key(true, KEY_F(5)).kind, display::Input::Kind::None);
 }
 
+TEST(KeyDecoding, PasteMarksAndCtrlHomeEndHaveTheirOwnCodes) {
+  EXPECT_EQ(display::decode_key(true, display::kKeyPasteStart).kind, display::Input::Kind::PasteStart);
+  EXPECT_EQ(display::decode_key(true, display::kKeyPasteEnd).kind, display::Input::Kind::PasteEnd);
+  EXPECT_GT(display::kKeyPasteStart, KEY_MAX);
+  // The terminal's codes for Ctrl-Home and Ctrl-End, as ncurses numbered them.
+  display::set_ctrl_home_end_codes(KEY_MAX + 40, KEY_MAX + 41);
+  const display::Input home = display::decode_key(true, KEY_MAX + 40);
+  EXPECT_EQ(home.kind, display::Input::Kind::Key);
+  EXPECT_EQ(home.key, platform::Key::Home);
+  EXPECT_TRUE(home.ctrl);
+  const display::Input end = display::decode_key(true, KEY_MAX + 41);
+  EXPECT_EQ(end.key, platform::Key::End);
+  EXPECT_TRUE(end.ctrl);
+  EXPECT_FALSE(display::decode_key(true, KEY_END).ctrl);
+  display::set_ctrl_home_end_codes(0, 0);
+  EXPECT_EQ(display::decode_key(true, KEY_MAX + 40).kind, display::Input::Kind::None);
+}
+
 }  // namespace
 
 namespace {

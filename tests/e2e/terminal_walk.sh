@@ -66,6 +66,25 @@ check_field() {
   fail "\"$2\" is not beside its label \"$1\""
 }
 
+# Every TEXT of PAGE is on the pane at some scroll position: PageDown to
+# the bottom (through a read-only text first, then the page), then PageUp
+# back to the top. These are the rows of the table of pages and their texts.
+texts_reachable() {
+  local page=$1 t i
+  shift
+  screen > "$work/seen"
+  for i in $(seq 14); do
+    keys PageDown
+    sleep 0.15
+    screen >> "$work/seen"
+  done
+  for i in $(seq 14); do keys PageUp; done
+  for t in "$@"; do
+    grep -qF -- "$t" "$work/seen" || { cat "$work/screen" >&2; fail "\"$t\" of \"$page\" is never on the pane"; }
+  done
+  sleep 0.5
+}
+
 # Types TEXT into the focused field, then checks it beside LABEL.
 field() {
   type_text "$2"
@@ -82,18 +101,29 @@ secret_field() {
 
 wait_for "Welcome to the Veloran Network"
 check_page "Registration Wizard" "Next >|Cancel|Help"
+texts_reachable "Registration Wizard" "Welcome to the Veloran Network Registration" "To subscribe with Veloran" \
+  "Create a New Account with Veloran" "If you have an account with Veloran" "I already have an Account" \
+  "You might want to use this option" "your programs and data on your new drive."
 keys M-n
 
 wait_for "Please read the following Terms of Service"
 check_page "Terms of Service Agreement" "< Back|Yes|No"
 grep -qF "VELORAN NETWORK CORPORATION" "$work/screen" || fail "the terms do not open at their top"
+texts_reachable "Terms of Service Agreement" "Please read the following Terms of Service. Uses the" \
+  "VELORAN NETWORK CORPORATION" "8. The Whole Agreement" "Do you accept the above Terms of Service" \
+  "process will close."
+wait_for "VELORAN NETWORK CORPORATION"
 keys M-y
 wait_for "To set up a new account"
 check_page "Introduction" "< Back|Next >|Cancel|Help"
+texts_reachable "Introduction" "To set up a new account with Veloran" "- Personal Information" "- Dialing Information" \
+  "- Billing Information"
 keys M-n
 
 wait_for "To begin the registration procedure"
 check_page "Personal Information" "< Back|Next >|Cancel|Help"
+texts_reachable "Personal Information" "To begin the registration procedure" "Note:  Please enter your credit card" \
+  "First Name:" "Zip/Postal Code:" "Area Code:" "Phone #:"
 field "First Name:" "John"
 keys Tab; field "Last Name:" "Smith"
 keys Tab; field "Company:" "Acme"
@@ -110,6 +140,8 @@ keys M-n
 
 wait_for "Please select a User ID and Password"
 check_page "Account Information" "< Back|Next >|Cancel|Help"
+texts_reachable "Account Information" "Please select a User ID and Password" "Password (verification):" \
+  "Both your User ID and Password must be" "that it is correct."
 field "User ID:" "jsmith"
 # Alt+B goes back a page; what Next stored there is shown again.
 keys M-b
@@ -126,24 +158,47 @@ keys M-n
 
 wait_for "Modem Setup will try to detect your modem"
 check_page "Modem Setup" "< Back|Next >|Cancel|Help"
+texts_reachable "Modem Setup" "Modem Setup will try to detect your modem" "If you have an external modem" \
+  "Click Next when you are ready to continue."
 keys M-n
 # The library's progress texts show on the detection page while it works.
 wait_for "Please wait a moment while you modem is detected"
 check_page "Modem Detection" "< Back|Next >|Cancel"
-wait_for "Checking modem's capabilities."
+# Any of them: the library moves on at its own pace.
+for _ in $(seq 100); do
+  screen > "$work/screen"
+  grep -qE "Checking modem's capabilities\.|Establishing port speed\.|Determining setup command strings\." "$work/screen" && break
+  sleep 0.05
+done
+grep -qE "Checking modem's capabilities\.|Establishing port speed\.|Determining setup command strings\." "$work/screen" ||
+  fail "no progress text of the library on the detection page"
 grep -qF "Status: Auto Configuring Modem..." "$work/screen" || fail "the progress text is not below the status line"
 
 wait_for "Modem Setup has detected the following modem settings"
+# The page opens at its top: its heading below the caption, and a mark
+# that there is more below (the focused check box).
+[ "$(grep -c "Modem Found" "$work/screen")" = 2 ] || { cat "$work/screen" >&2; fail "Modem Found opens without its heading"; }
+sed -n 2,21p "$work/screen" | grep -q "▼$" || fail "Modem Found has no mark for the rows below"
+texts_reachable "Modem Found" "Modem Setup has detected the following" "Communications Port:" "Modem Init String" \
+  "Don't use this modem's Init String, let me specify" "     it.  "
+# The focus moves away and back: the view follows it.
+keys Tab
+sleep 0.5
+keys BTab
+sleep 0.5
 check_page "Modem Found" "< Back|Next >|Cancel|Help"
 check_field "Communications Port:" "COM2"
 keys M-n
 
 wait_for "Dialing Information"
 check_page "Dialing Information" "< Back|Next >|Cancel|Help"
+texts_reachable "Dialing Information" "If the phone line your modem will be using" "[ ] Disable Call Waiting" "    with:" \
+  "If you dial a number (such as 9)" "The phone system at this location uses:"
 keys M-n
 
 wait_for "You are now ready to dial into the Veloran Network"
 check_page "Dialing the Network" "< Back|Next >|Cancel|Help"
+texts_reachable "Dialing the Network" "You are now ready to dial into the Veloran" "Click the Next button to continue"
 keys M-n
 
 wait_for "Your Account has been Created!"
@@ -151,9 +206,8 @@ screen > "$work/screen"
 check_page "Registration Complete" "Finish|Help"
 check_field "User ID:" "jsmith"
 check_field "Password:" "secret1"
-# The support text below the fields is out of view; PageDown brings it.
-keys PageDown
-wait_for "(800) 555-0147"
+texts_reachable "Registration Complete" "Your Account has been Created!" "Finally, for future reference" \
+  "User ID:" "Password:" "(800) 555-0147"
 check_page "Registration Complete" "Finish|Help"
 keys M-f
 for _ in $(seq 100); do [ -f "$work/exit" ] && break; sleep 0.1; done

@@ -345,6 +345,145 @@ TEST_F(WindowModelTest, ListBoxSortingInsertionSearchAndScrolling) {
   EXPECT_EQ(l->cur_sel(), 0);
 }
 
+// The top row of a list box (3 rows here) never passes count - visible rows:
+// the last page is always full, so the entries above a preselected one stay
+// on screen or behind a scroll mark.
+TEST_F(WindowModelTest, ListBoxTopRowStopsAtTheLastFullPage) {
+  struct Case {
+    const char* name;
+    int count;
+    int select;     // set_cur_sel first; -1: none
+    int requested;  // set_top_index
+    int result;     // what set_top_index returns
+    int top;        // top_index() after it
+  };
+  const Case cases[] = {
+      {"three entries fit: the third at the top is refused as a scroll", 3, 2, 2, 0, 0},
+      {"three entries fit: the second asked for", 3, 1, 1, 0, 0},
+      {"four entries: the last asked for shows the last page", 4, 3, 3, 0, 1},
+      {"four entries: the second fits at the top", 4, 1, 1, 0, 1},
+      {"ten entries: the middle one goes to the top", 10, 5, 5, 0, 5},
+      {"ten entries: the ninth stops at the last page", 10, 8, 8, 0, 7},
+      {"ten entries: the top asked for", 10, -1, 0, 0, 0},
+      {"one past the end is an error and keeps the top", 4, -1, 4, LB_ERR, 0},
+      {"a negative index is an error", 4, -1, -1, LB_ERR, 0},
+      {"an empty list stays at 0", 0, -1, 0, 0, 0},
+  };
+  for (const Case& c : cases) {
+    Focus d;
+    ASSERT_NE(d.create_modeless(0), 0u);
+    ListBox* l = d.list(30);
+    ASSERT_EQ(l->visible_rows(), 3);
+    for (int i = 0; i < c.count; ++i) l->add_string("entry " + std::to_string(10 + i));
+    l->set_cur_sel(c.select);
+    l->set_top_index(0);
+    EXPECT_EQ(l->set_top_index(c.requested), c.result) << c.name;
+    EXPECT_EQ(l->top_index(), c.top) << c.name;
+    EXPECT_LE(l->top_index(), l->max_top_index()) << c.name;
+    destroy_window(d.hwnd());
+  }
+}
+
+TEST_F(WindowModelTest, ListBoxTopRowComesBackWhenEntriesGo) {
+  Focus d;
+  ASSERT_NE(d.create_modeless(0), 0u);
+  ListBox* l = d.list(30);
+  for (int i = 0; i < 6; ++i) l->add_string("entry " + std::to_string(10 + i));
+  l->set_top_index(3);
+  EXPECT_EQ(l->top_index(), 3);
+  // Two gone from the end: the last page (entries 1 to 3) is full again.
+  l->delete_string(5);
+  l->delete_string(4);
+  EXPECT_EQ(l->top_index(), 1);
+  // The selection moved by keys keeps the page full too.
+  l->set_cur_sel(3);
+  l->user_key(-3);
+  EXPECT_EQ(l->cur_sel(), 0);
+  EXPECT_EQ(l->top_index(), 0);
+}
+
+// Typed or pasted text that a field's limit cuts is not dropped silently:
+// the display gets a notice naming the field and its limit.
+TEST_F(WindowModelTest, TextBeyondAFieldsLimitGivesANoticeThatNamesTheLimit) {
+  struct Notices : Display {
+    std::vector<std::pair<HWND, std::string>> seen;
+    void window_event(HWND, WindowEvent) override {}
+    void notice(HWND control, const std::string& text) override { seen.emplace_back(control, text); }
+  } notices;
+  set_display(&notices);
+  DialogTemplate t;
+  t.id = 0;
+  t.caption = "Account";
+  t.rect = {0, 0, 200, 80};
+  t.controls = {dlg::ltext("&Password:", IDC_STATIC, 4, 4, 40, 8), dlg::edit(10, 50, 4, 60, 12, ES_PASSWORD),
+                dlg::ltext("Month:", IDC_STATIC, 4, 20, 40, 8), dlg::edit(11, 50, 20, 60, 12),
+                dlg::edit(12, 50, 36, 60, 12)};
+  Dialog d(std::move(t));
+  show_window(d.create_modeless(0), SW_SHOW);
+  d.edit(10)->set_limit(8);
+  d.edit(11)->set_limit(2);
+  d.edit(12)->set_limit(3);
+  struct Case {
+    int id;
+    const char* typed;
+    const char* kept;
+    const char* notice;  // empty: none
+  };
+  const Case cases[] = {
+      {10, "secret12", "secret12", ""},
+      {10, "longsecret12", "longsecr", "Password: at most 8 characters"},
+      {11, "7", "7", ""},
+      {11, "123", "12", "Month: at most 2 characters"},
+      {12, "abcd", "abc", "This field: at most 3 characters"},
+  };
+  for (const Case& c : cases) {
+    notices.seen.clear();
+    d.goto_control(c.id);  // selects what is there: typing replaces it
+    EXPECT_TRUE(type_text(c.typed));
+    EXPECT_EQ(d.item_text(c.id), c.kept) << c.typed;
+    if (*c.notice == '\0') {
+      EXPECT_TRUE(notices.seen.empty()) << c.typed;
+    } else {
+      ASSERT_EQ(notices.seen.size(), 1u) << c.typed;
+      EXPECT_EQ(notices.seen[0].first, d.item(c.id));
+      EXPECT_EQ(notices.seen[0].second, c.notice);
+    }
+  }
+  set_display(nullptr);
+}
+
+// A pasted line break is text: a one-line field takes it as a blank, a
+// multi-line one as a line break; it never presses a button.
+TEST_F(WindowModelTest, LineBreaksInTextTypedIntoAField) {
+  DialogTemplate t;
+  t.id = 0;
+  t.caption = "Address";
+  t.rect = {0, 0, 200, 80};
+  t.controls = {dlg::edit(10, 4, 4, 100, 12), dlg::edit(11, 4, 20, 100, 40, ES_MULTILINE),
+                dlg::defpushbutton("OK", IDOK, 4, 64, 40, 14)};
+  struct Case {
+    int id;
+    const char* typed;
+    const char* kept;
+  };
+  const Case cases[] = {
+      {10, "12 Main St\nSpringfield", "12 Main St Springfield"},
+      {10, "12 Main St\r\n\r\nSpringfield\r\n", "12 Main St Springfield"},
+      {10, "\nSpringfield", "Springfield"},
+      {11, "12 Main St\nSpringfield", "12 Main St\r\nSpringfield"},
+      {11, "a\r\nb", "a\r\nb"},
+  };
+  for (const Case& c : cases) {
+    Dialog d(t);
+    show_window(d.create_modeless(0), SW_SHOW);
+    d.goto_control(c.id);
+    EXPECT_TRUE(type_text(c.typed));
+    EXPECT_EQ(d.item_text(c.id), c.kept) << c.typed;
+    EXPECT_TRUE(is_window_visible(d.hwnd())) << "OK was pressed: " << c.typed;
+    destroy_window(d.hwnd());
+  }
+}
+
 TEST_F(WindowModelTest, EscOnADisabledCancelButtonBeepsAndSendsNothing) {
   struct Beeper : Display {
     int beeps = 0;

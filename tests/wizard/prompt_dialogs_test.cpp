@@ -117,16 +117,19 @@ TEST_F(Prompts, BillingChecksInOrderThenStoresTheCard) {
       const char* month;
       const char* year;
       const char* message;  // nullptr: accepted
+      int fault;            // the field that has the focus after the box
     } steps[] = {
-        {"", "7", "97", "Entry error: You must enter a valid credit card number."},
+        {"", "7", "97", "Entry error: You must enter a valid credit card number.", IDC_CC_NUMBER},
         {"41111111111111111111", "7", "97",
-         "Entry error: Please enter no more than 19 characters for your credit card number."},
-        {"4111111111111112", "7", "97", "Entry error: Your credit card number is invalid"},
-        {"4111 1111 1111 1111", "7", "97", "Entry error: Your credit card number is invalid"},
-        {"4111111111111111", "", "97", "Entry error: You must enter the expiration month."},
-        {"4111111111111111", "13", "97", "joinwiz: Please enter month less than 13 and greater than 0 please"},
-        {"4111111111111111", "00", "97", "joinwiz: Please enter month less than 13 and greater than 0 please"},
-        {"4111111111111111", "7", "", "Entry error: You must enter the expiration year."},
+         "Entry error: Please enter no more than 19 characters for your credit card number.", IDC_CC_NUMBER},
+        {"4111111111111112", "7", "97", "Entry error: Your credit card number is invalid", IDC_CC_NUMBER},
+        {"4111 1111 1111 1111", "7", "97", "Entry error: Your credit card number is invalid", IDC_CC_NUMBER},
+        {"4111111111111111", "", "97", "Entry error: You must enter the expiration month.", IDC_CC_MONTH},
+        {"4111111111111111", "13", "97", "joinwiz: Please enter month less than 13 and greater than 0 please",
+         IDC_CC_MONTH},
+        {"4111111111111111", "00", "97", "joinwiz: Please enter month less than 13 and greater than 0 please",
+         IDC_CC_MONTH},
+        {"4111111111111111", "7", "", "Entry error: You must enter the expiration year.", IDC_CC_YEAR},
     };
     for (const Step& s : steps) {
       messages_.clear();
@@ -136,6 +139,12 @@ TEST_F(Prompts, BillingChecksInOrderThenStoresTheCard) {
       click(d.item(IDC_NEXT));
       EXPECT_EQ(messages_, Strings{s.message}) << s.number << " " << s.month;
       EXPECT_TRUE(d.is_modal() && !static_cast<CBillingDialog&>(d).is_ending()) << s.message;
+      // The field at fault has the focus with all its text selected: what
+      // is typed next replaces it.
+      EXPECT_EQ(get_focus(), d.item(s.fault)) << s.message;
+      const Edit* fault = d.edit(s.fault);
+      EXPECT_EQ(fault->sel_start(), 0) << s.message;
+      EXPECT_EQ(fault->sel_end(), fault->length()) << s.message;
       EXPECT_EQ(profile_.value_or_empty("CCNUM"), "") << "nothing stored before all checks pass";
     }
     messages_.clear();

@@ -5,6 +5,7 @@
 #include "platform/serial/com_ports.h"
 #include "platform/shell/launcher.h"
 #include "platform/loop/log.h"
+#include "platform/ui/display.h"
 #include "platform/ui/message_box.h"
 #include "platform/storage/system_root.h"
 #include "platform/shell/telephony.h"
@@ -24,6 +25,11 @@ constexpr const char* kComponent = "modem";
 constexpr unsigned WM_MODEM_CHECK_TELEPHONY = WM_USER + 600;
 // The modem control panel ended: the check runs again.
 constexpr unsigned WM_MODEM_PANEL_ENDED = WM_USER + 601;
+// In a terminal the panel's own screen replaces the wizard's: it starts
+// once the notice that says why has been on screen a moment.
+constexpr platform::TimerId kPanelTimer = 601;
+constexpr std::int64_t kPanelNoticeMs = 1500;
+constexpr const char* kNoModemNotice = "No modem was found on any COM port: opening Set Up Modem.";
 
 ModemServices& services_storage() {
   static ModemServices services = default_modem_services();
@@ -149,8 +155,19 @@ void CModemSetupDialog::CheckTelephony(bool after_panel) {
     log_info(kComponent, "the modem control panel ended: still no modem on any COM port");
     return;
   }
+  show_notice(0, kNoModemNotice);
+  const Display* display = current_display();
+  if (display != nullptr && display->uses_terminal()) {
+    MessageLoop::current().set_timer(hwnd(), kPanelTimer, kPanelNoticeMs);
+    return;
+  }
+  StartControlPanel();
+}
+
+void CModemSetupDialog::StartControlPanel() {
+  MessageLoop::current().kill_timer(hwnd(), kPanelTimer);
   log_info(kComponent, "no modem on any COM port: starting the modem control panel");
-  const int started = s.start_control_panel(hwnd(), WM_MODEM_PANEL_ENDED);
+  const int started = modem_services().start_control_panel(hwnd(), WM_MODEM_PANEL_ENDED);
   if (started < 32) {
     char text[64];
     std::snprintf(text, sizeof text, "WinExec failed; error code = %d", started);
@@ -204,6 +221,10 @@ LRESULT CModemSetupDialog::window_proc(const Message& msg) {
       return 0;
     case WM_MODEM_PANEL_ENDED:
       CheckTelephony(true);
+      return 0;
+    case WM_TIMER:
+      if (msg.wparam != kPanelTimer) return CMasterDialog::window_proc(msg);
+      StartControlPanel();
       return 0;
     case WM_WIZ_RESULT_OK:
     case WM_WIZ_RESULT_FAILED:

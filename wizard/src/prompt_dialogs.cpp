@@ -88,6 +88,8 @@ bool CBillingDialog::Validate() {
   const long month = LeadingNumber(item_text(IDC_CC_MONTH));
   if (month < 1 || month > 12) {
     app_message_box(kMonthRangeText);
+    // The month is what to correct next: typed digits replace it.
+    goto_control(IDC_CC_MONTH);
     return false;
   }
   if (!CheckMaxLength("Please enter no more than %d characters for the expiration month.", IDC_CC_MONTH, 2))

@@ -13,13 +13,22 @@
 //  - Keys become the calls of platform/ui/user_input.h, the same calls the
 //    scripted user makes. The terminal sends Alt+letter as Esc and the
 //    letter: one that follows within the escape delay (25 ms) makes the
-//    mnemonic key; a lone Esc stays Esc. PageUp and PageDown that no control
-//    takes scroll a page taller than the terminal. Input arrives through the message loop's watch on
-//    standard input; a resize (SIGWINCH) arrives through a pipe watched the
-//    same way. Nothing polls.
+//    mnemonic key; a lone Esc stays Esc. A read-only text with the focus
+//    scrolls by the arrows, PageUp/PageDown, Home/End and Ctrl-Home/End
+//    itself; PageUp and PageDown that nothing takes scroll a page taller
+//    than the terminal. Pasted text (bracketed paste) goes to the focused
+//    field as one piece: its line breaks are text, never Enter. Input
+//    arrives through the message loop's watch on standard input; a resize
+//    (SIGWINCH) arrives through a pipe watched the same way. Nothing polls.
+//  - Below kMinCols x kMinRows the screen says so and keys wait until the
+//    terminal is large enough again.
+//  - A notice (platform::show_notice) shows on the last row until the next
+//    key; the control it names flashes.
 //  - The terminal is restored when the display is deleted, at exit, and on
 //    fatal signals (the handler writes the saved reset sequence and the saved
-//    terminal modes, then lets the signal take its former course).
+//    terminal modes, then lets the signal take its former course). It is
+//    lent, the same way, to a program started from here that uses it, and
+//    drawn again whole once that program has ended.
 //
 // A program selects this display with "--display terminal" (see
 // platform/ui/display.h): open_display() loads libdisplay-terminal.so, whose
@@ -52,6 +61,17 @@ constexpr std::uint8_t kField = 231;        // edits, lists, combo fields
 constexpr std::uint8_t kSelectedIdle = 250; // selection of an unfocused list
 }  // namespace colours
 
+// The smallest terminal the wizard is made for (its pages need 77 columns).
+constexpr int kMinCols = 80;
+constexpr int kMinRows = 24;
+
+// What the display adds over the windows: a notice on the last row and a
+// control drawn flashing.
+struct Overlay {
+  std::string notice;
+  platform::HWND flash = 0;
+};
+
 // Paints every visible top-level window, bottom to top, over the desktop;
 // windows that need painting are painted first. The grid keeps its size; its
 // cursor is set for the focus control of the active window.
@@ -59,30 +79,51 @@ constexpr std::uint8_t kSelectedIdle = 250; // selection of an unfocused list
 // A window taller than the grid keeps its caption on the first row and its
 // button row (the lowest push buttons, to the bottom border) on the last
 // rows; the rows between scroll to keep the focused control and its label in
-// view, with arrows on the right border where rows are out of view. A window
-// that fits but sticks out is moved onto the grid. When even that cannot be
-// done, the grid says "terminal too small: at least WxH needed" instead.
-void render_screen(CellGrid& grid);
+// view (from the first key on: a window opens at its top), with arrows on
+// the right border where rows are out of view. A window that fits but
+// sticks out is moved onto the grid.
+void render_screen(CellGrid& grid, const Overlay& overlay = {});
 // Scrolls the view of a window taller than the grid by `pages` (negative:
-// up), from the last render on; false when the window is not scrolled.
-// PageUp and PageDown that no control takes come here.
+// up), from the last render on; false when the window is not scrolled or
+// is already at that end. PageUp and PageDown that no control takes come
+// here.
 bool scroll_view(platform::HWND window, int pages);
-// The size needed for the windows shown now, when the grid is smaller than
-// that; nullopt when it is large enough.
-std::optional<std::pair<int, int>> screen_too_small(int cols, int rows);
+// A key is about to be delivered: windows that opened since the last key
+// stop holding their view at the top and follow the focus from now on.
+void note_key();
+// True when a grid of cols x rows is smaller than kMinCols x kMinRows.
+bool screen_too_small(int cols, int rows);
+// The one message shown instead of the windows on a grid that is too
+// small, wrapped to its width.
+void render_too_small(CellGrid& grid);
 
 // A key from the terminal, decoded.
 struct Input {
-  enum class Kind { None, Key, Text, Resize, Redraw, Mnemonic };
+  enum class Kind { None, Key, Text, Resize, Redraw, Mnemonic, Paste, PasteStart, PasteEnd };
   Kind kind = Kind::None;
   platform::Key key = platform::Key::Enter;
-  std::string text;  // Text: UTF-8
+  bool ctrl = false;    // Key: Ctrl-Home, Ctrl-End
+  std::string text;     // Text, Paste: UTF-8
   char32_t letter = 0;  // Mnemonic: the letter pressed with Alt
 };
+
+// Key codes this display defines for what the terminal sends around pasted
+// text ("\e[200~" and "\e[201~"), above ncurses' own.
+constexpr int kKeyPasteStart = 0x6000;
+constexpr int kKeyPasteEnd = kKeyPasteStart + 1;
+// The codes ncurses gave Ctrl-Home and Ctrl-End of this terminal (its
+// kHOM5 and kEND5 capabilities); 0 where it has none.
+void set_ctrl_home_end_codes(int home, int end);
 
 // Decodes what ncurses' wget_wch() gave: `is_key_code` for KEY_CODE_YES
 // (value is a KEY_* code), else value is a character.
 Input decode_key(bool is_key_code, std::uint32_t value);
+// A key for the read-only text that has the focus: scrolls it a line
+// (arrows), a page (PageUp/PageDown) or to an end (Home/End, with or
+// without Ctrl), from what the last render showed. True when the key was
+// for such a text: false when the focus is elsewhere or, for PageUp and
+// PageDown, when the text is already at that end (the page may scroll).
+bool scroll_focused_text(const Input& input);
 // The terminal sends Alt+letter as Esc followed by the letter. `first` is an
 // Esc key; `next` is what came right after it (within the escape delay):
 // a printable character makes them one Alt+letter, anything else leaves Esc
@@ -102,6 +143,9 @@ class TerminalDisplay final : public platform::Display {
 
   void window_event(platform::HWND hwnd, platform::WindowEvent event) override;
   void beep() override;
+  void notice(platform::HWND control, const std::string& text) override;
+  bool uses_terminal() const override { return true; }
+  void lend_terminal(bool lent) override;
 
   // Renders the model and updates the terminal now.
   void redraw();
@@ -116,6 +160,9 @@ class TerminalDisplay final : public platform::Display {
   void deliver_next_key();
   void on_resize();
   void flush();
+  void flash_tick();
+  void clear_notice();
+  void post_pump();
   std::unique_ptr<Impl> impl_;
   CellGrid grid_;
 };

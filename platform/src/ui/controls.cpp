@@ -149,6 +149,8 @@ std::string Edit::display_text() const {
 
 int Edit::length() const { return static_cast<int>(utf8_length(text())); }
 
+int Edit::effective_limit() const { return limit_ > 0 ? limit_ : kDefaultEditLimit; }
+
 void Edit::set_sel(int start, int end) {
   const int n = length();
   if (end < 0 || end > n) end = n;
@@ -188,9 +190,9 @@ bool Edit::user_type(std::string_view chars) {
   bool cut = false;
   for (std::size_t pos = 0; pos < chars.size();) {
     char32_t c = utf8_next(chars, pos);
-    if (c == U'\r' || c == U'\n') {
-      if (!is_multi_line()) continue;
-      // A line break is two characters (CR LF), as in Windows.
+    if ((c == U'\r' || c == U'\n') && is_multi_line()) {
+      // A line break is two characters (CR LF), as in Windows; "\r\n" is one.
+      if (c == U'\r' && pos < chars.size() && chars[pos] == '\n') ++pos;
       if (count + 2 > room) {
         cut = true;
         break;
@@ -198,6 +200,12 @@ bool Edit::user_type(std::string_view chars) {
       in += "\r\n";
       count += 2;
       continue;
+    }
+    if (c == U'\r' || c == U'\n') {
+      // One line: a run of line breaks between words is one blank.
+      while (pos < chars.size() && (chars[pos] == '\r' || chars[pos] == '\n')) ++pos;
+      if (pos == chars.size() || (in.empty() && kept == 0)) continue;
+      c = U' ';
     }
     if ((c < 0x20 && c != U'\t') || c == 0x7F || (c >= 0x80 && c < 0xA0)) continue;
     if (is_upper_case() && c >= U'a' && c <= U'z') c = c - U'a' + U'A';
@@ -364,7 +372,7 @@ int ListBox::delete_string(int index) {
   if (!remove(index)) return LB_ERR;
   if (sel_ == index) sel_ = -1;
   else if (sel_ > index) --sel_;
-  top_ = std::clamp(top_, 0, std::max(0, count() - 1));
+  top_ = std::clamp(top_, 0, max_top_index());
   state_changed(hwnd());
   invalidate();
   return count();
@@ -399,7 +407,9 @@ int ListBox::select_string(int start, std::string_view prefix) {
 
 int ListBox::set_top_index(int index) {
   if (index < 0 || (index >= count() && count() > 0)) return LB_ERR;
-  top_ = index;
+  // As LB_SETTOPINDEX: the item goes to the top unless that would scroll
+  // past the last full page; then the last page shows.
+  top_ = std::min(index, max_top_index());
   state_changed(hwnd());
   invalidate();
   return 0;
@@ -407,10 +417,14 @@ int ListBox::set_top_index(int index) {
 
 int ListBox::visible_rows() const { return std::max(1, rect().height() / 13); }
 
+int ListBox::max_top_index() const { return std::max(0, count() - visible_rows()); }
+
 void ListBox::scroll_into_view() {
-  if (sel_ < 0) return;
-  if (sel_ < top_) top_ = sel_;
-  else if (sel_ >= top_ + visible_rows()) top_ = sel_ - visible_rows() + 1;
+  if (sel_ >= 0) {
+    if (sel_ < top_) top_ = sel_;
+    else if (sel_ >= top_ + visible_rows()) top_ = sel_ - visible_rows() + 1;
+  }
+  top_ = std::clamp(top_, 0, max_top_index());
 }
 
 void ListBox::user_select(int index) {
@@ -499,6 +513,8 @@ void ComboBox::set_text(std::string_view text) {
   }
   Window::set_text(text);
 }
+
+int ComboBox::effective_limit() const { return limit_ > 0 ? limit_ : kDefaultEditLimit; }
 
 void ComboBox::user_select(int index) {
   if (index < 0 || index >= count()) return;

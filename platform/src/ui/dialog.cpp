@@ -7,6 +7,7 @@
 
 #include "platform/storage/ascii.h"
 #include "platform/loop/log.h"
+#include "platform/ui/display.h"
 #include "platform/ui/message_box.h"
 #include "platform/ui/utf8.h"
 #include "window_model.h"
@@ -558,16 +559,47 @@ bool Dialog::handle_key(Key key) {
   return false;
 }
 
+std::string Dialog::label_of(HWND control) const {
+  const auto& kids = children();
+  const auto at = std::find(kids.begin(), kids.end(), control);
+  if (at == kids.end()) return {};
+  for (auto it = at; it != kids.begin();) {
+    const auto* c = window_cast<Control>(*--it);
+    if (!c || !c->has_visible_style()) continue;
+    if (c->type() != ControlType::Static) return {};
+    std::string label;
+    const std::string& raw = c->text();
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+      if (raw[i] == '&' && i + 1 < raw.size()) ++i;
+      label += raw[i];
+    }
+    while (!label.empty() && (label.back() == ':' || label.back() == ' ')) label.pop_back();
+    return label;
+  }
+  return {};
+}
+
+namespace {
+
+// "Password: at most 8 characters" for a field whose limit cut the input.
+void notify_limit(const Dialog& d, const Control& field, int limit) {
+  const std::string label = d.label_of(field.hwnd());
+  show_notice(field.hwnd(), (label.empty() ? std::string("This field") : label) + ": at most " +
+                                std::to_string(limit) + (limit == 1 ? " character" : " characters"));
+}
+
+}  // namespace
+
 bool Dialog::handle_chars(std::string_view chars) {
   Hold hold(this);
   Control* fc = window_cast<Control>(focus_);
   if (!fc || fc->parent() != hwnd() || !fc->is_visible() || !fc->is_enabled()) return false;
   if (auto* e = dynamic_cast<Edit*>(fc)) {
-    e->user_type(chars);
+    if (!e->user_type(chars) && window_from_handle(e->hwnd()) == e) notify_limit(*this, *e, e->effective_limit());
     return true;
   }
   if (auto* c = dynamic_cast<ComboBox*>(fc)) {
-    c->user_type(chars);
+    if (!c->user_type(chars) && window_from_handle(c->hwnd()) == c) notify_limit(*this, *c, c->effective_limit());
     return true;
   }
   if (auto* l = dynamic_cast<ListBox*>(fc)) {

@@ -49,6 +49,11 @@ std::filesystem::path program_folder() {
 
 }  // namespace
 
+void show_notice(HWND control, std::string_view text) {
+  log_info("display", "notice: " + std::string(text));
+  if (Display* d = current_display()) d->notice(control, std::string(text));
+}
+
 bool parse_display_args(int& argc, char** argv, DisplayOptions& options, std::string& error) {
   std::vector<char*> rest;
   bool missing = false;

@@ -117,6 +117,7 @@ class CModemSetupDialog final : public CMasterDialog {
   // The telephony probe; without a modem the control panel is started, and
   // when it ends (`after_panel`) the probe runs again.
   void CheckTelephony(bool after_panel);
+  void StartControlPanel();
   bool dont_detect_ = false;
   bool detected_ = false;
   bool specify_ = false;

@@ -6,8 +6,8 @@
 // not found, 3 path not found, 5 access denied, 11 not an executable).
 //
 // The modem control panel of the Windows wizard ("control.exe modem.cpl") is
-// `modsetctl setup` beside the running program; where modsetctl is missing it
-// cannot start (2).
+// `modsetctl setup` beside the running program, started as an interactive
+// program; where modsetctl is missing it cannot start (2).
 #pragma once
 
 #include <filesystem>
@@ -28,6 +28,13 @@ int launch_program(const std::vector<std::string>& argv);
 // wparam = its exit status (128 + the signal when a signal ended it). Nothing
 // is posted when it could not start.
 int launch_program(const std::vector<std::string>& argv, HWND notify, unsigned message);
+
+// As above, for a program that talks to the user. When the current display
+// draws on this process's terminal, the program gets that terminal
+// (VLR_UI=terminal in its environment): the display lends it for the
+// program's run and draws the whole screen again once the program has
+// ended, before `message` is posted.
+int launch_interactive_program(const std::vector<std::string>& argv, HWND notify, unsigned message);
 
 // Folder of the running program (/proc/self/exe); empty when unknown.
 std::filesystem::path program_folder();

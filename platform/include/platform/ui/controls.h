@@ -152,6 +152,8 @@ class Edit final : public Control {
   // 0 is no limit (the Windows default of 30000 applies).
   void set_limit(int max_chars);
   int limit() const { return limit_; }
+  // The limit that applies: limit(), or the default for none.
+  int effective_limit() const;
   bool is_password() const { return (style() & ES_PASSWORD) != 0; }
   bool is_read_only() const { return (style() & ES_READONLY) != 0; }
   bool is_multi_line() const { return (style() & ES_MULTILINE) != 0; }
@@ -175,8 +177,10 @@ class Edit final : public Control {
   // Typing: replaces the selection with `chars` (UTF-8; a byte that begins no
   // valid sequence is taken as its Latin-1 character) as far as the limit
   // allows, whole characters only,
-  // upper-cased for ES_UPPERCASE; nothing for a read-only edit. EN_CHANGE
-  // when something changed. Returns false when the limit cut the input.
+  // upper-cased for ES_UPPERCASE; nothing for a read-only edit. A one-line
+  // edit takes a line break (a pasted one) as a blank, and none at the end.
+  // EN_CHANGE when something changed. Returns false when the limit cut the
+  // input (EN_MAXTEXT follows).
   bool user_type(std::string_view chars);
   void user_backspace();
   void user_delete();
@@ -233,8 +237,13 @@ class ListBox final : public Control, public ItemList {
   // `prefix` (case-insensitive); returns its index or LB_ERR.
   int select_string(int start, std::string_view prefix);
   int top_index() const { return top_; }
+  // Scrolls `index` to the top row, or as near as the list allows: the top
+  // row never passes count() - visible_rows(), so the last page is always
+  // full and the entries above it stay reachable. LB_ERR when out of range.
   int set_top_index(int index);
   int visible_rows() const;
+  // The highest top row: count() - visible_rows(), at least 0.
+  int max_top_index() const;
 
   void user_select(int index);        // LBN_SELCHANGE
   void user_double_click(int index);  // selects, then LBN_DBLCLK
@@ -263,6 +272,7 @@ class ComboBox final : public Control, public ItemList {
   // Limit of the edit field (0: none).
   void set_limit(int max_chars) { limit_ = max_chars; }
   int limit() const { return limit_; }
+  int effective_limit() const;
   // The field's text: for a drop-down list, the selected item's.
   void set_text(std::string_view text) override;
 

@@ -211,7 +211,13 @@ class Dialog : public Window {
 
   // Keyboard (dialog manager). True when the key was used.
   bool handle_key(Key key);
+  // Typed or pasted characters into the focused control. What a field's
+  // limit cuts off is not dropped silently: show_notice() names the field
+  // and its limit ("Password: at most 8 characters").
   bool handle_chars(std::string_view chars);
+  // What names `control` on screen: the static text just before it in tab
+  // order, without its mnemonic mark and trailing colon; empty when none.
+  std::string label_of(HWND control) const;
   // Alt+letter: see platform/ui/user_input.h.
   bool handle_mnemonic(char32_t letter);
 

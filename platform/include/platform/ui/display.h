@@ -35,6 +35,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "platform/loop/message_loop.h"
 
@@ -59,12 +60,30 @@ class Display {
   virtual void window_event(HWND hwnd, WindowEvent event) = 0;
   // The system sound (message_beep).
   virtual void beep() {}
+  // A one-line notice for the user about `control` (0: none), from
+  // show_notice(): what a field refused, what is about to happen.
+  virtual void notice(HWND control, const std::string& text) {
+    (void)control;
+    (void)text;
+  }
+  // True when the renderer draws on this process's terminal: a program
+  // started from here that talks to the user takes that terminal over.
+  virtual bool uses_terminal() const { return false; }
+  // The terminal is lent to a program started from here (true) or given
+  // back when it ended (false): while lent the renderer neither reads keys
+  // nor draws; given back, it draws the whole screen again.
+  virtual void lend_terminal(bool lent) { (void)lent; }
 };
 
 // Installs `display` (not owned) for the calling thread's windows; nullptr
 // removes it.
 void set_display(Display* display);
 Display* current_display();
+
+// Hands a one-line notice to the current display (and the log): the
+// terminal shows it on its last row until the next key and flashes
+// `control` (0: none).
+void show_notice(HWND control, std::string_view text);
 
 struct DisplayOptions {
   std::string name;        // "headless", "terminal"; empty: none
