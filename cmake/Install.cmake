@@ -66,6 +66,13 @@ install(DIRECTORY ${PROJECT_SOURCE_DIR}/data/scenarios/
 
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/joinwiz.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications COMPONENT runtime)
+# The polkit action through which the closing page runs the system install
+# (pkexec matches it by the program's installed path).
+set(VLR_JOINWIZ_PATH ${CMAKE_INSTALL_FULL_BINDIR}/joinwiz)
+configure_file(${PROJECT_SOURCE_DIR}/packaging/com.veloran.joinwiz.policy.in
+               ${CMAKE_BINARY_DIR}/packaging/com.veloran.joinwiz.policy @ONLY)
+install(FILES ${CMAKE_BINARY_DIR}/packaging/com.veloran.joinwiz.policy
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/polkit-1/actions COMPONENT runtime)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/com.veloran.joinwiz.metainfo.xml
         DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo COMPONENT runtime)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/icons/joinwiz-48.png
@@ -131,7 +138,7 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/triggers)
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "ppp")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "ppp, pkexec")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)

@@ -3,7 +3,9 @@
 # joinwiz with the terminal display against linesim's modem and server.
 # On every page the pane must show the window's caption on its first row,
 # the field that has the focus with its label, and the page's button row.
-# Alt+N presses Next and Alt+B Back. Skipped (exit 77) without tmux.
+# Alt+N presses Next and Alt+B Back. The closing page's "Install for the
+# System" shows the install command in a window. Skipped (exit 77) without
+# tmux.
 # Usage: terminal_walk.sh JOINWIZ LINESIM
 set -uo pipefail
 
@@ -20,7 +22,13 @@ socket="vlr-walk-$$"
 trap 'tmux -L "$socket" kill-server 2>/dev/null; [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null; rm -rf "$work"' EXIT
 absent_com_ports 1 3 4
 number=$(sed -n 's/^REGNUMBER=\([0-9]*\).*/\1/p' "$data/Joinwiz.ini" | head -n1)
-start_linesim "$linesim" "$root" --modem COM2=generic --dial "$number=scenario:$data/scenarios/new-account.txt"
+# The new account, and the computer configured (CONFIG: AUTO) for the
+# profile's access number, so the closing page can install the entry.
+sed 's/^send STATUS:\\tCOMPLETE$/send CONFIG:\\tAUTO\nexpect REPLY: OK\n&/' "$data/scenarios/new-account.txt" > "$work/scenario.txt"
+grep -q '^send CONFIG:' "$work/scenario.txt" || fail "no CONFIG: in the scenario"
+cp "$data/Joinwiz.ini" "$ini"
+printf '\n[User Information]\nPOPAREACODE=800\nPOPNUMBER=555-0147\n' >> "$ini"
+start_linesim "$linesim" "$root" --modem COM2=generic --dial "$number=scenario:$work/scenario.txt"
 
 tmux -f /dev/null -L "$socket" new-session -d -s walk -x 80 -y 24 \
   "VLR_DATA_DIR='$data' VLR_LOG='$work/log' VLR_LOG_LEVEL=info TERM=xterm-256color '$joinwiz' --root '$root' --ui terminal; echo \"exit \$?\" > '$work/exit'; sleep 30"
@@ -171,7 +179,18 @@ check_field "Password:" "secret1"
 # The support text below the fields is out of view; PageDown brings it.
 keys PageDown
 wait_for "(800) 555-0147"
-check_page "Registration Complete" "Finish|Help"
+check_page "Registration Complete" "Install for the System|Finish|Help"
+# In the terminal the system install is not asked for through pkexec (it
+# would prompt on this very terminal): a window shows the command to run.
+keys M-s
+wait_for "run this command as the administrator"
+screen > "$work/screen"
+tr -d '\n ' < "$work/screen" | grep -qF "sudo$(readlink -f "$joinwiz")--root$root--install-dialup" \
+  || { cat "$work/screen" >&2; fail "the window does not show the whole install command"; }
+cp "$work/screen" "$work/install-window"
+keys Enter
+for _ in $(seq 100); do screen > "$work/screen"; grep -qF "administrator" "$work/screen" || break; sleep 0.1; done
+check_page "Registration Complete" "Install for the System|Finish|Help"
 keys M-f
 for _ in $(seq 100); do [ -f "$work/exit" ] && break; sleep 0.1; done
 [ -f "$work/exit" ] || fail "joinwiz did not end after Finish"

@@ -17,6 +17,10 @@ dpkg -i "$deb" >/dev/null || fail "dpkg -i failed"
 version=$(joinwiz --version) || fail "installed joinwiz --version failed"
 echo "ok: installed, $version"
 man -w joinwiz >/dev/null || fail "man joinwiz not found"
+# The polkit action, as polkit itself reads it where polkitd runs.
+here="$(cd "$(dirname "$0")" && pwd)"
+bash "$here/polkit_policy.sh" /usr/share/polkit-1/actions/com.veloran.joinwiz.policy "$(command -v joinwiz)" \
+  "$here/../.." || fail "the installed polkit action"
 dpkg -P "$name" >/dev/null || fail "dpkg -P failed"
 for f in $files; do
   [ -e "$f" ] || [ -L "$f" ] && fail "left behind after removal: $f"

@@ -69,6 +69,8 @@ DialogTemplate account_created() {
   t.controls.push_back(d::edit(IDC_CREATED_PASSWORD, 146, 128, 100, 12, ES_AUTOHSCROLL | ES_READONLY));
   t.controls.push_back(d::ltext("", IDC_CREATED_SUPPORT, kLeft, 152, kWidth, 24));
   frame(t);
+  // In the place of the hidden Back button, left of Finish.
+  t.controls.push_back(d::pushbutton("Install for the &System", IDC_CREATED_INSTALL, 42, kButtonY, 100, kButtonH));
   return t;
 }
 
