@@ -125,7 +125,11 @@ int InstallDialUpCommand(bool remove, const SystemPlaces& places, std::string& r
   } else {
     rc = pb::InstallEntry(pb::PhoneBook(), name, places.ppp_dir, &why);
   }
-  for (std::size_t i = 0; i < files.size(); ++i) report += files[i].string() + ": " + Describe(before[i], StateOf(files[i])) + "\n";
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    const std::string what = Describe(before[i], StateOf(files[i]));
+    // A hook the entry does not need is neither there nor made.
+    if (what != "absent" || remove) report += files[i].string() + ": " + what + "\n";
+  }
   if (rc != pb::kPbSuccess) {
     report += "cannot " + std::string(remove ? "remove" : "install") + " the dial-up entry \"" + name + "\" " +
               (remove ? "from " : "in ") + places.ppp_dir.string() + ": " + why + "\n";

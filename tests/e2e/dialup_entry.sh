@@ -145,7 +145,7 @@ if [ "$mode" = transfer ]; then
 </Menu>
 MENU
   XDG_CONFIG_DIRS="$work/xdg/etc" XDG_DATA_DIRS="$work/xdg/share" XDG_MENU_PREFIX= \
-    python3 "$here/menu_items.py" >"$work/menu.out" 2>&1 || fail "the menu reader failed: $(cat "$work/menu.out")"
+    /usr/bin/python3 "$here/menu_items.py" >"$work/menu.out" 2>&1 || fail "the menu reader failed: $(cat "$work/menu.out")"
   grep -q "^Veloran Network	News	veloran-veloran-network_news.desktop\$" "$work/menu.out" \
     || fail "the runnable program item is not in the menu: $(cat "$work/menu.out")"
   grep -q "Sign On" "$work/menu.out" && fail "the Windows program item is in the menu: $(cat "$work/menu.out")"

@@ -1,7 +1,8 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 # Prints every item of the applications menu as a desktop reads it (pyxdg's
 # menu parser, following the XDG variables): "SUBMENU/...<TAB>NAME<TAB>ID",
-# one line per item, submenus named by their .directory's Name.
+# one line per item, submenus named by their .directory's Name. Debian's
+# python3 (/usr/bin), which python3-xdg is installed for.
 import sys
 
 import xdg.Menu

@@ -185,9 +185,8 @@ check_page "Registration Complete" "Install for the System|Finish|Help"
 keys M-s
 wait_for "run this command as the administrator"
 screen > "$work/screen"
-tr -d '\n ' < "$work/screen" | grep -qF "sudo$(readlink -f "$joinwiz")--root$root--install-dialup" \
+sed 's/│//g' "$work/screen" | tr -d '\n ' | grep -qF "sudo$(readlink -f "$joinwiz")--root$root--install-dialup" \
   || { cat "$work/screen" >&2; fail "the window does not show the whole install command"; }
-cp "$work/screen" "$work/install-window"
 keys Enter
 for _ in $(seq 100); do screen > "$work/screen"; grep -qF "administrator" "$work/screen" || break; sleep 0.1; done
 check_page "Registration Complete" "Install for the System|Finish|Help"

@@ -272,7 +272,7 @@ class ScopedXdgPlaces {
            " \"http://www.freedesktop.org/standards/menu-spec/menu-1.0.dtd\">\n"
            "<Menu><Name>Applications</Name><DefaultAppDirs/><DefaultDirectoryDirs/><DefaultMergeDirs/></Menu>\n";
     auto result = vlr_test::RunProgram({"/usr/bin/env", "XDG_CONFIG_DIRS=" + (base_ / "etc").string(),
-                                        "XDG_DATA_DIRS=" + (base_ / "none").string(), "XDG_MENU_PREFIX=", "python3",
+                                        "XDG_DATA_DIRS=" + (base_ / "none").string(), "XDG_MENU_PREFIX=", "/usr/bin/python3",
                                         std::string(VLR_SOURCE_DIR) + "/tests/e2e/menu_items.py"});
     EXPECT_EQ(result.exit_code, 0) << result.output;
     return result.output;

@@ -104,7 +104,9 @@ TEST(DialUpOptions, AutodialServiceNeedsAutodialAndSystemd) {
     EXPECT_NE(report.find(c.says), std::string::npos) << report;
     EXPECT_EQ(fs::exists(places.unit_dir / "veloran-autodial-tarkel-veloran-account.service"), c.unit_written)
         << report;
-    if (!c.unit_written) EXPECT_FALSE(fs::exists(places.unit_dir)) << "nothing installed for the service";
+    if (!c.unit_written) {
+      EXPECT_FALSE(fs::exists(places.unit_dir)) << "nothing installed for the service";
+    }
     EXPECT_TRUE(fs::exists(places.ppp_dir / "peers" / "tarkel-veloran-account")) << report;
     pb::reset_ppp_programs();
   }

@@ -70,7 +70,7 @@ DialogTemplate account_created() {
   t.controls.push_back(d::ltext("", IDC_CREATED_SUPPORT, kLeft, 152, kWidth, 24));
   frame(t);
   // In the place of the hidden Back button, left of Finish.
-  t.controls.push_back(d::pushbutton("Install for the &System", IDC_CREATED_INSTALL, 42, kButtonY, 100, kButtonH));
+  t.controls.push_back(d::pushbutton("Install for the &System", IDC_CREATED_INSTALL, 34, kButtonY, 108, kButtonH));
   return t;
 }
 

@@ -51,8 +51,8 @@ std::string ShellCommandLine(const std::vector<std::string>& words);
 
 // Installs (or, with `remove`, removes) the account's entry and its
 // automatic dialing. `report` gets one line per file ("PATH: written",
-// "unchanged", "enabled", "removed", "absent") and then what was done or
-// why not. 0 on success, 1 on failure (files already done stay reported).
+// "updated", "unchanged", "enabled", "removed"; "absent" only when removing)
+// and then what was done or why not. 0 on success, 1 on failure (files already done stay reported).
 int InstallDialUpCommand(bool remove, const SystemPlaces& places, std::string& report);
 
 }  // namespace sysconfig
