@@ -102,7 +102,10 @@ void CAccountCreatedDialog::on_show(bool shown) {
   if (shown) set_item_text(IDC_CREATED_SUPPORT, load_string(IDS_SUPPORT));
 }
 
-void CAccountCreatedDialog::on_cancel() { OnFinish(); }
+void CAccountCreatedDialog::on_cancel() {
+  // Not while the administrator prompt is up: its result must be seen.
+  if (install_output_.empty()) OnFinish();
+}
 
 bool CAccountCreatedDialog::on_command(int id, int code, HWND control) {
   if (id == IDC_CREATED_INSTALL) {
@@ -130,12 +133,9 @@ void CAccountCreatedDialog::OnInstall() {
                 MB_OK | MB_ICONINFORMATION);
     return;
   }
-  char pattern[] = "/tmp/joinwiz-install-XXXXXX";
-  if (const char* tmp = std::getenv("TMPDIR"); tmp && *tmp == '/') {
-    install_output_ = std::string(tmp) + "/joinwiz-install-XXXXXX";
-  } else {
-    install_output_ = pattern;
-  }
+  // The install's output, for the result window.
+  const char* tmp = std::getenv("TMPDIR");
+  install_output_ = std::string(tmp && *tmp == '/' ? tmp : "/tmp") + "/joinwiz-install-XXXXXX";
   const int fd = ::mkstemp(install_output_.data());
   if (fd >= 0) ::close(fd);
   std::vector<std::string> argv{pkexec.string()};

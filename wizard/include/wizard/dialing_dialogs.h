@@ -122,7 +122,8 @@ class CAccountCreatedDialog final : public CBaseDialog {
   bool on_init_dialog() override;
   void on_show(bool shown) override;
   bool on_command(int id, int code, platform::HWND control) override;
-  // Cancel is hidden: Esc finishes, so an account that exists is recorded.
+  // Cancel is hidden: Esc finishes, so an account that exists is recorded
+  // (not while the system install it started runs).
   void on_cancel() override;
   platform::LRESULT window_proc(const platform::Message& msg) override;
 

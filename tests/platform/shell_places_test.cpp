@@ -1,5 +1,7 @@
-// XDG places: the desktop folder as xdg-user-dir finds it, and the user's
-// menu folders from the base-directory variables.
+// Where the desktop's launchers go and what may be put there: the desktop
+// folder as xdg-user-dir finds it, the user's menu folders from the
+// base-directory variables, the programs that can run here, the short
+// helpers run to their end, and the demand-dialing unit's refusals.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -9,6 +11,7 @@
 #include <string>
 
 #include "platform/shell/autodial.h"
+#include "platform/shell/launcher.h"
 #include "platform/shell/xdg_places.h"
 
 namespace {
@@ -98,6 +101,47 @@ TEST(AutodialUnit, RefusesWhatCannotBeAUnitLine) {
   EXPECT_FALSE(ad::AutodialUnitText("x", "x", "pppd"));
   EXPECT_FALSE(ad::AutodialUnitText("x", "x", "/opt/my ppp/pppd"));
   EXPECT_EQ(ad::AutodialUnitName("tarkel-veloran-account"), "veloran-autodial-tarkel-veloran-account.service");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(RunProgram, CollectsOutputAndExitStatus) {
+  std::string output;
+  EXPECT_EQ(platform::run_program({"/bin/sh", "-c", "echo out; echo err >&2; read x || exit 3"}, &output), 3)
+      << "standard input is empty";
+  EXPECT_EQ(output, "out\nerr\n");
+  EXPECT_EQ(platform::run_program({"/nonexistent/program"}), -1);
+}
+
+TEST(RunnableProgram, NamesWhatCannotRunHere) {
+  const fs::path dir = fs::temp_directory_path() / ("runnable_" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  std::ofstream(dir / "app.exe") << "MZ\x90";
+  std::ofstream(dir / "tool") << "#!/bin/sh\n";
+  std::ofstream(dir / "notes") << "text";
+  fs::permissions(dir / "app.exe", fs::perms::owner_all);
+  fs::permissions(dir / "tool", fs::perms::owner_all);
+  struct Case {
+    std::string program;
+    bool runs;
+    const char* why;
+  } cases[] = {
+      {(dir / "tool").string(), true, ""},
+      {(dir / "app.exe").string(), false, "is a Windows program"},
+      {(dir / "notes").string(), false, "is not executable"},
+      {(dir / "missing").string(), false, "does not exist"},
+      {"sh", true, ""},
+      {"no-such-program-here", false, "is not installed"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.program);
+    std::string why;
+    EXPECT_EQ(!platform::runnable_program(c.program, &why).empty(), c.runs);
+    EXPECT_NE(why.find(c.why), std::string::npos) << why;
+  }
+  fs::remove_all(dir);
 }
 
 }  // namespace
