@@ -205,7 +205,7 @@ int run_app(const std::vector<std::string>& args, const fs::path& executable) {
   register_page_templates();
   register_modem_level();
   // The closing dialog's "Install for the System".
-  set_system_install_options({sysconfig::SystemInstallCommand(executable.string()), display_options.name == "terminal"});
+  set_system_install_options({sysconfig::SystemInstallCommand(executable.string()), display->name() == "terminal"});
   // The shell's program manager: ADDITEM: items become menu entries, in the
   // root and, for those that can run here, in the user's menu.
   ProgramManagerService program_manager({}, xdg::user_menu_places());
