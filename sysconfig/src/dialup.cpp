@@ -1,5 +1,6 @@
 // CONFIG: the account's dial-up entry and the autodial registry values.
 #include "sysconfig/dialup.h"
+#include "sysconfig/setup_report.h"
 
 #include <sys/stat.h>
 
@@ -180,6 +181,10 @@ int ConfigureDialUp(session::CRegSessionDialog& session) {
   };
   const int result = MakeDialUpEntry(values, context);
   g_last_result = result;
+  ThisRun().entry_result = result;
+  if (result == pb::kPbSuccess) {
+    ThisRun().access_number = values.area_code.empty() ? values.number : "(" + values.area_code + ") " + values.number;
+  }
 
   reg::Registry& registry = reg::system_registry();
   const std::string name(kAccountEntryName);

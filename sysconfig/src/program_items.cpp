@@ -17,6 +17,7 @@
 #include "session/line_protocol.h"
 #include "session/reg_session.h"
 #include "sysconfig/dialup.h"
+#include "sysconfig/setup_report.h"
 
 namespace sysconfig {
 namespace {
@@ -319,7 +320,19 @@ void CreateAccountShortcuts(const fs::path& ini_file, std::string_view group_set
   }
 }
 
-void CreateAccountShortcuts(session::CRegSessionDialog&) { CreateAccountShortcuts(ProgramIniFile()); }
+void CreateAccountShortcuts(session::CRegSessionDialog&) {
+  std::vector<fs::path> made;
+  CreateAccountShortcuts(ProgramIniFile(), kShortcutGroup, &made);
+  // The run's report counts the launchers the user sees (desktop, menu);
+  // the root's copies only where no copy of the user's could be made.
+  const std::string root = platform::system_root().string() + "/";
+  std::vector<fs::path> seen;
+  for (const fs::path& p : made) {
+    if (p.string().rfind(root, 0) != 0) seen.push_back(p);
+  }
+  auto& launchers = ThisRun().launchers;
+  for (const fs::path& p : seen.empty() ? made : seen) launchers.push_back(p);
+}
 
 fs::path ProgramIniFile() {
   platform::RootPath path = platform::translate_path("Joinwiz.ini", platform::RelativeTo::Program);

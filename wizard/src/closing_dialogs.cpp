@@ -78,12 +78,15 @@ bool CAccountCreatedDialog::on_init_dialog() {
     set_item_text(IDC_CREATED_USERID, profile()->value_or_empty("USERID"));
     set_item_text(IDC_CREATED_PASSWORD, profile()->value_or_empty("PASSWORD"));
   }
+  // The Windows places of these texts are said as their counterparts here:
+  // both runs leave the account's launcher on the user's desktop, and Linux
+  // has no Windows Desktop nor Dial-Up Networking folder.
   set_item_text(IDC_CREATED_TEXT,
                 new_account()
                     ? "Your account on the Veloran Network has been created.  To connect to the network and begin "
-                      "using your account double click on the Veloran Network icon on your Windows Desktop."
+                      "using your account double click on the Veloran Network icon on your Desktop."
                     : "To connect to the network and begin using your account double click on the Veloran Account "
-                      "in the Dialup Network Folder.");
+                      "on your Desktop.");
   show_item(IDC_BACK, false);
   show_item(IDCANCEL, false);
   // Only an account whose entry was made can be installed.

@@ -7,6 +7,7 @@
 #include "platform/ui/window.h"
 #include "session/platform_port.h"
 #include "session/reg_session.h"
+#include "sysconfig/setup_report.h"
 #include "sysconfig/sysconfig.h"
 #include "wizard/dialing_dialogs.h"
 #include "wizard/prompt_dialogs.h"
@@ -188,6 +189,7 @@ void CDialNetworkDialog::OnNext() {
 
 void CDialNetworkDialog::OnResultOk() {
   log_info(kComponent, "the registration call succeeded");
+  sysconfig::ThisRun().registered = true;
   DeleteSession();
   show_window(hwnd(), SW_HIDE);
   {
