@@ -56,20 +56,22 @@ std::string Describe(const FileState& before, const FileState& after) {
   return before.exists ? "updated" : "written";
 }
 
-// Runs `systemctl WORDS...`; its complaint goes into the report.
-void Systemctl(const std::vector<std::string>& words, std::string& report) {
+// Runs `systemctl WORDS...`, reporting it; false when it failed.
+bool Systemctl(const std::vector<std::string>& words, std::string& report) {
+  std::string line = "systemctl";
+  for (const std::string& w : words) line += " " + w;
   const fs::path systemctl = platform::runnable_program("systemctl");
   if (systemctl.empty()) {
-    report += "systemctl is not installed: run systemctl " + words.front() + " yourself\n";
-    return;
+    report += line + ": systemctl is not installed\n";
+    return false;
   }
   std::vector<std::string> argv{systemctl.string()};
   argv.insert(argv.end(), words.begin(), words.end());
   std::string output;
   const int rc = platform::run_program(argv, &output);
-  report += "systemctl";
-  for (const std::string& w : words) report += " " + w;
-  report += rc == 0 ? ": done\n" : ": failed (exit " + std::to_string(rc) + ") " + output + "\n";
+  while (!output.empty() && output.back() == '\n') output.pop_back();
+  report += line + (rc == 0 ? ": done\n" : ": failed (exit " + std::to_string(rc) + ") " + output + "\n");
+  return rc == 0;
 }
 
 }  // namespace
@@ -144,9 +146,13 @@ int InstallDialUpCommand(bool remove, const SystemPlaces& places, std::string& r
   bool ok = true;
   std::string autodial_line;
   if (remove) {
+    // A unit that will not stop is still taken out: it must not start again.
     if (call_systemctl && fs::exists(places.unit_dir / unit)) Systemctl({"stop", unit}, autodial_line);
     ok = ad::RemoveAutodialUnit(places.unit_dir, unit, changes, &why);
-    if (ok && call_systemctl) Systemctl({"daemon-reload"}, autodial_line);
+    if (ok && call_systemctl && !Systemctl({"daemon-reload"}, autodial_line)) {
+      ok = false;
+      why = "systemd did not reload its units";
+    }
   } else if (!AutodialEnabled()) {
     autodial_line = "Automatic dialing is off for this account: no dial-on-demand service installed.\n";
   } else if (!systemd) {
@@ -161,9 +167,10 @@ int InstallDialUpCommand(bool remove, const SystemPlaces& places, std::string& r
       why = pppd.empty() ? "pppd is not installed" : "pppd's path cannot go into a unit: " + pppd.string();
     } else {
       ok = ad::InstallAutodialUnit(places.unit_dir, unit, *text, changes, &why);
-      if (ok && call_systemctl) {
-        Systemctl({"daemon-reload"}, autodial_line);
-        Systemctl({"start", unit}, autodial_line);
+      if (ok && call_systemctl &&
+          !(Systemctl({"daemon-reload"}, autodial_line) && Systemctl({"start", unit}, autodial_line))) {
+        ok = false;
+        why = "the service is installed and enabled but did not start";
       }
     }
   }
