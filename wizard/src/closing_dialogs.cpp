@@ -87,6 +87,12 @@ bool CAccountCreatedDialog::on_init_dialog() {
                       "using your account double click on the Veloran Network icon on your Desktop."
                     : "To connect to the network and begin using your account double click on the Veloran Account "
                       "on your Desktop.");
+  // The registration worked, but the computer may not have been set up to
+  // dial the account: say so here, not only in the log.
+  if (const auto outcome = sysconfig::LastDialUpOutcome(); outcome.configured && !outcome.problem.empty()) {
+    set_item_text(IDC_CREATED_DIALUP_NOTE, outcome.problem);
+    show_item(IDC_CREATED_DIALUP_NOTE, true);
+  }
   show_item(IDC_BACK, false);
   show_item(IDCANCEL, false);
   // Only an account whose entry was made can be installed.
