@@ -74,6 +74,13 @@ install(DIRECTORY ${PROJECT_SOURCE_DIR}/data/scenarios/
 
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/joinwiz.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications COMPONENT veloran-signup)
+# The polkit action through which the closing page runs the system install
+# (pkexec matches it by the program's installed path).
+set(VLR_JOINWIZ_PATH ${CMAKE_INSTALL_FULL_BINDIR}/joinwiz)
+configure_file(${PROJECT_SOURCE_DIR}/packaging/com.veloran.joinwiz.policy.in
+               ${CMAKE_BINARY_DIR}/packaging/com.veloran.joinwiz.policy @ONLY)
+install(FILES ${CMAKE_BINARY_DIR}/packaging/com.veloran.joinwiz.policy
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/polkit-1/actions COMPONENT veloran-signup)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/com.veloran.joinwiz.metainfo.xml
         DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo COMPONENT veloran-signup)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/icons/joinwiz-48.png
@@ -147,7 +154,7 @@ set(CPACK_DEBIAN_VELORAN-SIGNUP_PACKAGE_NAME veloran-signup)
 set(CPACK_DEBIAN_VELORAN-SIGNUP_PACKAGE_SECTION comm)
 set(CPACK_DEBIAN_VELORAN-SIGNUP_PACKAGE_DEPENDS
     "veloran-platform ${vlr_exact}, libserlink1 ${vlr_exact}, libmodset1 ${vlr_exact}")
-set(CPACK_DEBIAN_VELORAN-SIGNUP_PACKAGE_RECOMMENDS "ppp")
+set(CPACK_DEBIAN_VELORAN-SIGNUP_PACKAGE_RECOMMENDS "ppp, pkexec")
 set(CPACK_COMPONENT_VELORAN-SIGNUP_DESCRIPTION
 "dial-up sign-up wizard for the Veloran Network
 joinwiz signs the computer up for a Veloran dial-up account: it collects

@@ -18,6 +18,7 @@
 #include "session/line_protocol.h"
 #include "session/reg_session.h"
 #include "sysconfig/sysconfig.h"
+#include "sysconfig/system_install.h"
 
 namespace sysconfig {
 namespace {
@@ -303,29 +304,6 @@ void ConfigCommand(session::CRegSessionDialog& session, std::string_view argumen
   session.SendAck(true);
 }
 
-int InstallDialUpCommand(bool remove, const fs::path& ppp_dir, std::string& report) {
-  const pb::PhoneBook book;
-  std::string why;
-  const std::string name(kAccountEntryName);
-  if (remove) {
-    if (int rc = pb::RemoveEntry(name, ppp_dir, &why); rc != pb::kPbSuccess) {
-      report = "cannot remove the dial-up entry \"" + name + "\" from " + ppp_dir.string() + ": " + why + "\n";
-      return 1;
-    }
-    report = "The dial-up entry \"" + name + "\" is no longer in " + ppp_dir.string() + ".\n";
-    return 0;
-  }
-  bool changed = false;
-  if (int rc = pb::InstallEntry(book, name, ppp_dir, &why, &changed); rc != pb::kPbSuccess) {
-    report = "cannot install the dial-up entry: " + why + "\n";
-    return 1;
-  }
-  const std::string safe = pb::SafeEntryName(name);
-  report = std::string(changed ? "Installed" : "Already installed:") + " the dial-up entry \"" + name + "\" in " +
-           ppp_dir.string() + " (peers/" + safe + ").\nDial it with: pon " + safe + "\n";
-  return 0;
-}
-
 std::string AccountSetupSummary(std::string_view program) {
   const pb::PhoneBook book;
   std::error_code ec;
@@ -355,18 +333,7 @@ std::string AccountSetupSummary(std::string_view program) {
   }
   for (const std::string& s : shortcuts) text += "Shortcut: " + s + "\n";
   if (made_none) return text;
-  // Quoted for the shell the user pastes it into.
-  auto quote = [](std::string word) {
-    if (word.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789/._-+=") ==
-        std::string::npos) {
-      return word;
-    }
-    std::string out = "'";
-    for (char c : word) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
-  };
-  text += "Install it for the system: sudo " + quote(std::string(program)) + " --root " +
-          quote(platform::system_root().string()) + " --install-dialup\n";
+  text += "Install it for the system: sudo " + ShellCommandLine(SystemInstallCommand(program)) + "\n";
   text += "Dial it: pon " + safe + "\n";
   return text;
 }

@@ -9,7 +9,9 @@
 #include "platform/storage/files.h"
 #include "platform/loop/log.h"
 #include "platform/ui/message_box.h"
+#include "platform/shell/launcher.h"
 #include "platform/shell/phonebook.h"
+#include "platform/shell/xdg_places.h"
 #include "platform/shell/program_manager.h"
 #include "platform/storage/system_root.h"
 #include "session/line_protocol.h"
@@ -233,15 +235,22 @@ platform::desktop::Entry EntryLauncher(std::string_view entry_name, std::string_
   return e;
 }
 
-bool CreateEntryShortcut(std::string_view entry_name, const fs::path& path, const fs::path& phonebook_dir) {
+namespace {
+
+// The phone-book entry named `entry_name` (any case).
+std::optional<std::string> FindEntry(std::string_view entry_name, const fs::path& phonebook_dir) {
   platform::phonebook::PhoneBook book(phonebook_dir);
-  std::optional<std::string> found;
   for (const std::string& name : book.EntryNames()) {
-    if (Lower(name) == Lower(entry_name)) {
-      found = name;
-      break;
-    }
+    if (Lower(name) == Lower(entry_name)) return name;
   }
+  return std::nullopt;
+}
+
+}  // namespace
+
+bool CreateEntryShortcut(std::string_view entry_name, const fs::path& path, const fs::path& phonebook_dir,
+                         platform::FileMode mode) {
+  const std::optional<std::string> found = FindEntry(entry_name, phonebook_dir);
   if (!found) return false;
   std::string why;
   auto text = platform::desktop::EntryText(EntryLauncher(*found, platform::phonebook::SafeEntryName(*found)), &why);
@@ -251,8 +260,24 @@ bool CreateEntryShortcut(std::string_view entry_name, const fs::path& path, cons
   }
   const fs::path file = path.parent_path() / platform::desktop::ShortcutFileName(path.filename().string());
   platform::make_folders(file.parent_path());  // a failure shows in the write
-  if (!platform::replace_file(file, *text, platform::FileMode::Shared, &why)) {
+  if (!platform::replace_file(file, *text, mode, &why)) {
     platform::log_warn(kComponent, "shortcut not saved: " + why);
+    return false;
+  }
+  return true;
+}
+
+bool TrustLauncher(const fs::path& file, std::string* why) {
+  const fs::path gio = platform::runnable_program("gio");
+  if (gio.empty()) {
+    if (why) *why = "gio is not installed";
+    return false;
+  }
+  std::string output;
+  const int rc = platform::run_program({gio.string(), "set", file.string(), "metadata::trusted", "true"}, &output);
+  if (rc != 0) {
+    if (why) *why = "gio set " + file.string() + " metadata::trusted true: " + (output.empty() ? "exit " + std::to_string(rc) : output);
+    while (why && !why->empty() && why->back() == '\n') why->pop_back();
     return false;
   }
   return true;
@@ -267,28 +292,45 @@ void CreateAccountShortcuts(const fs::path& ini_file, std::string_view group_set
   }
   group = StripGroupQuotes(group);
   const std::string name(kAccountEntryName);
-  const fs::path desktop = platform::known_folder(platform::KnownFolder::Desktop) / name;
-  if (CreateEntryShortcut(name, desktop) && made) {
-    made->push_back(desktop.parent_path() / platform::desktop::ShortcutFileName(name));
+  const std::string file_name = platform::desktop::ShortcutFileName(name);
+  // The root keeps its copy; the user's desktop gets an executable one, which
+  // file managers run only when it is also marked trusted.
+  const fs::path root_desktop = platform::known_folder(platform::KnownFolder::Desktop);
+  if (CreateEntryShortcut(name, root_desktop / name) && made) made->push_back(root_desktop / file_name);
+  if (const fs::path desktop = platform::xdg::desktop_dir(); !desktop.empty()) {
+    if (CreateEntryShortcut(name, desktop / name, {}, platform::FileMode::Executable)) {
+      if (made) made->push_back(desktop / file_name);
+      std::string why;
+      if (!TrustLauncher(desktop / file_name, &why)) {
+        platform::log_info(kComponent, "launcher not marked trusted (" + why + "): the desktop may ask before running it");
+      }
+    }
   }
   if (group == "None") return;
-  platform::phonebook::PhoneBook book;
-  std::optional<std::string> found;
-  for (const std::string& entry : book.EntryNames()) {
-    if (Lower(entry) == Lower(name)) found = entry;
-  }
+  const std::optional<std::string> found = FindEntry(name, {});
   if (!found) return;
-  platform::ProgramMenu menu;
+  platform::ProgramMenu menu({}, platform::xdg::user_menu_places());
   std::string why;
   if (menu.AddItemToGroup(group, name, EntryLauncher(*found, platform::phonebook::SafeEntryName(*found)), &why)) {
     if (made) made->push_back(menu.ItemPath(group, name));
+    if (made && fs::exists(menu.UserItemPath(group, name))) made->push_back(menu.UserItemPath(group, name));
   } else {
     platform::log_warn(kComponent, "Start-menu shortcut not made: " + why);
   }
 }
 
 void CreateAccountShortcuts(session::CRegSessionDialog&) {
-  CreateAccountShortcuts(ProgramIniFile(), kShortcutGroup, &ThisRun().launchers);
+  std::vector<fs::path> made;
+  CreateAccountShortcuts(ProgramIniFile(), kShortcutGroup, &made);
+  // The run's report counts the launchers the user sees (desktop, menu);
+  // the root's copies only where no copy of the user's could be made.
+  const std::string root = platform::system_root().string() + "/";
+  std::vector<fs::path> seen;
+  for (const fs::path& p : made) {
+    if (p.string().rfind(root, 0) != 0) seen.push_back(p);
+  }
+  auto& launchers = ThisRun().launchers;
+  for (const fs::path& p : seen.empty() ? made : seen) launchers.push_back(p);
 }
 
 fs::path ProgramIniFile() {

@@ -33,12 +33,28 @@ start_xvfb
 trap '[ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null; [ -n "${app_pid:-}" ] && kill "$app_pid" 2>/dev/null; [ -n "${wm_pid:-}" ] && kill "$wm_pid" 2>/dev/null; kill "$xvfb_pid" 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
 start_window_manager
 
-start_linesim "$linesim" "$root" --modem COM2=generic --dial "5550100=scenario:$data/scenarios/new-account.txt"
+# The new account, and the computer configured (CONFIG: AUTO) for the
+# profile's access number, so the closing page can install the entry.
+sed 's/^send STATUS:\\tCOMPLETE$/send CONFIG:\\tAUTO\nexpect REPLY: OK\n&/' "$data/scenarios/new-account.txt" > "$work/scenario.txt"
+cp "$data/Joinwiz.ini" "$ini"
+printf '\n[User Information]\nPOPAREACODE=800\nPOPNUMBER=555-0147\n' >> "$ini"
+start_linesim "$linesim" "$root" --modem COM2=generic --dial "5550100=scenario:$work/scenario.txt"
+
+# "Install for the System" goes through pkexec: a stub that records its
+# arguments and runs the install on test folders.
+mkdir -p "$work/bin"
+cat > "$work/bin/pkexec" <<'STUB'
+#!/bin/sh
+printf '%s\n' "$@" > "$STUB_ARGS"
+exec "$@" --ppp-dir "$STUB_ETC" --unit-dir "$STUB_UNITS"
+STUB
+chmod +x "$work/bin/pkexec"
 
 transcript="$work/transcript"
 : > "$transcript"
 # GTK's leak-free exit is not ours to prove: leak checks stay off for it.
 ASAN_OPTIONS="${ASAN_OPTIONS:-}:detect_leaks=0" GSK_RENDERER=cairo GDK_BACKEND=x11 NO_AT_BRIDGE=1 \
+  PATH="$work/bin:$PATH" STUB_ARGS="$work/pkexec.args" STUB_ETC="$work/etc-ppp" STUB_UNITS="$work/units" \
   VLR_DATA_DIR="$data" VLR_LOG="$work/log" VLR_LOG_LEVEL=info \
   "$joinwiz" --root "$root" --ui gtk --transcript "$transcript" >"$work/stdout" 2>"$work/stderr" </dev/null &
 app_pid=$!
@@ -66,6 +82,21 @@ keys Return
 on_page 116 "Dialing the Network"
 keys Return
 on_page 120 "Registration Complete"
+keys alt+s                                    # Install for the System
+wait_for_line "$work/transcript" 'message-box "Install for the System"' 60 "$wiz_pid" \
+  || fail "no result window after Install for the System"
+win=$(xdotool search --sync --onlyvisible --name "^Install for the System\$" | tail -n1)
+[ -n "$win" ] || fail "the result window is not on the screen"
+sleep 0.5
+page=$((page + 1))
+import -window root "$shots/$(printf '%02d' "$page")-120-installed.png" 2>/dev/null || true
+grep -qx -- "--install-dialup" "$work/pkexec.args" || fail "pkexec was not asked to install: $(cat "$work/pkexec.args")"
+[ -f "$work/etc-ppp/peers/tarkel-veloran-account" ] || fail "the install wrote no peers file"
+keys Return                                   # OK
+sleep 0.5
+xdotool windowfocus --sync "$(xdotool search --sync --onlyvisible --name '^Registration Complete$' | tail -n1)"
+page=$((page + 1))
+import -window root "$shots/$(printf '%02d' "$page")-120-after-install.png" 2>/dev/null || true
 keys Return                                   # Finish
 
 code=0

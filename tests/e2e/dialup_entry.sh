@@ -6,7 +6,11 @@
 # desktop-file-validate accepts every .desktop file, --install-dialup /
 # --remove-dialup move the entry in and out of a pppd folder that holds
 # another provider, and `pon NAME dryrun` reads the installed entry with
-# that folder as /etc/ppp (a mount namespace).
+# that folder as /etc/ppp (a mount namespace), with its demand-dialing
+# service in and out of a unit folder that holds another provider's. In
+# the transfer run the launcher lands on the user's desktop and the
+# runnable program item in the user's menu, as a real menu reader (pyxdg)
+# sees it.
 # Usage: dialup_entry.sh JOINWIZ LINESIM PPP_SHIM [config|transfer|unprivileged]
 #   config        the server sends CONFIG: AUTO itself; the access number is
 #                 already in the profile
@@ -41,6 +45,11 @@ cp "$data/Joinwiz.ini" "$ini"
 if [ "$mode" = transfer ]; then
   printf '\n[User Information]\nDNS1=10.1.2.3\nDNS2=\n' >> "$ini"
   cp "$here/dialup/phones.txt" "$program/phones.txt"
+  # The server's two program items: a Windows program and one that runs here.
+  printf 'MZ\x90\x00' > "$program/vlrsign.exe"
+  chmod +x "$program/vlrsign.exe"
+  printf '#!/bin/sh\necho news\n' > "$program/vlrnews.sh"
+  chmod +x "$program/vlrnews.sh"
 else
   printf '\n[User Information]\nPOPAREACODE=800\nPOPNUMBER=555-0147\nDNS1=10.1.2.3\nDNS2=\n' >> "$ini"
 fi
@@ -69,17 +78,47 @@ start_linesim "$linesim" "$root" --modem COM2=generic \
   --dial "5550100=scenario:$here/dialup/$([ "$mode" = transfer ] && echo transfer || echo configure).txt" \
   --dial "8005550147=scenario:$here/dialup/access.txt"
 
-cat "$here/registration_cases/walk_new" - > "$work/script" <<'EOF'
-wait 116
-click 3031
-wait 120
-click 3033
-EOF
+# The closing page's "Install for the System": in the transfer run through
+# a stub pkexec that records its arguments and runs the command on test
+# folders; in the config run without pkexec, so the page shows the command.
+mkdir -p "$work/bin"
+if [ "$mode" = transfer ]; then
+  cat > "$work/bin/pkexec" <<'STUB'
+#!/bin/sh
+printf '%s\n' "$@" > "$STUB_ARGS"
+exec "$@" --ppp-dir "$STUB_ETC" --unit-dir "$STUB_UNITS"
+STUB
+  chmod +x "$work/bin/pkexec"
+  run_path="$work/bin:$PATH"
+  install_steps='click 3070
+expect-message The dial-up entry is installed for the system.
+answer OK'
+else
+  # Only the folders pppd lives in: no pkexec on the way.
+  run_path="$work/bin:/usr/sbin:/sbin"
+  install_steps='click 3070
+expect-message run this command as the administrator:
+answer OK'
+fi
+{ cat "$here/registration_cases/walk_new"; printf 'wait 116\nclick 3031\nwait 120\n%s\nclick 3033\n' "$install_steps"; } > "$work/script"
 
-"${as_user[@]}" env VLR_DATA_DIR="$data" VLR_LOG="$work/log" VLR_LOG_LEVEL=info \
+"${as_user[@]}" env PATH="$run_path" STUB_ARGS="$work/pkexec.args" STUB_ETC="$work/pk-etc-ppp" STUB_UNITS="$work/pk-units" \
+  VLR_DATA_DIR="$data" VLR_LOG="$work/log" VLR_LOG_LEVEL=info \
   "$joinwiz" --root "$root" --answers "$work/script" --transcript "$work/transcript" \
   >"$work/stdout" 2>"$work/stderr" </dev/null
 check_exit $?
+
+if [ "$mode" = transfer ]; then
+  printf '%s\n' "$(readlink -f "$joinwiz")" --root "$root" --install-dialup > "$work/pkexec.want"
+  cmp -s "$work/pkexec.args" "$work/pkexec.want" || fail "pkexec got: $(cat "$work/pkexec.args" 2>&1)"
+  [ -f "$work/pk-etc-ppp/peers/tarkel-veloran-account" ] || fail "the install through pkexec wrote no peers file"
+  [ -f "$work/pk-units/veloran-autodial-tarkel-veloran-account.service" ] || fail "the install through pkexec wrote no service"
+  grep -q "pk-etc-ppp/peers/tarkel-veloran-account: written" "$work/transcript" \
+    || fail "the result window does not show the install's report"
+else
+  grep -q "sudo $(readlink -f "$joinwiz") --root $root --install-dialup" "$work/transcript" \
+    || fail "the page does not show the install command"
+fi
 
 peers="$root/phonebook/peers/tarkel-veloran-account"
 chat_script="$root/phonebook/chatscripts/tarkel-veloran-account"
@@ -122,6 +161,41 @@ if [ "$mode" = transfer ]; then
   [ -f "$launcher" ] || fail "no desktop launcher"
   grep -qx 'Exec=pon tarkel-veloran-account' "$launcher" || fail "the launcher does not dial the entry: $(cat "$launcher")"
   grep -q "Shortcut: $launcher" "$work/stdout" || fail "the closing output does not name the launcher"
+
+  # Where the desktop looks: the launcher on the user's desktop, executable.
+  user_launcher="$XDG_DESKTOP_DIR/Tarkel - Veloran Account.desktop"
+  [ -f "$user_launcher" ] || fail "no launcher in $XDG_DESKTOP_DIR: $(ls -la "$XDG_DESKTOP_DIR" 2>&1)"
+  [ -x "$user_launcher" ] || fail "the desktop launcher is not executable: $(stat -c %A "$user_launcher")"
+  desktop-file-validate "$user_launcher" || fail "desktop-file-validate refused $user_launcher"
+  cmp -s "$launcher" "$user_launcher" || fail "the desktop launcher differs from the root's copy"
+
+  # The user's menu as a desktop reads it (pyxdg), from a root menu that
+  # merges the user's applications-merged folder, as desktops ship one.
+  mkdir -p "$work/xdg/etc/menus" "$work/xdg/share"
+  cat > "$work/xdg/etc/menus/applications.menu" <<'MENU'
+<!DOCTYPE Menu PUBLIC "-//freedesktop//DTD Menu 1.0//EN"
+ "http://www.freedesktop.org/standards/menu-spec/menu-1.0.dtd">
+<Menu>
+  <Name>Applications</Name>
+  <DefaultAppDirs/>
+  <DefaultDirectoryDirs/>
+  <DefaultMergeDirs/>
+</Menu>
+MENU
+  XDG_CONFIG_DIRS="$work/xdg/etc" XDG_DATA_DIRS="$work/xdg/share" XDG_MENU_PREFIX= \
+    /usr/bin/python3 "$here/menu_items.py" >"$work/menu.out" 2>&1 || fail "the menu reader failed: $(cat "$work/menu.out")"
+  grep -q "^Veloran Network	News	veloran-veloran-network_news.desktop\$" "$work/menu.out" \
+    || fail "the runnable program item is not in the menu: $(cat "$work/menu.out")"
+  grep -q "Sign On" "$work/menu.out" && fail "the Windows program item is in the menu: $(cat "$work/menu.out")"
+  grep -q "Sign On\" stays in .*: .*vlrsign.exe is a Windows program" "$work/log" \
+    || fail "the log does not say why Sign On stays out of the menu"
+  [ -f "$root/start_menu/applications/veloran-veloran-network_sign-on.desktop" ] || fail "the root lost its Sign On copy"
+  for f in "$XDG_DATA_HOME"/applications/*.desktop "$XDG_DATA_HOME"/desktop-directories/*.directory; do
+    desktop-file-validate "$f" || fail "desktop-file-validate refused $f"
+  done
+  for f in "$XDG_CONFIG_HOME"/menus/applications-merged/*.menu; do
+    xmllint --noout "$f" || fail "xmllint refused $f"
+  done
 fi
 
 # The real chat against the modem: it must dial the chosen access number,
@@ -137,21 +211,46 @@ grep -q "CONNECT" "$work/chat.out" || fail "chat saw no CONNECT: $(cat "$work/ch
 
 # Into a pppd folder that already holds another provider, and out again.
 etc="$work/etc-ppp"
-mkdir -p "$etc/peers"
+units="$work/etc-systemd"
+mkdir -p "$etc/peers" "$units/multi-user.target.wants"
+printf '[Unit]\nDescription=other\n[Service]\nExecStart=/bin/true\n' >"$units/other.service"
+ln -s "$units/other.service" "$units/multi-user.target.wants/other.service"
 printf '/dev/ttyS0\nuser "other"\n' >"$etc/peers/provider"
 printf '# Secrets for authentication\n"other" * "theirs"\n' >"$etc/pap-secrets"
 printf '"other" * "theirs"' >"$etc/chap-secrets"
 chmod 600 "$etc/pap-secrets" "$etc/chap-secrets"
-# Every file, lock files too: none may be left behind.
-snapshot() { (cd "$etc" && find . ! -type d -print0 | sort -z | xargs -0 sha256sum); }
+# Every file, lock files too: none may be left behind; the unit folder's
+# files and links with their modes.
+snapshot() {
+  (cd "$etc" && find . ! -type d -print0 | sort -z | xargs -0 sha256sum)
+  (cd "$units" && find . -print0 | sort -z | xargs -0 ls -ld --time-style=+ | awk '{print $1, $NF}')
+}
 before=$(snapshot)
-"$joinwiz" --root "$root" --install-dialup --ppp-dir "$etc" >"$work/install.out" 2>&1 || fail "install: $(cat "$work/install.out")"
+"$joinwiz" --root "$root" --install-dialup --ppp-dir "$etc" --unit-dir "$units" >"$work/install.out" 2>&1 || fail "install: $(cat "$work/install.out")"
+# Reported file by file.
+grep -qx "$etc/peers/tarkel-veloran-account: written" "$work/install.out" || fail "install report: $(cat "$work/install.out")"
+grep -qx "$etc/pap-secrets: updated" "$work/install.out" || fail "install report: $(cat "$work/install.out")"
+# CONFIG: AUTO switched automatic dialing on: the demand-dialing service.
+unit="$units/veloran-autodial-tarkel-veloran-account.service"
+grep -qx "$unit: written" "$work/install.out" || fail "no service reported: $(cat "$work/install.out")"
+grep -qx "$units/multi-user.target.wants/veloran-autodial-tarkel-veloran-account.service: enabled" "$work/install.out" \
+  || fail "the service is not enabled: $(cat "$work/install.out")"
+[ "$(readlink "$units/multi-user.target.wants/veloran-autodial-tarkel-veloran-account.service")" = "$unit" ] \
+  || fail "the wants link does not name the unit"
+grep -q '^ExecStart=/[^ ]*/pppd call tarkel-veloran-account nodetach demand idle [0-9]* persist maxfail [0-9]* holdoff [0-9]*$' "$unit" \
+  || fail "the service does not dial on demand: $(cat "$unit")"
+if command -v systemd-analyze >/dev/null; then
+  SYSTEMD_LOG_LEVEL=err systemd-analyze verify "$unit" >"$work/verify.out" 2>&1 \
+    || fail "systemd-analyze verify: $(cat "$work/verify.out")"
+  [ -s "$work/verify.out" ] && fail "systemd-analyze verify warns: $(cat "$work/verify.out")"
+fi
 [ -f "$etc/peers/tarkel-veloran-account" ] && [ -f "$etc/peers/provider" ] || fail "both entries must be there"
 grep -q '"other" \* "theirs"' "$etc/pap-secrets" && grep -q '"jsmith"' "$etc/pap-secrets" || fail "secrets not merged"
 [ "$(stat -c %a "$etc/chap-secrets")" = 600 ] || fail "chap-secrets is not 0600"
 installed=$(snapshot)
-"$joinwiz" --root "$root" --install-dialup --ppp-dir "$etc" >"$work/install2.out" 2>&1 || fail "second install"
+"$joinwiz" --root "$root" --install-dialup --ppp-dir "$etc" --unit-dir "$units" >"$work/install2.out" 2>&1 || fail "second install"
 [ "$(snapshot)" = "$installed" ] || fail "a second install changed files"
+grep -v ': unchanged$\|: absent$' "$work/install2.out" | grep -q '^/' && fail "a second install reports a change: $(cat "$work/install2.out")"
 
 # pon reads it as /etc/ppp in a mount namespace of its own, every option
 # checked (the modem's pseudo-terminal is still there).
@@ -166,7 +265,10 @@ rm "$etc/options"
 kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
 sim_pid=
 
-"$joinwiz" --root "$root" --remove-dialup --ppp-dir "$etc" >"$work/remove.out" 2>&1 || fail "remove: $(cat "$work/remove.out")"
+"$joinwiz" --root "$root" --remove-dialup --ppp-dir "$etc" --unit-dir "$units" >"$work/remove.out" 2>&1 || fail "remove: $(cat "$work/remove.out")"
+grep -qx "$unit: removed" "$work/remove.out" || fail "remove report: $(cat "$work/remove.out")"
 [ "$(snapshot)" = "$before" ] || fail "remove did not restore the files: $(diff <(echo "$before") <(snapshot))"
+"$joinwiz" --root "$root" --remove-dialup --ppp-dir "$etc" --unit-dir "$units" >"$work/remove2.out" 2>&1 || fail "second remove"
+[ "$(snapshot)" = "$before" ] || fail "a second remove changed files"
 
 echo "ok [$name]"

@@ -16,7 +16,8 @@ fail() {
 
 # A fresh work folder named after PREFIX and the case, removed at exit with
 # linesim stopped; a system root in it with the program folder and
-# dosdevices. Sets work, sim_pid, root, program and ini.
+# dosdevices, and XDG places of its own. Sets work, sim_pid, root, program
+# and ini.
 make_workspace() {
   work=$(mktemp -d "${TMPDIR:-/tmp}/$1_${name}_XXXXXX")
   sim_pid=
@@ -27,6 +28,8 @@ make_workspace() {
   program="$root/drive_c/veloran"
   ini="$program/Joinwiz.ini"
   mkdir -p "$program" "$root/dosdevices"
+  # The user's menu and desktop of the run, never the real ones.
+  export XDG_DATA_HOME="$work/xdg/data" XDG_CONFIG_HOME="$work/xdg/config" XDG_DESKTOP_DIR="$work/xdg/Desktop"
 }
 
 # Makes each COMn given resolve to nothing, so the run never touches the

@@ -3,13 +3,17 @@
 # joinwiz with the terminal display against linesim's modem and server.
 # On every page the pane must show the window's caption on its first row,
 # the field that has the focus with its label, and the page's button row.
-# Alt+N presses Next and Alt+B Back. Skipped (exit 77) without tmux.
-# Usage: terminal_walk.sh JOINWIZ LINESIM
+# Alt+N presses Next and Alt+B Back. With "install" the server also
+# configures the computer (CONFIG: AUTO), and the closing page's "Install
+# for the System" shows the install command in a window. Skipped (exit 77)
+# without tmux.
+# Usage: terminal_walk.sh JOINWIZ LINESIM [install]
 set -uo pipefail
 
 joinwiz=$1
 linesim=$2
-name=terminal_walk
+mode=${3:-}
+name=terminal_walk${mode:+_$mode}
 here="$(cd "$(dirname "$0")" && pwd)"
 data="$(cd "$here/../../data" && pwd)"
 command -v tmux >/dev/null || { echo "skip [$name]: tmux is not installed"; exit 77; }
@@ -20,7 +24,16 @@ socket="vlr-walk-$$"
 trap 'tmux -L "$socket" kill-server 2>/dev/null; [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null; rm -rf "$work"' EXIT
 absent_com_ports 1 3 4
 number=$(sed -n 's/^REGNUMBER=\([0-9]*\).*/\1/p' "$data/Joinwiz.ini" | head -n1)
-start_linesim "$linesim" "$root" --modem COM2=generic --dial "$number=scenario:$data/scenarios/new-account.txt"
+cp "$data/scenarios/new-account.txt" "$work/scenario.txt"
+if [ "$mode" = install ]; then
+  # The computer configured for the profile's access number, so the
+  # closing page can install the entry.
+  sed 's/^send STATUS:\\tCOMPLETE$/send CONFIG:\\tAUTO\nexpect REPLY: OK\n&/' "$data/scenarios/new-account.txt" > "$work/scenario.txt"
+  grep -q '^send CONFIG:' "$work/scenario.txt" || fail "no CONFIG: in the scenario"
+  cp "$data/Joinwiz.ini" "$ini"
+  printf '\n[User Information]\nPOPAREACODE=800\nPOPNUMBER=555-0147\n' >> "$ini"
+fi
+start_linesim "$linesim" "$root" --modem COM2=generic --dial "$number=scenario:$work/scenario.txt"
 
 tmux -f /dev/null -L "$socket" new-session -d -s walk -x 80 -y 24 \
   "VLR_DATA_DIR='$data' VLR_LOG='$work/log' VLR_LOG_LEVEL=info TERM=xterm-256color '$joinwiz' --root '$root' --ui terminal; echo \"exit \$?\" > '$work/exit'; sleep 30"
@@ -208,16 +221,37 @@ check_field "User ID:" "jsmith"
 check_field "Password:" "secret1"
 texts_reachable "Registration Complete" "Your Account has been Created!" "Finally, for future reference" \
   "User ID:" "Password:" "(800) 555-0147"
-check_page "Registration Complete" "Finish|Help"
+if [ "$mode" = install ]; then
+  check_page "Registration Complete" "Install for the System|Finish|Help"
+  # In the terminal the system install is not asked for through pkexec (it
+  # would prompt on this very terminal): a window shows the command to run.
+  keys M-s
+  wait_for "run this command as the administrator"
+  screen > "$work/screen"
+  sed 's/│//g' "$work/screen" | tr -d '\n ' | grep -qF "sudo$(readlink -f "$joinwiz")--root$root--install-dialup" \
+    || { cat "$work/screen" >&2; fail "the window does not show the whole install command"; }
+  keys Enter
+  for _ in $(seq 100); do screen > "$work/screen"; grep -qF "administrator" "$work/screen" || break; sleep 0.1; done
+  check_page "Registration Complete" "Install for the System|Finish|Help"
+else
+  # No entry was made: nothing to install.
+  check_page "Registration Complete" "Finish|Help"
+  grep -qF "Install for the System" "$work/screen" && fail "Install for the System without an entry"
+fi
 keys M-f
 for _ in $(seq 100); do [ -f "$work/exit" ] && break; sleep 0.1; done
 [ -f "$work/exit" ] || fail "joinwiz did not end after Finish"
 [ "$(cat "$work/exit")" = "exit 0" ] || fail "joinwiz ended with $(cat "$work/exit")"
 # The scenario creates the account but never transfers the call: the run's
-# last line says that nothing was set up on the computer, and why.
+# last line says what was set up on the computer, and why not the rest.
 tmux -L "$socket" capture-pane -p -J -t walk > "$work/end"
-grep -qF 'Set up: nothing; not set up: the dial-up entry, the access number, the launcher (the server ended the registration without TRANSFER:' "$work/end" \
-  || { cat "$work/end" >&2; fail "the run's last line does not say that nothing was set up"; }
+if [ "$mode" = install ]; then
+  grep -qF 'Set up: the dial-up entry "Tarkel - Veloran Account" with access number (800) 555-0147' "$work/end" \
+    || { cat "$work/end" >&2; fail "the run's last line does not name the entry"; }
+else
+  grep -qF 'Set up: nothing; not set up: the dial-up entry, the access number, the launcher (the server ended the registration without TRANSFER:' "$work/end" \
+    || { cat "$work/end" >&2; fail "the run's last line does not say that nothing was set up"; }
+fi
 user_value REGISTERED | grep -qx YES || fail "REGISTERED is not YES"
 user_value USERID | grep -qx jsmith || fail "USERID is not jsmith"
 user_value ADDR2 | grep -qx "Suite 4" || fail "ADDR2 is not Suite 4"

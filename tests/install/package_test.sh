@@ -28,6 +28,10 @@ dpkg -i "$@" >/dev/null || fail "dpkg -i failed"
 version=$(joinwiz --version) || fail "installed joinwiz --version failed"
 echo "ok: installed ${names[*]}, $version"
 man -w joinwiz >/dev/null || fail "man joinwiz not found"
+# The polkit action, as polkit itself reads it where polkitd runs.
+here="$(cd "$(dirname "$0")" && pwd)"
+bash "$here/polkit_policy.sh" /usr/share/polkit-1/actions/com.veloran.joinwiz.policy "$(command -v joinwiz)" \
+  "$here/../.." || fail "the installed polkit action"
 if printf '%s\n' "${names[@]}" | grep -q -- '-dev$'; then
   work=$(mktemp -d)
   printf '#include <serlink.h>\n#include <modset.h>\nint main(void) { return SerlinkVersion() ? 0 : 1; }\n' >"$work/c.c"

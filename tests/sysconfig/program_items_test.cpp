@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -18,7 +19,9 @@
 #include "platform/shell/desktop_entry.h"
 #include "platform/storage/files.h"
 #include "platform/shell/phonebook.h"
+#include "platform/shell/launcher.h"
 #include "platform/shell/program_manager.h"
+#include "platform/shell/xdg_places.h"
 #include "platform/storage/system_root.h"
 #include "session/reg_session.h"
 #include "sysconfig/dialup.h"
@@ -246,7 +249,44 @@ TEST_F(ProgramItemsTest, DestroyingAConnectedWindowTerminates) {
   EXPECT_EQ(server.terminates, 1);
 }
 
+// The user's desktop and menu of the test, in the root's folder.
+class ScopedXdgPlaces {
+ public:
+  explicit ScopedXdgPlaces(const fs::path& base) : base_(base) {
+    for (const auto& [name, sub] : kVariables) {
+      if (const char* old = std::getenv(name)) old_.emplace_back(name, old);
+      ::setenv(name, (base / sub).c_str(), 1);
+    }
+  }
+  ~ScopedXdgPlaces() {
+    for (const auto& [name, sub] : kVariables) ::unsetenv(name);
+    for (const auto& [name, value] : old_) ::setenv(name.c_str(), value.c_str(), 1);
+  }
+  fs::path desktop() const { return base_ / "Desktop"; }
+  // The menu as pyxdg reads it, from a root menu that merges the user's
+  // applications-merged folder as desktops ship one: "SUBMENU<TAB>NAME<TAB>ID".
+  std::string MenuItems() const {
+    fs::create_directories(base_ / "etc" / "menus");
+    std::ofstream(base_ / "etc" / "menus" / "applications.menu")
+        << "<!DOCTYPE Menu PUBLIC \"-//freedesktop//DTD Menu 1.0//EN\"\n"
+           " \"http://www.freedesktop.org/standards/menu-spec/menu-1.0.dtd\">\n"
+           "<Menu><Name>Applications</Name><DefaultAppDirs/><DefaultDirectoryDirs/><DefaultMergeDirs/></Menu>\n";
+    auto result = vlr_test::RunProgram({"/usr/bin/env", "XDG_CONFIG_DIRS=" + (base_ / "etc").string(),
+                                        "XDG_DATA_DIRS=" + (base_ / "none").string(), "XDG_MENU_PREFIX=", "/usr/bin/python3",
+                                        std::string(VLR_SOURCE_DIR) + "/tests/e2e/menu_items.py"});
+    EXPECT_EQ(result.exit_code, 0) << result.output;
+    return result.output;
+  }
+
+ private:
+  static constexpr std::pair<const char*, const char*> kVariables[] = {
+      {"XDG_DATA_HOME", "data"}, {"XDG_CONFIG_HOME", "config"}, {"XDG_DESKTOP_DIR", "Desktop"}};
+  fs::path base_;
+  std::vector<std::pair<std::string, std::string>> old_;
+};
+
 TEST_F(ProgramItemsTest, ShortcutsDialTheEntryWithPon) {
+  ScopedXdgPlaces xdg(root.path() / "xdg");
   std::vector<fs::path> made;
   // No entry: no shortcut, no message.
   CreateAccountShortcuts(ini, "None", &made);
@@ -262,24 +302,37 @@ TEST_F(ProgramItemsTest, ShortcutsDialTheEntryWithPon) {
   CreateAccountShortcuts(ini, "None", &made);
   const fs::path desktop =
       platform::known_folder(platform::KnownFolder::Desktop) / "Tarkel - Veloran Account.desktop";
-  EXPECT_EQ(made, std::vector<fs::path>{desktop});
+  // The root keeps its copy; the user's desktop gets an executable one.
+  const fs::path user_desktop = xdg.desktop() / "Tarkel - Veloran Account.desktop";
+  EXPECT_EQ(made, (std::vector<fs::path>{desktop, user_desktop}));
   ExpectValid(desktop);
+  ExpectValid(user_desktop);
+  EXPECT_EQ(Slurp(user_desktop), Slurp(desktop));
+  EXPECT_EQ(fs::status(user_desktop).permissions() & fs::perms::owner_exec, fs::perms::owner_exec);
+  EXPECT_EQ(fs::status(desktop).permissions() & fs::perms::owner_exec, fs::perms::none);
   auto keys = platform::desktop::ReadGroup(Slurp(desktop));
   ASSERT_TRUE(keys);
   EXPECT_EQ(platform::desktop::SplitExec(platform::desktop::UnescapeString(keys->at("Exec"))),
             (Strings{"pon", "tarkel-veloran-account"}));
   EXPECT_FALSE(fs::exists(platform::known_folder(platform::KnownFolder::StartMenu) / "applications"));
+  EXPECT_FALSE(fs::exists(root.path() / "xdg" / "data" / "applications"));
 
   // "Client" takes the group from Joinwiz.ini (quotes stripped).
   SetGroup("x\"Online\"y");
   made.clear();
   CreateAccountShortcuts(ini, "Client", &made);
-  platform::ProgramMenu menu;
-  ASSERT_EQ(made.size(), 2u);
-  EXPECT_EQ(made[1], menu.ItemPath("Online", kAccountEntryName));
-  ExpectValid(made[1]);
+  platform::ProgramMenu menu({}, platform::xdg::user_menu_places());
+  const bool pon_here = !platform::runnable_program("pon").empty();
+  ASSERT_EQ(made.size(), pon_here ? 4u : 3u);
+  EXPECT_EQ(made[2], menu.ItemPath("Online", kAccountEntryName));
+  ExpectValid(made[2]);
   ExpectValid(menu.DirectoryPath("Online"));
   EXPECT_NE(Slurp(menu.MenuPath("Online")).find("veloran-online_tarkel-veloran-account.desktop"), std::string::npos);
+  if (pon_here) {
+    // In the user's menu, as a desktop's menu reader finds it.
+    EXPECT_EQ(made[3], menu.UserItemPath("Online", kAccountEntryName));
+    EXPECT_EQ(xdg.MenuItems(), "Online\tTarkel - Veloran Account\tveloran-online_tarkel-veloran-account.desktop\n");
+  }
 
   // An absent key is written back empty.
   ASSERT_NE(common::write_private_profile_string("Windows", "Group", nullptr, ini), 0);
@@ -300,6 +353,49 @@ TEST_F(ProgramItemsTest, ShortcutsDialTheEntryWithPon) {
   EXPECT_TRUE(CreateEntryShortcut("tarkel - VELORAN account", lnk));
   EXPECT_TRUE(fs::exists(root.path() / "elsewhere" / "Shortcut.desktop"));
   EXPECT_FALSE(CreateEntryShortcut("Other Entry", lnk));
+}
+
+TEST_F(ProgramItemsTest, OnlyItemsThatCanRunHereReachTheUsersMenu) {
+  ScopedXdgPlaces xdg(root.path() / "xdg");
+  const fs::path program = platform::known_folder(platform::KnownFolder::Program);
+  std::ofstream(program / "app.exe") << "MZ\x90";
+  std::ofstream(program / "news.sh") << "#!/bin/sh\n";
+  std::ofstream(program / "readme.txt") << "text";
+  fs::permissions(program / "app.exe", fs::perms::owner_all);
+  fs::permissions(program / "news.sh", fs::perms::owner_all);
+  platform::ProgramMenu menu({}, platform::xdg::user_menu_places());
+  ASSERT_TRUE(menu.CreateGroup("Online"));
+  // A group without an item there is no folder in the user's menu.
+  EXPECT_FALSE(fs::exists(platform::xdg::user_menu_places().merged_menus / "veloran-online.menu"));
+  struct Case {
+    const char* item;
+    const char* command;
+    bool in_user_menu;
+  } cases[] = {
+      {"Sign On", "C:\\VELORAN\\app.exe", false},   // a Windows program
+      {"News", "C:\\VELORAN\\news.sh", true},       // runs here
+      {"Read Me", "C:\\VELORAN\\readme.txt", false},  // not executable
+      {"Gone", "C:\\VELORAN\\missing", false},      // not there
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.item);
+    std::string why;
+    ASSERT_TRUE(menu.Execute({"AddItem", {c.command, c.item, ""}}, &why)) << why;
+    EXPECT_TRUE(fs::exists(menu.ItemPath("Online", c.item))) << "the root keeps every item";
+    EXPECT_EQ(fs::exists(menu.UserItemPath("Online", c.item)), c.in_user_menu);
+  }
+  ExpectValid(menu.UserItemPath("Online", "News"));
+  EXPECT_EQ(xdg.MenuItems(), "Online\tNews\tveloran-online_news.desktop\n");
+
+  // Deleting the item takes it out of both; the empty group leaves the
+  // user's menu and stays in the root.
+  ASSERT_TRUE(menu.DeleteItem("News"));
+  EXPECT_FALSE(fs::exists(menu.ItemPath("Online", "News")));
+  EXPECT_FALSE(fs::exists(menu.UserItemPath("Online", "News")));
+  EXPECT_FALSE(fs::exists(platform::xdg::user_menu_places().merged_menus / "veloran-online.menu"));
+  EXPECT_FALSE(fs::exists(platform::xdg::user_menu_places().directories / "veloran-online.directory"));
+  EXPECT_TRUE(fs::exists(menu.DirectoryPath("Online")));
+  EXPECT_EQ(xdg.MenuItems(), "");
 }
 
 TEST(StripGroupQuotesTest, Table) {

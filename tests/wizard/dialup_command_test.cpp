@@ -11,6 +11,9 @@
 #include "platform/storage/files.h"
 #include "platform/shell/phonebook.h"
 #include "platform/storage/system_root.h"
+#include "platform/storage/registry.h"
+#include "sysconfig/dialup.h"
+#include "sysconfig/system_install.h"
 #include "wizard/command_line.h"
 
 namespace wizard {
@@ -42,6 +45,71 @@ TEST(DialUpOptions, Parse) {
   EXPECT_FALSE(parse_command_line({"--install-dialup", "--remove-dialup"}).ok);
   EXPECT_FALSE(parse_command_line({"--ppp-dir", "/x"}).ok);
   EXPECT_FALSE(parse_command_line({"--install-dialup", "--ppp-dir="}).ok);
+}
+
+// The account's entry in the current root, as a registration leaves it.
+void MakeAccountEntry() {
+  pb::set_ppp_programs({"/usr/sbin/pppd", "/usr/sbin/chat"});
+  pb::PhoneBook book;
+  pb::EntryProperties props;
+  props.device = "/dev/null";
+  props.dial_command = "ATDT8005550199";
+  ASSERT_EQ(book.SetEntryProperties(sysconfig::kAccountEntryName, props), pb::kPbSuccess);
+  ASSERT_EQ(book.SetEntryDialParams(sysconfig::kAccountEntryName, "jdoe", "pw"), pb::kPbSuccess);
+}
+
+void SetAutodial(bool on) {
+  auto& registry = platform::reg::system_registry();
+  platform::reg::Key key;
+  ASSERT_EQ(registry.create_key(platform::reg::root_key(platform::reg::Root::CurrentUser),
+                                "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings", &key),
+            platform::reg::ERROR_SUCCESS);
+  ASSERT_EQ(registry.set_binary(key, "EnableAutodial", std::string(on ? "\x01" : "\x00", 1) + std::string(3, '\0')),
+            platform::reg::ERROR_SUCCESS);
+}
+
+TEST(DialUpOptions, UnitDirOption) {
+  auto r = parse_command_line({"--install-dialup", "--unit-dir", "/u"});
+  ASSERT_TRUE(r.ok) << r.error;
+  EXPECT_EQ(r.line.unit_dir, "/u");
+  EXPECT_FALSE(parse_command_line({"--unit-dir", "/u"}).ok);
+  EXPECT_FALSE(parse_command_line({"--remove-dialup", "--unit-dir="}).ok);
+}
+
+// Automatic dialing: the service only where autodial is on and systemd runs
+// (a unit folder given for tests stands for systemd's).
+TEST(DialUpOptions, AutodialServiceNeedsAutodialAndSystemd) {
+  struct Case {
+    const char* name;
+    bool autodial;
+    bool systemd;  // false: a run folder that does not exist
+    bool unit_written;
+    const char* says;
+  } cases[] = {
+      {"autodial off", false, true, false, "Automatic dialing is off for this account"},
+      {"no systemd", true, false, false, "systemd is not the service manager here"},
+      {"autodial on, systemd", true, true, true, "veloran-autodial-tarkel-veloran-account.service: enabled"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    platform::ScopedSystemRoot root;
+    MakeAccountEntry();
+    SetAutodial(c.autodial);
+    sysconfig::SystemPlaces places;
+    places.ppp_dir = root.path() / "etc-ppp";
+    places.unit_dir = root.path() / "units";
+    places.systemd_run_dir = c.systemd ? fs::path() : root.path() / "run-systemd-absent";
+    std::string report;
+    EXPECT_EQ(sysconfig::InstallDialUpCommand(false, places, report), 0) << report;
+    EXPECT_NE(report.find(c.says), std::string::npos) << report;
+    EXPECT_EQ(fs::exists(places.unit_dir / "veloran-autodial-tarkel-veloran-account.service"), c.unit_written)
+        << report;
+    if (!c.unit_written) {
+      EXPECT_FALSE(fs::exists(places.unit_dir)) << "nothing installed for the service";
+    }
+    EXPECT_TRUE(fs::exists(places.ppp_dir / "peers" / "tarkel-veloran-account")) << report;
+    pb::reset_ppp_programs();
+  }
 }
 
 TEST(DialUpOptions, InstallMergesAndRemoveRestores) {
@@ -94,7 +162,11 @@ TEST(DialUpOptions, InstallMergesAndRemoveRestores) {
   const auto installed = Tree(etc);
   auto second = vlr_test::RunProgram(install);
   ASSERT_EQ(second.exit_code, 0) << second.output;
-  EXPECT_NE(second.output.find("Already installed"), std::string::npos) << second.output;
+  EXPECT_NE(second.output.find((etc / "peers" / "tarkel-veloran-account").string() + ": unchanged\n"),
+            std::string::npos)
+      << second.output;
+  EXPECT_EQ(second.output.find(": written"), std::string::npos) << second.output;
+  EXPECT_EQ(second.output.find(": updated"), std::string::npos) << second.output;
   EXPECT_EQ(Tree(etc), installed);
 
   auto removed = vlr_test::RunProgram({joinwiz, "--root", root.path().string(), "--remove-dialup", "--ppp-dir",

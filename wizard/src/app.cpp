@@ -16,6 +16,7 @@
 #include "platform/shell/single_instance.h"
 #include "platform/storage/system_root.h"
 #include "platform/shell/telephony.h"
+#include "platform/shell/xdg_places.h"
 #include "platform/ui/window.h"
 #include "wizard/base_dialog.h"
 #include "wizard/command_line.h"
@@ -25,6 +26,7 @@
 #include "wizard/side_files.h"
 #include "sysconfig/dialup.h"
 #include "sysconfig/setup_report.h"
+#include "sysconfig/system_install.h"
 
 #ifndef VLR_VERSION
 #define VLR_VERSION "0"
@@ -117,8 +119,13 @@ int run_app(const std::vector<std::string>& args, const fs::path& executable) {
     std::string error;
     if (!set_system_root(root.path, &error)) return fail_start(error);
     std::string report;
-    const fs::path ppp_dir = cl.ppp_dir ? fs::path(*cl.ppp_dir) : fs::path(std::string(sysconfig::kSystemPppDir));
-    const int rc = sysconfig::InstallDialUpCommand(cl.remove_dialup, ppp_dir, report);
+    sysconfig::SystemPlaces places;
+    if (cl.ppp_dir) places.ppp_dir = *cl.ppp_dir;
+    if (cl.unit_dir) {
+      places.unit_dir = *cl.unit_dir;
+      places.systemd_run_dir.clear();
+    }
+    const int rc = sysconfig::InstallDialUpCommand(cl.remove_dialup, places, report);
     (rc == 0 ? std::cout : std::cerr) << (rc == 0 ? "" : exe_name + ": ") << report;
     return rc;
   }
@@ -208,8 +215,11 @@ int run_app(const std::vector<std::string>& args, const fs::path& executable) {
   add_bitmap_folder(program_dir);
   register_page_templates();
   register_modem_level();
-  // The shell's program manager: ADDITEM: items become menu entries.
-  ProgramManagerService program_manager;
+  // The closing dialog's "Install for the System".
+  set_system_install_options({sysconfig::SystemInstallCommand(executable.string()), display->name() == "terminal"});
+  // The shell's program manager: ADDITEM: items become menu entries, in the
+  // root and, for those that can run here, in the user's menu.
+  ProgramManagerService program_manager({}, xdg::user_menu_places());
 
   auto* welcome = new_window<CWelcomeDialog>(cl.cash);
   const HWND hwnd = welcome->CreateModeless();

@@ -44,6 +44,7 @@ ParseResult parse_command_line(const std::vector<std::string>& args) {
     } else if (a == "--remove-dialup") {
       c.remove_dialup = true;
     } else if (take_value(args, i, "--ppp-dir", c.ppp_dir, error)) {
+    } else if (take_value(args, i, "--unit-dir", c.unit_dir, error)) {
     } else if (a == "--ports") {
       c.ports = true;
     } else if (take_value(args, i, "--root", c.root, error) ||
@@ -84,6 +85,9 @@ ParseResult parse_command_line(const std::vector<std::string>& args) {
   } else if (c.ppp_dir && (c.ppp_dir->empty() || (!c.install_dialup && !c.remove_dialup))) {
     r.ok = false;
     r.error = "--ppp-dir needs a folder and goes with --install-dialup or --remove-dialup";
+  } else if (c.unit_dir && (c.unit_dir->empty() || (!c.install_dialup && !c.remove_dialup))) {
+    r.ok = false;
+    r.error = "--unit-dir needs a folder and goes with --install-dialup or --remove-dialup";
   } else if (c.answers && (c.ui == UiKind::Terminal || c.ui == UiKind::Gtk)) {
     r.ok = false;
     r.error = std::string("--answers runs the headless display; it cannot be used with --ui ") +
@@ -99,7 +103,7 @@ ParseResult parse_command_line(const std::vector<std::string>& args) {
 std::string usage_text(const std::string& program) {
   return "Usage: " + program +
          " [-c] [--root DIR] [--ui gtk|terminal|headless] [--answers SCRIPT] [--transcript FILE]\n"
-         "       " + program + " [--root DIR] --install-dialup|--remove-dialup [--ppp-dir DIR]\n"
+         "       " + program + " [--root DIR] --install-dialup|--remove-dialup [--ppp-dir DIR] [--unit-dir DIR]\n"
          "       " + program + " --ports [--root DIR]\n"
          "\n"
          "Signs this computer up for a Veloran Network dial-up account.\n"
@@ -111,9 +115,11 @@ std::string usage_text(const std::string& program) {
          "                     terminal (the default otherwise) or headless\n"
          "  --answers SCRIPT   run unattended: a scripted user answers the pages (headless)\n"
          "  --transcript FILE  write every dialog, message box and step to FILE\n"
-         "  --install-dialup   copy the account's dial-up entry into /etc/ppp (run as root)\n"
-         "  --remove-dialup    take the account's dial-up entry out of /etc/ppp again\n"
+         "  --install-dialup   copy the account's dial-up entry into /etc/ppp and, when it\n"
+         "                     dials automatically, enable its systemd service (run as root)\n"
+         "  --remove-dialup    take the account's dial-up entry and its service out again\n"
          "  --ppp-dir DIR      use DIR in place of /etc/ppp\n"
+         "  --unit-dir DIR     use DIR in place of /etc/systemd/system (systemctl is not run)\n"
          "  --ports            print COM1 to COM9: the dosdevices link and what is behind it\n"
          "  --help             print this text and exit\n"
          "  --help-script      print the steps of an answers script and the controls of every page\n"

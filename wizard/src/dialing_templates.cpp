@@ -70,6 +70,8 @@ DialogTemplate account_created() {
   t.controls.push_back(d::ltext("", IDC_CREATED_SUPPORT, kLeft, 152, kWidth, 24));
   t.controls.push_back(d::ltext("", IDC_CREATED_DIALUP_NOTE, kLeft, 180, kWidth, 24).hidden());
   frame(t);
+  // In the place of the hidden Back button, left of Finish.
+  t.controls.push_back(d::pushbutton("Install for the &System", IDC_CREATED_INSTALL, 34, kButtonY, 108, kButtonH));
   return t;
 }
 

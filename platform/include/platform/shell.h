@@ -11,7 +11,7 @@
 //
 // Index: launcher.h, dde.h (atoms, global memory, conversations),
 //        program_manager.h, desktop_entry.h, phonebook.h, telephony.h,
-//        single_instance.h.
+//        single_instance.h, xdg_places.h.
 #pragma once
 
 #include "platform/shell/dde.h"
@@ -21,3 +21,4 @@
 #include "platform/shell/program_manager.h"
 #include "platform/shell/single_instance.h"
 #include "platform/shell/telephony.h"
+#include "platform/shell/xdg_places.h"

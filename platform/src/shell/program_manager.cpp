@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "platform/shell/dde.h"
+#include "platform/shell/launcher.h"
 #include "platform/storage/files.h"
 #include "platform/storage/system_root.h"
 #include "platform/loop/log.h"
@@ -114,30 +115,56 @@ std::optional<std::vector<ProgmanCommand>> ParseProgmanCommands(std::string_view
 
 // ---- ProgramMenu --------------------------------------------------------
 
-ProgramMenu::ProgramMenu(fs::path folder)
-    : folder_(folder.empty() ? known_folder(KnownFolder::StartMenu) : std::move(folder)) {}
+namespace {
 
-fs::path ProgramMenu::ItemPath(std::string_view group, std::string_view item) const {
-  if (group.empty()) return folder_ / "applications" / (std::string(kVendor) + SafeName(item) + ".desktop");
-  return folder_ / "applications" / (std::string(kVendor) + SafeName(group) + "_" + SafeName(item) + ".desktop");
+// An item of no group goes straight into the programs menu.
+std::string ItemFile(std::string_view group, std::string_view item) {
+  if (group.empty()) return std::string(kVendor) + SafeName(item) + ".desktop";
+  return std::string(kVendor) + SafeName(group) + "_" + SafeName(item) + ".desktop";
 }
-fs::path ProgramMenu::DirectoryPath(std::string_view group) const {
-  return folder_ / "desktop-directories" / (std::string(kVendor) + SafeName(group) + ".directory");
-}
-fs::path ProgramMenu::MenuPath(std::string_view group) const {
-  return folder_ / "menus" / "applications-merged" / (std::string(kVendor) + SafeName(group) + ".menu");
+std::string GroupId(std::string_view group) { return std::string(kVendor) + SafeName(group); }
+
+bool RemoveFile(const fs::path& path, std::string* why) {
+  if (::unlink(path.c_str()) == 0 || errno == ENOENT) return true;
+  return Fail(why, "cannot remove " + path.string() + ": " + std::strerror(errno));
 }
 
-bool ProgramMenu::WriteMenu(std::string_view group, std::string* why) {
-  const std::string id = std::string(kVendor) + SafeName(group);
+// The item files of `group` in an applications folder, sorted.
+std::vector<std::string> GroupItems(const fs::path& applications, std::string_view group) {
   std::vector<std::string> items;
   std::error_code ec;
-  const std::string prefix = id + "_";
-  for (fs::directory_iterator it(folder_ / "applications", ec), end; !ec && it != end; it.increment(ec)) {
+  const std::string prefix = GroupId(group) + "_";
+  for (fs::directory_iterator it(applications, ec), end; !ec && it != end; it.increment(ec)) {
     const std::string file = it->path().filename().string();
     if (file.rfind(prefix, 0) == 0 && it->path().extension() == ".desktop") items.push_back(file);
   }
   std::sort(items.begin(), items.end());
+  return items;
+}
+
+}  // namespace
+
+ProgramMenu::ProgramMenu(fs::path folder)
+    : folder_(folder.empty() ? known_folder(KnownFolder::StartMenu) : std::move(folder)),
+      root_(xdg::menu_places_under(folder_)) {}
+
+ProgramMenu::ProgramMenu(fs::path folder, xdg::MenuPlaces user) : ProgramMenu(std::move(folder)) {
+  user_ = std::move(user);
+}
+
+fs::path ProgramMenu::ItemPath(std::string_view group, std::string_view item) const {
+  return root_.applications / ItemFile(group, item);
+}
+fs::path ProgramMenu::DirectoryPath(std::string_view group) const {
+  return root_.directories / (GroupId(group) + ".directory");
+}
+fs::path ProgramMenu::MenuPath(std::string_view group) const { return root_.merged_menus / (GroupId(group) + ".menu"); }
+fs::path ProgramMenu::UserItemPath(std::string_view group, std::string_view item) const {
+  return publishing() ? user_.applications / ItemFile(group, item) : fs::path();
+}
+
+bool ProgramMenu::WriteMenu(const xdg::MenuPlaces& places, std::string_view group, std::string* why) {
+  const std::string id = GroupId(group);
   // Only our own safe file names reach the XML: nothing needs escaping.
   std::string xml =
       "<!DOCTYPE Menu PUBLIC \"-//freedesktop//DTD Menu 1.0//EN\"\n"
@@ -148,12 +175,14 @@ bool ProgramMenu::WriteMenu(std::string_view group, std::string* why) {
       "    <Name>" + id + "</Name>\n"
       "    <Directory>" + id + ".directory</Directory>\n"
       "    <Include>\n";
-  for (const std::string& file : items) xml += "    <Filename>" + file + "</Filename>\n";
+  for (const std::string& file : GroupItems(places.applications, group)) {
+    xml += "    <Filename>" + file + "</Filename>\n";
+  }
   xml +=
       "    </Include>\n"
       "</Menu>\n"
       "</Menu>\n";
-  return WriteFile(MenuPath(group), xml, why);
+  return WriteFile(places.merged_menus / (id + ".menu"), xml, why);
 }
 
 bool ProgramMenu::CreateGroup(std::string_view group, std::string* why) {
@@ -165,7 +194,7 @@ bool ProgramMenu::CreateGroup(std::string_view group, std::string* why) {
   if (!text) return Fail(why, "CreateGroup: the group name cannot be written: " + (why ? *why : std::string()));
   std::error_code ec;
   if (!WriteFile(DirectoryPath(group), *text, why)) return false;
-  if (!fs::exists(MenuPath(group), ec) && !WriteMenu(group, why)) return false;
+  if (!fs::exists(MenuPath(group), ec) && !WriteMenu(root_, group, why)) return false;
   current_ = std::string(group);
   return true;
 }
@@ -181,19 +210,46 @@ bool ProgramMenu::DeleteItem(std::string_view item, std::string* why) {
   if (current_.empty()) return Fail(why, "DeleteItem: no current group");
   const fs::path path = ItemPath(current_, item);
   if (std::string error; !check_inside_root(path, &error)) return Fail(why, "DeleteItem: " + error);
-  if (::unlink(path.c_str()) != 0) {
-    if (errno == ENOENT) return true;
-    return Fail(why, "DeleteItem: cannot remove " + path.string() + ": " + std::strerror(errno));
-  }
-  return WriteMenu(current_, why);
+  if (!RemoveFile(path, why) || !WriteMenu(root_, current_, why)) return false;
+  return !publishing() || UnpublishItem(current_, item, why);
 }
 
 bool ProgramMenu::AddItem(std::string_view item, const desktop::Entry& entry, std::string* why) {
   if (current_.empty()) return Fail(why, "AddItem: no current group");
   auto text = desktop::EntryText(entry, why);
   if (!text) return Fail(why, "AddItem: the item cannot be written: " + (why ? *why : std::string()));
-  if (!WriteFile(ItemPath(current_, item), *text, why)) return false;
-  return WriteMenu(current_, why);
+  if (!WriteFile(ItemPath(current_, item), *text, why) || !WriteMenu(root_, current_, why)) return false;
+  return !publishing() || PublishItem(current_, item, entry, *text, why);
+}
+
+bool ProgramMenu::PublishItem(std::string_view group, std::string_view item, const desktop::Entry& entry,
+                              std::string_view text, std::string* why) {
+  std::string cannot;
+  if (entry.type == "Application" && runnable_program(entry.exec.empty() ? std::string() : entry.exec[0], &cannot)
+                                         .empty()) {
+    log_info(kComponent, "\"" + std::string(item) + "\" stays in " + ItemPath(group, item).string() +
+                             ", not in the menu: " + cannot);
+    return UnpublishItem(group, item, why);
+  }
+  if (!WriteFile(UserItemPath(group, item), text, why)) return false;
+  log_info(kComponent, "menu item \"" + std::string(item) + "\": " + UserItemPath(group, item).string());
+  return SyncUserGroup(group, why);
+}
+
+bool ProgramMenu::UnpublishItem(std::string_view group, std::string_view item, std::string* why) {
+  return RemoveFile(UserItemPath(group, item), why) && SyncUserGroup(group, why);
+}
+
+bool ProgramMenu::SyncUserGroup(std::string_view group, std::string* why) {
+  const fs::path directory = user_.directories / (GroupId(group) + ".directory");
+  const fs::path menu = user_.merged_menus / (GroupId(group) + ".menu");
+  if (GroupItems(user_.applications, group).empty()) {
+    // An empty group would only be an empty folder in the menu.
+    return RemoveFile(menu, why) && RemoveFile(directory, why);
+  }
+  std::string text;
+  if (!read_file(DirectoryPath(group), text)) return Fail(why, "no group file " + DirectoryPath(group).string());
+  return WriteFile(directory, text, why) && WriteMenu(user_, group, why);
 }
 
 bool ProgramMenu::AddItemToGroup(std::string_view group, std::string_view item, const desktop::Entry& entry,
@@ -203,7 +259,16 @@ bool ProgramMenu::AddItemToGroup(std::string_view group, std::string_view item, 
     // by the entry's categories.
     auto text = desktop::EntryText(entry, why);
     if (!text) return Fail(why, "AddItem: the item cannot be written: " + (why ? *why : std::string()));
-    return WriteFile(ItemPath(group, item), *text, why);
+    if (!WriteFile(ItemPath(group, item), *text, why)) return false;
+    if (!publishing()) return true;
+    std::string cannot;
+    if (entry.type == "Application" &&
+        runnable_program(entry.exec.empty() ? std::string() : entry.exec[0], &cannot).empty()) {
+      log_info(kComponent, "\"" + std::string(item) + "\" stays in " + ItemPath(group, item).string() +
+                               ", not in the menu: " + cannot);
+      return RemoveFile(UserItemPath(group, item), why);
+    }
+    return WriteFile(UserItemPath(group, item), *text, why);
   }
   const std::string previous = current_;
   const bool ok = CreateGroup(group, why) && AddItem(item, entry, why);
@@ -257,6 +322,12 @@ bool ProgramMenu::Execute(const ProgmanCommand& command, std::string* why) {
 // ---- ProgramManagerService ---------------------------------------------
 
 ProgramManagerService::ProgramManagerService(fs::path folder) : menu_(std::move(folder)) {
+  hwnd_ = MessageLoop::current().register_window(this);
+  dde::add_initiate_listener(hwnd_);
+}
+
+ProgramManagerService::ProgramManagerService(fs::path folder, xdg::MenuPlaces user)
+    : menu_(std::move(folder), std::move(user)) {
   hwnd_ = MessageLoop::current().register_window(this);
   dde::add_initiate_listener(hwnd_);
 }

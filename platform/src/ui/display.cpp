@@ -200,6 +200,7 @@ std::unique_ptr<LoadedDisplay> open_display(const DisplayOptions& options, std::
   std::unique_ptr<LoadedDisplay> loaded(new LoadedDisplay());
   loaded->library_ = lib;
   loaded->display_ = d;
+  loaded->name_ = options.name;
   if (current_display() != d) set_display(d);
   return loaded;
 }

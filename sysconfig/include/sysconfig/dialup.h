@@ -4,7 +4,7 @@
 // kAccountEntryName that dials the chosen access number with the account's
 // user ID and password, and the registry is told to dial it automatically.
 // The phone book is pppd's (platform/shell/phonebook.h), kept in the root until
-// `joinwiz --install-dialup` copies the entry to /etc/ppp.
+// `joinwiz --install-dialup` copies the entry to /etc/ppp (system_install.h).
 //
 // The steps keep the order of the phone-book calls of the Windows wizard:
 // line devices first, then the phone-book programs, delete the old entry,
@@ -118,15 +118,7 @@ struct DialUpOutcome {
 DialUpOutcome LastDialUpOutcome();
 
 // ---- For the system -------------------------------------------------------
-
-// Where pppd reads `call` names and secrets.
-inline constexpr std::string_view kSystemPppDir = "/etc/ppp";
-
-// `joinwiz --install-dialup` / `--remove-dialup`: copies the account's
-// entry from the root's phone book into `ppp_dir` (merged with the entries
-// there), or takes it out again. `report` gets what was done, or why not.
-// 0 on success, 1 on failure (nothing half-done is left in place of a file).
-int InstallDialUpCommand(bool remove, const std::filesystem::path& ppp_dir, std::string& report);
+// (system_install.h installs the entry for the whole system.)
 
 // What a finished run tells the user: where the entry and shortcuts are,
 // the command that installs the entry for the system and the one that

@@ -9,7 +9,9 @@
 //
 // After TRANSFER: the account's dial-up entry gets a launcher on the desktop
 // (and in the Start-menu group unless the group is "None") that dials it
-// with `pon`, as Debian's ppp package provides.
+// with `pon`, as Debian's ppp package provides. The root keeps its copies;
+// the user's desktop folder and menu get theirs (XDG places), and the
+// program manager publishes the ADDITEM: items that can run here.
 //
 // Values are data: an ADDITEM: field holding a character of the command
 // syntax ('[', ']', '(', ')', ',', '"') or a control character could change
@@ -18,7 +20,7 @@
 // and confinement in the server.
 //
 // Index: CDDEWnd, AddItemCommand, kShortcutGroup, StripGroupQuotes,
-// EntryLauncher, CreateEntryShortcut, CreateAccountShortcuts,
+// EntryLauncher, CreateEntryShortcut, TrustLauncher, CreateAccountShortcuts,
 // InstallProgramHandlers.
 #pragma once
 
@@ -31,6 +33,7 @@
 #include <string_view>
 
 #include "platform/shell/desktop_entry.h"
+#include "platform/storage/files.h"
 #include "platform/loop/message_loop.h"
 
 namespace session {
@@ -111,9 +114,18 @@ platform::desktop::Entry EntryLauncher(std::string_view entry_name, std::string_
 // there is no such entry or the file cannot be written (not reported).
 // `phonebook_dir` empty: the root's.
 bool CreateEntryShortcut(std::string_view entry_name, const std::filesystem::path& path,
-                         const std::filesystem::path& phonebook_dir = {});
+                         const std::filesystem::path& phonebook_dir = {},
+                         platform::FileMode mode = platform::FileMode::Shared);
+
+// Marks a launcher on the desktop trusted the way GNOME's file manager
+// wants it (`gio set FILE metadata::trusted true`). False and `why` when gio
+// is missing or refuses (no session bus, a desktop without metadata).
+bool TrustLauncher(const std::filesystem::path& file, std::string* why = nullptr);
 
 // The desktop shortcut and, unless the group is "None", the Start-menu one.
+// Each is made in the system root (its desktop/ and start_menu/) and where
+// desktops look: the launcher in the user's desktop folder (executable and,
+// where gio can, trusted), the menu item in the user's menu (xdg_places.h).
 // `group_setting` is what string resource 3 holds; `ini_file` Joinwiz.ini.
 // The paths of the shortcuts made are added to `made` when given.
 void CreateAccountShortcuts(const std::filesystem::path& ini_file, std::string_view group_setting = kShortcutGroup,

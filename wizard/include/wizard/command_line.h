@@ -2,6 +2,7 @@
 //   joinwiz [-c] [--root DIR] [--ui terminal|headless] [--answers SCRIPT]
 //           [--transcript FILE] [--help] [--help-script] [--version]
 //   joinwiz [--root DIR] --install-dialup|--remove-dialup [--ppp-dir DIR]
+//           [--unit-dir DIR]
 //   joinwiz --ports [--root DIR]
 // Our own options are taken off first; what remains is the command-line text
 // of the original program, in which "-c" anywhere (a case-sensitive substring
@@ -30,6 +31,9 @@ struct CommandLine {
   bool install_dialup = false;
   bool remove_dialup = false;
   std::optional<std::string> ppp_dir;  // default /etc/ppp
+  // Default /etc/systemd/system, where systemd runs; a folder given here is
+  // taken as systemd's and systemctl is not called (tests).
+  std::optional<std::string> unit_dir;
   bool ports = false;  // print the COM ports and what is behind them, then exit
 };
 

@@ -21,6 +21,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "wizard/base_dialog.h"
 
@@ -48,7 +49,12 @@ enum : int {
   IDC_CREATED_PASSWORD = 3003,
   IDC_CREATED_SUPPORT = 2035,
   IDC_CREATED_DIALUP_NOTE = 2036,  // why no dial-up entry was made; hidden when one was
+  IDC_CREATED_INSTALL = 3070,  // "Install for the &System" beside Finish
 };
+
+// The closing dialog's message when the system install it started ends
+// (wparam: its exit status).
+inline constexpr unsigned WM_WIZ_INSTALL_DONE = platform::WM_USER + 510;
 
 // Results of "Connection Failed" (Back ends it with IDC_BACK).
 enum : int { kConnectAbort = 10000, kConnectRetry = 10001 };
@@ -88,20 +94,47 @@ class CConnectFailedDialog final : public CBaseDialog {
   void on_cancel() override;
 };
 
+// How the closing dialog installs the account's entry for the whole
+// system. `command` is this program's install command (system_install.h);
+// empty hides the button. Through pkexec when it is installed and the
+// display is not the terminal (pkexec would ask for the password on the
+// terminal the wizard draws on); otherwise the dialog shows the command to
+// run.
+struct SystemInstallOptions {
+  std::vector<std::string> command;
+  bool terminal = false;
+};
+void set_system_install_options(SystemInstallOptions options);
+
+// Texts of the system install's result windows.
+inline constexpr std::string_view kInstallCaption = "Install for the System";
+inline constexpr std::string_view kInstallCommandText =
+    "To install the Veloran dial-up entry for every user of this computer, run this command as the "
+    "administrator:";
+
 class CAccountCreatedDialog final : public CBaseDialog {
  public:
   CAccountCreatedDialog(RegistrationProfile* profile, platform::HWND owner);
+  ~CAccountCreatedDialog() override;
   int help_context() const override { return 23; }
   std::string title() const override;
 
  protected:
   bool on_init_dialog() override;
   void on_show(bool shown) override;
-  // Cancel is hidden: Esc finishes, so an account that exists is recorded.
+  bool on_command(int id, int code, platform::HWND control) override;
+  // Cancel is hidden: Esc finishes, so an account that exists is recorded
+  // (not while the system install it started runs).
   void on_cancel() override;
+  platform::LRESULT window_proc(const platform::Message& msg) override;
 
  private:
   bool new_account() const;
+  // "Install for the System": pkexec, or the command in a window.
+  void OnInstall();
+  void OnInstallDone(int status);
+
+  std::string install_output_;  // the install's output file while it runs
 };
 
 class CDialNetworkDialog final : public CBaseDialog {

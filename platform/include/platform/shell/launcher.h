@@ -36,6 +36,24 @@ int launch_program(const std::vector<std::string>& argv, HWND notify, unsigned m
 // ended, before `message` is posted.
 int launch_interactive_program(const std::vector<std::string>& argv, HWND notify, unsigned message);
 
+// Whether `program` can start on this machine: a path, or a bare name
+// found on PATH, naming a regular executable file that is not a Windows
+// program (an "MZ" executable, which needs Wine). The path found, or
+// empty and `why`.
+std::filesystem::path runnable_program(const std::string& program, std::string* why = nullptr);
+
+// As above, with the program's standard output and error written to the
+// file `output` (created 0600, emptied first) for the caller to read once
+// `message` arrives.
+int launch_program(const std::vector<std::string>& argv, HWND notify, unsigned message,
+                   const std::filesystem::path& output);
+
+// Runs argv[0] (a path) to its end, standard input empty, and collects its
+// standard output and error into `output`. Its exit status (128 + the
+// signal), or -1 when it could not start. For short helpers (gio,
+// systemctl), never for a program that waits on a person.
+int run_program(const std::vector<std::string>& argv, std::string* output = nullptr);
+
 // Folder of the running program (/proc/self/exe); empty when unknown.
 std::filesystem::path program_folder();
 

@@ -12,6 +12,13 @@
 // GROUP and ITEM are the names made file-name safe; the names themselves
 // are only ever values of Name= keys (desktop_entry.h).
 //
+// A menu made with the user's places (xdg_places.h) also publishes each
+// item whose program can run here (launcher.h, runnable_program) into the
+// user's own menu, in the same layout split over XDG_DATA_HOME and
+// XDG_CONFIG_HOME, as Wine's menu builder does. An item whose program
+// cannot run (a Windows program in drive_c) stays in the root only and is
+// logged; a group shows in the user's menu only while it has an item there.
+//
 // ProgramMenu does the four program-manager commands on those files.
 // ProgramManagerService is the "PROGMAN" server of the DDE conversation
 // (dde.h): it answers the initiate broadcast for application and topic
@@ -29,6 +36,7 @@
 #include <vector>
 
 #include "platform/shell/desktop_entry.h"
+#include "platform/shell/xdg_places.h"
 #include "platform/loop/message_loop.h"
 
 namespace platform {
@@ -47,7 +55,10 @@ class ProgramMenu {
  public:
   // `folder`: the start menu; empty: the system root's start_menu/.
   explicit ProgramMenu(std::filesystem::path folder = {});
+  // The same, also publishing runnable items into `user` (the user's menu).
+  ProgramMenu(std::filesystem::path folder, xdg::MenuPlaces user);
   const std::filesystem::path& folder() const { return folder_; }
+  bool publishing() const { return !user_.applications.empty(); }
 
   // Makes the group (its .directory and .menu) if missing; it becomes the
   // current group.
@@ -74,10 +85,18 @@ class ProgramMenu {
   std::filesystem::path ItemPath(std::string_view group, std::string_view item) const;
   std::filesystem::path DirectoryPath(std::string_view group) const;
   std::filesystem::path MenuPath(std::string_view group) const;
+  // The item's copy in the user's menu; empty when not publishing.
+  std::filesystem::path UserItemPath(std::string_view group, std::string_view item) const;
 
  private:
-  bool WriteMenu(std::string_view group, std::string* why);
+  bool WriteMenu(const xdg::MenuPlaces& places, std::string_view group, std::string* why);
+  bool PublishItem(std::string_view group, std::string_view item, const desktop::Entry& entry,
+                   std::string_view text, std::string* why);
+  bool UnpublishItem(std::string_view group, std::string_view item, std::string* why);
+  bool SyncUserGroup(std::string_view group, std::string* why);
   std::filesystem::path folder_;
+  xdg::MenuPlaces root_;
+  xdg::MenuPlaces user_;
   std::string current_;
 };
 
@@ -86,6 +105,7 @@ class ProgramMenu {
 class ProgramManagerService final : public MessageTarget {
  public:
   explicit ProgramManagerService(std::filesystem::path folder = {});
+  ProgramManagerService(std::filesystem::path folder, xdg::MenuPlaces user);
   ~ProgramManagerService() override;
   ProgramManagerService(const ProgramManagerService&) = delete;
   ProgramManagerService& operator=(const ProgramManagerService&) = delete;

@@ -109,6 +109,8 @@ class LoadedDisplay {
  public:
   ~LoadedDisplay();
   Display* get() const { return display_; }
+  // The renderer that was opened ("terminal" after a fallback to it).
+  const std::string& name() const { return name_; }
   LoadedDisplay(const LoadedDisplay&) = delete;
   LoadedDisplay& operator=(const LoadedDisplay&) = delete;
 
@@ -117,6 +119,7 @@ class LoadedDisplay {
   LoadedDisplay() = default;
   void* library_ = nullptr;
   Display* display_ = nullptr;
+  std::string name_;
 };
 
 // The display a library's host program gets when it chose none (a program
