@@ -84,7 +84,7 @@ done < <(find "$root" \( -name '*.desktop' -o -name '*.directory' \) -print0)
 if [ "$mode" = transfer ]; then
   launcher="$root/desktop/Tarkel - Veloran Account.desktop"
   [ -f "$launcher" ] || fail "no desktop launcher"
-  grep -qx 'Exec=pon tarkel-veloran-account' "$launcher" || fail "the launcher does not dial the entry: $(cat "$launcher")"
+  grep -qx "Exec=.*joinwiz --root .* --connect tarkel-veloran-account" "$launcher" || fail "the launcher does not dial the entry: $(cat "$launcher")"
   grep -q "Shortcut: $launcher" "$work/stdout" || fail "the closing output does not name the launcher"
 fi
 

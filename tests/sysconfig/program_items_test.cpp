@@ -13,6 +13,7 @@
 #include "../platform/program_runner.h"
 #include "../session/fakes.h"
 #include "common/ini.h"
+#include "platform/shell/launcher.h"
 #include "platform/loop/clock.h"
 #include "platform/shell/dde.h"
 #include "platform/shell/desktop_entry.h"
@@ -267,7 +268,8 @@ TEST_F(ProgramItemsTest, ShortcutsDialTheEntryWithPon) {
   auto keys = platform::desktop::ReadGroup(Slurp(desktop));
   ASSERT_TRUE(keys);
   EXPECT_EQ(platform::desktop::SplitExec(platform::desktop::UnescapeString(keys->at("Exec"))),
-            (Strings{"pon", "tarkel-veloran-account"}));
+            (Strings{(platform::program_folder() / "joinwiz").string(), "--root", platform::system_root().string(),
+                     "--connect", "tarkel-veloran-account"}));
   EXPECT_FALSE(fs::exists(platform::known_folder(platform::KnownFolder::StartMenu) / "applications"));
 
   // "Client" takes the group from Joinwiz.ini (quotes stripped).
