@@ -305,7 +305,9 @@ class CConnectingDialog final : public Dialog {
       list->set_cur_sel(at);
     }
     if (log_.Feed(line) && !hanging_up_) {
-      set_item_text(IDC_CONNECTING_STEP, StepText(log_, target_.number));
+      const std::string step = StepText(log_, target_.number);
+      log_info(kComponent, "status: " + step);
+      set_item_text(IDC_CONNECTING_STEP, step);
       if (log_.step() == ConnectStep::Connected) {
         connected_ = true;
         set_item_text(IDC_CONNECTING_BUTTON, "&Disconnect");
