@@ -9,6 +9,9 @@
 #                the modem's answer and its sentence
 #   cancel       Cancel while the number rings: pppd ends, its lock is gone
 #   holder       a process holding the port is named before Connect dials
+#   holder-wizard
+#                the same before the wizard's modem detection (go on) and
+#                before its registration call (stop there)
 #   not-installed
 #                an entry missing from the pppd folder: the install command
 #   not-permitted
@@ -81,7 +84,27 @@ fi
 printf '#!/bin/sh\nLD_PRELOAD=%s exec %s "$@"\n' "$shim" "$(command -v pppd)" >"$work/pppd"
 chmod 755 "$work/pppd"
 
-{
+wizard_script() {
+  # The registration road to the modem pages, as modem_cases/found walks it.
+  sed -n '1,/^wait 110$/p' "$here/modem_cases/found/script"
+  echo 'click 3031'
+  echo "expect-message $tty is in use by sleep"
+  echo 'answer OK'
+  echo 'wait 113'
+  echo 'expect-text 3040 COM2'
+  echo 'click 3031'
+  echo 'wait 115'
+  echo 'click 3031'
+  echo 'wait 116'
+  echo 'click 3031'
+  echo "expect-message $tty is in use by sleep"
+  echo 'answer Cancel'
+  echo 'wait 116'
+  echo 'key Esc'
+}
+if [ "$mode" = holder-wizard ]; then
+  wizard_script >"$work/script"
+else {
   echo 'wait "Connect"'
   echo "expect-text 3201 jsmith"
   echo "expect-text 3202 $number"
@@ -100,8 +123,9 @@ chmod 755 "$work/pppd"
                    echo 'click 3212' ;;
   esac
 } >"$work/script"
+fi
 
-if [ "$mode" = holder ]; then
+if [ "$mode" = holder ] || [ "$mode" = holder-wizard ]; then
   # A test child with the port open, as ModemManager or a terminal program
   # would have it.
   sleep 300 <"$tty" &
@@ -109,7 +133,12 @@ if [ "$mode" = holder ]; then
 fi
 
 pppd_program="$work/pppd"
-run=("$joinwiz" --root "$root" --connect --ppp-dir "$etc" --answers "$work/script" --transcript "$work/transcript")
+connect_args=(--connect --ppp-dir "$etc")
+if [ "$mode" = holder-wizard ]; then
+  connect_args=()
+  cp "$here/../../data/Joinwiz.ini" "$ini"
+fi
+run=("$joinwiz" --root "$root" "${connect_args[@]}" --answers "$work/script" --transcript "$work/transcript")
 if [ "$mode" = not-permitted ]; then
   chmod 755 "$work"
   touch "$work/log" "$work/transcript" && chmod 666 "$work/log" "$work/transcript"
@@ -120,7 +149,7 @@ fi
 VLR_PPPD="$pppd_program" VLR_LOG="$work/log" VLR_LOG_LEVEL=info "${run[@]}" >"$work/stdout" 2>"$work/stderr" </dev/null
 code=$?
 case $mode in
-  cancel|holder) want=0 ;;
+  cancel|holder|holder-wizard) want=0 ;;
   *) want=1 ;;
 esac
 [ "$code" = "$want" ] || fail "exit code $code, expected $want: $(cat "$work/log")"
@@ -155,6 +184,11 @@ case $mode in
   holder)
     grep -qF "process $holder_pid: sleep 300" "$work/transcript" || fail "the holder is not named: $(cat "$work/transcript")"
     grep -q "pppd started" "$work/log" && fail "pppd ran although the user stopped at the holder's message"
+    ;;
+  holder-wizard)
+    [ "$(grep -cF "process $holder_pid: sleep 300" "$work/transcript")" -ge 2 ] ||
+      fail "the holder is not named twice (detection, the call): $(cat "$work/transcript")"
+    grep -q "dialing .* to register" "$work/log" && fail "the call was made although the user stopped"
     ;;
   not-installed)
     grep -qF -- "--root $root --install-dialup" "$work/transcript" || fail "no install command: $(cat "$work/transcript")"
