@@ -247,7 +247,7 @@ TEST_F(ProgramItemsTest, DestroyingAConnectedWindowTerminates) {
   EXPECT_EQ(server.terminates, 1);
 }
 
-TEST_F(ProgramItemsTest, ShortcutsDialTheEntryWithPon) {
+TEST_F(ProgramItemsTest, ShortcutsOpenTheConnectWindowOfTheEntry) {
   std::vector<fs::path> made;
   // No entry: no shortcut, no message.
   CreateAccountShortcuts(ini, "None", &made);
