@@ -9,8 +9,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <iostream>
 
 #include "platform/loop/log.h"
@@ -41,6 +43,7 @@ constexpr int kLogLines = 200;
 // by then is killed with its connect script.
 constexpr std::int64_t kHangUpGraceMs = 15000;
 constexpr unsigned kKillTimer = 1;
+constexpr unsigned kDialMessage = WM_USER + 700;
 
 std::string lower(std::string s) {
   for (char& c : s) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
@@ -176,7 +179,11 @@ class PppdProcess {
 
 class CConnectDialog final : public Dialog {
  public:
-  explicit CConnectDialog(const ConnectTarget& target) : Dialog(IDD_CONNECT), target_(target) {}
+  // `dial` runs the call with this window as the owner and returns the exit
+  // code of the run; the window stays behind it, as Windows' did.
+  CConnectDialog(const ConnectTarget& target, std::function<int(HWND)> dial)
+      : Dialog(IDD_CONNECT), target_(target), dial_(std::move(dial)) {}
+  int exit_code() const { return exit_code_; }
 
  protected:
   bool on_init_dialog() override {
@@ -184,19 +191,33 @@ class CConnectDialog final : public Dialog {
     set_item_text(IDC_CONNECT_USER, target_.user);
     set_item_text(IDC_CONNECT_NUMBER, target_.number);
     Dialog::on_init_dialog();
+    centre_window(hwnd());
     goto_control(IDC_CONNECT_DIAL);
     return false;
   }
   bool on_command(int id, int code, HWND control) override {
     if (id == IDC_CONNECT_DIAL && code == BN_CLICKED) {
-      end_dialog(IDOK);
+      // The call runs from the loop, not inside the toolkit's click or key
+      // handler, so that its window paints while it runs.
+      enable_window(hwnd(), false);
+      post_message(hwnd(), kDialMessage);
       return true;
     }
     return Dialog::on_command(id, code, control);
   }
+  LRESULT window_proc(const Message& msg) override {
+    if (msg.message == kDialMessage) {
+      exit_code_ = dial_(hwnd());
+      end_dialog(IDOK);
+      return 0;
+    }
+    return Dialog::window_proc(msg);
+  }
 
  private:
   const ConnectTarget& target_;
+  std::function<int(HWND)> dial_;
+  int exit_code_ = 0;
 };
 
 // ---- "Connecting" ------------------------------------------------------------
@@ -299,10 +320,15 @@ class CConnectingDialog final : public Dialog {
   void AddLine(std::string_view line) {
     if (line.empty()) return;
     log_info(kComponent, "pppd: " + std::string(line));
-    if (ListBox* list = this->list(IDC_CONNECTING_LOG)) {
+    // chat's set-up lines name every result word before anything happens:
+    // they stay in the log file, out of the user's list.
+    const bool setup = line.rfind("abort on (", 0) == 0 || line.rfind("timeout set to", 0) == 0;
+    ListBox* list = this->list(IDC_CONNECTING_LOG);
+    if (list && !setup) {
       if (list->count() >= kLogLines) list->delete_string(0);
       const int at = list->add_string(line);
       list->set_cur_sel(at);
+      list->set_top_index(std::max(0, list->count() - list->visible_rows()));
     }
     if (log_.Feed(line) && !hanging_up_) {
       const std::string step = StepText(log_, target_.number);
@@ -475,33 +501,33 @@ int run_connect(const CommandLine& cl, const fs::path& executable) {
     return kExitStartup;
   }
 
-  CConnectDialog connect(*target);
-  if (connect.do_modal(0) != IDOK) return 0;
-
-  FailureContext context{target->device, target->safe_name, login_name(), install_command_for(executable)};
-  if (!target->installed) {
-    // What pppd itself would say; the sentence names the install command.
-    PppdLog log;
-    log.Feed("Can't open options file " + target->peers_file.string() + ": No such file or directory");
-    const std::string text = FailureText(kPppdOptionError, log, context);
-    log_warn(kComponent, text);
-    message_box(0, text, "Connect", MB_OK | MB_ICONEXCLAMATION);
-    return kExitConnectFailed;
-  }
-  if (!CheckPortFree(0, target->device)) return 0;
-
-  // pppd in the foreground, its log on standard output. A folder of our own
-  // (tests) is read with "file"; the system's with "call", as pon does.
-  std::vector<std::string> argv{pppd_program()};
-  if (own_ppp_dir) {
-    argv.insert(argv.end(), {"file", target->peers_file.string()});
-  } else {
-    argv.insert(argv.end(), {"call", target->safe_name});
-  }
-  argv.push_back("nodetach");
-  CConnectingDialog connecting(*target, context, argv);
-  const int result = connecting.do_modal(0);
-  return result < 0 ? kExitConnectFailed : result;
+  const FailureContext context{target->device, target->safe_name, login_name(), install_command_for(executable)};
+  auto dial = [&](HWND owner) -> int {
+    if (!target->installed) {
+      // What pppd itself would say; the sentence names the install command.
+      PppdLog log;
+      log.Feed("Can't open options file " + target->peers_file.string() + ": No such file or directory");
+      const std::string text = FailureText(kPppdOptionError, log, context);
+      log_warn(kComponent, text);
+      message_box(owner, text, "Connect", MB_OK | MB_ICONEXCLAMATION);
+      return kExitConnectFailed;
+    }
+    if (!CheckPortFree(owner, target->device)) return 0;
+    // pppd in the foreground, its log on standard output. A folder of our
+    // own (tests) is read with "file"; the system's with "call", as pon does.
+    std::vector<std::string> argv{pppd_program()};
+    if (own_ppp_dir) {
+      argv.insert(argv.end(), {"file", target->peers_file.string()});
+    } else {
+      argv.insert(argv.end(), {"call", target->safe_name});
+    }
+    argv.push_back("nodetach");
+    CConnectingDialog connecting(*target, context, argv);
+    const int result = connecting.do_modal(owner);
+    return result < 0 ? kExitConnectFailed : result;
+  };
+  CConnectDialog connect(*target, dial);
+  return connect.do_modal(0) == IDOK ? connect.exit_code() : 0;
 }
 
 }  // namespace wizard
