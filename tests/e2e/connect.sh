@@ -12,6 +12,8 @@
 #   holder-wizard
 #                the same before the wizard's modem detection (go on) and
 #                before its registration call (stop there)
+#   modem-manager
+#                the holder is a program named ModemManager: how to stop it
 #   not-installed
 #                an entry missing from the pppd folder: the install command
 #   not-permitted
@@ -117,6 +119,8 @@ else {
     no-dialtone) echo 'wait "Connecting"'; echo 'expect-text 3210 There is no dial tone'; echo 'click 3212' ;;
     cancel) echo 'wait "Connecting"'; echo "expect-text 3210 Dialing $number"; echo 'click 3212' ;;
     holder) echo "expect-message $tty is in use by sleep"; echo 'answer Cancel' ;;
+    modem-manager) echo "expect-message $tty is in use by ModemManager"
+                   echo 'expect-message sudo systemctl stop ModemManager'; echo 'answer Cancel' ;;
     not-installed) echo 'expect-message is not installed for the system'
                    echo 'expect-message --install-dialup'; echo 'answer OK' ;;
     not-permitted) echo 'wait "Connecting"'; echo 'expect-text 3210 Join the dip group with: sudo usermod -aG dip'
@@ -126,9 +130,13 @@ else {
 fi
 
 if [ "$mode" = holder ] || [ "$mode" = holder-wizard ]; then
-  # A test child with the port open, as ModemManager or a terminal program
-  # would have it.
+  # A test child with the port open, as a terminal program would have it.
   sleep 300 <"$tty" &
+  holder_pid=$!
+elif [ "$mode" = modem-manager ]; then
+  # The same child under ModemManager's name (its /proc comm and command).
+  cp "$(command -v sleep)" "$work/ModemManager"
+  "$work/ModemManager" 300 <"$tty" &
   holder_pid=$!
 fi
 
@@ -149,7 +157,7 @@ fi
 VLR_PPPD="$pppd_program" VLR_LOG="$work/log" VLR_LOG_LEVEL=info "${run[@]}" >"$work/stdout" 2>"$work/stderr" </dev/null
 code=$?
 case $mode in
-  cancel|holder|holder-wizard) want=0 ;;
+  cancel|holder|holder-wizard|modem-manager) want=0 ;;
   *) want=1 ;;
 esac
 [ "$code" = "$want" ] || fail "exit code $code, expected $want: $(cat "$work/log")"

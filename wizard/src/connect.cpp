@@ -144,11 +144,12 @@ class PppdProcess {
     }
   }
 
-  // The exit status once pppd has ended (128 + signal for a signal).
-  std::optional<int> Reap() {
+  // The exit status once pppd has ended (128 + signal for a signal); with
+  // `block`, waits for it.
+  std::optional<int> Reap(bool block = false) {
     if (pid_ <= 0) return std::nullopt;
     int status = 0;
-    if (::waitpid(pid_, &status, WNOHANG) != pid_) return std::nullopt;
+    if (::waitpid(pid_, &status, block ? 0 : WNOHANG) != pid_) return std::nullopt;
     pid_ = 0;
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   }
@@ -301,7 +302,7 @@ class CConnectingDialog final : public Dialog {
     if (!more) {
       MessageLoop::current().unwatch_fd(pppd_.output_fd());
       output_done_ = true;
-      if (pppd_.exit_fd() < 0) OnExit();  // no pidfd: the end of output stands for the end
+      if (pppd_.exit_fd() < 0) OnExit(true);  // no pidfd: the end of output stands for the end
     }
   }
 
@@ -341,8 +342,8 @@ class CConnectingDialog final : public Dialog {
     }
   }
 
-  void OnExit() {
-    const std::optional<int> status = pppd_.Reap();
+  void OnExit(bool block = false) {
+    const std::optional<int> status = pppd_.Reap(block);
     if (!status) return;  // woken early; the pidfd stays readable until reaped
     // What pppd wrote last is in the pipe still, unless its connect script
     // keeps the pipe open: take what is there now.
