@@ -98,6 +98,7 @@ TEST(PortHolders, ModemManagerGetsTheWayToKeepItAway) {
 TEST(PortHolders, NoDeviceNoHolders) {
   EXPECT_TRUE(port_holders("/nonexistent/ttyS9").empty());
   EXPECT_TRUE(port_holders("/etc/hostname").empty()) << "not a character device";
+  EXPECT_TRUE(port_holders("/dev/null").empty()) << "held by many, but no serial line";
 }
 
 // USB ids from a sysfs tree laid out as the kernel's: the tty's device link

@@ -1,6 +1,7 @@
 #include "platform/serial/port_holders.h"
 
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -38,12 +39,23 @@ std::string first_line(std::string s) {
   return s;
 }
 
+// Serial lines and pseudo-terminals only: a port mapped to something else
+// (/dev/null in tests) is held by half the system and means nothing.
+bool is_tty_device(dev_t rdev) {
+  const unsigned maj = major(rdev);
+  if (maj >= 136 && maj <= 143) return true;  // Unix98 pseudo-terminal slaves (not in sysfs)
+  std::error_code ec;
+  const fs::path subsystem = fs::read_symlink(
+      "/sys/dev/char/" + std::to_string(maj) + ":" + std::to_string(minor(rdev)) + "/subsystem", ec);
+  return !ec && subsystem.filename() == "tty";
+}
+
 }  // namespace
 
 std::vector<PortHolder> port_holders(const fs::path& device, const fs::path& proc) {
   std::vector<PortHolder> holders;
   struct stat want {};
-  if (::stat(device.c_str(), &want) != 0 || !S_ISCHR(want.st_mode)) return holders;
+  if (::stat(device.c_str(), &want) != 0 || !S_ISCHR(want.st_mode) || !is_tty_device(want.st_rdev)) return holders;
   const std::string self = std::to_string(::getpid());
   std::error_code ec;
   for (const fs::directory_entry& process : fs::directory_iterator(proc, ec)) {

@@ -29,7 +29,8 @@ struct PortHolder {
 // The other processes that have `device` (or what it links to) open, found
 // under `proc` (/proc; tests pass their own). This process is left out. A
 // process whose fds this user may not read is not seen: the list is what
-// can be known, never a guess.
+// can be known, never a guess. Only a serial line or pseudo-terminal has
+// holders: for anything else (a port mapped to /dev/null) the list is empty.
 std::vector<PortHolder> port_holders(const std::filesystem::path& device,
                                      const std::filesystem::path& proc = "/proc");
 
