@@ -119,7 +119,7 @@ class PppdProcess {
       error_number = exec_errno;
       return false;
     }
-    pid_ = pid;
+    pid_ = group_ = pid;
     out_ = out[0];
     ::fcntl(out_, F_SETFL, ::fcntl(out_, F_GETFL) | O_NONBLOCK);
     pidfd_ = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
@@ -159,9 +159,10 @@ class PppdProcess {
   void Terminate() {
     if (pid_ > 0) ::kill(pid_, SIGTERM);
   }
-  // The whole process group (pppd and chat), when pppd did not end.
+  // The whole process group (pppd and chat): when pppd did not end, or
+  // when it ended and left its connect script still holding the port.
   void Kill() {
-    if (pid_ > 0) ::kill(-pid_, SIGKILL);
+    if (group_ > 0) ::kill(-group_, SIGKILL);
   }
 
   void close_fds() {
@@ -172,6 +173,7 @@ class PppdProcess {
 
  private:
   pid_t pid_ = 0;
+  pid_t group_ = 0;  // pppd's process group, kept after it is reaped
   int out_ = -1;
   int pidfd_ = -1;
 };
@@ -369,7 +371,9 @@ class CConnectingDialog final : public Dialog {
       text = connected_ ? "Disconnected." : "The call was cancelled.";
       result_ = 0;
       if (hanging_up_) {
-        // Cancel closes the window once pppd is gone.
+        // Cancel closes the window once pppd is gone, and frees the port
+        // of a chat that pppd left dialing.
+        pppd_.Kill();
         log_info(kComponent, text);
         end_dialog(result_);
         return;
