@@ -7,6 +7,10 @@ BUILD_FUZZ := build/fuzz
 FUZZ_SECONDS ?= 120
 BUILD_PACKAGE := build/package
 PREFIX ?= /usr/local
+# The build shows its progress and what goes wrong: no configure chatter, no
+# "Entering/Leaving directory" line from each of CMake's nested makes.
+CMAKE_CONFIGURE := cmake --log-level=WARNING
+MAKEFLAGS += --no-print-directory
 
 .PHONY: all deps test demo build clean bench fuzz install package package-check
 
@@ -16,7 +20,7 @@ deps:
 	./scripts/install-deps
 
 build: deps
-	cmake -S . -B $(BUILD_DEMO) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVLR_BUILD_TESTS=OFF -DCMAKE_INSTALL_PREFIX=$(PREFIX)
+	$(CMAKE_CONFIGURE) -S . -B $(BUILD_DEMO) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVLR_BUILD_TESTS=OFF -DCMAKE_INSTALL_PREFIX=$(PREFIX)
 	cmake --build $(BUILD_DEMO) -j$(JOBS)
 
 # `make install [PREFIX=/usr/local] [DESTDIR=...]`
@@ -25,28 +29,30 @@ install: build
 
 # The Debian package, into build/package.
 package: deps
-	cmake -S . -B $(BUILD_PACKAGE) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVLR_BUILD_TESTS=OFF -DVLR_BUILD_BENCH=OFF -DCMAKE_INSTALL_PREFIX=/usr
+	$(CMAKE_CONFIGURE) -S . -B $(BUILD_PACKAGE) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVLR_BUILD_TESTS=OFF -DVLR_BUILD_BENCH=OFF -DCMAKE_INSTALL_PREFIX=/usr
 	cmake --build $(BUILD_PACKAGE) -j$(JOBS)
 	cd $(BUILD_PACKAGE) && cpack -G DEB
 
 # Installs the package into this machine and removes it again: for
 # throw-away machines only (needs root).
 package-check: package
-	./tests/install/package_test.sh $(BUILD_PACKAGE)/veloran-signup_*.deb
+	./tests/install/package_test.sh $(BUILD_PACKAGE)/*.deb
 
 test: deps
-	cmake -S . -B $(BUILD_TEST) -DCMAKE_BUILD_TYPE=Debug -DVLR_SANITIZE=ON -DVLR_BUILD_BENCH=OFF
+	$(CMAKE_CONFIGURE) -S . -B $(BUILD_TEST) -DCMAKE_BUILD_TYPE=Debug -DVLR_SANITIZE=ON -DVLR_BUILD_BENCH=OFF
 	cmake --build $(BUILD_TEST) -j$(JOBS)
 	cd $(BUILD_TEST) && ctest -j$(JOBS) --output-on-failure --timeout 300
 
 # Runs every libFuzzer target of tests/fuzz for FUZZ_SECONDS each (clang).
 fuzz:
 	./scripts/install-deps --fuzz
-	CC=clang CXX=clang++ cmake -S . -B $(BUILD_FUZZ) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVLR_FUZZ=ON -DVLR_BUILD_BENCH=OFF
+	CC=clang CXX=clang++ $(CMAKE_CONFIGURE) -S . -B $(BUILD_FUZZ) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVLR_FUZZ=ON -DVLR_BUILD_BENCH=OFF
 	cmake --build $(BUILD_FUZZ) -j$(JOBS) --target fuzz_targets
 	./tests/fuzz/run.sh $(BUILD_FUZZ) $(FUZZ_SECONDS)
 
+# The benchmark programs are left out of `make build`; this builds and runs them.
 bench: build
+	cmake --build $(BUILD_DEMO) -j$(JOBS) --target benchmarks
 	@for b in $(BUILD_DEMO)/bin/bench_*; do echo "== $$b"; $$b; done
 
 demo: build

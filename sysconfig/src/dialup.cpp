@@ -1,9 +1,11 @@
 // CONFIG: the account's dial-up entry and the autodial registry values.
 #include "sysconfig/dialup.h"
+#include "sysconfig/setup_report.h"
 
 #include <sys/stat.h>
 
-#include <atomic>
+#include <mutex>
+#include <optional>
 #include <system_error>
 
 #include "platform/loop/clock.h"
@@ -27,7 +29,8 @@ constexpr std::string_view kComponent = "sysconfig";
 constexpr std::size_t kValueLimit = 79;  // 80-character buffers
 constexpr int kMaxCom = 9;
 
-std::atomic<int> g_last_result{0};
+std::mutex g_outcome_mutex;
+DialUpOutcome g_outcome;
 
 // Leading decimal digits, low 8 bits.
 std::uint8_t Octet(std::string_view text) {
@@ -89,13 +92,35 @@ DialUpValues ReadDialUpValues(const session::ProfileStore& profile) {
   v.outside_access = Get(profile, "OUTSIDEACCESS");
   v.cw_disable = Get(profile, "CWDISABLE");
   v.cw_string = Get(profile, "CWDISABLESTR");
+  v.own_area_code = Get(profile, "DAYAREACODE");
   v.comport = Get(profile, "COMPORT");
-  v.speed = static_cast<std::uint32_t>(session::TableSpeed(session::SpeedFromProfile(Get(profile, "COMSPEED"))));
+  v.modem_init = Get(profile, "MODEMINIT");
+  v.speed = pb::SerialSpeedAtOrAbove(session::TableSpeed(session::SpeedFromProfile(Get(profile, "COMSPEED"))));
   return v;
 }
 
+namespace {
+
+fs::path DosDevicesFolder(const fs::path& dosdevices) {
+  return dosdevices.empty() ? platform::known_folder(platform::KnownFolder::DosDevices) : dosdevices;
+}
+
+// The network port ("rfc2217://...") that COM port `comport` links to;
+// empty when it is not one.
+std::string NetworkPortOf(std::string_view comport, const fs::path& dosdevices) {
+  const int n = session::PortFromProfile(comport);
+  if (n <= 0) return {};
+  std::error_code ec;
+  const std::string target =
+      fs::read_symlink(platform::serial_device_path("COM" + std::to_string(n), DosDevicesFolder(dosdevices)), ec)
+          .string();
+  return !ec && target.rfind("rfc2217://", 0) == 0 ? target : std::string();
+}
+
+}  // namespace
+
 std::vector<fs::path> LineDevices(std::string_view comport, const fs::path& dosdevices) {
-  const fs::path folder = dosdevices.empty() ? platform::known_folder(platform::KnownFolder::DosDevices) : dosdevices;
+  const fs::path folder = DosDevicesFolder(dosdevices);
   const int chosen = session::PortFromProfile(comport);
   std::vector<fs::path> devices;
   fs::path chosen_device;
@@ -103,9 +128,16 @@ std::vector<fs::path> LineDevices(std::string_view comport, const fs::path& dosd
     const fs::path link = platform::serial_device_path("COM" + std::to_string(n), folder);
     struct stat st {};
     if (link.empty() || ::stat(link.c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) continue;
+    // The name the link gives, not where it ends: /dev/serial/by-id/usb-...
+    // stays with the modem, while the ttyACM0 behind it may go to another
+    // device after a replug.
     std::error_code ec;
-    fs::path device = fs::canonical(link, ec);
-    if (ec) device = link;
+    fs::path device = fs::read_symlink(link, ec);
+    if (ec) {
+      device = link;
+    } else if (device.is_relative()) {
+      device = (link.parent_path() / device).lexically_normal();
+    }
     if (n == chosen) {
       chosen_device = device;
     } else {
@@ -116,33 +148,57 @@ std::vector<fs::path> LineDevices(std::string_view comport, const fs::path& dosd
   return devices;
 }
 
-int MakeDialUpEntry(const DialUpValues& v, const DialUpContext& context) {
+int MakeDialUpEntry(const DialUpValues& v, const DialUpContext& context, std::string* problem) {
+  std::string unused;
+  std::string& said = problem ? *problem : unused;
+  said.clear();
+  // A network serial port: pppd opens only ttys.
+  if (const std::string url = NetworkPortOf(v.comport, context.dosdevices); !url.empty()) {
+    said = "COM" + std::to_string(session::PortFromProfile(v.comport)) + " is the network port " + url +
+           "; pppd cannot dial through it, so no dial-up entry was made.";
+    platform::log_warn(kComponent, said);
+    return kNoLineDevice;
+  }
   // 1. Line devices: none at all, no entry.
   const std::vector<fs::path> devices = LineDevices(v.comport, context.dosdevices);
   if (devices.empty()) {
+    said = "No modem device was found on the COM ports, so no dial-up entry was made.";
     platform::log_info(kComponent, "no line device: no dial-up entry made");
     return kNoLineDevice;
   }
   // 2. The phone book.
   if (!LoadPhoneBook()) {
+    said = "pppd is not installed (Debian package ppp), so no dial-up entry was made.";
     platform::log_warn(kComponent, "pppd is not installed: no dial-up entry made");
     if (context.show_message) context.show_message(kNoPhoneBookMessage);
     return kNoPhoneBook;
   }
   // The values must be writable as data before anything old is removed.
   std::string why;
-  auto dial = pb::DialCommand(v.dial_method, v.outside_access, v.cw_disable, v.cw_string, v.area_code, v.number, &why);
-  if (!dial || !pb::SecretsLine(v.user, pb::SafeEntryName(kAccountEntryName), v.password, &why) ||
-      !pb::PppdQuote(v.user)) {
-    platform::log_warn(kComponent, "dial-up entry refused: " + (why.empty() ? "the user ID holds a NUL" : why));
+  pb::DialingRules rules{v.dial_method, v.outside_access, v.cw_disable, v.cw_string, v.own_area_code};
+  auto dial = pb::DialCommand(rules, v.area_code, v.number, &why);
+  std::optional<std::string> init;
+  if (dial) init = pb::ModemInitCommand(v.modem_init, &why);
+  pb::PhoneBook book(context.phonebook_dir);
+  // A password beginning with '@' goes into a file that the secrets line
+  // names (pppd would read it as a file name otherwise).
+  const std::string safe = pb::SafeEntryName(kAccountEntryName);
+  const bool in_file = !v.password.empty() && v.password.front() == '@';
+  const bool secret_ok =
+      in_file ? pb::SecretFileLine(v.user, safe, book.SecretFilePath(kAccountEntryName), &why) &&
+                    pb::SecretFileText(v.password, &why)
+              : pb::SecretsLine(v.user, safe, v.password, &why).has_value();
+  if (!dial || !init || !secret_ok) {
+    said = "The dial-up entry was not made: " + why + ".";
+    platform::log_warn(kComponent, "dial-up entry refused: " + why);
     return kEntryRefused;
   }
-  pb::PhoneBook book(context.phonebook_dir);
   // 3. The old entry goes.
   book.DeleteEntry(kAccountEntryName);
   // 5. From the last device to the first.
   pb::EntryProperties props;
   props.speed = v.speed;
+  props.init_command = *init;
   props.dial_command = *dial;
   props.dns1 = ToAddress(v.dns1);
   props.dns2 = ToAddress(v.dns2);
@@ -163,6 +219,10 @@ int MakeDialUpEntry(const DialUpValues& v, const DialUpContext& context) {
   }
   // 6.
   book.DeleteEntry(kTempEntryName);
+  std::error_code ec;
+  if (!fs::exists(book.PeersPath(kAccountEntryName), ec)) {
+    said = "The dial-up entry could not be written in " + book.folder().string() + (why.empty() ? "." : ": " + why);
+  }
   if (result == pb::kPbSuccess) {
     platform::log_info(kComponent, "dial-up entry \"" + std::string(kAccountEntryName) + "\" made in " +
                                        book.folder().string() + " on " + props.device);
@@ -177,8 +237,16 @@ int ConfigureDialUp(session::CRegSessionDialog& session) {
   context.show_message = [&session](std::string_view text) {
     session.Ui().MessageBox(text, session::MessageIcon::None);
   };
-  const int result = MakeDialUpEntry(values, context);
-  g_last_result = result;
+  std::string problem;
+  const int result = MakeDialUpEntry(values, context, &problem);
+  {
+    std::lock_guard<std::mutex> lock(g_outcome_mutex);
+    g_outcome = DialUpOutcome{true, result, problem};
+  }
+  ThisRun().entry_result = result;
+  if (result == pb::kPbSuccess) {
+    ThisRun().access_number = values.area_code.empty() ? values.number : "(" + values.area_code + ") " + values.number;
+  }
 
   reg::Registry& registry = reg::system_registry();
   const std::string name(kAccountEntryName);
@@ -196,7 +264,12 @@ int ConfigureDialUp(session::CRegSessionDialog& session) {
   return result;
 }
 
-int LastDialUpEntryResult() { return g_last_result; }
+int LastDialUpEntryResult() { return LastDialUpOutcome().result; }
+
+DialUpOutcome LastDialUpOutcome() {
+  std::lock_guard<std::mutex> lock(g_outcome_mutex);
+  return g_outcome;
+}
 
 void ConfigCommand(session::CRegSessionDialog& session, std::string_view arguments) {
   // From here on the user cannot stop the session.
@@ -237,16 +310,31 @@ std::string AccountSetupSummary(std::string_view program) {
   const pb::PhoneBook book;
   std::error_code ec;
   const fs::path peers = book.PeersPath(kAccountEntryName);
-  if (!fs::exists(peers, ec)) return {};
+  const bool entry_exists = fs::exists(peers, ec);
+  const DialUpOutcome outcome = LastDialUpOutcome();
+  const bool made_none = outcome.configured && !outcome.problem.empty();
+  if (!entry_exists && !made_none) return {};
   const std::string safe = pb::SafeEntryName(kAccountEntryName);
-  std::string text = "The dial-up entry \"" + std::string(kAccountEntryName) + "\" is in " + book.folder().string() +
-                     " (peers/" + safe + ", chatscripts/" + safe + ", pap-secrets, chap-secrets).\n";
+  std::string text;
+  if (made_none) {
+    // An entry an earlier run left is not this account's: nothing invites
+    // the user to install or dial it.
+    text = outcome.problem + "\n";
+    if (entry_exists) {
+      text += "The dial-up entry \"" + std::string(kAccountEntryName) + "\" in " + book.folder().string() +
+              " is from an earlier registration and was left as it was; it does not hold this account.\n";
+    }
+  } else {
+    text = "The dial-up entry \"" + std::string(kAccountEntryName) + "\" is in " + book.folder().string() +
+           " (peers/" + safe + ", chatscripts/" + safe + ", pap-secrets, chap-secrets).\n";
+  }
   const fs::path desktop = platform::known_folder(platform::KnownFolder::Desktop);
   std::vector<std::string> shortcuts;
   for (fs::directory_iterator it(desktop, ec), end; !ec && it != end; it.increment(ec)) {
     if (it->path().extension() == ".desktop") shortcuts.push_back(it->path().string());
   }
   for (const std::string& s : shortcuts) text += "Shortcut: " + s + "\n";
+  if (made_none) return text;
   // Quoted for the shell the user pastes it into.
   auto quote = [](std::string word) {
     if (word.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789/._-+=") ==

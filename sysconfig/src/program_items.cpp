@@ -16,6 +16,7 @@
 #include "session/line_protocol.h"
 #include "session/reg_session.h"
 #include "sysconfig/dialup.h"
+#include "sysconfig/setup_report.h"
 
 namespace sysconfig {
 namespace {
@@ -291,7 +292,9 @@ void CreateAccountShortcuts(const fs::path& ini_file, std::string_view group_set
   }
 }
 
-void CreateAccountShortcuts(session::CRegSessionDialog&) { CreateAccountShortcuts(ProgramIniFile()); }
+void CreateAccountShortcuts(session::CRegSessionDialog&) {
+  CreateAccountShortcuts(ProgramIniFile(), kShortcutGroup, &ThisRun().launchers);
+}
 
 fs::path ProgramIniFile() {
   platform::RootPath path = platform::translate_path("Joinwiz.ini", platform::RelativeTo::Program);

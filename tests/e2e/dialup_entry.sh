@@ -1,20 +1,26 @@
 #!/usr/bin/env bash
 # A whole registration run that configures the computer, then the real
-# Linux tools on what it wrote: pppd parses the entry's peers file,
+# Linux tools on what it wrote: pppd checks every option of the entry's
+# peers file (a dry run with /dev/ppp opening, through the LD_PRELOAD shim),
 # chat dials the access number through a linesim modem on a pseudo-terminal,
-# desktop-file-validate accepts every .desktop file, and --install-dialup /
+# desktop-file-validate accepts every .desktop file, --install-dialup /
 # --remove-dialup move the entry in and out of a pppd folder that holds
-# another provider.
-# Usage: dialup_entry.sh JOINWIZ LINESIM [config|transfer]
-#   config    the server sends CONFIG: AUTO itself; the access number is
-#             already in the profile
-#   transfer  the server ends with TRANSFER:: the wizard takes the plan's one
-#             access number from phones.txt, makes the entry and shortcuts
+# another provider, and `pon NAME dryrun` reads the installed entry with
+# that folder as /etc/ppp (a mount namespace).
+# Usage: dialup_entry.sh JOINWIZ LINESIM PPP_SHIM [config|transfer|unprivileged]
+#   config        the server sends CONFIG: AUTO itself; the access number is
+#                 already in the profile
+#   transfer      the server ends with TRANSFER:: the wizard takes the plan's
+#                 one access number from phones.txt, makes the entry and
+#                 shortcuts
+#   unprivileged  as config, but linesim and the wizard run as a fresh user
+#                 in no group (not in dip: pppd is 4754 root:dip on Debian)
 set -uo pipefail
 
 joinwiz=$1
 linesim=$2
-mode=${3:-config}
+shim=$3
+mode=${4:-config}
 name=dialup_entry_$mode
 case_dir=/nonexistent
 here="$(cd "$(dirname "$0")" && pwd)"
@@ -39,6 +45,25 @@ else
   printf '\n[User Information]\nPOPAREACODE=800\nPOPNUMBER=555-0147\nDNS1=10.1.2.3\nDNS2=\n' >> "$ini"
 fi
 
+# As another user: a uid no account has, no supplementary group; the work
+# folder becomes theirs, HOME and the XDG folders point into it.
+as_user=()
+if [ "$mode" = unprivileged ]; then
+  [ "$(id -u)" = 0 ] || { echo "skipped: needs root to become another user"; exit 77; }
+  uid=47311
+  ! getent passwd "$uid" >/dev/null || fail "uid $uid exists"
+  as_user=(setpriv --reuid="$uid" --regid="$uid" --clear-groups --inh-caps=-all
+           env HOME="$work/home" XDG_DATA_HOME="$work/xdg/data" XDG_CONFIG_HOME="$work/xdg/config")
+  mkdir -p "$work/home" "$work/xdg"
+  chown -R "$uid:$uid" "$work"
+  "${as_user[@]}" sh -c 'id -G; [ -r /etc/ppp/peers ] && echo peers-readable' >"$work/id.out" 2>&1
+  [ "$(cat "$work/id.out")" = "$uid" ] || fail "the test user is in a group or may read /etc/ppp/peers: $(cat "$work/id.out")"
+  # linesim too, so that its pseudo-terminals are the user's.
+  { echo '#!/bin/bash'; printf 'exec'; printf ' %q' "${as_user[@]}" "$linesim"; echo ' "$@"'; } >"$work/linesim-as-user"
+  chmod 755 "$work/linesim-as-user"
+  linesim=$work/linesim-as-user
+fi
+
 absent_com_ports 1 3 4 5 6 7 8 9
 start_linesim "$linesim" "$root" --modem COM2=generic \
   --dial "5550100=scenario:$here/dialup/$([ "$mode" = transfer ] && echo transfer || echo configure).txt" \
@@ -51,7 +76,7 @@ wait 120
 click 3033
 EOF
 
-VLR_DATA_DIR="$data" VLR_LOG="$work/log" VLR_LOG_LEVEL=info \
+"${as_user[@]}" env VLR_DATA_DIR="$data" VLR_LOG="$work/log" VLR_LOG_LEVEL=info \
   "$joinwiz" --root "$root" --answers "$work/script" --transcript "$work/transcript" \
   >"$work/stdout" 2>"$work/stderr" </dev/null
 check_exit $?
@@ -62,17 +87,28 @@ chat_script="$root/phonebook/chatscripts/tarkel-veloran-account"
 grep -q 'user "jsmith"' "$peers" || fail "the peers file has not the account's user: $(cat "$peers")"
 grep -q '"jsmith" tarkel-veloran-account "secret1"' "$root/phonebook/pap-secrets" || fail "no secrets line"
 [ "$(stat -c %a "$root/phonebook/pap-secrets")" = 600 ] || fail "pap-secrets is not 0600"
-grep -q "nameserver 10.1.2.3" "$root/phonebook/ip-up.d/tarkel-veloran-account" || fail "no name-server hook"
+grep -qF "servers='10.1.2.3'" "$root/phonebook/ip-up.d/tarkel-veloran-account" || fail "no name-server hook"
 
 # The closing output names the entry, the install command and the dial.
 grep -q "Install it for the system: sudo .* --install-dialup" "$work/stdout" || fail "no install command: $(cat "$work/stdout")"
 grep -q "Dial it: pon tarkel-veloran-account" "$work/stdout" || fail "no dial command: $(cat "$work/stdout")"
 
-# pppd's own option parser: 0, or 4 where the kernel has no PPP; 2 is an
-# option error.
-pppd file "$peers" dryrun nodetach >"$work/pppd.out" 2>&1
+# pppd's whole option check: every option read and checked, then printed.
+# $1: its output; $2: the file it must name as their source; $3: the chat script.
+check_pppd_options() {
+  local out=$1 source=$2 want
+  for want in "user jsmith" "remotename tarkel-veloran-account" "ipparam tarkel-veloran-account" \
+              "$tty" "38400" "connect '$(command -v chat)' -v -f '${3}'"; do
+    grep -qxF "$want		# (from $source)" "$out" || fail "pppd did not take '$want' from $source: $(cat "$out")"
+  done
+}
+tty=$(readlink "$root/dosdevices/com2")
+LD_PRELOAD="$shim" pppd file "$peers" dryrun nodetach >"$work/pppd.out" 2>&1
 code=$?
-[ "$code" = 0 ] || [ "$code" = 4 ] || fail "pppd exit $code on the peers file: $(cat "$work/pppd.out") $(cat "$peers")"
+[ "$code" = 0 ] || fail "pppd exit $code on the peers file: $(cat "$work/pppd.out") $(cat "$peers")"
+check_pppd_options "$work/pppd.out" "$peers" "$chat_script"
+# The server gave a name server: no usepeerdns, the hook sets it.
+grep -q "^usepeerdns" "$work/pppd.out" && fail "usepeerdns with the server's own name server"
 
 # Every .desktop and .directory file of the run.
 count=0
@@ -88,19 +124,16 @@ if [ "$mode" = transfer ]; then
   grep -q "Shortcut: $launcher" "$work/stdout" || fail "the closing output does not name the launcher"
 fi
 
-# The real chat against the modem: it must dial the chosen access number.
-tty=$(readlink -f "$root/dosdevices/com2")
+# The real chat against the modem: it must dial the chosen access number,
+# toll-free from another area code: 1 800 ...
 [ -c "$tty" ] || fail "COM2 is not a terminal: $tty"
 chat -v -s -f "$chat_script" <"$tty" >"$tty" 2>"$work/chat.out"
 code=$?
 [ "$code" = 0 ] || fail "chat exit $code: $(cat "$work/chat.out")"
 sleep 0.3
-grep -q "ATDT9\?8005550147\|ATDT8005550147" "$work/linesim.trace" || fail "linesim did not see the dial: $(cat "$work/linesim.trace")"
-grep -q "call 8005550147" "$work/linesim.trace" || fail "linesim did not route the call"
+grep -q "at< ATDT18005550147" "$work/linesim.trace" || fail "linesim did not see the dial: $(cat "$work/linesim.trace")"
+grep -q "call 18005550147" "$work/linesim.trace" || fail "linesim did not route the call"
 grep -q "CONNECT" "$work/chat.out" || fail "chat saw no CONNECT: $(cat "$work/chat.out")"
-
-kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
-sim_pid=
 
 # Into a pppd folder that already holds another provider, and out again.
 etc="$work/etc-ppp"
@@ -109,7 +142,8 @@ printf '/dev/ttyS0\nuser "other"\n' >"$etc/peers/provider"
 printf '# Secrets for authentication\n"other" * "theirs"\n' >"$etc/pap-secrets"
 printf '"other" * "theirs"' >"$etc/chap-secrets"
 chmod 600 "$etc/pap-secrets" "$etc/chap-secrets"
-snapshot() { (cd "$etc" && find . -type f ! -name '*.lock' -print0 | sort -z | xargs -0 sha256sum); }
+# Every file, lock files too: none may be left behind.
+snapshot() { (cd "$etc" && find . ! -type d -print0 | sort -z | xargs -0 sha256sum); }
 before=$(snapshot)
 "$joinwiz" --root "$root" --install-dialup --ppp-dir "$etc" >"$work/install.out" 2>&1 || fail "install: $(cat "$work/install.out")"
 [ -f "$etc/peers/tarkel-veloran-account" ] && [ -f "$etc/peers/provider" ] || fail "both entries must be there"
@@ -118,6 +152,20 @@ grep -q '"other" \* "theirs"' "$etc/pap-secrets" && grep -q '"jsmith"' "$etc/pap
 installed=$(snapshot)
 "$joinwiz" --root "$root" --install-dialup --ppp-dir "$etc" >"$work/install2.out" 2>&1 || fail "second install"
 [ "$(snapshot)" = "$installed" ] || fail "a second install changed files"
+
+# pon reads it as /etc/ppp in a mount namespace of its own, every option
+# checked (the modem's pseudo-terminal is still there).
+cp /etc/ppp/options "$etc/options" 2>/dev/null || : >"$etc/options"
+unshare --mount --propagation private sh -c 'mount --bind "$1" /etc/ppp && LD_PRELOAD="$2" pon tarkel-veloran-account dryrun nodetach' \
+  sh "$etc" "$shim" >"$work/pon.out" 2>&1
+code=$?
+[ "$code" = 0 ] || fail "pon exit $code: $(cat "$work/pon.out")"
+check_pppd_options "$work/pon.out" /etc/ppp/peers/tarkel-veloran-account "$etc/chatscripts/tarkel-veloran-account"
+rm "$etc/options"
+
+kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
+sim_pid=
+
 "$joinwiz" --root "$root" --remove-dialup --ppp-dir "$etc" >"$work/remove.out" 2>&1 || fail "remove: $(cat "$work/remove.out")"
 [ "$(snapshot)" = "$before" ] || fail "remove did not restore the files: $(diff <(echo "$before") <(snapshot))"
 

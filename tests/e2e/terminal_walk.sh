@@ -25,25 +25,8 @@ start_linesim "$linesim" "$root" --modem COM2=generic --dial "$number=scenario:$
 tmux -f /dev/null -L "$socket" new-session -d -s walk -x 80 -y 24 \
   "VLR_DATA_DIR='$data' VLR_LOG='$work/log' VLR_LOG_LEVEL=info TERM=xterm-256color '$joinwiz' --root '$root' --ui terminal; echo \"exit \$?\" > '$work/exit'; sleep 30"
 
-screen() { tmux -L "$socket" capture-pane -p -t walk; }
-keys() { tmux -L "$socket" send-keys -t walk "$@"; }
-# Literal text, as typed.
-type_text() { tmux -L "$socket" send-keys -t walk -l "$1"; }
-
-# Waits (real time: another process in another terminal) until the pane
-# holds TEXT.
-wait_for() {
-  local i
-  for i in $(seq 100); do
-    screen > "$work/screen"
-    grep -qF -- "$1" "$work/screen" && return 0
-    sleep 0.1
-  done
-  echo "--- pane" >&2
-  cat "$work/screen" >&2
-  [ -f "$work/log" ] && { echo "--- log" >&2; tail -n 30 "$work/log" >&2; }
-  fail "the pane never showed \"$1\""
-}
+pane=walk
+source "$here/tmux_lib.sh"
 
 # The pane now: CAPTION on the first row, each of the BUTTONS on one of the
 # last three rows, every LINE given after "--" somewhere.
@@ -176,6 +159,11 @@ keys M-f
 for _ in $(seq 100); do [ -f "$work/exit" ] && break; sleep 0.1; done
 [ -f "$work/exit" ] || fail "joinwiz did not end after Finish"
 [ "$(cat "$work/exit")" = "exit 0" ] || fail "joinwiz ended with $(cat "$work/exit")"
+# The scenario creates the account but never transfers the call: the run's
+# last line says that nothing was set up on the computer, and why.
+tmux -L "$socket" capture-pane -p -J -t walk > "$work/end"
+grep -qF 'Set up: nothing; not set up: the dial-up entry, the access number, the launcher (the server ended the registration without TRANSFER:' "$work/end" \
+  || { cat "$work/end" >&2; fail "the run's last line does not say that nothing was set up"; }
 user_value REGISTERED | grep -qx YES || fail "REGISTERED is not YES"
 user_value USERID | grep -qx jsmith || fail "USERID is not jsmith"
 user_value ADDR2 | grep -qx "Suite 4" || fail "ADDR2 is not Suite 4"

@@ -1,10 +1,11 @@
 // The pppd files of a dial-up entry: peers file, chat script, secrets lines
 // and name-server hooks. The first byte picks the side. 0: the readers over
 // raw text, as a doctored file in the root gives it to them (PppdWords,
-// ReadPeersFile, ReadChatDial, ReadSecrets). 1: the writers, from values cut
-// at NUL bytes (entry name, user, password, device, speed, dial method,
+// ReadPeersFile, ReadChatScript, ReadSecrets). 1: the writers, from values
+// cut at NUL bytes (entry name, user, password, device, speed, dial method,
 // prefix, call-waiting flag and string, area code, number, four DNS bytes
-// twice, a secrets file). Checked: what a writer makes parses back through
+// twice, a secrets file, the caller's area code, the modem's init string).
+// Checked: what a writer makes parses back through
 // the readers to the same values; a quoted word is one word of exactly those
 // bytes; a merged secrets file holds the entry's line once, and removing it
 // gives the old bytes back.
@@ -36,9 +37,12 @@ void readers(std::string_view text) {
                   "a rewritten peers file reads back otherwise");
     }
   }
-  if (auto dial = pb::ReadChatDial(text)) {
-    if (auto script = pb::ChatScriptText(*dial)) {
-      fuzz::check(pb::ReadChatDial(*script) == dial, "a rewritten chat script dials otherwise");
+  if (auto steps = pb::ReadChatScript(text)) {
+    if (auto script = pb::ChatScriptText(steps->init, steps->dial)) {
+      auto again = pb::ReadChatScript(*script);
+      fuzz::check(again && again->dial == steps->dial, "a rewritten chat script dials otherwise");
+      fuzz::check(again && again->init == (steps->init.empty() ? "AT&D2" : steps->init),
+                  "a rewritten chat script initialises the modem otherwise");
     }
   }
   pb::ReadSecrets(text);
@@ -57,6 +61,7 @@ void writers(fuzz::Fields f) {
   const std::string area = f.next(), number = f.next();
   const pb::Address dns1 = address(f), dns2 = address(f);
   const std::string secrets = f.next();
+  const std::string own_area = f.next(), modem_init = f.next();
 
   const std::string safe = pb::SafeEntryName(name);
   fuzz::check(!safe.empty() && safe.front() != '-' && safe.back() != '-', "a safe name with a '-' at an end");
@@ -72,11 +77,14 @@ void writers(fuzz::Fields f) {
   }
 
   std::string why;
-  if (auto dial = pb::DialCommand(method, prefix, cw, cw_string, area, number, &why)) {
+  const pb::DialingRules rules{method, prefix, cw, cw_string, own_area};
+  if (auto dial = pb::DialCommand(rules, area, number, &why)) {
     fuzz::check(dial->rfind("ATD", 0) == 0, "a dial command without ATD");
-    auto script = pb::ChatScriptText(*dial, &why);
-    fuzz::check(script.has_value(), "a dial command the chat script refuses: " + why);
-    fuzz::check(pb::ReadChatDial(*script) == *dial, "the chat script dials otherwise");
+    const std::string init = pb::ModemInitCommand(modem_init).value_or("AT&D2");
+    auto script = pb::ChatScriptText(init, *dial, &why);
+    fuzz::check(script.has_value(), "a dial command or init string the chat script refuses: " + why);
+    auto steps = pb::ReadChatScript(*script);
+    fuzz::check(steps && steps->dial == *dial && steps->init == init, "the chat script sends otherwise");
   }
 
   pb::PeersFile peers;
@@ -129,8 +137,8 @@ void writers(fuzz::Fields f) {
   }
 
   std::string up = pb::IpUpHookText(safe, dns1, dns2);
-  std::string down = pb::IpDownHookText(safe, dns1, dns2);
-  fuzz::check(up.empty() == down.empty(), "an ip-up hook without its ip-down hook");
+  std::string down = pb::IpDownHookText(safe);
+  fuzz::check(!up.empty() && !down.empty(), "a safe name without its hooks");
 }
 
 }  // namespace

@@ -6,8 +6,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <sstream>
 
@@ -137,8 +140,17 @@ TEST(PeersFileTest, InjectionTableParsesInRealPppdAsOneUser) {
     ASSERT_TRUE(text) << user;
     Spit(file, *text);
     auto verdict = vlr_test::PppdDryRun(file);
-    EXPECT_TRUE(verdict.exit_code == 0 || verdict.exit_code == 4)
-        << "user \"" << user << "\": pppd exit " << verdict.exit_code << "\n" << verdict.output << *text;
+    EXPECT_EQ(verdict.exit_code, 0) << "user \"" << user << "\"\n" << verdict.output << *text;
+    // pppd took exactly our options, whatever the user: none of the bogus
+    // ones, and the user option only when there is a user.
+    const auto options = vlr_test::PppdOptionsInEffect(verdict.output);
+    for (const auto& o : options) {
+      EXPECT_EQ(o.name.find("bogus"), std::string::npos) << user;
+      EXPECT_TRUE(o.source == file.string() || o.source == "command line" || o.source == "/etc/ppp/options")
+          << o.name << " from " << o.source;
+    }
+    EXPECT_EQ(vlr_test::PppdOptionValue(options, "user").has_value(), !user.empty()) << user;
+    EXPECT_EQ(vlr_test::PppdOptionValue(options, "remotename"), "tarkel-veloran-account");
     auto back = ReadPeersFile(*text);
     ASSERT_TRUE(back) << *text;
     EXPECT_EQ(back->user, user);
@@ -164,7 +176,7 @@ TEST(PeersFileTest, TheDryRunCatchesAnInjectedOption) {
   auto good = PeersFileText(SamplePeers("line\nbogus-opt-c"));
   ASSERT_TRUE(good);
   Spit(file, *good);
-  EXPECT_NE(vlr_test::PppdDryRun(file).exit_code, 2);
+  EXPECT_EQ(vlr_test::PppdDryRun(file).exit_code, 0);
 }
 
 TEST(PeersFileTest, RefusesWhatCannotBeData) {
@@ -180,40 +192,98 @@ TEST(PeersFileTest, RefusesWhatCannotBeData) {
   EXPECT_FALSE(PeersFileText(p));
 }
 
+// Windows' dialing rules for a caller in country 1 at `own` area code.
 TEST(DialCommandTest, Table) {
   struct Case {
-    const char *method, *prefix, *cw, *cw_string, *area, *number;
+    const char *name, *method, *prefix, *cw, *cw_string, *own, *area, *number;
     const char* dial;  // nullptr: refused
   };
   const Case cases[] = {
-      {"TONE", "", "FALSE", "*70,", "800", "555-1234", "ATDT8005551234"},
-      {"PULSE", "9,", "TRUE", "*70,", "(800)", "555 1234", "ATDP9,*70,8005551234"},
-      {"TONE", "", "FALSE", "", "", "5551234", "ATDT5551234"},
-      {"TONE", "", "FALSE", "junk'\"", "", "5551234", "ATDT5551234"},  // not used: not "TRUE"
-      {"TONE", "", "FALSE", "", "800", "555\r\nATH", nullptr},
-      {"TONE", "", "FALSE", "", "800", "555'1234", nullptr},
-      {"TONE", "", "FALSE", "", "800", "connect", nullptr},
-      {"TONE", "", "FALSE", "", "800", "555^M", nullptr},
-      {"TONE", "9\\,", "FALSE", "", "800", "5551234", nullptr},
-      {"TONE", "", "FALSE", "", "", "", nullptr},
-      {"TONE", "", "FALSE", "", "", "- ()", nullptr},
+      {"same area: the local number", "TONE", "", "FALSE", "", "408", "408", "555-1234", "ATDT5551234"},
+      {"other area: 1 + area code", "TONE", "", "FALSE", "", "408", "415", "555-1234", "ATDT14155551234"},
+      {"toll-free from another area", "TONE", "", "FALSE", "", "408", "800", "555 0147", "ATDT18005550147"},
+      {"no own area code: long distance", "TONE", "", "FALSE", "", "", "800", "5550147", "ATDT18005550147"},
+      {"no area code: the number alone", "TONE", "", "FALSE", "", "408", "", "5551234", "ATDT5551234"},
+      {"written with punctuation", "TONE", "", "FALSE", "", "(408)", "(408)", "555.1234", "ATDT5551234"},
+      {"prefix, call waiting, pulse", "PULSE", "9,", "TRUE", "*70,", "408", "(800)", "555 1234",
+       "ATDP9,*70,18005551234"},
+      {"call waiting string unused", "TONE", "", "FALSE", "junk'\"", "", "", "5551234", "ATDT5551234"},
+      {"a bad own area code counts as another", "TONE", "", "FALSE", "", "40x", "408", "5551234",
+       "ATDT14085551234"},
+      {"line break in the number", "TONE", "", "FALSE", "", "", "800", "555\r\nATH", nullptr},
+      {"quote in the number", "TONE", "", "FALSE", "", "", "800", "555'1234", nullptr},
+      {"a word", "TONE", "", "FALSE", "", "", "800", "connect", nullptr},
+      {"caret", "TONE", "", "FALSE", "", "", "800", "555^M", nullptr},
+      {"backslash in the prefix", "TONE", "9\\,", "FALSE", "", "", "800", "5551234", nullptr},
+      {"nothing", "TONE", "", "FALSE", "", "", "", "", nullptr},
+      {"no digit", "TONE", "", "FALSE", "", "", "", "- ()", nullptr},
   };
   for (const Case& c : cases) {
     std::string why;
-    auto dial = DialCommand(c.method, c.prefix, c.cw, c.cw_string, c.area, c.number, &why);
+    auto dial = DialCommand({c.method, c.prefix, c.cw, c.cw_string, c.own}, c.area, c.number, &why);
     if (c.dial) {
-      ASSERT_TRUE(dial) << c.number << ": " << why;
-      EXPECT_EQ(*dial, c.dial);
-      auto script = ChatScriptText(*dial);
-      ASSERT_TRUE(script);
-      EXPECT_EQ(ReadChatDial(*script), *dial);
+      ASSERT_TRUE(dial) << c.name << ": " << why;
+      EXPECT_EQ(*dial, c.dial) << c.name;
+      auto script = ChatScriptText("", *dial);
+      ASSERT_TRUE(script) << c.name;
+      EXPECT_EQ(ReadChatScript(*script)->dial, *dial) << c.name;
     } else {
-      EXPECT_FALSE(dial) << c.number;
-      EXPECT_FALSE(why.empty());
+      EXPECT_FALSE(dial) << c.name;
+      EXPECT_FALSE(why.empty()) << c.name;
     }
   }
-  EXPECT_FALSE(ChatScriptText("ATDT555 1234"));
-  EXPECT_FALSE(ChatScriptText("ATH"));
+  EXPECT_FALSE(ChatScriptText("", "ATDT555 1234"));
+  EXPECT_FALSE(ChatScriptText("", "ATH"));
+}
+
+TEST(SerialSpeedTest, NearestAtOrAbove) {
+  const std::pair<std::uint32_t, std::uint32_t> cases[] = {
+      {0, 0},           {300, 300},         {2400, 2400},       {14400, 19200},     {28800, 38400},
+      {33600, 38400},   {56000, 57600},     {57600, 57600},     {115200, 115200},   {128000, 230400},
+      {9999999, 4000000},
+  };
+  for (auto [in, out] : cases) EXPECT_EQ(SerialSpeedAtOrAbove(in), out) << in;
+}
+
+// The modem's init string: reset, then the init string with &D2, each
+// expecting OK; read back as written.
+TEST(ChatScriptTest, ResetThenInitStringThenDial) {
+  struct Case {
+    const char *modem_init, *sent;  // nullptr: refused
+  } cases[] = {
+      {"ATE0Q0V1&C1&D2S2=43S7=60S12=50", "ATE0Q0V1&C1&D2S2=43S7=60S12=50"},
+      {"AT&F", "AT&F&D2"},
+      {"at&fe0&d2", "at&fe0&d2"},
+      {"", "AT&D2"},
+      {"AT&F\\N3", "AT&F\\N3&D2"},
+      {"AT&F'\nABORT", nullptr},
+      {"AT&F ATH", nullptr},
+      {"AT^SYSCFG", nullptr},
+      {"ATZ\"", nullptr},
+      {"&F", nullptr},
+  };
+  for (const Case& c : cases) {
+    std::string why;
+    auto init = ModemInitCommand(c.modem_init, &why);
+    if (!c.sent) {
+      EXPECT_FALSE(init) << c.modem_init;
+      EXPECT_FALSE(why.empty());
+      continue;
+    }
+    ASSERT_TRUE(init) << c.modem_init << ": " << why;
+    EXPECT_EQ(*init, c.sent);
+    auto script = ChatScriptText(*init, "ATDT5551234");
+    ASSERT_TRUE(script) << c.modem_init;
+    EXPECT_NE(script->find("'' ATZ\nOK '"), std::string::npos) << *script;
+    EXPECT_NE(script->find("'\nOK 'ATDT5551234'\nCONNECT ''\n"), std::string::npos) << *script;
+    auto back = ReadChatScript(*script);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->init, *init);
+    EXPECT_EQ(back->dial, "ATDT5551234");
+  }
+  // Only an init string ModemInitCommand made reaches a script.
+  EXPECT_FALSE(ChatScriptText("AT&F", "ATDT5551234"));
+  EXPECT_FALSE(ChatScriptText("AT'x", "ATDT5551234"));
 }
 
 TEST(SecretsTest, LinesAreDataAndReadBack) {
@@ -258,25 +328,120 @@ TEST(SecretsTest, MergeKeepsEveryOtherByte) {
   EXPECT_EQ(MergeSecrets("a * b\n" + ours + "c * d\n" + ours, "acct", newer), "a * b\n" + newer + "c * d\n");
 }
 
-TEST(IpUpHookTest, OnlyNonZeroServersAndValidShell) {
-  EXPECT_EQ(IpUpHookText("acct", {}, {}), "");
-  const std::string hook = IpUpHookText("acct", {10, 1, 0, 0}, {});
-  EXPECT_NE(hook.find("nameserver 10.1.0.0\n"), std::string::npos);
-  EXPECT_EQ(hook.find("0.0.0.0"), std::string::npos);
-  EXPECT_EQ(IpDownHookText("acct", {}, {}), "");
-  const std::string down = IpDownHookText("acct", {10, 1, 0, 0}, {});
-  EXPECT_NE(down.find("resolvconf -d"), std::string::npos);
+TEST(IpUpHookTest, ValidShellThatLeavesOtherConnectionsAlone) {
   ScopedSystemRoot root;
-  for (const auto& [file, text] : {std::pair{"up", hook}, std::pair{"down", down}}) {
+  const std::pair<const char*, std::string> hooks[] = {
+      {"fixed", IpUpHookText("acct", {10, 1, 0, 0}, {})},
+      {"provider", IpUpHookText("acct", {}, {})},
+      {"down", IpDownHookText("acct")},
+  };
+  for (const auto& [file, text] : hooks) {
+    ASSERT_FALSE(text.empty()) << file;
     const fs::path path = root.path() / file;
     Spit(path, text, 0755);
     EXPECT_EQ(vlr_test::RunProgram({"/bin/sh", "-n", path.string()}).exit_code, 0) << text;
     // Another entry's connection leaves the name servers alone (the hooks
-    // are never run for their own entry here: they change the machine's
-    // resolver).
+    // are run for their own entry only in a mount namespace: they change
+    // the machine's resolver).
     auto other = vlr_test::RunProgram({"/bin/sh", path.string(), "ppp0", "/dev/x", "0", "", "", "other"});
     EXPECT_EQ(other.exit_code, 0);
     EXPECT_EQ(other.output, "");
+  }
+  EXPECT_NE(hooks[0].second.find("servers='10.1.0.0'"), std::string::npos);
+  EXPECT_NE(hooks[1].second.find("$DNS1"), std::string::npos);
+  EXPECT_EQ(IpUpHookText("not safe", {}, {}), "");
+}
+
+// Debian's /etc/ppp/ip-up and ip-down run the entry's hooks through
+// run-parts, in a mount namespace with its own /etc, /run and
+// /usr/local/sbin: the servers go to resolved, else resolvconf, else into
+// resolv.conf with its other lines and its symbolic link kept, and ip-down
+// puts back exactly what was there.
+TEST(IpUpHookTest, DebiansIpUpHandsTheServersToTheResolverAndIpDownUndoesIt) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root for a mount namespace";
+  for (const char* f : {"/etc/ppp/ip-up", "/etc/ppp/ip-down", "/usr/bin/unshare", "/usr/bin/run-parts"}) {
+    if (!fs::exists(f)) GTEST_SKIP() << f << " is missing (Debian packages ppp, util-linux, debianutils)";
+  }
+  const std::string name = "tarkel-veloran-account";
+  const std::string original = "search example.org\noptions edns0\nnameserver 192.168.1.1\n";
+  const std::string kept = "search example.org\noptions edns0\n";
+  const std::string usepeerdns = "USEPEERDNS=1\nDNS1=10.9.8.7\nDNS2=10.9.8.6\n";
+  struct Case {
+    const char* name;
+    Address dns1, dns2;       // both 0: the provider's (usepeerdns)
+    std::string env;          // what pppd gives the scripts
+    std::string stubs;        // "resolvectl", "resolvconf" or ""
+    bool link;                // resolv.conf is a symbolic link
+    bool debian_peerdns_hook; // Debian's 0000usepeerdns is in ip-up.d
+    std::string ipparam;
+    std::string calls;        // what the stubs were asked, in order
+    std::string resolv_up;    // resolv.conf while connected
+  };
+  const std::vector<Case> cases = {
+      {"resolved", {10, 1, 2, 3}, {}, "", "resolvectl", false, false, name,
+       "resolvectl dns ppp0 10.1.2.3\nresolvectl revert ppp0\n", original},
+      {"resolved, the provider's servers", {}, {}, usepeerdns, "resolvectl", false, false, name,
+       "resolvectl dns ppp0 10.9.8.7 10.9.8.6\nresolvectl revert ppp0\n", original},
+      {"resolvconf", {10, 1, 2, 3}, {10, 1, 2, 4}, "", "resolvconf", false, false, name,
+       "resolvconf -a ppp0." + name + "\nnameserver 10.1.2.3\nnameserver 10.1.2.4\nresolvconf -d ppp0." + name + "\n",
+       original},
+      {"resolv.conf", {10, 1, 2, 3}, {10, 1, 2, 4}, "", "", false, false, name, "",
+       "nameserver 10.1.2.3\nnameserver 10.1.2.4\n" + kept},
+      {"resolv.conf as a symbolic link", {10, 1, 2, 3}, {}, "", "", true, false, name, "",
+       "nameserver 10.1.2.3\n" + kept},
+      {"resolv.conf, the provider's servers", {}, {}, usepeerdns, "", false, false, name, "",
+       "nameserver 10.9.8.7\nnameserver 10.9.8.6\n" + kept},
+      // Debian's own usepeerdns hook writes the provider's servers itself
+      // (before ours: 0000 sorts first); ours leaves resolv.conf to it.
+      {"resolv.conf link, Debian's usepeerdns hook", {}, {}, usepeerdns, "", true, true, name, "",
+       "nameserver 10.9.8.7\nnameserver 10.9.8.6\n" + kept},
+      {"another entry's connection", {10, 1, 2, 3}, {}, "", "resolvectl", false, false, "other", "", original},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScopedSystemRoot root;
+    const fs::path dir = root.path() / "case";
+    const fs::path ppp = dir / "ppp";
+    for (const char* f : {"ip-up", "ip-down"}) {
+      fs::create_directories(ppp / (std::string(f) + ".d"));
+      fs::copy_file(fs::path("/etc/ppp") / f, ppp / f);
+    }
+    if (c.debian_peerdns_hook) {
+      for (const char* d : {"ip-up.d", "ip-down.d"}) {
+        const fs::path hook = fs::path("/etc/ppp") / d / "0000usepeerdns";
+        if (!fs::exists(hook)) GTEST_SKIP() << hook << " is missing";
+        fs::copy_file(hook, ppp / d / "0000usepeerdns");
+      }
+      Spit(ppp / "resolv.conf", "nameserver 10.9.8.7\nnameserver 10.9.8.6\n");
+    }
+    Spit(ppp / "ip-up.d" / name, IpUpHookText(name, c.dns1, c.dns2), 0755);
+    Spit(ppp / "ip-down.d" / name, IpDownHookText(name), 0755);
+    Spit(dir / "resolv.conf", original);
+    if (c.link) Spit(dir / "link", "");
+    Spit(dir / "env", c.env);
+    const fs::path calls = dir / "calls";
+    if (!c.stubs.empty()) {
+      // Records its arguments; resolvconf -a also what it reads.
+      Spit(dir / "stubs" / c.stubs,
+           "#!/bin/sh\necho \"" + c.stubs + " $*\" >> '" + calls.string() + "'\n" +
+               (c.stubs == "resolvconf" ? "[ \"$1\" = -a ] && cat >> '" + calls.string() + "'\n" : "") + "exit 0\n",
+           0755);
+    }
+    auto run = vlr_test::RunProgram({"/usr/bin/unshare", "--mount", "--propagation", "private", "/bin/sh",
+                                     std::string(VLR_TEST_DATA_DIR) + "/ip_up_in_namespace.sh", dir.string(),
+                                     c.ipparam});
+    if (run.exit_code != 0 && run.output.find("unshare failed") != std::string::npos) {
+      GTEST_SKIP() << "no mount namespace here: " << run.output;
+    }
+    ASSERT_EQ(run.exit_code, 0) << run.output;
+    EXPECT_EQ(Slurp(calls), c.calls);
+    EXPECT_EQ(Slurp(dir / "up.resolv"), c.resolv_up);
+    EXPECT_EQ(Slurp(dir / "down.resolv"), original);
+    const std::string kind = c.link ? "link\n" : "file\n";
+    EXPECT_EQ(Slurp(dir / "up.kind"), kind);
+    EXPECT_EQ(Slurp(dir / "down.kind"), kind);
+    // Nothing left behind: no backup, no note of what was done.
+    EXPECT_EQ(Slurp(dir / "down.files"), c.link ? "run/resolv.conf\n" : "etc/resolv.conf\n");
   }
 }
 
@@ -338,8 +503,40 @@ TEST_F(PhoneBookTest, RefusedValuesWriteNothing) {
   EXPECT_FALSE(why.empty());
   EXPECT_FALSE(fs::exists(book.PeersPath("temp")));
   ASSERT_EQ(book.SetEntryProperties("temp", SampleProperties()), kPbSuccess);
-  EXPECT_EQ(book.SetEntryDialParams("temp", "jdoe", "@/etc/shadow"), kPbInvalidValue);
+  EXPECT_EQ(book.SetEntryDialParams("temp", "nul\0in"s, "pw"), kPbInvalidValue);
   EXPECT_FALSE(fs::exists(book.PapSecretsPath()));
+}
+
+// A password beginning with '@' is pppd's "read the secret from this file":
+// it is written in pppd's own form for that, a 0600 file the lines name,
+// and it follows the entry through rename, install and removal.
+TEST_F(PhoneBookTest, APasswordBeginningWithAtLivesInTheEntrysSecretFile) {
+  PhoneBook book(Dir("pb"));
+  ASSERT_EQ(book.SetEntryProperties("temp", SampleProperties()), kPbSuccess);
+  const std::string password = "@/etc/shadow \"x\"";
+  ASSERT_EQ(book.SetEntryDialParams("temp", "jdoe", password), kPbSuccess);
+  ASSERT_EQ(book.RenameEntry("temp", "Acct"), kPbSuccess);
+  auto read_back = [&](const PhoneBook& b) {
+    auto secrets = ReadSecrets(Slurp(b.ChapSecretsPath()));
+    EXPECT_EQ(secrets.size(), 1u);
+    if (secrets.empty()) return std::string("<none>");
+    EXPECT_EQ(secrets[0].secret, "@" + b.SecretFilePath("Acct").string());
+    EXPECT_EQ(ModeOf(b.SecretFilePath("Acct")), 0600u);
+    // pppd takes the first word of the file as the secret.
+    auto words = PppdWords(Slurp(b.SecretFilePath("Acct")));
+    return words.empty() || words[0].empty() ? std::string("<empty>") : words[0][0];
+  };
+  EXPECT_EQ(read_back(book), password);
+  EXPECT_FALSE(fs::exists(book.SecretFilePath("temp")));
+  const fs::path etc = Dir("etc-ppp");
+  std::string why;
+  ASSERT_EQ(InstallEntry(book, "Acct", etc, &why), kPbSuccess) << why;
+  EXPECT_EQ(read_back(PhoneBook(etc)), password);
+  // A plain password again: the file goes.
+  ASSERT_EQ(book.SetEntryDialParams("Acct", "jdoe", "plain"), kPbSuccess);
+  EXPECT_FALSE(fs::exists(book.SecretFilePath("Acct")));
+  ASSERT_EQ(RemoveEntry("Acct", etc, &why), kPbSuccess) << why;
+  EXPECT_FALSE(fs::exists(PhoneBook(etc).SecretFilePath("Acct")));
 }
 
 TEST_F(PhoneBookTest, InstallMergesWithOtherEntriesAndRemoveRestoresBytes) {
@@ -366,8 +563,8 @@ TEST_F(PhoneBookTest, InstallMergesWithOtherEntriesAndRemoveRestoresBytes) {
   auto peers = ReadPeersFile(Slurp(installed.PeersPath("Tarkel - Veloran Account")));
   ASSERT_TRUE(peers);
   EXPECT_EQ(peers->chat_script, (etc / "chatscripts" / "tarkel-veloran-account").string());
-  EXPECT_EQ(ReadChatDial(Slurp(installed.ChatPath("x tarkel veloran account"))), std::nullopt);
-  EXPECT_EQ(ReadChatDial(Slurp(installed.ChatPath("Tarkel - Veloran Account"))), "ATDT8005551234");
+  EXPECT_EQ(ReadChatScript(Slurp(installed.ChatPath("x tarkel veloran account"))), std::nullopt);
+  EXPECT_EQ(ReadChatScript(Slurp(installed.ChatPath("Tarkel - Veloran Account")))->dial, "ATDT8005551234");
   EXPECT_EQ(Slurp(etc / "peers/provider"), before.at("peers/provider"));
   for (const char* f : {"pap-secrets", "chap-secrets"}) {
     auto secrets = ReadSecrets(Slurp(etc / f));
@@ -381,7 +578,11 @@ TEST_F(PhoneBookTest, InstallMergesWithOtherEntriesAndRemoveRestoresBytes) {
   EXPECT_EQ(ModeOf(installed.DownHookPath("Tarkel - Veloran Account")), 0755u);
   if (!vlr_test::FindTool("pppd").empty()) {
     auto verdict = vlr_test::PppdDryRun(installed.PeersPath("Tarkel - Veloran Account"));
-    EXPECT_TRUE(verdict.exit_code == 0 || verdict.exit_code == 4) << verdict.output;
+    EXPECT_EQ(verdict.exit_code, 0) << verdict.output;
+    const auto options = vlr_test::PppdOptionsInEffect(verdict.output);
+    EXPECT_EQ(vlr_test::PppdOptionValue(options, "user"), "jdoe");
+    EXPECT_EQ(vlr_test::PppdOptionValue(options, "remotename"), "tarkel-veloran-account");
+    EXPECT_EQ(vlr_test::PppdOptionValue(options, "/dev/null"), "");
   }
 
   // A second install changes nothing.
@@ -399,6 +600,13 @@ TEST_F(PhoneBookTest, InstallMergesWithOtherEntriesAndRemoveRestoresBytes) {
   EXPECT_FALSE(fs::exists(installed.ChatPath("Tarkel - Veloran Account")));
   EXPECT_FALSE(fs::exists(installed.HookPath("Tarkel - Veloran Account")));
   EXPECT_FALSE(fs::exists(installed.DownHookPath("Tarkel - Veloran Account")));
+  std::vector<std::string> left;
+  for (auto& e : fs::recursive_directory_iterator(etc)) {
+    if (!e.is_directory()) left.push_back(fs::relative(e.path(), etc).string());
+  }
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{"chap-secrets", "options", "pap-secrets", "peers/provider"}))
+      << "no lock file is left in the pppd folder";
   EXPECT_EQ(InstallEntry(book, "No Such Entry", etc, &why), kPbEntryNotFound);
 }
 
@@ -408,19 +616,111 @@ TEST_F(PhoneBookTest, InstallMergesWithOtherEntriesAndRemoveRestoresBytes) {
 namespace platform::phonebook {
 namespace {
 
-TEST_F(PhoneBookTest, InstallWritesItsOwnFilesNotWhatTheRootHolds) {
+// The root's files belong to the user; an install run as root takes only
+// the entry's own values from them. Each row doctors the root one way.
+TEST_F(PhoneBookTest, InstallOfADoctoredRootInstallsOnlyTheEntrysOwnValues) {
   set_ppp_programs({"/usr/sbin/pppd", "/usr/sbin/chat"});
-  PhoneBook book(Dir("root-pb"));
-  ASSERT_EQ(book.SetEntryProperties("acct", SampleProperties()), kPbSuccess);
-  // Someone edits the root's files before an install run as root.
-  PeersFile doctored = *ReadPeersFile(Slurp(book.PeersPath("acct")));
-  doctored.chat_program = "/tmp/evil";
-  Spit(book.PeersPath("acct"), *PeersFileText(doctored));
-  Spit(book.ChatPath("acct"), Slurp(book.ChatPath("acct")) + "'' 'ATDT1900555'\n");
-  ASSERT_EQ(InstallEntry(book, "acct", Dir("etc")), kPbSuccess);
-  const PhoneBook target(Dir("etc"));
-  EXPECT_EQ(ReadPeersFile(Slurp(target.PeersPath("acct")))->chat_program, "/usr/sbin/chat");
-  EXPECT_EQ(Slurp(target.ChatPath("acct")), *ChatScriptText("ATDT8005551234"));
+  const std::string name = "Tarkel - Veloran Account", safe = "tarkel-veloran-account";
+  const std::string foreign = "\"alice\" corp-vpn \"alices-secret\"\n";
+  struct Case {
+    const char* name;
+    std::function<void(const PhoneBook&)> doctor;
+    int result;              // of InstallEntry
+    const char* why = "";    // a part of the reason for a refusal
+  };
+  auto edit_peers = [](const PhoneBook& b, std::function<void(PeersFile&)> change) {
+    std::string text = Slurp(b.PeersPath("Tarkel - Veloran Account"));
+    PeersFile p = *ReadPeersFile(text);
+    change(p);
+    Spit(b.PeersPath("Tarkel - Veloran Account"), *PeersFileText(p));
+  };
+  const std::vector<Case> cases = {
+      {"as made", [](const PhoneBook&) {}, kPbSuccess},
+      {"another chat program", [&](const PhoneBook& b) { edit_peers(b, [](PeersFile& p) { p.chat_program = "/tmp/evil"; }); },
+       kPbSuccess},
+      {"a step added to the chat script",
+       [](const PhoneBook& b) {
+         Spit(b.ChatPath("Tarkel - Veloran Account"), Slurp(b.ChatPath("Tarkel - Veloran Account")) + "'' 'ATDT1900555'\n");
+       },
+       kPbSuccess},
+      {"remotename and ipparam of another provider",
+       [&](const PhoneBook& b) {
+         std::string text = Slurp(b.PeersPath("Tarkel - Veloran Account"));
+         for (const char* key : {"remotename ", "ipparam "}) {
+           const std::size_t at = text.find(key) + std::strlen(key);
+           text.replace(at, text.find('\n', at) - at, "corp-vpn");
+         }
+         Spit(b.PeersPath("Tarkel - Veloran Account"), text);
+         Spit(b.PapSecretsPath(), Slurp(b.PapSecretsPath()) + foreign, 0600);
+       },
+       kPbSuccess},
+      {"another user", [&](const PhoneBook& b) { edit_peers(b, [](PeersFile& p) { p.user = "alice"; }); },
+       kPbInvalidValue, "names the user \"alice\""},
+      {"a device that is a file", [&](const PhoneBook& b) { edit_peers(b, [](PeersFile& p) { p.device = "/etc/passwd"; }); },
+       kPbInvalidValue, "not a character device"},
+      {"a device that is not there",
+       [&](const PhoneBook& b) { edit_peers(b, [](PeersFile& p) { p.device = "/dev/no-such-tty"; }); }, kPbInvalidValue,
+       "not a character device"},
+      {"a number with letters",
+       [](const PhoneBook& b) {
+         std::string chat = Slurp(b.ChatPath("Tarkel - Veloran Account"));
+         const std::size_t at = chat.find("ATDT");
+         chat.replace(at, chat.find('\'', at) - at, "ATDT5550199;H");
+         Spit(b.ChatPath("Tarkel - Veloran Account"), chat);
+       },
+       kPbInvalidValue, "not a dial character"},
+      {"a secret read from another file",
+       [](const PhoneBook& b) {
+         Spit(b.PapSecretsPath(), "\"jdoe\" tarkel-veloran-account \"@/etc/shadow\"\n", 0600);
+       },
+       kPbInvalidValue, "not its own secret file"},
+      {"no secrets line", [&](const PhoneBook& b) { Spit(b.PapSecretsPath(), foreign, 0600); }, kPbInvalidValue,
+       "no user ID and password"},
+      {"a speed that is no serial speed",
+       [&](const PhoneBook& b) { edit_peers(b, [](PeersFile& p) { p.speed = 14400; }); }, kPbSuccess},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScopedSystemRoot case_root;
+    PhoneBook book(case_root.path() / "root-pb");
+    ASSERT_EQ(book.SetEntryProperties(name, SampleProperties()), kPbSuccess);
+    ASSERT_EQ(book.SetEntryDialParams(name, "jdoe", "pw"), kPbSuccess);
+    c.doctor(book);
+    // The system's folder holds alice's secret for her own provider.
+    const fs::path etc = case_root.path() / "etc-ppp";
+    const std::string pap_before = "# mine\n" + foreign;
+    Spit(etc / "pap-secrets", pap_before, 0600);
+    Spit(etc / "chap-secrets", foreign, 0600);
+    std::string why;
+    ASSERT_EQ(InstallEntry(book, name, etc, &why), c.result) << why;
+    // alice's line is untouched, in either case.
+    EXPECT_EQ(Slurp(etc / "pap-secrets").substr(0, pap_before.size()), pap_before);
+    EXPECT_EQ(Slurp(etc / "chap-secrets").substr(0, foreign.size()), foreign);
+    const PhoneBook target(etc);
+    if (c.result != kPbSuccess) {
+      EXPECT_NE(why.find(c.why), std::string::npos) << why;
+      EXPECT_FALSE(fs::exists(target.PeersPath(name))) << "a refusal writes nothing";
+      EXPECT_EQ(Slurp(etc / "pap-secrets"), pap_before);
+      continue;
+    }
+    auto peers = ReadPeersFile(Slurp(target.PeersPath(name)));
+    ASSERT_TRUE(peers);
+    EXPECT_EQ(peers->ipparam, safe);
+    EXPECT_EQ(peers->user, "jdoe");
+    EXPECT_EQ(peers->device, "/dev/null");
+    EXPECT_EQ(peers->speed, c.name == std::string("a speed that is no serial speed") ? 19200u : 57600u);
+    EXPECT_EQ(peers->chat_program, "/usr/sbin/chat");
+    EXPECT_EQ(Slurp(target.ChatPath(name)), *ChatScriptText("", "ATDT8005551234"));
+    auto secrets = ReadSecrets(Slurp(etc / "pap-secrets"));
+    ASSERT_EQ(secrets.size(), 2u);
+    EXPECT_EQ(secrets[1].client, "jdoe");
+    EXPECT_EQ(secrets[1].server, safe);
+    EXPECT_EQ(secrets[1].secret, "pw");
+    // Removal takes out the entry's line only.
+    ASSERT_EQ(RemoveEntry(name, etc, &why), kPbSuccess) << why;
+    EXPECT_EQ(Slurp(etc / "pap-secrets"), pap_before);
+    EXPECT_EQ(Slurp(etc / "chap-secrets"), foreign);
+  }
   reset_ppp_programs();
 }
 

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -56,10 +57,49 @@ inline std::string FindTool(const char* name) {
   return {};
 }
 
-// pppd's verdict on an options file: 0 or 4 (no kernel PPP here) mean the
-// options parsed; 2 means an option error.
+// pppd's whole option check of an options file: `pppd file FILE dryrun`
+// with the LD_PRELOAD shim that lets /dev/ppp open (tests/ppp_shim), so pppd
+// reads and checks every option instead of stopping where the kernel has
+// no PPP. Exit 0 and the options in effect on standard error, or 2 for an
+// option error.
 inline ProgramResult PppdDryRun(const std::filesystem::path& options_file) {
-  return RunProgram({FindTool("pppd"), "file", options_file.string(), "dryrun", "nodetach"});
+  return RunProgram({"/usr/bin/env", std::string("LD_PRELOAD=") + VLR_BIN_DIR + "/libdev_ppp_shim.so", FindTool("pppd"), "file",
+                     options_file.string(), "dryrun", "nodetach"});
+}
+
+// One line of pppd's "pppd options in effect:" list: the option's first
+// word, the rest, and where it came from ("/etc/ppp/peers/x", "command
+// line").
+struct PppdOption {
+  std::string name, value, source;
+};
+inline std::vector<PppdOption> PppdOptionsInEffect(const std::string& output) {
+  std::vector<PppdOption> options;
+  const std::string head = "pppd options in effect:\n";
+  std::size_t at = output.find(head);
+  if (at == std::string::npos) return options;
+  at += head.size();
+  while (at < output.size()) {
+    std::size_t eol = output.find('\n', at);
+    const std::string line = output.substr(at, eol == std::string::npos ? std::string::npos : eol - at);
+    at = eol == std::string::npos ? output.size() : eol + 1;
+    const std::size_t mark = line.find("\t\t# (from ");
+    if (mark == std::string::npos) break;
+    const std::string option = line.substr(0, mark);
+    const std::size_t blank = option.find(' ');
+    std::string source = line.substr(mark + 10);
+    if (!source.empty() && source.back() == ')') source.pop_back();
+    options.push_back({option.substr(0, blank), blank == std::string::npos ? "" : option.substr(blank + 1), source});
+  }
+  return options;
+}
+// The value of option `name` as pppd took it; nothing when it is not in
+// effect.
+inline std::optional<std::string> PppdOptionValue(const std::vector<PppdOption>& options, const std::string& name) {
+  for (const PppdOption& o : options) {
+    if (o.name == name) return o.value;
+  }
+  return std::nullopt;
 }
 
 inline ProgramResult DesktopFileValidate(const std::filesystem::path& file) {

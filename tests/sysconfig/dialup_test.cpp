@@ -55,6 +55,7 @@ class DialUpTest : public ::testing::Test {
         {"USERID", "jdoe"},       {"PASSWORD", "s3cret"},  {"POPAREACODE", "800"}, {"POPNUMBER", "555-0199"},
         {"DNS1", "10.1.2"},       {"DNS2", ""},            {"DIALMETHOD", "TONE"}, {"OUTSIDEACCESS", "9,"},
         {"CWDISABLE", "FALSE"},   {"CWDISABLESTR", ""},    {"COMPORT", "2"},       {"COMSPEED", "57600"},
+        {"DAYAREACODE", "408"},   {"MODEMINIT", "ATE0Q0V1&C1&D2S2=43S7=60S12=50"},
     };
     pb::set_ppp_programs({"/usr/sbin/pppd", "/usr/sbin/chat"});
     // Ports without a link would fall back to this machine's /dev/ttyS*.
@@ -118,7 +119,10 @@ TEST_F(DialUpTest, ConfigAutoMakesAnEntryPppdAccepts) {
   EXPECT_EQ(peers->speed, 57600u);
   EXPECT_EQ(peers->user, "jdoe");
   EXPECT_EQ(peers->dns1, (pb::Address{10, 1, 0, 0}));
-  EXPECT_EQ(pb::ReadChatDial(Slurp(book.ChatPath(kAccountEntryName))), "ATDT9,8005550199");
+  auto chat = pb::ReadChatScript(Slurp(book.ChatPath(kAccountEntryName)));
+  ASSERT_TRUE(chat);
+  EXPECT_EQ(chat->init, "ATE0Q0V1&C1&D2S2=43S7=60S12=50");
+  EXPECT_EQ(chat->dial, "ATDT9,18005550199");  // toll-free from area 408
   auto secrets = pb::ReadSecrets(Slurp(book.PapSecretsPath()));
   ASSERT_EQ(secrets.size(), 1u);
   EXPECT_EQ(secrets[0].client, "jdoe");
@@ -129,13 +133,21 @@ TEST_F(DialUpTest, ConfigAutoMakesAnEntryPppdAccepts) {
   // The password is nowhere but in the secrets files.
   EXPECT_EQ(Slurp(book.PeersPath(kAccountEntryName)).find("s3cret"), std::string::npos);
   const std::string hook = Slurp(book.HookPath(kAccountEntryName));
-  EXPECT_NE(hook.find("nameserver 10.1.0.0"), std::string::npos);
+  EXPECT_NE(hook.find("servers='10.1.0.0'"), std::string::npos);
   EXPECT_EQ(hook.find("0.0.0.0"), std::string::npos);
   // Only the account's entry is left: "temp" is gone.
   EXPECT_EQ(book.EntryNames(), std::vector<std::string>{std::string(kAccountEntryName)});
   if (!vlr_test::FindTool("pppd").empty()) {
     auto verdict = vlr_test::PppdDryRun(book.PeersPath(kAccountEntryName));
-    EXPECT_TRUE(verdict.exit_code == 0 || verdict.exit_code == 4) << verdict.output;
+    EXPECT_EQ(verdict.exit_code, 0) << verdict.output;
+    const auto options = vlr_test::PppdOptionsInEffect(verdict.output);
+    EXPECT_EQ(vlr_test::PppdOptionValue(options, "user"), "jdoe");
+    EXPECT_EQ(vlr_test::PppdOptionValue(options, "remotename"), "tarkel-veloran-account");
+    EXPECT_EQ(vlr_test::PppdOptionValue(options, "/dev/null"), "");
+    EXPECT_EQ(vlr_test::PppdOptionValue(options, "57600"), "");
+    EXPECT_EQ(vlr_test::PppdOptionValue(options, "usepeerdns"), std::nullopt);  // the server gave one
+    EXPECT_EQ(vlr_test::PppdOptionValue(options, "connect"),
+              "'/usr/sbin/chat' -v -f '" + book.ChatPath(kAccountEntryName).string() + "'");
   }
 
   // The autodial values; the RemoteAccess keys were absent and stay so.
@@ -183,12 +195,19 @@ TEST_F(DialUpTest, AnExistingEntryIsReplaced) {
   profile.values["PASSWORD"] = "changed";
   profile.values["DNS1"] = "";
   EXPECT_EQ(Reply("CONFIG:\tAUTO"), "REPLY: OK");
-  EXPECT_EQ(pb::ReadChatDial(Slurp(book.ChatPath(kAccountEntryName))), "ATDT9,8005550142");
+  EXPECT_EQ(pb::ReadChatScript(Slurp(book.ChatPath(kAccountEntryName)))->dial, "ATDT9,18005550142");
   auto secrets = pb::ReadSecrets(Slurp(book.PapSecretsPath()));
   ASSERT_EQ(secrets.size(), 1u);
   EXPECT_EQ(secrets[0].secret, "changed");
-  EXPECT_FALSE(fs::exists(book.HookPath(kAccountEntryName)));  // no name server left
-  EXPECT_FALSE(fs::exists(book.DownHookPath(kAccountEntryName)));
+  // No name server from the server: the provider's, through the same hooks.
+  EXPECT_NE(Slurp(book.PeersPath(kAccountEntryName)).find("\nusepeerdns\n"), std::string::npos);
+  EXPECT_NE(Slurp(book.HookPath(kAccountEntryName)).find("$DNS1"), std::string::npos);
+  EXPECT_TRUE(fs::exists(book.DownHookPath(kAccountEntryName)));
+  if (!vlr_test::FindTool("pppd").empty()) {
+    auto verdict = vlr_test::PppdDryRun(book.PeersPath(kAccountEntryName));
+    EXPECT_EQ(verdict.exit_code, 0) << verdict.output;
+    EXPECT_EQ(vlr_test::PppdOptionValue(vlr_test::PppdOptionsInEffect(verdict.output), "usepeerdns"), "");
+  }
 }
 
 TEST_F(DialUpTest, NoLineDeviceMakesNoEntryButTheRegistryIsWritten) {
@@ -217,7 +236,7 @@ TEST_F(DialUpTest, ValuesThatWouldBeSyntaxAreRefusedAndTheOldEntryStays) {
       {"POPNUMBER", "555 0199 connect"},
       {"POPAREACODE", "800\\"},
       {"OUTSIDEACCESS", "9^M"},
-      {"PASSWORD", "@/etc/shadow"},
+      {"MODEMINIT", "AT&F'\nABORT"},
       {"USERID", "nul\0in"s},
   };
   for (auto& [key, value] : bad) {
@@ -227,8 +246,79 @@ TEST_F(DialUpTest, ValuesThatWouldBeSyntaxAreRefusedAndTheOldEntryStays) {
     EXPECT_EQ(LastDialUpEntryResult(), kEntryRefused) << key;
     EXPECT_EQ(Slurp(book.PeersPath(kAccountEntryName)), before) << key;
     EXPECT_EQ(Slurp(book.PapSecretsPath()), secrets_before) << key;
+    // The summary says what was refused, and offers nothing of the old
+    // entry: it holds the previous account.
+    const std::string summary = AccountSetupSummary("joinwiz");
+    EXPECT_NE(summary.find("The dial-up entry was not made: "), std::string::npos) << summary;
+    EXPECT_NE(summary.find("is from an earlier registration and was left as it was"), std::string::npos) << summary;
+    EXPECT_EQ(summary.find("--install-dialup"), std::string::npos) << summary;
+    EXPECT_EQ(summary.find("pon "), std::string::npos) << summary;
     profile.values = saved;
   }
+  EXPECT_EQ(Reply("CONFIG:\tAUTO"), "REPLY: OK");
+  EXPECT_NE(AccountSetupSummary("joinwiz").find("Dial it: pon tarkel-veloran-account"), std::string::npos);
+}
+
+// A password beginning with '@' is written in pppd's own form for it.
+TEST_F(DialUpTest, APasswordBeginningWithAtIsKeptInAFileTheSecretsLinesName) {
+  profile.values["PASSWORD"] = "@/etc/shadow";
+  EXPECT_EQ(Reply("CONFIG:\tAUTO"), "REPLY: OK");
+  ASSERT_EQ(LastDialUpEntryResult(), 0);
+  EXPECT_TRUE(LastDialUpOutcome().problem.empty());
+  const fs::path file = book.SecretFilePath(kAccountEntryName);
+  for (const fs::path& f : {book.PapSecretsPath(), book.ChapSecretsPath()}) {
+    auto secrets = pb::ReadSecrets(Slurp(f));
+    ASSERT_EQ(secrets.size(), 1u);
+    EXPECT_EQ(secrets[0].secret, "@" + file.string());
+  }
+  EXPECT_EQ(pb::PppdWords(Slurp(file)), (std::vector<std::vector<std::string>>{{"@/etc/shadow"}}));
+  struct stat st {};
+  ASSERT_EQ(::stat(file.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+// A modem behind a /dev/serial/by-id link keeps that name in the entry:
+// the ttyACMn behind it may be another device after a replug.
+TEST_F(DialUpTest, AByIdLinkKeepsItsStableName) {
+  const fs::path by_id = root.path() / "dev" / "serial" / "by-id";
+  fs::create_directories(by_id);
+  const fs::path stable = by_id / "usb-Tarkel_Modem_56k-if00";
+  fs::create_symlink("/dev/null", stable);
+  Modem(2, stable);
+  EXPECT_EQ(Reply("CONFIG:\tAUTO"), "REPLY: OK");
+  EXPECT_EQ(Entry()->device, stable.string());
+  // A relative link reads as the path it names from the dosdevices folder.
+  const fs::path dos = platform::known_folder(platform::KnownFolder::DosDevices);
+  fs::remove(dos / "com2");
+  fs::create_symlink(stable.lexically_relative(dos), dos / "com2");
+  EXPECT_EQ(Reply("CONFIG:\tAUTO"), "REPLY: OK");
+  EXPECT_EQ(Entry()->device, stable.string());
+}
+
+// Speeds of the speed table that termios cannot set are rounded up.
+TEST_F(DialUpTest, TheSpeedIsASerialSpeed) {
+  for (auto [comspeed, speed] : {std::pair{"14400", 19200u}, {"56000", 57600u}, {"128000", 230400u}, {"115200", 115200u}}) {
+    profile.values["COMSPEED"] = comspeed;
+    EXPECT_EQ(Reply("CONFIG:\tAUTO"), "REPLY: OK");
+    EXPECT_EQ(Entry()->speed, speed) << comspeed;
+  }
+}
+
+// The chosen COM port is a network serial port: no entry, and the reason
+// for the closing page and the summary.
+TEST_F(DialUpTest, ANetworkPortMakesNoEntryAndSaysSo) {
+  Modem(1, "/dev/zero");
+  Modem(2, "rfc2217://127.0.0.1:7000");
+  EXPECT_EQ(Reply("CONFIG:\tAUTO"), "REPLY: OK");
+  EXPECT_EQ(LastDialUpEntryResult(), kNoLineDevice);
+  EXPECT_FALSE(fs::exists(book.PeersPath(kAccountEntryName)));
+  const std::string problem = LastDialUpOutcome().problem;
+  EXPECT_NE(problem.find("COM2 is the network port rfc2217://127.0.0.1:7000; pppd cannot dial through it, so no dial-up entry was made."),
+            std::string::npos)
+      << problem;
+  const std::string summary = AccountSetupSummary("joinwiz");
+  EXPECT_NE(summary.find(problem), std::string::npos) << summary;
+  EXPECT_EQ(summary.find("pon "), std::string::npos) << summary;
 }
 
 TEST_F(DialUpTest, ProfileInjectionTableReachesPppdAsData) {
@@ -246,7 +336,7 @@ TEST_F(DialUpTest, ProfileInjectionTableReachesPppdAsData) {
     EXPECT_EQ(secrets[0].secret, v);
     if (!vlr_test::FindTool("pppd").empty()) {
       auto verdict = vlr_test::PppdDryRun(book.PeersPath(kAccountEntryName));
-      EXPECT_TRUE(verdict.exit_code == 0 || verdict.exit_code == 4) << v << "\n" << verdict.output;
+      EXPECT_EQ(verdict.exit_code, 0) << v << "\n" << verdict.output;
     }
   }
 }

@@ -269,7 +269,7 @@ TEST_F(DialingPage, ExistingAccountSaysTheSoftwareIsConfigured) {
   profile_.Set("EMAILID", "js");
   ASSERT_EQ(line_->AddRoute("5550100=scenario:" + scenario("existing-account.txt")), "");
   EXPECT_EQ(Run(std::string("wait 116\nexpect-text 2018 Network.  Check\nclick 3031\n") +
-                "wait 120\nexpect-text 2023 Dialup Network Folder\nclick 3033\n"),
+                "wait 120\nexpect-text 2023 Veloran Account on your Desktop.\nclick 3033\n"),
             0);
   EXPECT_TRUE(Transcribed("title \"Your Software has been Configured!\""));
   EXPECT_TRUE(Traced("COM2 srv< REPLY: no"));

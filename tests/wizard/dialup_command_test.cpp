@@ -28,7 +28,7 @@ std::string Slurp(const fs::path& p) {
 std::map<std::string, std::string> Tree(const fs::path& dir) {
   std::map<std::string, std::string> files;
   for (auto& e : fs::recursive_directory_iterator(dir)) {
-    if (e.is_regular_file() && e.path().extension() != ".lock") files[fs::relative(e.path(), dir).string()] = Slurp(e.path());
+    if (!e.is_directory()) files[fs::relative(e.path(), dir).string()] = Slurp(e.path());
   }
   return files;
 }
@@ -87,7 +87,8 @@ TEST(DialUpOptions, InstallMergesAndRemoveRestores) {
   EXPECT_EQ(pb::ReadPeersFile(Slurp(peers))->chat_script, (etc / "chatscripts" / "tarkel-veloran-account").string());
   if (!vlr_test::FindTool("pppd").empty()) {
     auto verdict = vlr_test::PppdDryRun(peers);
-    EXPECT_TRUE(verdict.exit_code == 0 || verdict.exit_code == 4) << verdict.output;
+    EXPECT_EQ(verdict.exit_code, 0) << verdict.output;
+    EXPECT_EQ(vlr_test::PppdOptionValue(vlr_test::PppdOptionsInEffect(verdict.output), "user"), "jdoe");
   }
 
   const auto installed = Tree(etc);
@@ -100,6 +101,64 @@ TEST(DialUpOptions, InstallMergesAndRemoveRestores) {
                                        etc.string()});
   ASSERT_EQ(removed.exit_code, 0) << removed.output;
   EXPECT_EQ(Tree(etc), before);
+}
+
+// `sudo joinwiz --install-dialup` on a root whose files were edited to
+// borrow another provider's secret: what is installed is the entry's own.
+TEST(DialUpOptions, InstallOfADoctoredRootTakesOnlyTheEntrysOwnValues) {
+  platform::ScopedSystemRoot root;
+  pb::set_ppp_programs({"/usr/sbin/pppd", "/usr/sbin/chat"});
+  pb::PhoneBook book;
+  pb::EntryProperties props;
+  props.device = "/dev/null";
+  props.speed = 57600;
+  props.dial_command = "ATDT18005550199";
+  const std::string name = "Tarkel - Veloran Account";
+  ASSERT_EQ(book.SetEntryProperties(name, props), pb::kPbSuccess);
+  ASSERT_EQ(book.SetEntryDialParams(name, "jdoe", "pw"), pb::kPbSuccess);
+  pb::reset_ppp_programs();
+  // remotename and ipparam of alice's provider, and its line in the root.
+  std::string peers = Slurp(book.PeersPath(name));
+  for (const std::string key : {"remotename ", "ipparam "}) {
+    const std::size_t at = peers.find(key) + key.size();
+    peers.replace(at, peers.find('\n', at) - at, "corp-vpn");
+  }
+  ASSERT_TRUE(platform::replace_file(book.PeersPath(name), peers));
+  const std::string foreign = "\"alice\" corp-vpn \"alices-secret\"\n";
+  ASSERT_TRUE(platform::replace_file(book.PapSecretsPath(), Slurp(book.PapSecretsPath()) + foreign,
+                                     platform::FileMode::OwnerOnly));
+
+  const fs::path etc = root.path() / "etc-ppp";
+  fs::create_directories(etc);
+  for (const char* f : {"pap-secrets", "chap-secrets"}) {
+    ASSERT_TRUE(platform::replace_file(etc / f, foreign, platform::FileMode::OwnerOnly));
+  }
+  const std::string joinwiz = std::string(VLR_BIN_DIR) + "/joinwiz";
+  auto installed = vlr_test::RunProgram({joinwiz, "--root", root.path().string(), "--install-dialup", "--ppp-dir",
+                                         etc.string()});
+  ASSERT_EQ(installed.exit_code, 0) << installed.output;
+  auto entry = pb::ReadPeersFile(Slurp(etc / "peers" / "tarkel-veloran-account"));
+  ASSERT_TRUE(entry);
+  EXPECT_EQ(entry->ipparam, "tarkel-veloran-account");
+  EXPECT_EQ(entry->user, "jdoe");
+  for (const char* f : {"pap-secrets", "chap-secrets"}) {
+    EXPECT_EQ(Slurp(etc / f), foreign + "\"jdoe\" tarkel-veloran-account \"pw\"\n") << f;
+  }
+  // The user too: the root's peers file names alice.
+  std::string as_alice = Slurp(book.PeersPath(name));
+  as_alice.replace(as_alice.find("user \"jdoe\""), 11, "user \"alice\"");
+  ASSERT_TRUE(platform::replace_file(book.PeersPath(name), as_alice));
+  const auto before = Tree(etc);
+  auto refused = vlr_test::RunProgram({joinwiz, "--root", root.path().string(), "--install-dialup", "--ppp-dir",
+                                       etc.string()});
+  EXPECT_EQ(refused.exit_code, 1) << refused.output;
+  EXPECT_NE(refused.output.find("names the user \"alice\", but its secrets line is for \"jdoe\""), std::string::npos)
+      << refused.output;
+  EXPECT_EQ(Tree(etc), before);
+  auto removed = vlr_test::RunProgram({joinwiz, "--root", root.path().string(), "--remove-dialup", "--ppp-dir",
+                                       etc.string()});
+  ASSERT_EQ(removed.exit_code, 0) << removed.output;
+  for (const char* f : {"pap-secrets", "chap-secrets"}) EXPECT_EQ(Slurp(etc / f), foreign) << f;
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <iostream>
 #include <memory>
@@ -25,6 +26,7 @@
 #include "wizard/side_files.h"
 #include "sysconfig/dialup.h"
 #include "sysconfig/modem_rules.h"
+#include "sysconfig/setup_report.h"
 
 #ifndef VLR_VERSION
 #define VLR_VERSION "0"
@@ -167,15 +169,22 @@ int run_app(const std::vector<std::string>& args, const fs::path& executable) {
   if (!ensure_known_folder(KnownFolder::Program, &error)) return fail_start(error);
   const fs::path program_dir = known_folder(KnownFolder::Program);
 
-  // Where the account's entry is and how to use it, printed once the
-  // display is gone (declared first, so destroyed after it).
+  // Where the account's entry is and how to use it, and in one line what
+  // the run set up, printed once the display is gone (declared first, so
+  // destroyed after it).
   struct SummaryAtEnd {
     std::string program;
     bool armed = false;
     ~SummaryAtEnd() {
-      if (armed) std::cout << sysconfig::AccountSetupSummary(program) << std::flush;
+      if (armed) {
+        std::cout << sysconfig::AccountSetupSummary(program) << sysconfig::SetupLine(sysconfig::ThisRun())
+                  << std::flush;
+      }
     }
   } summary{executable.string()};
+  // File times are taken from a coarse clock: a file written right after
+  // this may carry a time a few milliseconds earlier.
+  const auto run_start = fs::file_time_type::clock::now() - std::chrono::milliseconds(50);
   std::string display_error;
   std::unique_ptr<LoadedDisplay> display = open_display(display_options, display_error);
   if (!display) return fail_start("cannot open the " + display_options.name + " display: " + display_error);
@@ -228,6 +237,9 @@ int run_app(const std::vector<std::string>& args, const fs::path& executable) {
   }
   const int code = loop.run();
   if (instance.request_fd() >= 0) loop.unwatch_fd(instance.request_fd());
+  sysconfig::SetupRecord& record = sysconfig::ThisRun();
+  record.menu_items =
+      sysconfig::CountFilesSince(program_manager.menu().folder() / "applications", run_start, record.launchers);
   summary.armed = true;
   return code;
 }

@@ -1,4 +1,5 @@
 #include "platform/ui/window.h"
+#include "sysconfig/dialup.h"
 #include "wizard/dialing_dialogs.h"
 #include "wizard/strings.h"
 
@@ -41,12 +42,21 @@ bool CAccountCreatedDialog::on_init_dialog() {
     set_item_text(IDC_CREATED_USERID, profile()->value_or_empty("USERID"));
     set_item_text(IDC_CREATED_PASSWORD, profile()->value_or_empty("PASSWORD"));
   }
+  // The Windows places of these texts are said as their counterparts here:
+  // both runs leave the account's launcher on the user's desktop, and Linux
+  // has no Windows Desktop nor Dial-Up Networking folder.
   set_item_text(IDC_CREATED_TEXT,
                 new_account()
                     ? "Your account on the Veloran Network has been created.  To connect to the network and begin "
-                      "using your account double click on the Veloran Network icon on your Windows Desktop."
+                      "using your account double click on the Veloran Network icon on your Desktop."
                     : "To connect to the network and begin using your account double click on the Veloran Account "
-                      "in the Dialup Network Folder.");
+                      "on your Desktop.");
+  // The registration worked, but the computer may not have been set up to
+  // dial the account: say so here, not only in the log.
+  if (const auto outcome = sysconfig::LastDialUpOutcome(); outcome.configured && !outcome.problem.empty()) {
+    set_item_text(IDC_CREATED_DIALUP_NOTE, outcome.problem);
+    show_item(IDC_CREATED_DIALUP_NOTE, true);
+  }
   show_item(IDC_BACK, false);
   show_item(IDCANCEL, false);
   SetFinishMode(true);

@@ -9,6 +9,7 @@
 #include "session/platform_port.h"
 #include "session/line_protocol.h"
 #include "session/reg_session.h"
+#include "sysconfig/setup_report.h"
 #include "sysconfig/sysconfig.h"
 #include "wizard/dialing_dialogs.h"
 #include "wizard/port_check.h"
@@ -197,6 +198,7 @@ void CDialNetworkDialog::OnNext() {
 
 void CDialNetworkDialog::OnResultOk() {
   log_info(kComponent, "the registration call succeeded");
+  sysconfig::ThisRun().registered = true;
   DeleteSession();
   show_window(hwnd(), SW_HIDE);
   {

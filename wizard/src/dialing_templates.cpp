@@ -68,6 +68,7 @@ DialogTemplate account_created() {
   t.controls.push_back(d::ltext("Password:", IDC_STATIC, kLeft, 130, 60, 8));
   t.controls.push_back(d::edit(IDC_CREATED_PASSWORD, 146, 128, 100, 12, ES_AUTOHSCROLL | ES_READONLY));
   t.controls.push_back(d::ltext("", IDC_CREATED_SUPPORT, kLeft, 152, kWidth, 24));
+  t.controls.push_back(d::ltext("", IDC_CREATED_DIALUP_NOTE, kLeft, 180, kWidth, 24).hidden());
   frame(t);
   return t;
 }

@@ -142,12 +142,13 @@ bool RemoveIfPresent(const fs::path& path, std::string* why, bool* changed) {
 }
 
 // Replaces or removes `remote`'s line in the secrets file at `path`, under
-// its lock. A new file is created owner-only.
+// its folder's lock. A new file is created owner-only.
 bool UpdateSecretsFile(const fs::path& path, std::string_view remote, const std::optional<std::string>& line,
                        std::string* why, bool* changed) {
   std::error_code ec;
   fs::create_directories(path.parent_path(), ec);
-  FileLock lock(path);
+  // The lock is the folder's: a lock file would stay behind in /etc/ppp.
+  FolderLock lock(path.parent_path());
   if (!lock.locked()) {
     if (why) *why = lock.error();
     return false;
@@ -189,10 +190,17 @@ std::optional<Secret> FindSecret(const fs::path& path, std::string_view remote) 
   return std::nullopt;
 }
 
+// Whether `p` is an installed program: a regular file with an execute bit
+// for anyone. Not access(X_OK): that asks whether this user may run it.
+bool IsProgramFile(const fs::path& p) {
+  struct stat st {};
+  return ::stat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 0111) != 0;
+}
+
 fs::path FindProgram(std::string_view name) {
   for (const char* dir : {"/usr/sbin", "/sbin"}) {
     fs::path p = fs::path(dir) / std::string(name);
-    if (::access(p.c_str(), X_OK) == 0) return p;
+    if (IsProgramFile(p)) return p;
   }
   if (const char* path = std::getenv("PATH")) {
     std::string_view rest = path;
@@ -201,7 +209,7 @@ fs::path FindProgram(std::string_view name) {
       std::string_view dir = rest.substr(0, colon);
       if (!dir.empty()) {
         fs::path p = fs::path(std::string(dir)) / std::string(name);
-        if (::access(p.c_str(), X_OK) == 0) return p;
+        if (IsProgramFile(p)) return p;
       }
       if (colon == std::string_view::npos) break;
       rest.remove_prefix(colon + 1);
@@ -370,33 +378,66 @@ std::vector<std::vector<std::string>> PppdWords(std::string_view text) {
   return lines;
 }
 
-std::optional<std::string> DialCommand(std::string_view dial_method, std::string_view prefix,
-                                       std::string_view cw_disable, std::string_view cw_string,
-                                       std::string_view area_code, std::string_view number, std::string* why) {
-  std::string digits;
-  auto take = [&](std::string_view part, const char* what) -> bool {
-    for (char c : part) {
-      if (c == ' ' || c == '-' || c == '(' || c == ')' || c == '.') continue;
-      if (IsDigit(c) || c == '*' || c == '#' || c == ',' || c == 'W' || c == 'w' || c == '!' || c == '@') {
-        digits += c;
-        continue;
-      }
-      if (why) {
-        *why = std::string("the ") + what + " holds a character that is not a dial character (byte " +
-               std::to_string(static_cast<unsigned char>(c)) + ")";
-      }
-      return false;
+namespace {
+
+bool IsDialChar(char c) {
+  return IsDigit(c) || c == '*' || c == '#' || c == ',' || c == 'W' || c == 'w' || c == '!' || c == '@';
+}
+
+// `part` without the punctuation people write in numbers, appended to
+// `out`; false (why set) at anything that is not a dial character.
+bool TakeDialChars(std::string_view part, const char* what, std::string& out, std::string* why) {
+  for (char c : part) {
+    if (c == ' ' || c == '-' || c == '(' || c == ')' || c == '.') continue;
+    if (IsDialChar(c)) {
+      out += c;
+      continue;
     }
-    return true;
-  };
-  if (!take(prefix, "dialing prefix")) return std::nullopt;
-  if (cw_disable == "TRUE" && !take(cw_string, "call-waiting string")) return std::nullopt;
-  const std::size_t before_number = digits.size();
-  if (!take(area_code, "area code") || !take(number, "phone number")) return std::nullopt;
-  bool any_digit = false;
-  for (std::size_t k = before_number; k < digits.size(); ++k) any_digit = any_digit || IsDigit(digits[k]);
-  if (!any_digit) return Refuse(why, "the access number holds no digit");
-  return std::string("ATD") + (dial_method == "PULSE" ? "P" : "T") + digits;
+    if (why) {
+      const auto u = static_cast<unsigned char>(c);
+      const std::string shown = u > 0x20 && u < 0x7f ? "'" + std::string(1, c) + "'" : "byte " + std::to_string(u);
+      *why = std::string("the ") + what + " holds " + shown + ", which is not a dial character";
+    }
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::optional<std::string> DialCommand(const DialingRules& rules, std::string_view area_code,
+                                       std::string_view number, std::string* why) {
+  std::string digits, area, own_area, local;
+  if (!TakeDialChars(rules.prefix, "dialing prefix", digits, why)) return std::nullopt;
+  if (rules.cw_disable == "TRUE" && !TakeDialChars(rules.cw_string, "call-waiting string", digits, why)) {
+    return std::nullopt;
+  }
+  if (!TakeDialChars(area_code, "area code", area, why) || !TakeDialChars(number, "phone number", local, why)) {
+    return std::nullopt;
+  }
+  if (local.find_first_of("0123456789") == std::string::npos &&
+      area.find_first_of("0123456789") == std::string::npos) {
+    return Refuse(why, "the access number holds no digit");
+  }
+  // The caller's own area code only decides; a bad one counts as another.
+  std::string ignored;
+  if (!TakeDialChars(rules.own_area_code, "own area code", own_area, &ignored)) own_area.clear();
+  if (!area.empty() && area != own_area) digits += "1" + area;  // long distance, toll-free alike
+  digits += local;
+  return std::string("ATD") + (rules.dial_method == "PULSE" ? "P" : "T") + digits;
+}
+
+std::uint32_t SerialSpeedAtOrAbove(std::uint32_t speed) {
+  // The speeds termios can set (cfsetspeed's B* constants) from 300 up.
+  static constexpr std::uint32_t kSpeeds[] = {300,    600,    1200,   1800,   2400,    4800,    9600,
+                                              19200,  38400,  57600,  115200, 230400,  460800,  500000,
+                                              576000, 921600, 1000000, 1152000, 1500000, 2000000, 2500000,
+                                              3000000, 3500000, 4000000};
+  if (speed == 0) return 0;
+  for (std::uint32_t s : kSpeeds) {
+    if (s >= speed) return s;
+  }
+  return kSpeeds[std::size(kSpeeds) - 1];
 }
 
 std::optional<std::string> PeersFileText(const PeersFile& p, std::string* why) {
@@ -426,6 +467,8 @@ std::optional<std::string> PeersFileText(const PeersFile& p, std::string* why) {
       "noipdefault\n"
       "defaultroute\n"
       "hide-password\n";
+  // Without the entry's own name servers, ask the provider for them.
+  if (IsZero(p.dns1) && IsZero(p.dns2)) text += "usepeerdns\n";
   text += "remotename " + p.ipparam + "\n";
   text += "ipparam " + p.ipparam + "\n";
   if (!p.user.empty()) text += "user " + *user + "\n";
@@ -485,7 +528,50 @@ std::optional<PeersFile> ReadPeersFile(std::string_view text) {
   return p;
 }
 
-std::optional<std::string> ChatScriptText(std::string_view dial_command, std::string* why) {
+std::optional<std::string> ModemInitCommand(std::string_view modem_init, std::string* why) {
+  std::string init = modem_init.empty() ? std::string("AT") : std::string(modem_init);
+  if (init.size() < 2 || (init[0] != 'A' && init[0] != 'a') || (init[1] != 'T' && init[1] != 't')) {
+    return Refuse(why, "the modem's init string does not start with AT");
+  }
+  for (char c : init) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u <= 0x20 || u >= 0x7f || c == '\'' || c == '"' || c == '^') {
+      return Refuse(why, "the modem's init string holds a character chat cannot send as it is (byte " +
+                             std::to_string(u) + ")");
+    }
+  }
+  std::string upper = init;
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  if (upper.find("&D2") == std::string::npos) init += "&D2";  // dropping DTR hangs up
+  return init;
+}
+
+namespace {
+
+// chat's escapes for a send string in single quotes: only the backslash
+// (AT\N3) needs one.
+std::string ChatEscape(std::string_view text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\\') out += '\\';
+    out += c;
+  }
+  return out;
+}
+
+std::string ChatUnescape(std::string_view text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\\' && i + 1 < text.size() && text[i + 1] == '\\') ++i;
+    out += text[i];
+  }
+  return out;
+}
+
+}  // namespace
+
+std::optional<std::string> ChatScriptText(std::string_view init_command, std::string_view dial_command,
+                                          std::string* why) {
   // Only what DialCommand makes: no quote, blank, backslash or '^' can
   // reach chat, so the number cannot become a step of the script.
   if (dial_command.size() < 5 || dial_command.substr(0, 3) != "ATD" ||
@@ -493,9 +579,13 @@ std::optional<std::string> ChatScriptText(std::string_view dial_command, std::st
     return Refuse(why, "the dial command does not start with ATDT or ATDP");
   }
   for (char c : dial_command.substr(4)) {
-    if (!(IsDigit(c) || c == '*' || c == '#' || c == ',' || c == 'W' || c == 'w' || c == '!' || c == '@')) {
-      return Refuse(why, "the dial command holds a character that is not a dial character");
-    }
+    if (!IsDialChar(c)) return Refuse(why, "the dial command holds a character that is not a dial character");
+  }
+  // The init string is checked the same way it was made.
+  auto init = ModemInitCommand(init_command, why);
+  if (!init || *init != (init_command.empty() ? std::string("AT&D2") : std::string(init_command))) {
+    if (init) Refuse(why, "the modem's init string is not one ModemInitCommand made");
+    return std::nullopt;
   }
   std::string text =
       "ABORT BUSY\n"
@@ -506,18 +596,25 @@ std::optional<std::string> ChatScriptText(std::string_view dial_command, std::st
       "ABORT ERROR\n"
       "TIMEOUT 60\n"
       "'' ATZ\n";
+  text += "OK '" + ChatEscape(*init) + "'\n";
   text += "OK '" + std::string(dial_command) + "'\n";
   text += "CONNECT ''\n";
   return text;
 }
 
-std::optional<std::string> ReadChatDial(std::string_view text) {
+std::optional<ChatSteps> ReadChatScript(std::string_view text) {
+  ChatSteps steps;
   std::size_t at = 0;
   while (at < text.size()) {
     std::size_t eol = text.find('\n', at);
     std::string_view line = text.substr(at, eol == std::string_view::npos ? std::string_view::npos : eol - at);
     if (line.size() > 5 && line.substr(0, 4) == "OK '" && line.back() == '\'') {
-      return std::string(line.substr(4, line.size() - 5));
+      std::string_view sent = line.substr(4, line.size() - 5);
+      if (sent.substr(0, 3) == "ATD") {
+        steps.dial = std::string(sent);
+        return steps;
+      }
+      steps.init = ChatUnescape(sent);
     }
     if (eol == std::string_view::npos) break;
     at = eol + 1;
@@ -538,6 +635,25 @@ std::optional<std::string> SecretsLine(std::string_view user, std::string_view r
   auto p = PppdQuote(password);
   if (!u || !p) return Refuse(why, "the user ID or password holds a NUL byte");
   return *u + " " + std::string(remote) + " " + *p + "\n";
+}
+
+std::optional<std::string> SecretFileLine(std::string_view user, std::string_view remote,
+                                          const fs::path& secret_file, std::string* why) {
+  if (!IsSafeName(remote)) return Refuse(why, "the entry's file name is not safe");
+  if (!secret_file.is_absolute()) return Refuse(why, "the secret file is not an absolute path");
+  const std::string reference = "@" + secret_file.string();
+  if (user.size() > kPppdLongestWord || reference.size() > kPppdLongestWord) return Refuse(why, kTooLongForPppd);
+  auto u = PppdQuote(user);
+  auto r = PppdQuote(reference);
+  if (!u || !r) return Refuse(why, "the user ID or the secret file's path holds a NUL byte");
+  return *u + " " + std::string(remote) + " " + *r + "\n";
+}
+
+std::optional<std::string> SecretFileText(std::string_view password, std::string* why) {
+  if (password.size() > kPppdLongestWord) return Refuse(why, kTooLongForPppd);
+  auto p = PppdQuote(password);
+  if (!p) return Refuse(why, "the password holds a NUL byte");
+  return *p + "\n";
 }
 
 std::vector<Secret> ReadSecrets(std::string_view text) {
@@ -628,46 +744,76 @@ std::string DottedAddress(const Address& a) {
 
 namespace {
 
-// The servers as resolv.conf lines; empty when both are 0.0.0.0.
-std::string ServerLines(const Address& dns1, const Address& dns2) {
-  std::string servers;
-  for (const Address* a : {&dns1, &dns2}) {
-    if (!IsZero(*a)) servers += "nameserver " + DottedAddress(*a) + "\n";
-  }
-  return servers;
-}
-
-// The first lines of both hooks: only the entry's own connection counts.
-std::string HookHead(const std::string& name, const char* what) {
+// The first lines of both hooks: only the entry's own connection counts,
+// and the interface name goes into file names.
+std::string HookHead(const std::string& name, const std::string& what) {
   return "#!/bin/sh\n"
-         "# " + std::string(what) + " of the dial-up entry " + name + ": pppd has no client option for them.\n"
+         "# " + std::string(what) + "\n"
          "[ \"$PPP_IPPARAM\" = '" + name + "' ] || [ \"$6\" = '" + name + "' ] || exit 0\n"
-         "iface=${PPP_IFACE:-$1}\n";
+         "iface=${PPP_IFACE:-$1}\n"
+         "case \"$iface\" in ''|*[!A-Za-z0-9_.-]*) exit 0 ;; esac\n"
+         "state=/run/ppp-dns." + name + ".$iface\n";
 }
 
 }  // namespace
 
 std::string IpUpHookText(std::string_view safe_name, const Address& dns1, const Address& dns2) {
-  const std::string servers = ServerLines(dns1, dns2);
-  if (servers.empty() || !IsSafeName(safe_name)) return {};
-  return HookHead(std::string(safe_name), "Name servers") +
-         "servers='" + servers + "'\n"
-         "if command -v resolvconf >/dev/null 2>&1; then\n"
-         "  printf '%s' \"$servers\" | resolvconf -a \"$iface.pppd\"\n"
-         "else\n"
-         "  [ -e \"/etc/resolv.conf.pppd-backup.$iface\" ] || cp -p /etc/resolv.conf \"/etc/resolv.conf.pppd-backup.$iface\"\n"
-         "  printf '%s' \"$servers\" > /etc/resolv.conf\n"
-         "fi\n";
+  if (!IsSafeName(safe_name)) return {};
+  const std::string name(safe_name);
+  std::string servers;
+  for (const Address* a : {&dns1, &dns2}) {
+    if (!IsZero(*a)) servers += (servers.empty() ? "" : " ") + DottedAddress(*a);
+  }
+  std::string text = HookHead(name, "Name servers of the dial-up entry " + name +
+                                        " for the system's resolver; ip-down.d/" + name +
+                                        " undoes what $state notes.");
+  if (!servers.empty()) {
+    text += "servers='" + servers + "'\n";
+  } else {
+    text +=
+        "# The provider's servers (usepeerdns), as pppd passes them on.\n"
+        "servers=\n"
+        "for a in \"$DNS1\" \"$DNS2\"; do\n"
+        "  case \"$a\" in ''|*[!0-9.]*) ;; *) servers=\"$servers $a\" ;; esac\n"
+        "done\n"
+        "[ -n \"$servers\" ] || exit 0\n";
+  }
+  text +=
+      "if command -v resolvectl >/dev/null 2>&1 && resolvectl dns \"$iface\" $servers 2>/dev/null; then\n"
+      "  echo resolved > \"$state\"\n"
+      "elif command -v resolvconf >/dev/null 2>&1; then\n"
+      "  for a in $servers; do echo \"nameserver $a\"; done | resolvconf -a \"$iface." + name + "\" &&\n"
+      "    echo resolvconf > \"$state\"\n"
+      "elif [ -n \"$USEPEERDNS\" ] && [ -x /etc/ppp/ip-up.d/0000usepeerdns ]; then\n"
+      "  : # Debian's own hook has put the provider's servers into resolv.conf.\n"
+      "else\n"
+      "  # The file a symbolic link names is rewritten; the link stays.\n"
+      "  conf=$(readlink -f /etc/resolv.conf) || exit 0\n"
+      "  [ -e \"$conf\" ] || : > \"$conf\"\n"
+      "  [ -e \"$conf." + name + "-backup.$iface\" ] || cp -p \"$conf\" \"$conf." + name + "-backup.$iface\" || exit 0\n"
+      "  new=\"$conf." + name + "-new.$iface\"\n"
+      "  cp -p \"$conf\" \"$new\" &&\n"
+      "    { for a in $servers; do echo \"nameserver $a\"; done\n"
+      "      grep -v '^[[:space:]]*nameserver[[:space:]]' \"$conf\" || true; } > \"$new\" &&\n"
+      "    mv -f \"$new\" \"$conf\" && printf 'file %s\\n' \"$conf\" > \"$state\"\n"
+      "fi\n"
+      "exit 0\n";
+  return text;
 }
 
-std::string IpDownHookText(std::string_view safe_name, const Address& dns1, const Address& dns2) {
-  if (ServerLines(dns1, dns2).empty() || !IsSafeName(safe_name)) return {};
-  return HookHead(std::string(safe_name), "The name servers back") +
-         "if command -v resolvconf >/dev/null 2>&1; then\n"
-         "  resolvconf -d \"$iface.pppd\"\n"
-         "elif [ -e \"/etc/resolv.conf.pppd-backup.$iface\" ]; then\n"
-         "  mv \"/etc/resolv.conf.pppd-backup.$iface\" /etc/resolv.conf\n"
-         "fi\n";
+std::string IpDownHookText(std::string_view safe_name) {
+  if (!IsSafeName(safe_name)) return {};
+  const std::string name(safe_name);
+  return HookHead(name, "Undoes what ip-up.d/" + name + " did for the name servers, as $state notes it.") +
+         "[ -f \"$state\" ] || exit 0\n"
+         "read -r how conf < \"$state\"\n"
+         "case \"$how\" in\n"
+         "  resolved) resolvectl revert \"$iface\" ;;\n"
+         "  resolvconf) resolvconf -d \"$iface." + name + "\" ;;\n"
+         "  file) [ -f \"$conf." + name + "-backup.$iface\" ] && mv -f \"$conf." + name + "-backup.$iface\" \"$conf\" ;;\n"
+         "esac\n"
+         "rm -f \"$state\"\n"
+         "exit 0\n";
 }
 
 // ---- Programs -------------------------------------------------------------
@@ -693,28 +839,84 @@ void reset_ppp_programs() {
 
 namespace {
 
-// Writes the entry's two hooks, or removes them when there is no name
-// server to set.
+// Writes the entry's two hooks.
 bool WriteHooks(const PhoneBook& book, std::string_view name, const Address& dns1, const Address& dns2,
                 std::string* why, bool* changed) {
   const std::string safe = SafeEntryName(name);
   const std::pair<fs::path, std::string> hooks[] = {
       {book.HookPath(name), IpUpHookText(safe, dns1, dns2)},
-      {book.DownHookPath(name), IpDownHookText(safe, dns1, dns2)},
+      {book.DownHookPath(name), IpDownHookText(safe)},
   };
   for (const auto& [path, text] : hooks) {
-    if (text.empty() ? !RemoveIfPresent(path, why, changed)
-                     : !WriteIfChanged(path, text, FileMode::Executable, why, changed)) {
-      return false;
-    }
+    if (!WriteIfChanged(path, text, FileMode::Executable, why, changed)) return false;
   }
   return true;
 }
 
-bool RemoveEntryFiles(const PhoneBook& book, std::string_view name, std::string* why) {
+bool RemoveEntryFiles(const PhoneBook& book, std::string_view name, std::string* why, bool* changed = nullptr) {
   // The peers file first: once it is gone the entry no longer exists.
-  for (const fs::path& path : {book.PeersPath(name), book.ChatPath(name), book.HookPath(name), book.DownHookPath(name)}) {
-    if (!RemoveIfPresent(path, why, nullptr)) return false;
+  for (const fs::path& path : {book.PeersPath(name), book.ChatPath(name), book.HookPath(name),
+                               book.DownHookPath(name), book.SecretFilePath(name)}) {
+    if (!RemoveIfPresent(path, why, changed)) return false;
+  }
+  return true;
+}
+
+// The entry's secrets line for `user` and `password`, and the text of its
+// secret file when the password must live there (it begins with '@', which
+// pppd reads as a file name); no file text otherwise.
+struct EntrySecret {
+  std::string line;
+  std::optional<std::string> file_text;
+};
+std::optional<EntrySecret> MakeEntrySecret(const PhoneBook& book, std::string_view name, std::string_view user,
+                                           std::string_view password, std::string* why) {
+  const std::string safe = SafeEntryName(name);
+  EntrySecret secret;
+  if (!password.empty() && password.front() == '@') {
+    auto line = SecretFileLine(user, safe, book.SecretFilePath(name), why);
+    auto text = SecretFileText(password, why);
+    if (!line || !text) return std::nullopt;
+    secret.line = *line;
+    secret.file_text = *text;
+  } else {
+    auto line = SecretsLine(user, safe, password, why);
+    if (!line) return std::nullopt;
+    secret.line = *line;
+  }
+  return secret;
+}
+
+// The user and password of entry `name` in `book`: its pap-secrets line,
+// with a "@/path" secret read from the entry's own secret file and nowhere
+// else. Nothing when there is no line (`why` empty) or it cannot be read.
+std::optional<Secret> ReadEntrySecret(const PhoneBook& book, std::string_view name, std::string* why) {
+  auto secret = FindSecret(book.PapSecretsPath(), SafeEntryName(name));
+  if (!secret || secret->secret.empty() || secret->secret.front() != '@') return secret;
+  const fs::path own = book.SecretFilePath(name);
+  std::string text;
+  auto words = secret->secret == "@" + own.string() && read_file(own, text) ? PppdWords(text)
+                                                                            : std::vector<std::vector<std::string>>{};
+  if (words.empty() || words[0].empty()) {
+    if (why) *why = "the secrets line of the entry names " + secret->secret.substr(1) + ", not its own secret file " +
+                    own.string() + " holding a password";
+    return std::nullopt;
+  }
+  secret->secret = words[0][0];
+  return secret;
+}
+
+// Writes the entry's secret file (or removes it) and its line in both
+// secrets files.
+bool WriteEntrySecret(const PhoneBook& book, std::string_view name, const EntrySecret& secret, std::string* why,
+                      bool* changed) {
+  const std::string safe = SafeEntryName(name);
+  if (secret.file_text ? !WriteIfChanged(book.SecretFilePath(name), *secret.file_text, FileMode::OwnerOnly, why, changed)
+                       : !RemoveIfPresent(book.SecretFilePath(name), why, changed)) {
+    return false;
+  }
+  for (const fs::path& f : {book.PapSecretsPath(), book.ChapSecretsPath()}) {
+    if (!UpdateSecretsFile(f, safe, secret.line, why, changed)) return false;
   }
   return true;
 }
@@ -730,6 +932,7 @@ fs::path PhoneBook::HookPath(std::string_view name) const { return folder_ / "ip
 fs::path PhoneBook::DownHookPath(std::string_view name) const {
   return folder_ / "ip-down.d" / SafeEntryName(name);
 }
+fs::path PhoneBook::SecretFilePath(std::string_view name) const { return folder_ / "secrets" / SafeEntryName(name); }
 
 int PhoneBook::ValidateEntryName(std::string_view name) const {
   if (name.empty()) return kPbInvalidName;
@@ -755,7 +958,7 @@ int PhoneBook::SetEntryProperties(std::string_view name, const EntryProperties& 
   peers.dns2 = props.dns2;
   auto peers_text = PeersFileText(peers, why);
   if (!peers_text) return kPbInvalidValue;
-  auto chat_text = ChatScriptText(props.dial_command, why);
+  auto chat_text = ChatScriptText(props.init_command, props.dial_command, why);
   if (!chat_text) return kPbInvalidValue;
   // The chat script and hooks first: a peers file never names a script
   // that is not there.
@@ -785,22 +988,23 @@ int PhoneBook::RenameEntry(std::string_view from, std::string_view to, std::stri
   }
   const std::string from_safe = peers->ipparam;
   const std::string to_safe = SafeEntryName(to);
-  auto secret = FindSecret(PapSecretsPath(), from_safe);
+  std::string secret_why;
+  auto secret = ReadEntrySecret(*this, from, &secret_why);
+  if (!secret && !secret_why.empty()) {
+    if (why) *why = secret_why;
+    return kPbEntryNotFound;
+  }
   peers->entry_name = std::string(to);
   peers->ipparam = to_safe;
   peers->chat_script = ChatPath(to).string();
   auto new_peers = PeersFileText(*peers, why);
   if (!new_peers) return kPbInvalidValue;
+  std::optional<EntrySecret> new_secret;
+  if (secret && !(new_secret = MakeEntrySecret(*this, to, secret->client, secret->secret, why))) return kPbInvalidValue;
   // The new entry is whole before the old one goes.
   if (!WriteIfChanged(ChatPath(to), chat, FileMode::Shared, why, nullptr)) return kPbCannotWrite;
   if (!WriteHooks(*this, to, peers->dns1, peers->dns2, why, nullptr)) return kPbCannotWrite;
-  if (secret) {
-    auto line = SecretsLine(secret->client, to_safe, secret->secret, why);
-    if (!line) return kPbInvalidValue;
-    for (const fs::path& f : {PapSecretsPath(), ChapSecretsPath()}) {
-      if (!UpdateSecretsFile(f, to_safe, line, why, nullptr)) return kPbCannotWrite;
-    }
-  }
+  if (new_secret && !WriteEntrySecret(*this, to, *new_secret, why, nullptr)) return kPbCannotWrite;
   if (!WriteIfChanged(PeersPath(to), *new_peers, FileMode::Shared, why, nullptr)) return kPbCannotWrite;
   if (from_safe == to_safe) return kPbSuccess;
   return DeleteEntry(from, why);
@@ -833,14 +1037,12 @@ int PhoneBook::SetEntryDialParams(std::string_view name, std::string_view user, 
     if (why) *why = "entry \"" + std::string(name) + "\" is damaged";
     return kPbEntryNotFound;
   }
-  auto line = SecretsLine(user, peers->ipparam, password, why);
-  if (!line) return kPbInvalidValue;
+  auto secret = MakeEntrySecret(*this, name, user, password, why);
+  if (!secret) return kPbInvalidValue;
   peers->user = std::string(user);
   auto new_peers = PeersFileText(*peers, why);
   if (!new_peers) return kPbInvalidValue;
-  for (const fs::path& f : {PapSecretsPath(), ChapSecretsPath()}) {
-    if (!UpdateSecretsFile(f, peers->ipparam, line, why, nullptr)) return kPbCannotWrite;
-  }
+  if (!WriteEntrySecret(*this, name, *secret, why, nullptr)) return kPbCannotWrite;
   if (!WriteIfChanged(PeersPath(name), *new_peers, FileMode::Shared, why, nullptr)) return kPbCannotWrite;
   return kPbSuccess;
 }
@@ -862,15 +1064,40 @@ int InstallEntry(const PhoneBook& from, std::string_view name, const fs::path& t
                  bool* changed) {
   if (changed) *changed = false;
   std::string text, chat;
+  const std::string where = "the dial-up entry \"" + std::string(name) + "\" in " + from.folder().string();
   if (!read_file(from.PeersPath(name), text)) {
     if (why) *why = "no dial-up entry \"" + std::string(name) + "\" in " + from.folder().string();
     return kPbEntryNotFound;
   }
+  auto refuse = [&](const std::string& what) {
+    if (why) *why = where + " " + what;
+    return kPbInvalidValue;
+  };
   auto peers = ReadPeersFile(text);
-  if (!peers || !read_file(from.ChatPath(name), chat) || !ReadChatDial(chat)) {
-    if (why) *why = "the dial-up entry \"" + std::string(name) + "\" in " + from.folder().string() + " is damaged";
+  std::optional<ChatSteps> steps;
+  if (!peers || !read_file(from.ChatPath(name), chat) || !(steps = ReadChatScript(chat))) {
+    if (why) *why = where + " is damaged";
     return kPbEntryNotFound;
   }
+  // Each value the root's files hold is checked, not trusted: they belong
+  // to the user, and what is written here runs as root.
+  const std::string safe = SafeEntryName(name);
+  peers->entry_name = std::string(name);
+  peers->ipparam = safe;  // remotename and ipparam: the entry's own name only
+  struct stat st {};
+  if (::stat(peers->device.c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) {
+    return refuse("names the device " + peers->device + ", which is not a character device");
+  }
+  peers->speed = SerialSpeedAtOrAbove(peers->speed);
+  std::string secret_why;
+  auto secret = ReadEntrySecret(from, name, &secret_why);
+  if (!secret) return refuse(secret_why.empty() ? "has no user ID and password (no line for " + safe + " in " +
+                                                      from.PapSecretsPath().string() + ")"
+                                                : "is refused: " + secret_why);
+  if (!peers->user.empty() && peers->user != secret->client) {
+    return refuse("names the user \"" + peers->user + "\", but its secrets line is for \"" + secret->client + "\"");
+  }
+  peers->user = secret->client;
   const PhoneBook target(to);
   // The files are made again from their values, never copied: what runs as
   // root (the connect command, the chat script) is only what we write.
@@ -878,30 +1105,22 @@ int InstallEntry(const PhoneBook& from, std::string_view name, const fs::path& t
   peers->chat_program = ppp_programs().chat.empty() ? "/usr/sbin/chat" : ppp_programs().chat.string();
   auto peers_text = PeersFileText(*peers, why);
   if (!peers_text) return kPbInvalidValue;
-  auto chat_text = ChatScriptText(*ReadChatDial(chat), why);
+  auto chat_text = ChatScriptText(steps->init, steps->dial, why);
   if (!chat_text) return kPbInvalidValue;
-  chat = *chat_text;
-  std::optional<std::string> line;
-  if (auto secret = FindSecret(from.PapSecretsPath(), peers->ipparam)) {
-    line = SecretsLine(secret->client, peers->ipparam, secret->secret, why);
-    if (!line) return kPbInvalidValue;
-  }
+  auto entry_secret = MakeEntrySecret(target, name, secret->client, secret->secret, why);
+  if (!entry_secret) return kPbInvalidValue;
   // A secrets file the merge must refuse is found before anything is
   // written, so a refused install leaves the pppd folder as it was.
   for (const fs::path& f : {target.PapSecretsPath(), target.ChapSecretsPath()}) {
     std::string text;
-    if (line && read_file(f, text) && SecretsSpanLines(text)) {
+    if (read_file(f, text) && SecretsSpanLines(text)) {
       if (why) *why = f.string() + kSpansLines;
       return kPbCannotWrite;
     }
   }
-  if (!WriteIfChanged(target.ChatPath(name), chat, FileMode::Shared, why, changed)) return kPbCannotWrite;
+  if (!WriteIfChanged(target.ChatPath(name), *chat_text, FileMode::Shared, why, changed)) return kPbCannotWrite;
   if (!WriteHooks(target, name, peers->dns1, peers->dns2, why, changed)) return kPbCannotWrite;
-  if (line) {
-    for (const fs::path& f : {target.PapSecretsPath(), target.ChapSecretsPath()}) {
-      if (!UpdateSecretsFile(f, peers->ipparam, line, why, changed)) return kPbCannotWrite;
-    }
-  }
+  if (!WriteEntrySecret(target, name, *entry_secret, why, changed)) return kPbCannotWrite;
   if (!WriteIfChanged(target.PeersPath(name), *peers_text, FileMode::Shared, why, changed)) return kPbCannotWrite;
   return kPbSuccess;
 }

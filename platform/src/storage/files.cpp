@@ -80,6 +80,24 @@ FileLock::~FileLock() {
   if (fd_ >= 0) ::close(fd_);
 }
 
+FolderLock::FolderLock(const std::filesystem::path& dir) {
+  int fd = retry_eintr([&] { return ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
+  if (fd < 0) {
+    error_ = errno_text("cannot open folder", dir, errno);
+    return;
+  }
+  if (retry_eintr([&] { return ::flock(fd, LOCK_EX); }) < 0) {
+    error_ = errno_text("cannot lock", dir, errno);
+    ::close(fd);
+    return;
+  }
+  fd_ = fd;
+}
+
+FolderLock::~FolderLock() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
 bool replace_file(const std::filesystem::path& path, std::string_view contents, FileMode mode,
                   std::string* error) {
   std::filesystem::path dir = path.parent_path();

@@ -13,16 +13,25 @@
 // name, delete "temp", set the dial parameters. So the first pass (the last
 // device) makes the entry and the later ones find its name taken.
 //
-// Line devices are the COM ports the telephony probe finds; the profile's
-// COMPORT, when it is one of them, is enumerated last, so the entry uses
-// the modem the user chose.
+// Line devices are the COM ports the telephony probe finds, by the path
+// their dosdevices link names (a /dev/serial/by-id name stays, so the entry
+// follows the modem across replugs); the profile's COMPORT, when it is one
+// of them, is enumerated last, so the entry uses the modem the user chose.
+// A COMPORT that is a network serial port (rfc2217://) makes no entry:
+// pppd cannot open it.
+//
+// The number is dialed by Windows' dialing rules with the caller's area
+// code DAYAREACODE; the chat script sends the modem's init string MODEMINIT
+// after the reset; a speed that is not a serial speed is rounded up to one.
 //
 // A value that cannot reach a pppd or chat file as plain data (a letter in
-// the number, a password beginning with '@', a NUL) makes no entry: it is
-// logged and the server's reply stays "REPLY: OK".
+// the number, a NUL) makes no entry and removes nothing: the old entry, if
+// any, stays, the server's reply stays "REPLY: OK", and the closing page and
+// the summary say what was refused and that no entry was made.
 //
 // Index: kAccountEntryName, ParseDottedAddress, LoadPhoneBook,
-// DialUpValues, MakeDialUpEntry, ConfigureDialUp, ConfigCommand.
+// DialUpValues, MakeDialUpEntry, ConfigureDialUp, DialUpOutcome,
+// ConfigCommand, InstallDialUpCommand, AccountSetupSummary.
 #pragma once
 
 #include <cstdint>
@@ -54,7 +63,8 @@ inline constexpr int kEntryRefused = -3;
 // '.'), leading decimal digits, the low 8 bits. "10.1.2" gives 10.1.0.0.
 void ParseDottedAddress(std::string_view text, std::uint8_t out[4]);
 
-// True when the phone-book programs (pppd) are installed.
+// True when the phone-book programs (pppd) are installed, whether or not
+// this user may run them.
 bool LoadPhoneBook();
 
 // What the entry is made of, from the profile (each value cut to 79
@@ -62,8 +72,10 @@ bool LoadPhoneBook();
 struct DialUpValues {
   std::string user, password, area_code, number, dns1, dns2;
   std::string dial_method, outside_access, cw_disable, cw_string;  // how to dial
+  std::string own_area_code;                                        // DAYAREACODE
   std::string comport;                                              // the chosen modem
-  std::uint32_t speed = 0;
+  std::string modem_init;                                           // MODEMINIT
+  std::uint32_t speed = 0;  // a serial speed (rounded up from the table's)
 };
 DialUpValues ReadDialUpValues(const session::ProfileStore& profile);
 
@@ -77,7 +89,9 @@ struct DialUpContext {
   // Shows a message box; may be empty.
   std::function<void(std::string_view)> show_message;
 };
-int MakeDialUpEntry(const DialUpValues& values, const DialUpContext& context = {});
+// `problem` (when given) gets why nothing was made, in the user's words,
+// and is cleared when the entry was made.
+int MakeDialUpEntry(const DialUpValues& values, const DialUpContext& context = {}, std::string* problem = nullptr);
 
 // The modem ports in enumeration order (the chosen one last), as tty paths.
 std::vector<std::filesystem::path> LineDevices(std::string_view comport, const std::filesystem::path& dosdevices);
@@ -88,6 +102,15 @@ std::vector<std::filesystem::path> LineDevices(std::string_view comport, const s
 int ConfigureDialUp(session::CRegSessionDialog& session);
 // The result of the last ConfigureDialUp of this process.
 int LastDialUpEntryResult();
+
+// What the last ConfigureDialUp of this process made, for the closing page
+// and the summary.
+struct DialUpOutcome {
+  bool configured = false;  // ConfigureDialUp ran in this process
+  int result = 0;
+  std::string problem;      // why no entry was made; empty when it was
+};
+DialUpOutcome LastDialUpOutcome();
 
 // ---- For the system -------------------------------------------------------
 
@@ -102,8 +125,10 @@ int InstallDialUpCommand(bool remove, const std::filesystem::path& ppp_dir, std:
 
 // What a finished run tells the user: where the entry and shortcuts are,
 // the command that installs the entry for the system and the one that
-// dials it. Empty when the root holds no account entry. `program` is how
-// the wizard was started (for the install command).
+// dials it. When this run made no entry, why not instead, and no command
+// for an entry an earlier run left. Empty when the root holds no account
+// entry and this run tried none. `program` is how the wizard was started
+// (for the install command).
 std::string AccountSetupSummary(std::string_view program);
 
 // CONFIG: with its argument text: "AUTO" (any case) configures and answers

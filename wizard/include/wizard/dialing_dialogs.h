@@ -47,6 +47,7 @@ enum : int {
   IDC_CREATED_USERID = 3002,
   IDC_CREATED_PASSWORD = 3003,
   IDC_CREATED_SUPPORT = 2035,
+  IDC_CREATED_DIALUP_NOTE = 2036,  // why no dial-up entry was made; hidden when one was
 };
 
 // Results of "Connection Failed" (Back ends it with IDC_BACK).

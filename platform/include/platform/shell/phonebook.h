@@ -4,15 +4,20 @@
 // laid out like /etc/ppp (the root's phonebook/, or /etc/ppp itself once
 // installed):
 //
-//   peers/NAME           pppd options: tty, speed, crtscts, user, connect
-//   chatscripts/NAME     the chat script that dials the access number
+//   peers/NAME           pppd options: tty, speed, crtscts, user, connect;
+//                        usepeerdns when the entry has no name server
+//   chatscripts/NAME     the chat script: reset, the modem's init string,
+//                        then the access number
 //   pap-secrets          one line per entry: "user" NAME "password"
 //   chap-secrets         the same line
-//   ip-up.d/NAME         hook that sets the entry's two name servers (pppd
-//                        has no client option for them): through resolvconf
-//                        where it is installed, else in /etc/resolv.conf
-//                        after a backup; absent when both are 0.0.0.0
-//   ip-down.d/NAME       hook that puts the name servers back
+//   secrets/NAME         only for a password beginning with '@': the
+//                        password (0600), named in the lines as "@/path",
+//                        pppd's own form for a secret kept in a file
+//   ip-up.d/NAME         hook that hands the name servers (the entry's
+//                        own, else those pppd got from the provider) to
+//                        systemd-resolved, else resolvconf, else
+//                        /etc/resolv.conf
+//   ip-down.d/NAME       hook that undoes exactly what ip-up.d/NAME did
 //
 // NAME is the entry name made file-name safe (SafeEntryName); it is also the
 // entry's `remotename` (the server column of its secrets lines) and its
@@ -24,9 +29,9 @@
 //    (getword) parses them, the connect command quotes its paths for the
 //    shell that pppd runs it with, and phone numbers are checked to hold
 //    dial characters only before they reach the chat script. What cannot be
-//    written safely (a NUL, a password that pppd would read as "@file", a
-//    letter in a phone number) is refused with a reason.
-//  - The readers (PppdWords, ReadPeersFile, ReadSecrets, ReadChatDial) parse
+//    written safely (a NUL, a letter in a phone number) is refused with a
+//    reason.
+//  - The readers (PppdWords, ReadPeersFile, ReadSecrets, ReadChatScript) parse
 //    what the writers make, so tests show that text parses back to the same
 //    values.
 //  - Every file is replaced atomically under its lock (files.h); secrets
@@ -35,8 +40,9 @@
 //
 // Result codes keep the phone-book API's values (kPb*).
 //
-// Index: SafeEntryName, PppdQuote, PppdWords, DialCommand, PeersFile /
-// PeersFileText / ReadPeersFile, ChatScriptText / ReadChatDial, SecretsLine /
+// Index: SafeEntryName, PppdQuote, PppdWords, DialingRules / DialCommand,
+// SerialSpeedAtOrAbove, PeersFile / PeersFileText / ReadPeersFile,
+// ModemInitCommand, ChatScriptText / ReadChatScript, SecretsLine /
 // ReadSecrets / MergeSecrets, IpUpHookText / IpDownHookText, PppPrograms, PhoneBook,
 // InstallEntry, RemoveEntry.
 #pragma once
@@ -76,15 +82,29 @@ std::optional<std::string> PppdQuote(std::string_view word);
 // reads them. Words over pppd's 1024-byte limit are cut as pppd cuts them.
 std::vector<std::vector<std::string>> PppdWords(std::string_view text);
 
-// The modem's dial command: "ATD", 'P' for "PULSE" else 'T', then prefix,
-// call-waiting string (when `cw_disable` is "TRUE"), area code and number,
-// with the blanks, '-', '(', ')' and '.' people write in numbers left out.
-// Refused (why set) when what is left holds anything but digits and the dial
-// characters * # , W ! @, or no digit at all.
-std::optional<std::string> DialCommand(std::string_view dial_method, std::string_view prefix,
-                                       std::string_view cw_disable, std::string_view cw_string,
-                                       std::string_view area_code, std::string_view number,
-                                       std::string* why = nullptr);
+// How the modem dials, as Windows' dialing rules for a caller in country 1.
+struct DialingRules {
+  std::string dial_method;    // "PULSE": 'P'; anything else 'T'
+  std::string prefix;         // outside-line prefix ("9,")
+  std::string cw_disable;     // "TRUE": `cw_string` is dialed first
+  std::string cw_string;      // call-waiting off ("*70,")
+  std::string own_area_code;  // the caller's area code
+};
+
+// The modem's dial command: "ATD", 'P' or 'T', then prefix, call-waiting
+// string, and the number as Windows dials it: the local number alone when
+// `area_code` is empty or the caller's own, else 1 + area code + number
+// (long distance, toll-free 800 numbers alike). The blanks, '-', '(', ')'
+// and '.' people write in numbers are left out. Refused (why set) when what
+// is left holds anything but digits and the dial characters * # , W ! @, or
+// no digit at all.
+std::optional<std::string> DialCommand(const DialingRules& rules, std::string_view area_code,
+                                       std::string_view number, std::string* why = nullptr);
+
+// The serial speed pppd can set that is nearest to `speed` at or above it
+// (14400 gives 19200, 56000 gives 57600); the fastest for anything faster;
+// 0 stays 0 (no speed option).
+std::uint32_t SerialSpeedAtOrAbove(std::uint32_t speed);
 
 using Address = std::array<std::uint8_t, 4>;
 
@@ -97,7 +117,8 @@ struct PeersFile {
   std::string chat_program; // absolute path of chat
   std::string chat_script;  // absolute path of the entry's chat script
   std::string ipparam;      // the safe name: remotename and ipparam
-  Address dns1{}, dns2{};   // kept in the second comment line, for the hook
+  Address dns1{}, dns2{};   // kept in the second comment line, for the hook;
+                            // both 0.0.0.0: usepeerdns
 };
 
 // The options file. Refused (why set) when a value cannot be written as data
@@ -106,17 +127,37 @@ std::optional<std::string> PeersFileText(const PeersFile& peers, std::string* wh
 // Reads back a file PeersFileText wrote; nothing when it is not one.
 std::optional<PeersFile> ReadPeersFile(std::string_view text);
 
-// The chat script that resets the modem, sends `dial_command` (as
-// DialCommand makes it; checked again here) and waits for CONNECT.
-std::optional<std::string> ChatScriptText(std::string_view dial_command, std::string* why = nullptr);
-// The dial command a script of ChatScriptText sends; nothing if none.
-std::optional<std::string> ReadChatDial(std::string_view text);
+// The modem's init string for the chat script: `modem_init` (the profile's
+// MODEMINIT; "AT" when empty) with "&D2" added unless it holds it, so that
+// dropping DTR hangs up. Refused when it does not start with "AT" or holds
+// a quote, '^', a blank or a byte outside printable ASCII.
+std::optional<std::string> ModemInitCommand(std::string_view modem_init, std::string* why = nullptr);
+
+// The chat script: reset (ATZ), `init_command` (as ModemInitCommand makes
+// it), `dial_command` (as DialCommand makes it), each expecting OK, then
+// CONNECT. Both are checked again here.
+std::optional<std::string> ChatScriptText(std::string_view init_command, std::string_view dial_command,
+                                          std::string* why = nullptr);
+struct ChatSteps {
+  std::string init;  // empty in a script written before the init step
+  std::string dial;
+};
+// The init and dial commands a script of ChatScriptText sends; nothing
+// when it has no dial command.
+std::optional<ChatSteps> ReadChatScript(std::string_view text);
 
 // One secrets line (with its newline) for `user` at `remote`. Refused when a
 // value cannot be written or is longer than pppd's 1023-byte word limit, when the password begins with '@' (pppd would
-// read the secret from that file) or when `remote` is not a safe name.
+// read the secret from that file: see SecretFileLine) or when `remote` is
+// not a safe name.
 std::optional<std::string> SecretsLine(std::string_view user, std::string_view remote,
                                        std::string_view password, std::string* why = nullptr);
+// The secrets line that names the file holding the password ("@/path"):
+// pppd reads the secret as the first word of that file.
+std::optional<std::string> SecretFileLine(std::string_view user, std::string_view remote,
+                                          const std::filesystem::path& secret_file, std::string* why = nullptr);
+// The text of such a file: the password as one pppd word.
+std::optional<std::string> SecretFileText(std::string_view password, std::string* why = nullptr);
 struct Secret {
   std::string client, server, secret;
 };
@@ -134,17 +175,26 @@ bool SecretsSpanLines(std::string_view text);
 std::string MergeSecrets(std::string_view text, std::string_view remote,
                          const std::optional<std::string>& line);
 
-// The ip-up.d hook for entry `safe_name` that installs the non-zero
-// addresses as name servers. Empty when both are 0.0.0.0.
+// The ip-up.d hook of entry `safe_name`: the non-zero addresses, or when
+// both are 0.0.0.0 the ones pppd got from the provider (usepeerdns: DNS1,
+// DNS2), go to systemd-resolved (resolvectl dns IFACE ...), else
+// resolvconf, else into /etc/resolv.conf in place of its nameserver lines
+// (its other lines kept, a symbolic link kept and the file it names
+// rewritten). Debian's own usepeerdns hook already does the last for the
+// provider's servers; then this one leaves resolv.conf to it. What the hook
+// did is noted in /run for the ip-down.d hook. Empty for a name that is not
+// safe.
 std::string IpUpHookText(std::string_view safe_name, const Address& dns1, const Address& dns2);
-// The ip-down.d hook that undoes it; empty when IpUpHookText is.
-std::string IpDownHookText(std::string_view safe_name, const Address& dns1, const Address& dns2);
+// The ip-down.d hook: undoes what the ip-up.d hook noted, nothing else.
+std::string IpDownHookText(std::string_view safe_name);
 std::string DottedAddress(const Address& address);
 
 // ---- The phone book -------------------------------------------------------
 
-// Where pppd and chat are. Found once in /usr/sbin, /sbin and PATH; tests
-// replace them (an empty pppd means "not installed").
+// Where pppd and chat are. Found once in /usr/sbin, /sbin and PATH as
+// regular files, whoever may run them: Debian's pppd is 4754 root:dip, and
+// a user outside dip still gets an entry to install. Tests replace them (an
+// empty pppd means "not installed").
 struct PppPrograms {
   std::filesystem::path pppd;
   std::filesystem::path chat;
@@ -158,6 +208,7 @@ void reset_ppp_programs();
 struct EntryProperties {
   std::string device;       // tty path
   std::uint32_t speed = 0;
+  std::string init_command; // ModemInitCommand; empty: "AT&D2"
   std::string dial_command; // DialCommand
   Address dns1{}, dns2{};
 };
@@ -182,7 +233,8 @@ class PhoneBook {
   // there is no such entry.
   int DeleteEntry(std::string_view name, std::string* why = nullptr);
   // Sets the user in the peers file and the entry's line in both secrets
-  // files.
+  // files. A password beginning with '@' goes into the entry's secret file
+  // and the lines name that file.
   int SetEntryDialParams(std::string_view name, std::string_view user, std::string_view password,
                          std::string* why = nullptr);
   // Names of the entries (as shown: the peers files' entry names).
@@ -192,6 +244,7 @@ class PhoneBook {
   std::filesystem::path ChatPath(std::string_view name) const;
   std::filesystem::path HookPath(std::string_view name) const;
   std::filesystem::path DownHookPath(std::string_view name) const;
+  std::filesystem::path SecretFilePath(std::string_view name) const;
   std::filesystem::path PapSecretsPath() const { return folder_ / "pap-secrets"; }
   std::filesystem::path ChapSecretsPath() const { return folder_ / "chap-secrets"; }
 
@@ -202,16 +255,20 @@ class PhoneBook {
 // Copies entry `name` of `from` into the pppd folder `to` (normally
 // /etc/ppp): peers file (its connect line running this machine's chat on
 // `to`'s chat script), chat script, hooks, and its secrets lines merged into
-// `to`'s secrets files. Every file is written anew from the values read
-// back (ReadPeersFile, ReadChatDial, ReadSecrets), so a doctored file in
-// the root cannot smuggle anything else into the system's folder
-// (other lines untouched; a new secrets file is created 0600). A file that
-// already holds the same bytes is not rewritten; `changed` tells whether
-// anything was. kPbSuccess or a code with `why`.
+// `to`'s secrets files. The files of `from` belong to the user, so only
+// values are taken from them and each is checked: remotename and ipparam
+// are the name's safe form whatever the peers file says, the device must be
+// a character device, the chat steps dial characters, the speed a serial
+// speed, and the user and password are those of the secrets line for the
+// safe name (a peers file naming another user is refused). Only secrets
+// lines for the safe name are touched in `to`; other lines stay byte for
+// byte, a new secrets file is created 0600. A file that already holds the
+// same bytes is not rewritten; `changed` tells whether anything was.
+// kPbSuccess or a code with `why`; a refusal writes nothing.
 int InstallEntry(const PhoneBook& from, std::string_view name, const std::filesystem::path& to,
                  std::string* why = nullptr, bool* changed = nullptr);
 // Removes entry `name` from the pppd folder `to`: its peers file, chat
-// script and hooks, and its lines of the secrets files.
+// script, hooks and secret file, and its lines of the secrets files.
 int RemoveEntry(std::string_view name, const std::filesystem::path& to, std::string* why = nullptr);
 
 }  // namespace platform::phonebook

@@ -9,7 +9,9 @@
 // read-modify-write. The lock is flock() on a stable lock file beside the data
 // file ("NAME.lock"): a lock on the data file itself would be lost at the
 // rename. Readers that only read need no lock: they see the old or the new
-// file whole.
+// file whole. In a folder that belongs to another program (/etc/ppp), where
+// no lock file may stay behind, a FolderLock takes flock() on the folder
+// itself instead: it is as stable, and every file in it shares the lock.
 //
 // Files that hold a password are written with FileMode::OwnerOnly: the
 // temporary file is created at 0600 and renamed over the old one, so after
@@ -38,6 +40,22 @@ class FileLock {
   FileLock(const FileLock&) = delete;
   FileLock& operator=(const FileLock&) = delete;
   // False when the lock file could not be created or locked; error() says why.
+  bool locked() const { return fd_ >= 0; }
+  const std::string& error() const { return error_; }
+
+ private:
+  int fd_ = -1;
+  std::string error_;
+};
+
+// Holds an exclusive advisory lock on the folder `dir` until destroyed.
+class FolderLock {
+ public:
+  explicit FolderLock(const std::filesystem::path& dir);
+  ~FolderLock();
+  FolderLock(const FolderLock&) = delete;
+  FolderLock& operator=(const FolderLock&) = delete;
+  // False when the folder could not be opened or locked; error() says why.
   bool locked() const { return fd_ >= 0; }
   const std::string& error() const { return error_; }
 
