@@ -473,8 +473,8 @@ std::optional<ConnectTarget> read_connect_target(const std::string& entry, const
   t.device = peers->device;
   t.speed = peers->speed;
   if (read_file(book.ChatPath(chosen), chat_text)) {
-    if (std::optional<std::string> dial = pb::ReadChatDial(chat_text); dial && dial->size() > 4) {
-      t.number = dial->substr(4);  // after "ATDT" or "ATDP"
+    if (std::optional<pb::ChatSteps> steps = pb::ReadChatScript(chat_text); steps && steps->dial.size() > 4) {
+      t.number = steps->dial.substr(4);  // after "ATDT" or "ATDP"
     }
   }
   t.peers_file = ppp_dir / "peers" / t.safe_name;
