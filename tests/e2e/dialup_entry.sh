@@ -98,7 +98,7 @@ grep -q "Dial it: pon tarkel-veloran-account" "$work/stdout" || fail "no dial co
 check_pppd_options() {
   local out=$1 source=$2 want
   for want in "user jsmith" "remotename tarkel-veloran-account" "ipparam tarkel-veloran-account" \
-              "$tty" "38400" "connect '$(command -v chat)' -v -f '${3}'"; do
+              "$tty" "38400" "connect '$(command -v chat)' -v -s -f '${3}'"; do
     grep -qxF "$want		# (from $source)" "$out" || fail "pppd did not take '$want' from $source: $(cat "$out")"
   done
 }
