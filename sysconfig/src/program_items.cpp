@@ -6,6 +6,7 @@
 
 #include "common/ini.h"
 #include "platform/shell/dde.h"
+#include "platform/shell/launcher.h"
 #include "platform/storage/files.h"
 #include "platform/loop/log.h"
 #include "platform/ui/message_box.h"
@@ -229,7 +230,10 @@ platform::desktop::Entry EntryLauncher(std::string_view entry_name, std::string_
   platform::desktop::Entry e;
   e.name = std::string(entry_name);
   e.comment = "Dial the Veloran Network";
-  e.exec = {"pon", std::string(safe_name)};
+  // The Connect window of the wizard beside us, on this root: it shows the
+  // dial, the modem's answer and why a call failed, where pon says nothing.
+  e.exec = {(platform::program_folder() / "joinwiz").string(), "--root", platform::system_root().string(),
+            "--connect", std::string(safe_name)};
   e.icon = "network-wired";
   e.categories = "Network;Dialup;";
   return e;

@@ -137,7 +137,7 @@ grep -q "Dial it: pon tarkel-veloran-account" "$work/stdout" || fail "no dial co
 check_pppd_options() {
   local out=$1 source=$2 want
   for want in "user jsmith" "remotename tarkel-veloran-account" "ipparam tarkel-veloran-account" \
-              "$tty" "38400" "connect '$(command -v chat)' -v -f '${3}'"; do
+              "$tty" "38400" "connect '$(command -v chat)' -v -s -f '${3}'"; do
     grep -qxF "$want		# (from $source)" "$out" || fail "pppd did not take '$want' from $source: $(cat "$out")"
   done
 }
@@ -159,7 +159,7 @@ done < <(find "$root" \( -name '*.desktop' -o -name '*.directory' \) -print0)
 if [ "$mode" = transfer ]; then
   launcher="$root/desktop/Tarkel - Veloran Account.desktop"
   [ -f "$launcher" ] || fail "no desktop launcher"
-  grep -qx 'Exec=pon tarkel-veloran-account' "$launcher" || fail "the launcher does not dial the entry: $(cat "$launcher")"
+  grep -qx "Exec=.*joinwiz --root .* --connect tarkel-veloran-account" "$launcher" || fail "the launcher does not dial the entry: $(cat "$launcher")"
   grep -q "Shortcut: $launcher" "$work/stdout" || fail "the closing output does not name the launcher"
 
   # Where the desktop looks: the launcher on the user's desktop, executable.

@@ -98,7 +98,7 @@ peers=$(find "$work/r/phonebook/peers" -type f 2>/dev/null | head -n1)
 [ -n "$peers" ] || fail "no dial-up entry in $work/r/phonebook/peers"
 grep -q '^connect ' "$peers" || fail "the entry $peers has no connect line"
 safe=$(basename "$peers")
-launcher=$(grep -rlx "Exec=pon $safe" "$work/r" "$work/home" --include='*.desktop' | head -n1)
+launcher=$(grep -rlx "Exec=.*joinwiz --root .* --connect $safe" "$work/r" "$work/home" --include='*.desktop' | head -n1)
 [ -n "$launcher" ] || fail "no launcher that dials $safe"
 grep -q '^POPNUMBER=.\+' "$work/r/drive_c/veloran/Joinwiz.ini" || fail "no access number in the profile"
 # The run's last line names both, and nothing as missing but menu items.

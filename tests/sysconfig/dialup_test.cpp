@@ -147,7 +147,7 @@ TEST_F(DialUpTest, ConfigAutoMakesAnEntryPppdAccepts) {
     EXPECT_EQ(vlr_test::PppdOptionValue(options, "57600"), "");
     EXPECT_EQ(vlr_test::PppdOptionValue(options, "usepeerdns"), std::nullopt);  // the server gave one
     EXPECT_EQ(vlr_test::PppdOptionValue(options, "connect"),
-              "'/usr/sbin/chat' -v -f '" + book.ChatPath(kAccountEntryName).string() + "'");
+              "'/usr/sbin/chat' -v -s -f '" + book.ChatPath(kAccountEntryName).string() + "'");
   }
 
   // The autodial values; the RemoteAccess keys were absent and stay so.

@@ -14,6 +14,7 @@
 #include "../platform/program_runner.h"
 #include "../session/fakes.h"
 #include "common/ini.h"
+#include "platform/shell/launcher.h"
 #include "platform/loop/clock.h"
 #include "platform/shell/dde.h"
 #include "platform/shell/desktop_entry.h"
@@ -285,7 +286,7 @@ class ScopedXdgPlaces {
   std::vector<std::pair<std::string, std::string>> old_;
 };
 
-TEST_F(ProgramItemsTest, ShortcutsDialTheEntryWithPon) {
+TEST_F(ProgramItemsTest, ShortcutsOpenTheConnectWindowOfTheEntry) {
   ScopedXdgPlaces xdg(root.path() / "xdg");
   std::vector<fs::path> made;
   // No entry: no shortcut, no message.
@@ -313,7 +314,8 @@ TEST_F(ProgramItemsTest, ShortcutsDialTheEntryWithPon) {
   auto keys = platform::desktop::ReadGroup(Slurp(desktop));
   ASSERT_TRUE(keys);
   EXPECT_EQ(platform::desktop::SplitExec(platform::desktop::UnescapeString(keys->at("Exec"))),
-            (Strings{"pon", "tarkel-veloran-account"}));
+            (Strings{(platform::program_folder() / "joinwiz").string(), "--root", platform::system_root().string(),
+                     "--connect", "tarkel-veloran-account"}));
   EXPECT_FALSE(fs::exists(platform::known_folder(platform::KnownFolder::StartMenu) / "applications"));
   EXPECT_FALSE(fs::exists(root.path() / "xdg" / "data" / "applications"));
 
@@ -322,13 +324,13 @@ TEST_F(ProgramItemsTest, ShortcutsDialTheEntryWithPon) {
   made.clear();
   CreateAccountShortcuts(ini, "Client", &made);
   platform::ProgramMenu menu({}, platform::xdg::user_menu_places());
-  const bool pon_here = !platform::runnable_program("pon").empty();
-  ASSERT_EQ(made.size(), pon_here ? 4u : 3u);
+  const bool joinwiz_here = !platform::runnable_program((platform::program_folder() / "joinwiz").string()).empty();
+  ASSERT_EQ(made.size(), joinwiz_here ? 4u : 3u);
   EXPECT_EQ(made[2], menu.ItemPath("Online", kAccountEntryName));
   ExpectValid(made[2]);
   ExpectValid(menu.DirectoryPath("Online"));
   EXPECT_NE(Slurp(menu.MenuPath("Online")).find("veloran-online_tarkel-veloran-account.desktop"), std::string::npos);
-  if (pon_here) {
+  if (joinwiz_here) {
     // In the user's menu, as a desktop's menu reader finds it.
     EXPECT_EQ(made[3], menu.UserItemPath("Online", kAccountEntryName));
     EXPECT_EQ(xdg.MenuItems(), "Online\tTarkel - Veloran Account\tveloran-online_tarkel-veloran-account.desktop\n");

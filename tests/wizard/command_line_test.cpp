@@ -68,6 +68,30 @@ TEST(CommandLine, BadOptionsAreNamed) {
   }
 }
 
+TEST(CommandLine, ConnectTakesAnOptionalEntry) {
+  struct Case {
+    std::vector<std::string> args;
+    const char* entry;
+  };
+  const Case cases[] = {
+      {{"--connect"}, ""},
+      {{"--connect", "tarkel-veloran-account"}, "tarkel-veloran-account"},
+      {{"--connect=tarkel-veloran-account"}, "tarkel-veloran-account"},
+      {{"--connect", "--answers", "a", "--transcript", "t"}, ""},
+      {{"--connect", "x-c", "--ppp-dir", "/tmp/p"}, "x-c"},
+  };
+  for (const Case& c : cases) {
+    ParseResult r = parse_command_line(c.args);
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_TRUE(r.line.connect);
+    EXPECT_EQ(r.line.connect_entry, c.entry);
+    EXPECT_FALSE(r.line.cash) << "the entry's name is no -c";
+  }
+  EXPECT_FALSE(parse_command_line({"--connect", "--install-dialup"}).ok);
+  EXPECT_FALSE(parse_command_line({"--udev-dir", "/tmp/u"}).ok);
+  EXPECT_TRUE(parse_command_line({"--install-dialup", "--udev-dir", "/tmp/u"}).ok);
+}
+
 TEST(CommandLine, HelpAndVersion) {
   EXPECT_TRUE(parse_command_line({"--help"}).line.help);
   EXPECT_TRUE(parse_command_line({"--version"}).line.version);

@@ -20,11 +20,13 @@
 #include "platform/ui/window.h"
 #include "wizard/base_dialog.h"
 #include "wizard/command_line.h"
+#include "wizard/connect.h"
 #include "wizard/dialing_dialogs.h"
 #include "wizard/modem_level.h"
 #include "wizard/pages.h"
 #include "wizard/side_files.h"
 #include "sysconfig/dialup.h"
+#include "sysconfig/modem_rules.h"
 #include "sysconfig/setup_report.h"
 #include "sysconfig/system_install.h"
 
@@ -125,7 +127,11 @@ int run_app(const std::vector<std::string>& args, const fs::path& executable) {
       places.unit_dir = *cl.unit_dir;
       places.systemd_run_dir.clear();
     }
-    const int rc = sysconfig::InstallDialUpCommand(cl.remove_dialup, places, report);
+    int rc = sysconfig::InstallDialUpCommand(cl.remove_dialup, places, report);
+    if (rc == 0 && cl.install_dialup) {
+      const fs::path udev_dir = cl.udev_dir ? fs::path(*cl.udev_dir) : fs::path(std::string(sysconfig::kSystemUdevRulesDir));
+      rc = sysconfig::InstallModemRules(udev_dir, report);
+    }
     (rc == 0 ? std::cout : std::cerr) << (rc == 0 ? "" : exe_name + ": ") << report;
     return rc;
   }
@@ -190,6 +196,7 @@ int run_app(const std::vector<std::string>& args, const fs::path& executable) {
   std::unique_ptr<LoadedDisplay> display = open_display(display_options, display_error);
   if (!display) return fail_start("cannot open the " + display_options.name + " display: " + display_error);
   set_application_name(executable.stem().string().empty() ? "joinwiz" : executable.stem().string());
+  if (cl.connect) return run_connect(cl, executable);
 
   // One running copy per user and root.
   SingleInstance instance(kComponent, system_root());

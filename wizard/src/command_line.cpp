@@ -43,8 +43,16 @@ ParseResult parse_command_line(const std::vector<std::string>& args) {
       c.install_dialup = true;
     } else if (a == "--remove-dialup") {
       c.remove_dialup = true;
-    } else if (take_value(args, i, "--ppp-dir", c.ppp_dir, error)) {
-    } else if (take_value(args, i, "--unit-dir", c.unit_dir, error)) {
+    } else if (take_value(args, i, "--ppp-dir", c.ppp_dir, error) ||
+               take_value(args, i, "--udev-dir", c.udev_dir, error) ||
+               take_value(args, i, "--unit-dir", c.unit_dir, error)) {
+    } else if (a == "--connect" || a.rfind("--connect=", 0) == 0) {
+      c.connect = true;
+      if (a.size() > 10) {
+        c.connect_entry = a.substr(10);
+      } else if (i + 1 < args.size() && !args[i + 1].empty() && args[i + 1][0] != '-') {
+        c.connect_entry = args[++i];
+      }
     } else if (a == "--ports") {
       c.ports = true;
     } else if (take_value(args, i, "--root", c.root, error) ||
@@ -82,9 +90,15 @@ ParseResult parse_command_line(const std::vector<std::string>& args) {
   } else if (c.install_dialup && c.remove_dialup) {
     r.ok = false;
     r.error = "--install-dialup and --remove-dialup cannot be used together";
-  } else if (c.ppp_dir && (c.ppp_dir->empty() || (!c.install_dialup && !c.remove_dialup))) {
+  } else if (c.connect && (c.install_dialup || c.remove_dialup || c.ports)) {
     r.ok = false;
-    r.error = "--ppp-dir needs a folder and goes with --install-dialup or --remove-dialup";
+    r.error = "--connect cannot be used with --install-dialup, --remove-dialup or --ports";
+  } else if (c.ppp_dir && (c.ppp_dir->empty() || (!c.install_dialup && !c.remove_dialup && !c.connect))) {
+    r.ok = false;
+    r.error = "--ppp-dir needs a folder and goes with --install-dialup, --remove-dialup or --connect";
+  } else if (c.udev_dir && (c.udev_dir->empty() || !c.install_dialup)) {
+    r.ok = false;
+    r.error = "--udev-dir needs a folder and goes with --install-dialup";
   } else if (c.unit_dir && (c.unit_dir->empty() || (!c.install_dialup && !c.remove_dialup))) {
     r.ok = false;
     r.error = "--unit-dir needs a folder and goes with --install-dialup or --remove-dialup";
@@ -105,6 +119,7 @@ std::string usage_text(const std::string& program) {
          " [-c] [--root DIR] [--ui gtk|terminal|headless] [--answers SCRIPT] [--transcript FILE]\n"
          "       " + program + " [--root DIR] --install-dialup|--remove-dialup [--ppp-dir DIR] [--unit-dir DIR]\n"
          "       " + program + " --ports [--root DIR]\n"
+         "       " + program + " [--root DIR] [--ui KIND] [--answers SCRIPT] --connect [ENTRY] [--ppp-dir DIR]\n"
          "\n"
          "Signs this computer up for a Veloran Network dial-up account.\n"
          "\n"
@@ -120,6 +135,8 @@ std::string usage_text(const std::string& program) {
          "  --remove-dialup    take the account's dial-up entry and its service out again\n"
          "  --ppp-dir DIR      use DIR in place of /etc/ppp\n"
          "  --unit-dir DIR     use DIR in place of /etc/systemd/system (systemctl is not run)\n"
+         "  --udev-dir DIR     with --install-dialup: put saved modem rules in DIR, not /etc/udev/rules.d\n"
+         "  --connect [ENTRY]  dial the installed dial-up entry in a Connect window (pppd follows)\n"
          "  --ports            print COM1 to COM9: the dosdevices link and what is behind it\n"
          "  --help             print this text and exit\n"
          "  --help-script      print the steps of an answers script and the controls of every page\n"

@@ -2,14 +2,17 @@
 
 #include "ini_bridge.h"
 #include "platform/loop/log.h"
+#include "platform/serial/com_ports.h"
 #include "platform/ui/message_box.h"
 #include "platform/storage/system_root.h"
 #include "platform/ui/window.h"
 #include "session/platform_port.h"
+#include "session/line_protocol.h"
 #include "session/reg_session.h"
 #include "sysconfig/setup_report.h"
 #include "sysconfig/sysconfig.h"
 #include "wizard/dialing_dialogs.h"
+#include "wizard/port_check.h"
 #include "wizard/prompt_dialogs.h"
 
 namespace wizard {
@@ -170,6 +173,12 @@ void CDialNetworkDialog::OnNext() {
     log_error(kComponent, "no REGNUMBER in [Dialing Information] of " + ini.string() + "; not dialing");
     message_box(hwnd(), MissingRegNumberText(ini), application_name(), MB_OK | MB_ICONEXCLAMATION);
     return;
+  }
+  // A modem held by another program is named before the call opens it.
+  if (profile()) {
+    const int com = session::PortFromProfile(profile()->value_or_empty("COMPORT"));
+    const ComPortInfo port = com_port_info(com, known_folder(KnownFolder::DosDevices));
+    if (port.state == ComPortState::Device && !CheckPortFree(hwnd(), port.device)) return;
   }
   const DialingPortOptions& options = port_options_storage();
   session_.reset();

@@ -9,6 +9,7 @@
 #include "platform/ui/message_box.h"
 #include "platform/loop/message_loop.h"
 #include "wizard/modem_level.h"
+#include "wizard/port_check.h"
 
 namespace wizard {
 
@@ -134,6 +135,9 @@ void CModemDetectDialog::Detect() {
   kill_timer(timer_);
   timer_ = 0;
   Status("Checking All the ports");
+  // A modem held by another program is named before the search opens it.
+  if (!CheckComPortsFree(self)) return Fail("User aborted");
+  if (!is_window(self)) return;
 
   DetectionScope scope(&stop_, self);
   const ModemServices& services = modem_services();

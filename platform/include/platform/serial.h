@@ -10,9 +10,12 @@
 //
 // Index: serial_port.h (SerialPort, LineSettings, SerialError,
 //        open_serial_port, VirtualNullModem), com_ports.h (the default COM
-//        mapping), rfc2217.h (Rfc2217Codec, parse_rfc2217_url).
+//        mapping), rfc2217.h (Rfc2217Codec, parse_rfc2217_url),
+//        port_holders.h (other processes that hold a device; the rule that
+//        keeps ModemManager away).
 #pragma once
 
 #include "platform/serial/com_ports.h"
+#include "platform/serial/port_holders.h"
 #include "platform/serial/rfc2217.h"
 #include "platform/serial/serial_port.h"

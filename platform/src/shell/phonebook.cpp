@@ -445,7 +445,7 @@ std::optional<std::string> PeersFileText(const PeersFile& p, std::string* why) {
   if (!IsSafeName(p.ipparam)) return Refuse(why, "the entry's file name \"" + p.ipparam + "\" is not safe");
   if (p.device.empty() || p.device.front() != '/') return Refuse(why, "the modem device is not an absolute path");
   if (p.chat_program.empty() || p.chat_script.empty()) return Refuse(why, "the chat program or script is missing");
-  const std::string connect_line = ShellQuote(p.chat_program) + " -v -f " + ShellQuote(p.chat_script);
+  const std::string connect_line = ShellQuote(p.chat_program) + " -v -s -f " + ShellQuote(p.chat_script);
   for (std::string_view word : {std::string_view(p.entry_name), std::string_view(p.device),
                                 std::string_view(connect_line), std::string_view(p.user)}) {
     if (word.size() > kPppdLongestWord) return Refuse(why, kTooLongForPppd);
@@ -510,9 +510,14 @@ std::optional<PeersFile> ReadPeersFile(std::string_view text) {
       if (w == "remotename" || w == "ipparam") p.ipparam = *value;
       if (w == "connect") {
         auto cmd = ShellWords(*value);
-        if (!cmd || cmd->size() != 4 || (*cmd)[1] != "-v" || (*cmd)[2] != "-f") return std::nullopt;
+        // chat -v -s -f SCRIPT (-s: its log on standard error, which pppd
+        // passes on to its own log); entries written before -s have none.
+        const bool with_s = cmd && cmd->size() == 5 && (*cmd)[2] == "-s";
+        if (!cmd || (cmd->size() != 4 && !with_s) || (*cmd)[1] != "-v" || (*cmd)[with_s ? 3 : 2] != "-f") {
+          return std::nullopt;
+        }
         p.chat_program = (*cmd)[0];
-        p.chat_script = (*cmd)[3];
+        p.chat_script = cmd->back();
       }
     } else if (!w.empty() && w.front() == '/') {
       p.device = w;

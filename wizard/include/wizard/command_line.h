@@ -4,6 +4,7 @@
 //   joinwiz [--root DIR] --install-dialup|--remove-dialup [--ppp-dir DIR]
 //           [--unit-dir DIR]
 //   joinwiz --ports [--root DIR]
+//   joinwiz [--root DIR] [--ui ...] [--answers SCRIPT] --connect [ENTRY] [--ppp-dir DIR]
 // Our own options are taken off first; what remains is the command-line text
 // of the original program, in which "-c" anywhere (a case-sensitive substring
 // search) asks for cash payment. So a root path holding "-c" does not.
@@ -34,6 +35,11 @@ struct CommandLine {
   // Default /etc/systemd/system, where systemd runs; a folder given here is
   // taken as systemd's and systemctl is not called (tests).
   std::optional<std::string> unit_dir;
+  std::optional<std::string> udev_dir;  // default /etc/udev/rules.d (with --install-dialup)
+  // Dial an installed entry with the Connect window (the launcher's Exec);
+  // an empty entry: the only one, else the account's.
+  bool connect = false;
+  std::string connect_entry;
   bool ports = false;  // print the COM ports and what is behind them, then exit
 };
 
