@@ -24,6 +24,7 @@
 #include "platform/ui/message_box.h"
 #include "platform/ui/window.h"
 #include "sysconfig/dialup.h"
+#include "sysconfig/system_install.h"
 #include "wizard/app.h"
 #include "wizard/port_check.h"
 #include "wizard/pppd_report.h"
@@ -496,7 +497,7 @@ void register_connect_templates() {
 int run_connect(const CommandLine& cl, const fs::path& executable) {
   register_connect_templates();
   const bool own_ppp_dir = cl.ppp_dir.has_value();
-  const fs::path ppp_dir = own_ppp_dir ? fs::path(*cl.ppp_dir) : fs::path(std::string(sysconfig::kSystemPppDir));
+  const fs::path ppp_dir = own_ppp_dir ? fs::path(*cl.ppp_dir) : sysconfig::SystemPlaces{}.ppp_dir;
   std::string error;
   const std::optional<ConnectTarget> target = read_connect_target(cl.connect_entry, ppp_dir, error);
   if (!target) {
