@@ -159,7 +159,7 @@ int MakeDialUpEntry(const DialUpValues& v, const DialUpContext& context, std::st
     said = "COM" + std::to_string(session::PortFromProfile(v.comport)) + " is the network port " + url +
            "; pppd cannot dial through it, so no dial-up entry was made.";
     platform::log_warn(kComponent, said);
-    return kNoLineDevice;
+    return kNetworkPort;
   }
   // 1. Line devices: none at all, no entry.
   const std::vector<fs::path> devices = LineDevices(v.comport, context.dosdevices);
@@ -243,8 +243,11 @@ int ConfigureDialUp(session::CRegSessionDialog& session) {
     std::lock_guard<std::mutex> lock(g_outcome_mutex);
     g_outcome = DialUpOutcome{true, result, problem};
   }
-  ThisRun().entry_result = result;
-  if (result == pb::kPbSuccess) {
+  // With several devices the entry is made for the last one and the later
+  // passes report the name as taken: made all the same.
+  const bool made = result == pb::kPbSuccess || (result == pb::kPbAlreadyExists && problem.empty());
+  ThisRun().entry_result = made ? pb::kPbSuccess : result;
+  if (made) {
     ThisRun().access_number = values.area_code.empty() ? values.number : "(" + values.area_code + ") " + values.number;
   }
 

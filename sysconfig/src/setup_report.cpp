@@ -40,6 +40,7 @@ std::string EntryMissingReason(const SetupRecord& r) {
     case kEntryRefused: return "a value of the profile cannot go into pppd's files; see the log";
     case kNoPhoneBook: return "pppd is not installed";
     case kNoLineDevice: return "no modem was found on a COM port";
+    case kNetworkPort: return "the modem's COM port is a network port, which pppd cannot dial through";
     default: return "the phone book failed with code " + std::to_string(*r.entry_result) + "; see the log";
   }
 }

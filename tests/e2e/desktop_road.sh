@@ -83,7 +83,7 @@ on_page 116 "Dialing the Network"
 keys Return
 on_page 120 "Registration Complete"
 keys alt+s                                    # Install for the System
-wait_for_line "$work/transcript" 'message-box "Install for the System"' 60 "$wiz_pid" \
+wait_for_line "$work/transcript" 'message-box "Install for the System"' 60 "$app_pid" \
   || fail "no result window after Install for the System"
 win=$(xdotool search --sync --onlyvisible --name "^Install for the System\$" | tail -n1)
 [ -n "$win" ] || fail "the result window is not on the screen"

@@ -844,7 +844,8 @@ TEST_F(PhoneBookTest, ReplaceEntrySwitchesAllFilesAndKeepsOtherLines) {
   EXPECT_EQ(s.chat_dial, "ATDT5550142");
   EXPECT_EQ(s.pap_secret, "other:theirsannlee:two");
   EXPECT_EQ(s.chap_secret, "annlee:two");
-  EXPECT_FALSE(fs::exists(book.HookPath("My Account")));  // no name server: the hooks went
+  // No server addresses: the hooks stay and hand over the provider's.
+  EXPECT_TRUE(fs::exists(book.HookPath("My Account")));
   EXPECT_FALSE(fs::exists(book.SwitchJournalPath("My Account")));
   for (auto& e : fs::recursive_directory_iterator(book.folder())) {
     const std::string f = e.path().filename().string();

@@ -17,6 +17,7 @@
 #include "platform/storage/registry.h"
 #include "platform/storage/system_root.h"
 #include "session/reg_session.h"
+#include "sysconfig/setup_report.h"
 #include "sysconfig/sysconfig.h"
 
 namespace sysconfig {
@@ -183,6 +184,10 @@ TEST_F(DialUpTest, TheLastEnumeratedDeviceWinsAndTheChosenModemIsLast) {
   EXPECT_EQ(Entry()->device, "/dev/null");
   // The later passes found the name taken: their rename failed.
   EXPECT_EQ(LastDialUpEntryResult(), pb::kPbAlreadyExists);
+  // The run's own record counts it as made, access number and all.
+  ASSERT_TRUE(ThisRun().entry_result.has_value());
+  EXPECT_EQ(*ThisRun().entry_result, 0);
+  EXPECT_FALSE(ThisRun().access_number.empty());
   profile.values["COMPORT"] = "7";  // not a modem: the highest port is last
   EXPECT_EQ(Reply("CONFIG:\tAUTO"), "REPLY: OK");
   EXPECT_EQ(Entry()->device, "/dev/full");
@@ -310,7 +315,7 @@ TEST_F(DialUpTest, ANetworkPortMakesNoEntryAndSaysSo) {
   Modem(1, "/dev/zero");
   Modem(2, "rfc2217://127.0.0.1:7000");
   EXPECT_EQ(Reply("CONFIG:\tAUTO"), "REPLY: OK");
-  EXPECT_EQ(LastDialUpEntryResult(), kNoLineDevice);
+  EXPECT_EQ(LastDialUpEntryResult(), kNetworkPort);
   EXPECT_FALSE(fs::exists(book.PeersPath(kAccountEntryName)));
   const std::string problem = LastDialUpOutcome().problem;
   EXPECT_NE(problem.find("COM2 is the network port rfc2217://127.0.0.1:7000; pppd cannot dial through it, so no dial-up entry was made."),

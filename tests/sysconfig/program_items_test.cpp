@@ -343,10 +343,15 @@ TEST_F(ProgramItemsTest, ShortcutsOpenTheConnectWindowOfTheEntry) {
   EXPECT_EQ(common::get_private_profile_string("Windows", "Group", "<absent>", 200, ini), "");
   // No group: the Start-menu shortcut goes straight into the programs menu,
   // in no submenu of its own.
-  ASSERT_EQ(made.size(), 2u);
-  EXPECT_EQ(made[1], menu.ItemPath("", kAccountEntryName));
-  EXPECT_EQ(made[1].filename(), "veloran-tarkel-veloran-account.desktop");
-  ExpectValid(made[1]);
+  ASSERT_EQ(made.size(), joinwiz_here ? 4u : 3u);
+  EXPECT_EQ(made[2], menu.ItemPath("", kAccountEntryName));
+  EXPECT_EQ(made[2].filename(), "veloran-tarkel-veloran-account.desktop");
+  ExpectValid(made[2]);
+  if (joinwiz_here) {
+    // In the user's programs menu too, in no submenu.
+    EXPECT_EQ(made[3], menu.UserItemPath("", kAccountEntryName));
+    EXPECT_EQ(made[3].filename(), "veloran-tarkel-veloran-account.desktop");
+  }
   EXPECT_FALSE(fs::exists(menu.DirectoryPath("")));
   EXPECT_FALSE(fs::exists(menu.MenuPath("")));
 

@@ -55,6 +55,9 @@ TEST(SetupLine, SaysWhatWasAndWasNotSetUpWithTheReason) {
       {"no modem port", Record(true, kNoLineDevice, 0, 0),
        "Set up: nothing; not set up: the dial-up entry, the access number, the launcher (no modem was found on a "
        "COM port); menu items (the server sent none).\n"},
+      {"a network port", Record(true, kNetworkPort, 0, 0),
+       "Set up: nothing; not set up: the dial-up entry, the access number, the launcher (the modem's COM port is a "
+       "network port, which pppd cannot dial through); menu items (the server sent none).\n"},
       {"the launcher could not be written", Record(true, 0, 0, 0),
        "Set up: the dial-up entry \"Tarkel - Veloran Account\" with access number (217) 555-0100; not set up: the "
        "launcher (it could not be written; see the log); menu items (the server sent none).\n"},

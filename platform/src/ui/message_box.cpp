@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <mutex>
+#include <string_view>
 
 #include "platform/ui/display.h"
 #include "window_model.h"
@@ -27,6 +28,34 @@ const char* button_text(int id) {
   }
 }
 
+// The rows one paragraph takes when wrapped at blanks to `wrap` columns,
+// as the displays wrap it: a word that does not fit the rest of a row
+// starts the next one, a word longer than a row is broken.
+int wrapped_rows(std::string_view paragraph, int wrap) {
+  int rows = 1;
+  int used = 0;
+  std::size_t pos = 0;
+  while (pos < paragraph.size()) {
+    const std::size_t blank = paragraph.find(' ', pos);
+    const int word = static_cast<int>((blank == std::string_view::npos ? paragraph.size() : blank) - pos);
+    const int need = used == 0 ? word : used + 1 + word;
+    if (need <= wrap) {
+      used = need;
+    } else if (word <= wrap) {
+      ++rows;
+      used = word;
+    } else {
+      // A long word: from a new row, broken into whole rows.
+      if (used > 0) ++rows;
+      rows += (word - 1) / wrap;
+      used = word - (word - 1) / wrap * wrap;
+    }
+    if (blank == std::string_view::npos) break;
+    pos = blank + 1;
+  }
+  return rows;
+}
+
 // Lays the box out in dialog units: text lines wrapped at about 60
 // characters, buttons centred below.
 DialogTemplate box_template(const std::string& text, const std::string& caption, unsigned type) {
@@ -37,7 +66,7 @@ DialogTemplate box_template(const std::string& text, const std::string& caption,
   while (pos <= text.size()) {
     std::size_t nl = text.find('\n', pos);
     const int len = static_cast<int>((nl == std::string::npos ? text.size() : nl) - pos);
-    lines += std::max(1, (len + kWrap - 1) / kWrap);
+    lines += wrapped_rows(std::string_view(text).substr(pos, static_cast<std::size_t>(len)), kWrap);
     widest = std::max(widest, std::min(len, kWrap));
     if (nl == std::string::npos) break;
     pos = nl + 1;

@@ -52,10 +52,12 @@ namespace sysconfig {
 inline constexpr std::string_view kAccountEntryName = "Tarkel - Veloran Account";
 inline constexpr std::string_view kNoPhoneBookMessage = "Can't find Phone Book APIs\n";
 // Results of MakeDialUpEntry that made nothing: no line device; no phone
-// book installed (after the message); a profile value refused.
+// book installed (after the message); a profile value refused; the chosen
+// COM port is a network port, which pppd cannot open.
 inline constexpr int kNoLineDevice = -1;
 inline constexpr int kNoPhoneBook = -2;
 inline constexpr int kEntryRefused = -3;
+inline constexpr int kNetworkPort = -4;
 
 // The four octets of a dotted address as the Windows wizard read them: each
 // octet only when its terminating '.' was found (the fourth after the third

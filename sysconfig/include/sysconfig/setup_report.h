@@ -20,7 +20,7 @@ namespace sysconfig {
 
 struct SetupRecord {
   bool registered = false;                        // the server ended the registration with success
-  std::optional<int> entry_result;                // MakeDialUpEntry's result; empty: never run
+  std::optional<int> entry_result;                // 0: the entry was made; else MakeDialUpEntry's result; empty: never run
   std::string access_number;                      // the number the entry dials, as the user chose it
   std::vector<std::filesystem::path> launchers;   // the account's launchers made
   int menu_items = 0;                             // menu entries the server's ADDITEM: made
