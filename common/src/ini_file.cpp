@@ -1,10 +1,7 @@
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
-#include <ctime>
 #include <mutex>
 #include <unordered_map>
 
@@ -14,120 +11,43 @@
 namespace common {
 namespace {
 
-// What the cache knows a file by. A write through replace_file() always
-// makes a new inode; ctime also moves on rename and on in-place writes.
-struct FileIdentity {
-  dev_t dev = 0;
-  ino_t ino = 0;
-  off_t size = 0;
-  int64_t mtime_sec = 0, mtime_nsec = 0;
-  int64_t ctime_sec = 0, ctime_nsec = 0;
-  bool operator==(const FileIdentity&) const = default;
-};
-
-FileIdentity identity_of(const struct stat& st) {
-  FileIdentity id;
-  id.dev = st.st_dev;
-  id.ino = st.st_ino;
-  id.size = st.st_size;
-  id.mtime_sec = st.st_mtim.tv_sec;
-  id.mtime_nsec = st.st_mtim.tv_nsec;
-  id.ctime_sec = st.st_ctim.tv_sec;
-  id.ctime_nsec = st.st_ctim.tv_nsec;
-  return id;
-}
-
-// Timestamps advance in ticks (a few ms; seconds on some file systems): a
-// file changed within this margin of being cached may be followed by another
-// version with the same identity.
-constexpr int64_t kRacyMarginNs = 1'000'000'000;
-
-bool is_racy(const FileIdentity& id) {
-  struct timespec now {};
-  ::clock_gettime(CLOCK_REALTIME, &now);
-  int64_t now_ns = static_cast<int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
-  // Only the modification time: every writer sets it to "now", and a file
-  // whose times were set back on purpose is still told apart by its ctime.
-  return now_ns - (id.mtime_sec * 1'000'000'000 + id.mtime_nsec) < kRacyMarginNs;
-}
-
 std::string errno_text(const char* what, const std::filesystem::path& path, int err) {
   return std::string(what) + " " + path.string() + ": " + std::strerror(err);
 }
 
-// Reads the whole file through one descriptor, so the identity belongs to the
+// Reads the whole file through one descriptor, so the stamp belongs to the
 // bytes read. Refuses files above kMaxIniFileSize without reading them all.
-bool read_ini_bytes(const std::filesystem::path& path, std::string& out, FileIdentity* id,
+bool read_ini_bytes(const std::filesystem::path& path, std::string& out, platform::FileStamp* stamp,
                     std::string* error, bool* missing) {
-  if (missing) *missing = false;
-  // O_NONBLOCK: a FIFO put in place of the file must not hang the reader; it
-  // is refused below as not a regular file.
-  int fd;
-  do {
-    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) {
-    int err = errno;
-    if (missing) *missing = (err == ENOENT || err == ENOTDIR);
-    if (error) *error = errno_text("cannot open", path, err);
-    return false;
-  }
-  struct stat st {};
-  if (::fstat(fd, &st) < 0) {
-    int err = errno;
-    ::close(fd);
-    if (error) *error = errno_text("cannot stat", path, err);
-    return false;
-  }
-  if (!S_ISREG(st.st_mode)) {
-    ::close(fd);
-    if (error) *error = "cannot read " + path.string() + ": not a regular file";
-    return false;
-  }
-  if (static_cast<uint64_t>(st.st_size) > kMaxIniFileSize) {
-    ::close(fd);
-    if (error) {
-      *error = "cannot read " + path.string() + ": larger than " + std::to_string(kMaxIniFileSize) + " bytes";
-    }
-    return false;
-  }
+  platform::WholeFile file = platform::read_whole_file(path, kMaxIniFileSize);
+  if (missing) *missing = file.missing();
   std::string text;
-  // One spare byte so the read that finds the end needs no reallocation.
-  text.resize(static_cast<size_t>(st.st_size) + 1);
-  size_t got = 0;
-  for (;;) {
-    if (got == text.size()) {
-      // The file may have grown since fstat; look for more, within the limit.
-      if (text.size() > kMaxIniFileSize) {
-        ::close(fd);
-        if (error) *error = "cannot read " + path.string() + ": grew beyond the size limit";
-        return false;
-      }
-      text.resize(text.size() + 4096);
-    }
-    ssize_t n = ::read(fd, text.data() + got, text.size() - got);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      int err = errno;
-      ::close(fd);
-      if (error) *error = errno_text("cannot read", path, err);
-      return false;
-    }
-    if (n == 0) break;
-    got += static_cast<size_t>(n);
+  switch (file.status) {
+    case platform::ReadStatus::Ok:
+      if (stamp) *stamp = file.stamp;
+      out = std::move(file.contents);
+      return true;
+    case platform::ReadStatus::CannotOpen:
+      text = errno_text("cannot open", path, file.error_number);
+      break;
+    case platform::ReadStatus::CannotStat:
+      text = errno_text("cannot stat", path, file.error_number);
+      break;
+    case platform::ReadStatus::NotRegular:
+      text = "cannot read " + path.string() + ": not a regular file";
+      break;
+    case platform::ReadStatus::TooLarge:
+      text = "cannot read " + path.string() + ": larger than " + std::to_string(kMaxIniFileSize) + " bytes";
+      break;
+    case platform::ReadStatus::Grew:
+      text = "cannot read " + path.string() + ": grew beyond the size limit";
+      break;
+    case platform::ReadStatus::CannotRead:
+      text = errno_text("cannot read", path, file.error_number);
+      break;
   }
-  text.resize(got);
-  if (id) {
-    // Identity after reading: if the file changed while being read, the
-    // entry will not match the next stat and is read again.
-    struct stat after {};
-    if (::fstat(fd, &after) == 0) st = after;
-    *id = identity_of(st);
-    id->size = static_cast<off_t>(got) == st.st_size ? st.st_size : -1;
-  }
-  ::close(fd);
-  out = std::move(text);
-  return true;
+  if (error) *error = std::move(text);
+  return false;
 }
 
 class IniCache {
@@ -135,22 +55,21 @@ class IniCache {
   std::shared_ptr<const IniDocument> load(const std::filesystem::path& path, std::string* error,
                                           bool* missing) {
     if (missing) *missing = false;
-    struct stat st {};
-    if (::stat(path.c_str(), &st) < 0) {
-      int err = errno;
+    platform::FileStamp seen;
+    int err = 0;
+    if (!platform::stamp_file(path, &seen, &err)) {
       forget(path);
       if (missing) *missing = (err == ENOENT || err == ENOTDIR);
       if (error) *error = errno_text("cannot open", path, err);
       return nullptr;
     }
-    const FileIdentity seen = identity_of(st);
     std::shared_ptr<const IniDocument> candidate;
     {
       std::lock_guard<std::mutex> lock(mutex_);
       auto it = entries_.find(path.native());
-      if (it != entries_.end() && it->second.id == seen) {
+      if (it != entries_.end() && it->second.id.same_as(seen)) {
         it->second.last_use = ++use_counter_;
-        if (!it->second.racy) {
+        if (!it->second.id.racy) {
           ++stats_.hits;
           return it->second.doc;
         }
@@ -159,22 +78,22 @@ class IniCache {
     }
 
     std::string text;
-    FileIdentity id;
+    platform::FileStamp id;
     if (!read_ini_bytes(path, text, &id, error, missing)) {
       forget(path);
       return nullptr;
     }
-    if (candidate && id == seen && text == candidate->text()) {
+    if (candidate && id.same_as(seen) && text == candidate->text()) {
       std::lock_guard<std::mutex> lock(mutex_);
       ++stats_.verified;
       auto it = entries_.find(path.native());
-      if (it != entries_.end() && it->second.doc == candidate) it->second.racy = is_racy(id);
+      if (it != entries_.end() && it->second.doc == candidate) it->second.id.racy = id.racy;
       return candidate;
     }
     auto doc = std::make_shared<const IniDocument>(IniDocument::parse(std::move(text)));
     std::lock_guard<std::mutex> lock(mutex_);
     ++stats_.parses;
-    if (id.size >= 0) store(path.native(), Entry{id, doc, is_racy(id), ++use_counter_});
+    if (id.size >= 0) store(path.native(), Entry{id, doc, ++use_counter_});
     return doc;
   }
 
@@ -206,9 +125,8 @@ class IniCache {
   static constexpr size_t kMaxBytes = 64u << 20;
 
   struct Entry {
-    FileIdentity id;
+    platform::FileStamp id;  // its `racy`: confirm the bytes before a hit
     std::shared_ptr<const IniDocument> doc;
-    bool racy = true;
     uint64_t last_use = 0;
   };
 

@@ -97,7 +97,7 @@ DialUpValues ReadDialUpValues(const session::ProfileStore& profile) {
   v.own_area_code = Get(profile, "DAYAREACODE");
   v.comport = Get(profile, "COMPORT");
   v.modem_init = Get(profile, "MODEMINIT");
-  v.speed = pb::SerialSpeedAtOrAbove(session::TableSpeed(session::SpeedFromProfile(Get(profile, "COMSPEED"))));
+  v.speed = pb::serial_speed_at_or_above(session::TableSpeed(session::SpeedFromProfile(Get(profile, "COMSPEED"))));
   return v;
 }
 
@@ -178,25 +178,20 @@ int MakeDialUpEntry(const DialUpValues& v, const DialUpContext& context, std::st
   // The values must be writable as data before anything old is removed.
   std::string why;
   pb::DialingRules rules{v.dial_method, v.outside_access, v.cw_disable, v.cw_string, v.own_area_code};
-  auto dial = pb::DialCommand(rules, v.area_code, v.number, &why);
+  auto dial = pb::dial_command(rules, v.area_code, v.number, &why);
   std::optional<std::string> init;
-  if (dial) init = pb::ModemInitCommand(v.modem_init, &why);
+  if (dial) init = pb::modem_init_command(v.modem_init, &why);
   pb::PhoneBook book(context.phonebook_dir);
   // A password beginning with '@' goes into a file that the secrets line
   // names (pppd would read it as a file name otherwise).
-  const std::string safe = pb::SafeEntryName(kAccountEntryName);
-  const bool in_file = !v.password.empty() && v.password.front() == '@';
-  const bool secret_ok =
-      in_file ? pb::SecretFileLine(v.user, safe, book.SecretFilePath(kAccountEntryName), &why) &&
-                    pb::SecretFileText(v.password, &why)
-              : pb::SecretsLine(v.user, safe, v.password, &why).has_value();
+  const bool secret_ok = pb::make_entry_secret(book, kAccountEntryName, v.user, v.password, &why).has_value();
   if (!dial || !init || !secret_ok) {
     said = "The dial-up entry was not made: " + why + ".";
     platform::log_warn(kComponent, "dial-up entry refused: " + why);
     return kEntryRefused;
   }
   // 3. to 5.: the old entry is replaced by the new one in one step that a
-  // crash cannot split (ReplaceEntry), made for the last enumerated device;
+  // crash cannot split (replace_entry), made for the last enumerated device;
   // the later passes find the name taken, as the rename of the temporary
   // entry did.
   pb::EntryProperties props;
@@ -214,7 +209,7 @@ int MakeDialUpEntry(const DialUpValues& v, const DialUpContext& context, std::st
       continue;
     }
     props.device = it->string();
-    result = book.ReplaceEntry(kAccountEntryName, props, v.user, v.password, &why);
+    result = book.replace_entry(kAccountEntryName, props, v.user, v.password, &why);
     if (result == pb::kPbSuccess) {
       made = true;
     } else {
@@ -280,7 +275,7 @@ void FinishInterruptedChanges() {
       platform::system_root() / std::string(platform::known_folder_relative(platform::KnownFolder::PhoneBook));
   std::error_code ec;
   std::string why;
-  if (fs::exists(phonebook, ec) && pb::PhoneBook(phonebook).RecoverEntry(kAccountEntryName, &why) != pb::kPbSuccess) {
+  if (fs::exists(phonebook, ec) && pb::PhoneBook(phonebook).recover_entry(kAccountEntryName, &why) != pb::kPbSuccess) {
     platform::log_warn(kComponent, "the dial-up entry's interrupted switch is left as it is: " + why);
   }
   using platform::KnownFolder;
@@ -310,12 +305,12 @@ void ConfigCommand(session::CRegSessionDialog& session, std::string_view argumen
 std::string AccountSetupSummary(std::string_view program) {
   const pb::PhoneBook book;
   std::error_code ec;
-  const fs::path peers = book.PeersPath(kAccountEntryName);
+  const fs::path peers = book.peers_path(kAccountEntryName);
   const bool entry_exists = fs::exists(peers, ec);
   const DialUpOutcome outcome = LastDialUpOutcome();
   const bool made_none = outcome.configured && !outcome.problem.empty();
   if (!entry_exists && !made_none) return {};
-  const std::string safe = pb::SafeEntryName(kAccountEntryName);
+  const std::string safe = pb::safe_entry_name(kAccountEntryName);
   std::string text;
   if (made_none) {
     // An entry an earlier run left is not this account's: nothing invites

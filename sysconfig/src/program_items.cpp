@@ -244,7 +244,7 @@ namespace {
 // The phone-book entry named `entry_name` (any case).
 std::optional<std::string> FindEntry(std::string_view entry_name, const fs::path& phonebook_dir) {
   platform::phonebook::PhoneBook book(phonebook_dir);
-  for (const std::string& name : book.EntryNames()) {
+  for (const std::string& name : book.entry_names()) {
     if (Lower(name) == Lower(entry_name)) return name;
   }
   return std::nullopt;
@@ -257,12 +257,12 @@ bool CreateEntryShortcut(std::string_view entry_name, const fs::path& path, cons
   const std::optional<std::string> found = FindEntry(entry_name, phonebook_dir);
   if (!found) return false;
   std::string why;
-  auto text = platform::desktop::EntryText(EntryLauncher(*found, platform::phonebook::SafeEntryName(*found)), &why);
+  auto text = platform::desktop::entry_text(EntryLauncher(*found, platform::phonebook::safe_entry_name(*found)), &why);
   if (!text) {
     platform::log_warn(kComponent, "shortcut not made: " + why);
     return false;
   }
-  const fs::path file = path.parent_path() / platform::desktop::ShortcutFileName(path.filename().string());
+  const fs::path file = path.parent_path() / platform::desktop::shortcut_file_name(path.filename().string());
   platform::make_folders(file.parent_path());  // a failure shows in the write
   if (!platform::replace_file(file, *text, mode, &why)) {
     platform::log_warn(kComponent, "shortcut not saved: " + why);
@@ -296,7 +296,7 @@ void CreateAccountShortcuts(const fs::path& ini_file, std::string_view group_set
   }
   group = StripGroupQuotes(group);
   const std::string name(kAccountEntryName);
-  const std::string file_name = platform::desktop::ShortcutFileName(name);
+  const std::string file_name = platform::desktop::shortcut_file_name(name);
   // The root keeps its copy; the user's desktop gets an executable one, which
   // file managers run only when it is also marked trusted.
   const fs::path root_desktop = platform::known_folder(platform::KnownFolder::Desktop);
@@ -315,7 +315,7 @@ void CreateAccountShortcuts(const fs::path& ini_file, std::string_view group_set
   if (!found) return;
   platform::ProgramMenu menu({}, platform::xdg::user_menu_places());
   std::string why;
-  if (menu.AddItemToGroup(group, name, EntryLauncher(*found, platform::phonebook::SafeEntryName(*found)), &why)) {
+  if (menu.AddItemToGroup(group, name, EntryLauncher(*found, platform::phonebook::safe_entry_name(*found)), &why)) {
     if (made) made->push_back(menu.ItemPath(group, name));
     if (made && fs::exists(menu.UserItemPath(group, name))) made->push_back(menu.UserItemPath(group, name));
   } else {

@@ -46,8 +46,8 @@ FileState StateOf(const fs::path& path) {
 // The files of entry `name` in a pppd folder.
 std::vector<fs::path> EntryFiles(const fs::path& ppp_dir, std::string_view name) {
   const pb::PhoneBook book(ppp_dir);
-  return {book.PeersPath(name), book.ChatPath(name),        book.HookPath(name),
-          book.DownHookPath(name), book.PapSecretsPath(), book.ChapSecretsPath()};
+  return {book.peers_path(name), book.chat_path(name),        book.hook_path(name),
+          book.down_hook_path(name), book.pap_secrets_path(), book.chap_secrets_path()};
 }
 
 std::string Describe(const FileState& before, const FileState& after) {
@@ -113,7 +113,7 @@ std::string ShellCommandLine(const std::vector<std::string>& words) {
 
 int InstallDialUpCommand(bool remove, const SystemPlaces& places, std::string& report) {
   const std::string name(kAccountEntryName);
-  const std::string safe = pb::SafeEntryName(name);
+  const std::string safe = pb::safe_entry_name(name);
   report.clear();
 
   // The entry in pppd's folder, each file compared before and after.
@@ -123,9 +123,9 @@ int InstallDialUpCommand(bool remove, const SystemPlaces& places, std::string& r
   std::string why;
   int rc = pb::kPbSuccess;
   if (remove) {
-    rc = pb::RemoveEntry(name, places.ppp_dir, &why);
+    rc = pb::remove_entry(name, places.ppp_dir, &why);
   } else {
-    rc = pb::InstallEntry(pb::PhoneBook(), name, places.ppp_dir, &why);
+    rc = pb::install_entry(pb::PhoneBook(), name, places.ppp_dir, &why);
   }
   for (std::size_t i = 0; i < files.size(); ++i) {
     const std::string what = Describe(before[i], StateOf(files[i]));

@@ -223,11 +223,11 @@ TEST_F(CrashSafety, DialUpEntryIsOneVersionOrTheOtherWhenItsWriterIsKilled) {
   const EntryVersion versions[2] = {entry_version(0), entry_version(1)};
   // Another entry's line in the secrets files must come through every kill.
   fs::create_directories(book.folder());
-  std::ofstream(book.PapSecretsPath()) << "\"other\" * \"theirs\"\n";
-  ASSERT_EQ(book.ReplaceEntry(name, versions[0].props, versions[0].user, versions[0].password), pb::kPbSuccess);
+  std::ofstream(book.pap_secrets_path()) << "\"other\" * \"theirs\"\n";
+  ASSERT_EQ(book.replace_entry(name, versions[0].props, versions[0].user, versions[0].password), pb::kPbSuccess);
   // Kill points over two switches: the child's first switch writes the new
   // version, its second the old one again.
-  long save_us = 2 * save_time_us([&] { book.ReplaceEntry(name, versions[0].props, versions[0].user, versions[0].password); });
+  long save_us = 2 * save_time_us([&] { book.replace_entry(name, versions[0].props, versions[0].user, versions[0].password); });
   int seen[2] = {0, 0};
   int finished = 0, undone = 0;  // switches the next start found half done
   int tries = kill_loop(
@@ -235,7 +235,7 @@ TEST_F(CrashSafety, DialUpEntryIsOneVersionOrTheOtherWhenItsWriterIsKilled) {
       [&] {
         for (int i = 1;; ++i) {
           const EntryVersion& v = versions[i % 2];
-          book.ReplaceEntry(name, v.props, v.user, v.password);
+          book.replace_entry(name, v.props, v.user, v.password);
         }
       },
       save_us,
@@ -245,22 +245,22 @@ TEST_F(CrashSafety, DialUpEntryIsOneVersionOrTheOtherWhenItsWriterIsKilled) {
         for (const auto& e : fs::recursive_directory_iterator(book.folder())) {
           staged = staged || e.path().filename().string().ends_with(".new");
         }
-        if (fs::exists(book.SwitchJournalPath(name))) {
+        if (fs::exists(book.switch_journal_path(name))) {
           ++finished;
         } else if (staged) {
           ++undone;
         }
-        ASSERT_EQ(book.RecoverEntry(name), pb::kPbSuccess);
-        auto peers = pb::ReadPeersFile(slurp(book.PeersPath(name)));
+        ASSERT_EQ(book.recover_entry(name), pb::kPbSuccess);
+        auto peers = pb::read_peers_file(slurp(book.peers_path(name)));
         ASSERT_TRUE(peers.has_value()) << "no whole peers file";
         int version = peers->user == versions[0].user ? 0 : peers->user == versions[1].user ? 1 : -1;
         ASSERT_NE(version, -1) << "peers file without a known user: \"" << peers->user << "\"";
         const EntryVersion& v = versions[version];
-        const auto chat = pb::ReadChatScript(slurp(book.ChatPath(name)));
+        const auto chat = pb::read_chat_script(slurp(book.chat_path(name)));
         EXPECT_EQ(chat ? chat->dial : "", v.props.dial_command) << "version " << version;
-        EXPECT_TRUE(fs::exists(book.HookPath(name)));  // with or without server addresses
-        auto pap = pb::ReadSecrets(slurp(book.PapSecretsPath()));
-        auto chap = pb::ReadSecrets(slurp(book.ChapSecretsPath()));
+        EXPECT_TRUE(fs::exists(book.hook_path(name)));  // with or without server addresses
+        auto pap = pb::read_secrets(slurp(book.pap_secrets_path()));
+        auto chap = pb::read_secrets(slurp(book.chap_secrets_path()));
         ASSERT_EQ(pap.size(), 2u);
         EXPECT_EQ(pap[0].client, "other");
         ASSERT_EQ(chap.size(), 1u);
@@ -268,7 +268,7 @@ TEST_F(CrashSafety, DialUpEntryIsOneVersionOrTheOtherWhenItsWriterIsKilled) {
         EXPECT_EQ(pap[1].secret, v.password);
         EXPECT_EQ(chap[0].client, v.user);
         EXPECT_EQ(chap[0].secret, v.password);
-        EXPECT_EQ(mode_of(book.PapSecretsPath()), 0600u);
+        EXPECT_EQ(mode_of(book.pap_secrets_path()), 0600u);
         for (const auto& e : fs::recursive_directory_iterator(book.folder())) {
           const std::string f = e.path().filename().string();
           ASSERT_TRUE(f.find(".new") == std::string::npos && f.find(".tmp.") == std::string::npos &&

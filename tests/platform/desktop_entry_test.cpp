@@ -67,17 +67,17 @@ TEST(DesktopEntryTest, InjectionTableValidatesAndReadsBack) {
     e.comment = name;
     e.exec = {"/opt/a dir/prog", name, "plain"};
     e.icon = "/opt/a dir/icon " + name;
-    auto text = desktop::EntryText(e);
+    auto text = desktop::entry_text(e);
     ASSERT_TRUE(text) << name;
     ASSERT_TRUE(replace_file(file, *text));
     ExpectValid(file);
-    auto keys = desktop::ReadGroup(*text);
+    auto keys = desktop::read_group(*text);
     ASSERT_TRUE(keys) << *text;
     EXPECT_EQ(keys->size(), 6u) << *text;  // Type Name Comment Exec Terminal Icon: nothing added
     const bool latin1 = name == "caf\xe9";
     const std::string utf8 = latin1 ? "caf\xc3\xa9" : name;
-    EXPECT_EQ(desktop::UnescapeString(keys->at("Name")), utf8);
-    auto argv = desktop::SplitExec(desktop::UnescapeString(keys->at("Exec")));
+    EXPECT_EQ(desktop::unescape_string(keys->at("Name")), utf8);
+    auto argv = desktop::split_exec(desktop::unescape_string(keys->at("Exec")));
     ASSERT_TRUE(argv) << keys->at("Exec");
     EXPECT_EQ(*argv, (std::vector<std::string>{"/opt/a dir/prog", utf8, "plain"}));
   }
@@ -89,20 +89,20 @@ TEST(DesktopEntryTest, RefusesControlCharacters) {
   for (std::string bad : {"bell\a"s, "nul\0"s, "esc\x1b[2J"s, "del\x7f"s}) {
     e.name = bad;
     std::string why;
-    EXPECT_FALSE(desktop::EntryText(e, &why)) << bad;
+    EXPECT_FALSE(desktop::entry_text(e, &why)) << bad;
     EXPECT_FALSE(why.empty());
   }
   e.name = "ok";
   e.exec = {};
-  EXPECT_FALSE(desktop::EntryText(e));
+  EXPECT_FALSE(desktop::entry_text(e));
 }
 
 TEST(DesktopEntryTest, ShortcutFileNames) {
-  EXPECT_EQ(desktop::ShortcutFileName("Tarkel - Veloran Account"), "Tarkel - Veloran Account.desktop");
-  EXPECT_EQ(desktop::ShortcutFileName("x.lnk"), "x.desktop");
-  EXPECT_EQ(desktop::ShortcutFileName("x.LNK"), "x.desktop");
-  EXPECT_EQ(desktop::ShortcutFileName("x.LnK"), "x.desktop");
-  EXPECT_EQ(desktop::ShortcutFileName("lnk"), "lnk.desktop");
+  EXPECT_EQ(desktop::shortcut_file_name("Tarkel - Veloran Account"), "Tarkel - Veloran Account.desktop");
+  EXPECT_EQ(desktop::shortcut_file_name("x.lnk"), "x.desktop");
+  EXPECT_EQ(desktop::shortcut_file_name("x.LNK"), "x.desktop");
+  EXPECT_EQ(desktop::shortcut_file_name("x.LnK"), "x.desktop");
+  EXPECT_EQ(desktop::shortcut_file_name("lnk"), "lnk.desktop");
 }
 
 TEST(ProgmanCommandsTest, ParseTable) {
@@ -133,11 +133,11 @@ TEST_F(ProgramManagerTest, MenuLayoutValidates) {
   ASSERT_TRUE(fs::exists(item));
   ExpectValid(item);
   ExpectValid(menu.DirectoryPath("Online"));
-  auto keys = desktop::ReadGroup(Slurp(item));
+  auto keys = desktop::read_group(Slurp(item));
   ASSERT_TRUE(keys);
-  EXPECT_EQ(desktop::SplitExec(desktop::UnescapeString(keys->at("Exec"))),
+  EXPECT_EQ(desktop::split_exec(desktop::unescape_string(keys->at("Exec"))),
             (std::vector<std::string>{(program / "app.exe").string()}));
-  EXPECT_EQ(desktop::UnescapeString(keys->at("Icon")), (program / "app.exe").string());
+  EXPECT_EQ(desktop::unescape_string(keys->at("Icon")), (program / "app.exe").string());
   const std::string xml = Slurp(menu.MenuPath("Online"));
   EXPECT_NE(xml.find("<Filename>veloran-online_sign-on.desktop</Filename>"), std::string::npos) << xml;
   EXPECT_NE(xml.find("<Directory>veloran-online.directory</Directory>"), std::string::npos) << xml;

@@ -98,20 +98,20 @@ TEST(SafeEntryNameTest, Table) {
       {"---", "entry"},
       {"\xe9t\xe9", "t"},
   };
-  for (auto& [in, out] : cases) EXPECT_EQ(SafeEntryName(in), out) << in;
+  for (auto& [in, out] : cases) EXPECT_EQ(safe_entry_name(in), out) << in;
 }
 
 TEST(PppdWordsTest, QuotedWordsReadBackExactly) {
   for (const std::string& v : Injections()) {
-    auto quoted = PppdQuote(v);
+    auto quoted = pppd_quote(v);
     ASSERT_TRUE(quoted) << v;
-    auto lines = PppdWords("user " + *quoted + "\nnext\n");
+    auto lines = pppd_words("user " + *quoted + "\nnext\n");
     ASSERT_EQ(lines.size(), 2u) << *quoted;
     ASSERT_EQ(lines[0].size(), 2u) << *quoted;
     EXPECT_EQ(lines[0][1], v) << *quoted;
     EXPECT_EQ(lines[1], std::vector<std::string>{"next"});
   }
-  EXPECT_FALSE(PppdQuote("a\0b"s));
+  EXPECT_FALSE(pppd_quote("a\0b"s));
 }
 
 TEST(PppdWordsTest, ReadsAsPppdDoes) {
@@ -128,7 +128,7 @@ TEST(PppdWordsTest, ReadsAsPppdDoes) {
       {"\"multi\nline\"", {{"multi\nline"}}},
       {"", {}},
   };
-  for (const Case& c : cases) EXPECT_EQ(PppdWords(c.text), c.lines) << c.text;
+  for (const Case& c : cases) EXPECT_EQ(pppd_words(c.text), c.lines) << c.text;
 }
 
 TEST(PeersFileTest, InjectionTableParsesInRealPppdAsOneUser) {
@@ -136,7 +136,7 @@ TEST(PeersFileTest, InjectionTableParsesInRealPppdAsOneUser) {
   ScopedSystemRoot root;
   const fs::path file = root.path() / "peers-under-test";
   for (const std::string& user : Injections()) {
-    auto text = PeersFileText(SamplePeers(user));
+    auto text = peers_file_text(SamplePeers(user));
     ASSERT_TRUE(text) << user;
     Spit(file, *text);
     auto verdict = vlr_test::PppdDryRun(file);
@@ -151,7 +151,7 @@ TEST(PeersFileTest, InjectionTableParsesInRealPppdAsOneUser) {
     }
     EXPECT_EQ(vlr_test::PppdOptionValue(options, "user").has_value(), !user.empty()) << user;
     EXPECT_EQ(vlr_test::PppdOptionValue(options, "remotename"), "tarkel-veloran-account");
-    auto back = ReadPeersFile(*text);
+    auto back = read_peers_file(*text);
     ASSERT_TRUE(back) << *text;
     EXPECT_EQ(back->user, user);
     EXPECT_EQ(back->device, "/dev/null");
@@ -160,7 +160,7 @@ TEST(PeersFileTest, InjectionTableParsesInRealPppdAsOneUser) {
     EXPECT_EQ(back->dns1, (Address{10, 1, 2, 3}));
     // Exactly the options we wrote, whatever the user.
     std::size_t words = 0;
-    for (auto& line : PppdWords(*text)) words += line.size();
+    for (auto& line : pppd_words(*text)) words += line.size();
     EXPECT_EQ(words, user.empty() ? 15u : 17u) << *text;
   }
 }
@@ -173,7 +173,7 @@ TEST(PeersFileTest, TheDryRunCatchesAnInjectedOption) {
   const fs::path file = root.path() / "raw";
   Spit(file, "/dev/null\nuser line\nbogus-opt-c\n");
   EXPECT_EQ(vlr_test::PppdDryRun(file).exit_code, 2);
-  auto good = PeersFileText(SamplePeers("line\nbogus-opt-c"));
+  auto good = peers_file_text(SamplePeers("line\nbogus-opt-c"));
   ASSERT_TRUE(good);
   Spit(file, *good);
   EXPECT_EQ(vlr_test::PppdDryRun(file).exit_code, 0);
@@ -182,14 +182,14 @@ TEST(PeersFileTest, TheDryRunCatchesAnInjectedOption) {
 TEST(PeersFileTest, RefusesWhatCannotBeData) {
   PeersFile p = SamplePeers("nul\0inside"s);
   std::string why;
-  EXPECT_FALSE(PeersFileText(p, &why));
+  EXPECT_FALSE(peers_file_text(p, &why));
   EXPECT_FALSE(why.empty());
   p = SamplePeers();
   p.ipparam = "bad name";
-  EXPECT_FALSE(PeersFileText(p));
+  EXPECT_FALSE(peers_file_text(p));
   p = SamplePeers();
   p.device = "relative";
-  EXPECT_FALSE(PeersFileText(p));
+  EXPECT_FALSE(peers_file_text(p));
 }
 
 // Windows' dialing rules for a caller in country 1 at `own` area code.
@@ -220,20 +220,20 @@ TEST(DialCommandTest, Table) {
   };
   for (const Case& c : cases) {
     std::string why;
-    auto dial = DialCommand({c.method, c.prefix, c.cw, c.cw_string, c.own}, c.area, c.number, &why);
+    auto dial = dial_command({c.method, c.prefix, c.cw, c.cw_string, c.own}, c.area, c.number, &why);
     if (c.dial) {
       ASSERT_TRUE(dial) << c.name << ": " << why;
       EXPECT_EQ(*dial, c.dial) << c.name;
-      auto script = ChatScriptText("", *dial);
+      auto script = chat_script_text("", *dial);
       ASSERT_TRUE(script) << c.name;
-      EXPECT_EQ(ReadChatScript(*script)->dial, *dial) << c.name;
+      EXPECT_EQ(read_chat_script(*script)->dial, *dial) << c.name;
     } else {
       EXPECT_FALSE(dial) << c.name;
       EXPECT_FALSE(why.empty()) << c.name;
     }
   }
-  EXPECT_FALSE(ChatScriptText("", "ATDT555 1234"));
-  EXPECT_FALSE(ChatScriptText("", "ATH"));
+  EXPECT_FALSE(chat_script_text("", "ATDT555 1234"));
+  EXPECT_FALSE(chat_script_text("", "ATH"));
 }
 
 TEST(SerialSpeedTest, NearestAtOrAbove) {
@@ -242,7 +242,7 @@ TEST(SerialSpeedTest, NearestAtOrAbove) {
       {33600, 38400},   {56000, 57600},     {57600, 57600},     {115200, 115200},   {128000, 230400},
       {9999999, 4000000},
   };
-  for (auto [in, out] : cases) EXPECT_EQ(SerialSpeedAtOrAbove(in), out) << in;
+  for (auto [in, out] : cases) EXPECT_EQ(serial_speed_at_or_above(in), out) << in;
 }
 
 // The modem's init string: reset, then the init string with &D2, each
@@ -264,7 +264,7 @@ TEST(ChatScriptTest, ResetThenInitStringThenDial) {
   };
   for (const Case& c : cases) {
     std::string why;
-    auto init = ModemInitCommand(c.modem_init, &why);
+    auto init = modem_init_command(c.modem_init, &why);
     if (!c.sent) {
       EXPECT_FALSE(init) << c.modem_init;
       EXPECT_FALSE(why.empty());
@@ -272,36 +272,36 @@ TEST(ChatScriptTest, ResetThenInitStringThenDial) {
     }
     ASSERT_TRUE(init) << c.modem_init << ": " << why;
     EXPECT_EQ(*init, c.sent);
-    auto script = ChatScriptText(*init, "ATDT5551234");
+    auto script = chat_script_text(*init, "ATDT5551234");
     ASSERT_TRUE(script) << c.modem_init;
     EXPECT_NE(script->find("'' ATZ\nOK '"), std::string::npos) << *script;
     EXPECT_NE(script->find("'\nOK 'ATDT5551234'\nCONNECT ''\n"), std::string::npos) << *script;
-    auto back = ReadChatScript(*script);
+    auto back = read_chat_script(*script);
     ASSERT_TRUE(back);
     EXPECT_EQ(back->init, *init);
     EXPECT_EQ(back->dial, "ATDT5551234");
   }
-  // Only an init string ModemInitCommand made reaches a script.
-  EXPECT_FALSE(ChatScriptText("AT&F", "ATDT5551234"));
-  EXPECT_FALSE(ChatScriptText("AT'x", "ATDT5551234"));
+  // Only an init string modem_init_command made reaches a script.
+  EXPECT_FALSE(chat_script_text("AT&F", "ATDT5551234"));
+  EXPECT_FALSE(chat_script_text("AT'x", "ATDT5551234"));
 }
 
 TEST(SecretsTest, LinesAreDataAndReadBack) {
   for (const std::string& v : Injections()) {
     if (!v.empty() && v[0] == '@') continue;
-    auto line = SecretsLine(v, "tarkel-veloran-account", v);
+    auto line = secrets_line(v, "tarkel-veloran-account", v);
     ASSERT_TRUE(line) << v;
-    auto secrets = ReadSecrets("# other\n\"other\" * \"pw\"\n" + *line);
+    auto secrets = read_secrets("# other\n\"other\" * \"pw\"\n" + *line);
     ASSERT_EQ(secrets.size(), 2u) << *line;
     EXPECT_EQ(secrets[1].client, v);
     EXPECT_EQ(secrets[1].server, "tarkel-veloran-account");
     EXPECT_EQ(secrets[1].secret, v);
   }
   std::string why;
-  EXPECT_FALSE(SecretsLine("u", "x", "@/etc/shadow", &why));
+  EXPECT_FALSE(secrets_line("u", "x", "@/etc/shadow", &why));
   EXPECT_NE(why.find("'@'"), std::string::npos);
-  EXPECT_FALSE(SecretsLine("u", "not safe", "p"));
-  EXPECT_FALSE(SecretsLine("u\0"s, "x", "p"));
+  EXPECT_FALSE(secrets_line("u", "not safe", "p"));
+  EXPECT_FALSE(secrets_line("u\0"s, "x", "p"));
 }
 
 TEST(SecretsTest, MergeKeepsEveryOtherByte) {
@@ -319,21 +319,21 @@ TEST(SecretsTest, MergeKeepsEveryOtherByte) {
       {"x acct-other y\n", "x acct-other y\n" + ours},
   };
   for (const Case& c : cases) {
-    const std::string added = MergeSecrets(c.before, "acct", ours);
+    const std::string added = merge_secrets(c.before, "acct", ours);
     EXPECT_EQ(added, c.after_add) << c.before;
-    EXPECT_EQ(MergeSecrets(added, "acct", ours), added) << "a second merge changes nothing";
-    EXPECT_EQ(MergeSecrets(added, "acct", std::nullopt), c.before) << "removal restores the bytes";
+    EXPECT_EQ(merge_secrets(added, "acct", ours), added) << "a second merge changes nothing";
+    EXPECT_EQ(merge_secrets(added, "acct", std::nullopt), c.before) << "removal restores the bytes";
   }
   // Replaced in place, duplicates removed.
-  EXPECT_EQ(MergeSecrets("a * b\n" + ours + "c * d\n" + ours, "acct", newer), "a * b\n" + newer + "c * d\n");
+  EXPECT_EQ(merge_secrets("a * b\n" + ours + "c * d\n" + ours, "acct", newer), "a * b\n" + newer + "c * d\n");
 }
 
 TEST(IpUpHookTest, ValidShellThatLeavesOtherConnectionsAlone) {
   ScopedSystemRoot root;
   const std::pair<const char*, std::string> hooks[] = {
-      {"fixed", IpUpHookText("acct", {10, 1, 0, 0}, {})},
-      {"provider", IpUpHookText("acct", {}, {})},
-      {"down", IpDownHookText("acct")},
+      {"fixed", ip_up_hook_text("acct", {10, 1, 0, 0}, {})},
+      {"provider", ip_up_hook_text("acct", {}, {})},
+      {"down", ip_down_hook_text("acct")},
   };
   for (const auto& [file, text] : hooks) {
     ASSERT_FALSE(text.empty()) << file;
@@ -349,7 +349,7 @@ TEST(IpUpHookTest, ValidShellThatLeavesOtherConnectionsAlone) {
   }
   EXPECT_NE(hooks[0].second.find("servers='10.1.0.0'"), std::string::npos);
   EXPECT_NE(hooks[1].second.find("$DNS1"), std::string::npos);
-  EXPECT_EQ(IpUpHookText("not safe", {}, {}), "");
+  EXPECT_EQ(ip_up_hook_text("not safe", {}, {}), "");
 }
 
 // Debian's /etc/ppp/ip-up and ip-down run the entry's hooks through
@@ -414,8 +414,8 @@ TEST(IpUpHookTest, DebiansIpUpHandsTheServersToTheResolverAndIpDownUndoesIt) {
       }
       Spit(ppp / "resolv.conf", "nameserver 10.9.8.7\nnameserver 10.9.8.6\n");
     }
-    Spit(ppp / "ip-up.d" / name, IpUpHookText(name, c.dns1, c.dns2), 0755);
-    Spit(ppp / "ip-down.d" / name, IpDownHookText(name), 0755);
+    Spit(ppp / "ip-up.d" / name, ip_up_hook_text(name, c.dns1, c.dns2), 0755);
+    Spit(ppp / "ip-down.d" / name, ip_down_hook_text(name), 0755);
     Spit(dir / "resolv.conf", original);
     if (c.link) Spit(dir / "link", "");
     Spit(dir / "env", c.env);
@@ -457,41 +457,41 @@ EntryProperties SampleProperties() {
 
 TEST_F(PhoneBookTest, EntryLifecycleKeepsTheDialParamsWithTheEntry) {
   PhoneBook book(Dir("pb"));
-  EXPECT_EQ(book.ValidateEntryName("temp"), kPbSuccess);
-  ASSERT_EQ(book.SetEntryProperties("temp", SampleProperties()), kPbSuccess);
-  EXPECT_EQ(book.ValidateEntryName("temp"), kPbAlreadyExists);
-  EXPECT_EQ(book.ValidateEntryName("TEMP"), kPbAlreadyExists);
-  ASSERT_EQ(book.SetEntryDialParams("temp", "jdoe", "secret"), kPbSuccess);
-  EXPECT_EQ(ModeOf(book.PapSecretsPath()), 0600u);
-  EXPECT_EQ(ModeOf(book.ChapSecretsPath()), 0600u);
-  EXPECT_EQ(ModeOf(book.HookPath("temp")), 0755u);
-  EXPECT_EQ(ModeOf(book.DownHookPath("temp")), 0755u);
+  EXPECT_EQ(book.validate_entry_name("temp"), kPbSuccess);
+  ASSERT_EQ(book.set_entry_properties("temp", SampleProperties()), kPbSuccess);
+  EXPECT_EQ(book.validate_entry_name("temp"), kPbAlreadyExists);
+  EXPECT_EQ(book.validate_entry_name("TEMP"), kPbAlreadyExists);
+  ASSERT_EQ(book.set_entry_dial_params("temp", "jdoe", "secret"), kPbSuccess);
+  EXPECT_EQ(ModeOf(book.pap_secrets_path()), 0600u);
+  EXPECT_EQ(ModeOf(book.chap_secrets_path()), 0600u);
+  EXPECT_EQ(ModeOf(book.hook_path("temp")), 0755u);
+  EXPECT_EQ(ModeOf(book.down_hook_path("temp")), 0755u);
 
-  ASSERT_EQ(book.RenameEntry("temp", "My Account"), kPbSuccess);
-  EXPECT_EQ(book.ValidateEntryName("temp"), kPbSuccess);
-  EXPECT_FALSE(fs::exists(book.ChatPath("temp")));
-  EXPECT_FALSE(fs::exists(book.HookPath("temp")));
-  EXPECT_FALSE(fs::exists(book.DownHookPath("temp")));
-  EXPECT_TRUE(fs::exists(book.DownHookPath("My Account")));
-  EXPECT_EQ(book.EntryNames(), std::vector<std::string>{"My Account"});
-  auto peers = ReadPeersFile(Slurp(book.PeersPath("My Account")));
+  ASSERT_EQ(book.rename_entry("temp", "My Account"), kPbSuccess);
+  EXPECT_EQ(book.validate_entry_name("temp"), kPbSuccess);
+  EXPECT_FALSE(fs::exists(book.chat_path("temp")));
+  EXPECT_FALSE(fs::exists(book.hook_path("temp")));
+  EXPECT_FALSE(fs::exists(book.down_hook_path("temp")));
+  EXPECT_TRUE(fs::exists(book.down_hook_path("My Account")));
+  EXPECT_EQ(book.entry_names(), std::vector<std::string>{"My Account"});
+  auto peers = read_peers_file(Slurp(book.peers_path("My Account")));
   ASSERT_TRUE(peers);
   EXPECT_EQ(peers->user, "jdoe");
   EXPECT_EQ(peers->ipparam, "my-account");
-  EXPECT_EQ(peers->chat_script, book.ChatPath("My Account").string());
-  auto secrets = ReadSecrets(Slurp(book.PapSecretsPath()));
+  EXPECT_EQ(peers->chat_script, book.chat_path("My Account").string());
+  auto secrets = read_secrets(Slurp(book.pap_secrets_path()));
   ASSERT_EQ(secrets.size(), 1u);
   EXPECT_EQ(secrets[0].server, "my-account");
   EXPECT_EQ(secrets[0].secret, "secret");
 
-  ASSERT_EQ(book.SetEntryProperties("temp", SampleProperties()), kPbSuccess);
-  EXPECT_EQ(book.RenameEntry("temp", "my account"), kPbAlreadyExists);
-  EXPECT_EQ(book.RenameEntry("nothing", "x"), kPbEntryNotFound);
-  EXPECT_EQ(book.DeleteEntry("temp"), kPbSuccess);
-  EXPECT_EQ(book.DeleteEntry("temp"), kPbEntryNotFound);
-  EXPECT_EQ(book.DeleteEntry("My Account"), kPbSuccess);
-  EXPECT_EQ(Slurp(book.PapSecretsPath()), "");
-  EXPECT_TRUE(book.EntryNames().empty());
+  ASSERT_EQ(book.set_entry_properties("temp", SampleProperties()), kPbSuccess);
+  EXPECT_EQ(book.rename_entry("temp", "my account"), kPbAlreadyExists);
+  EXPECT_EQ(book.rename_entry("nothing", "x"), kPbEntryNotFound);
+  EXPECT_EQ(book.delete_entry("temp"), kPbSuccess);
+  EXPECT_EQ(book.delete_entry("temp"), kPbEntryNotFound);
+  EXPECT_EQ(book.delete_entry("My Account"), kPbSuccess);
+  EXPECT_EQ(Slurp(book.pap_secrets_path()), "");
+  EXPECT_TRUE(book.entry_names().empty());
 }
 
 TEST_F(PhoneBookTest, RefusedValuesWriteNothing) {
@@ -499,12 +499,12 @@ TEST_F(PhoneBookTest, RefusedValuesWriteNothing) {
   EntryProperties props = SampleProperties();
   props.dial_command = "ATDT555\nATH";
   std::string why;
-  EXPECT_EQ(book.SetEntryProperties("temp", props, &why), kPbInvalidValue);
+  EXPECT_EQ(book.set_entry_properties("temp", props, &why), kPbInvalidValue);
   EXPECT_FALSE(why.empty());
-  EXPECT_FALSE(fs::exists(book.PeersPath("temp")));
-  ASSERT_EQ(book.SetEntryProperties("temp", SampleProperties()), kPbSuccess);
-  EXPECT_EQ(book.SetEntryDialParams("temp", "nul\0in"s, "pw"), kPbInvalidValue);
-  EXPECT_FALSE(fs::exists(book.PapSecretsPath()));
+  EXPECT_FALSE(fs::exists(book.peers_path("temp")));
+  ASSERT_EQ(book.set_entry_properties("temp", SampleProperties()), kPbSuccess);
+  EXPECT_EQ(book.set_entry_dial_params("temp", "nul\0in"s, "pw"), kPbInvalidValue);
+  EXPECT_FALSE(fs::exists(book.pap_secrets_path()));
 }
 
 // A password beginning with '@' is pppd's "read the secret from this file":
@@ -512,38 +512,38 @@ TEST_F(PhoneBookTest, RefusedValuesWriteNothing) {
 // and it follows the entry through rename, install and removal.
 TEST_F(PhoneBookTest, APasswordBeginningWithAtLivesInTheEntrysSecretFile) {
   PhoneBook book(Dir("pb"));
-  ASSERT_EQ(book.SetEntryProperties("temp", SampleProperties()), kPbSuccess);
+  ASSERT_EQ(book.set_entry_properties("temp", SampleProperties()), kPbSuccess);
   const std::string password = "@/etc/shadow \"x\"";
-  ASSERT_EQ(book.SetEntryDialParams("temp", "jdoe", password), kPbSuccess);
-  ASSERT_EQ(book.RenameEntry("temp", "Acct"), kPbSuccess);
+  ASSERT_EQ(book.set_entry_dial_params("temp", "jdoe", password), kPbSuccess);
+  ASSERT_EQ(book.rename_entry("temp", "Acct"), kPbSuccess);
   auto read_back = [&](const PhoneBook& b) {
-    auto secrets = ReadSecrets(Slurp(b.ChapSecretsPath()));
+    auto secrets = read_secrets(Slurp(b.chap_secrets_path()));
     EXPECT_EQ(secrets.size(), 1u);
     if (secrets.empty()) return std::string("<none>");
-    EXPECT_EQ(secrets[0].secret, "@" + b.SecretFilePath("Acct").string());
-    EXPECT_EQ(ModeOf(b.SecretFilePath("Acct")), 0600u);
+    EXPECT_EQ(secrets[0].secret, "@" + b.secret_file_path("Acct").string());
+    EXPECT_EQ(ModeOf(b.secret_file_path("Acct")), 0600u);
     // pppd takes the first word of the file as the secret.
-    auto words = PppdWords(Slurp(b.SecretFilePath("Acct")));
+    auto words = pppd_words(Slurp(b.secret_file_path("Acct")));
     return words.empty() || words[0].empty() ? std::string("<empty>") : words[0][0];
   };
   EXPECT_EQ(read_back(book), password);
-  EXPECT_FALSE(fs::exists(book.SecretFilePath("temp")));
+  EXPECT_FALSE(fs::exists(book.secret_file_path("temp")));
   const fs::path etc = Dir("etc-ppp");
   std::string why;
-  ASSERT_EQ(InstallEntry(book, "Acct", etc, &why), kPbSuccess) << why;
+  ASSERT_EQ(install_entry(book, "Acct", etc, &why), kPbSuccess) << why;
   EXPECT_EQ(read_back(PhoneBook(etc)), password);
   // A plain password again: the file goes.
-  ASSERT_EQ(book.SetEntryDialParams("Acct", "jdoe", "plain"), kPbSuccess);
-  EXPECT_FALSE(fs::exists(book.SecretFilePath("Acct")));
-  ASSERT_EQ(RemoveEntry("Acct", etc, &why), kPbSuccess) << why;
-  EXPECT_FALSE(fs::exists(PhoneBook(etc).SecretFilePath("Acct")));
+  ASSERT_EQ(book.set_entry_dial_params("Acct", "jdoe", "plain"), kPbSuccess);
+  EXPECT_FALSE(fs::exists(book.secret_file_path("Acct")));
+  ASSERT_EQ(remove_entry("Acct", etc, &why), kPbSuccess) << why;
+  EXPECT_FALSE(fs::exists(PhoneBook(etc).secret_file_path("Acct")));
 }
 
 TEST_F(PhoneBookTest, InstallMergesWithOtherEntriesAndRemoveRestoresBytes) {
   PhoneBook book(Dir("root-pb"));
-  ASSERT_EQ(book.SetEntryProperties("temp", SampleProperties()), kPbSuccess);
-  ASSERT_EQ(book.RenameEntry("temp", "Tarkel - Veloran Account"), kPbSuccess);
-  ASSERT_EQ(book.SetEntryDialParams("Tarkel - Veloran Account", "jdoe", "pw \"x\""), kPbSuccess);
+  ASSERT_EQ(book.set_entry_properties("temp", SampleProperties()), kPbSuccess);
+  ASSERT_EQ(book.rename_entry("temp", "Tarkel - Veloran Account"), kPbSuccess);
+  ASSERT_EQ(book.set_entry_dial_params("Tarkel - Veloran Account", "jdoe", "pw \"x\""), kPbSuccess);
 
   // A pppd folder that already holds another provider.
   const fs::path etc = Dir("etc-ppp");
@@ -557,27 +557,27 @@ TEST_F(PhoneBookTest, InstallMergesWithOtherEntriesAndRemoveRestoresBytes) {
 
   bool changed = false;
   std::string why;
-  ASSERT_EQ(InstallEntry(book, "Tarkel - Veloran Account", etc, &why, &changed), kPbSuccess) << why;
+  ASSERT_EQ(install_entry(book, "Tarkel - Veloran Account", etc, &why, &changed), kPbSuccess) << why;
   EXPECT_TRUE(changed);
   const PhoneBook installed(etc);
-  auto peers = ReadPeersFile(Slurp(installed.PeersPath("Tarkel - Veloran Account")));
+  auto peers = read_peers_file(Slurp(installed.peers_path("Tarkel - Veloran Account")));
   ASSERT_TRUE(peers);
   EXPECT_EQ(peers->chat_script, (etc / "chatscripts" / "tarkel-veloran-account").string());
-  EXPECT_EQ(ReadChatScript(Slurp(installed.ChatPath("x tarkel veloran account"))), std::nullopt);
-  EXPECT_EQ(ReadChatScript(Slurp(installed.ChatPath("Tarkel - Veloran Account")))->dial, "ATDT8005551234");
+  EXPECT_EQ(read_chat_script(Slurp(installed.chat_path("x tarkel veloran account"))), std::nullopt);
+  EXPECT_EQ(read_chat_script(Slurp(installed.chat_path("Tarkel - Veloran Account")))->dial, "ATDT8005551234");
   EXPECT_EQ(Slurp(etc / "peers/provider"), before.at("peers/provider"));
   for (const char* f : {"pap-secrets", "chap-secrets"}) {
-    auto secrets = ReadSecrets(Slurp(etc / f));
+    auto secrets = read_secrets(Slurp(etc / f));
     ASSERT_EQ(secrets.size(), 2u) << f;
     EXPECT_EQ(secrets[0].client, "other");
     EXPECT_EQ(secrets[1].client, "jdoe");
     EXPECT_EQ(secrets[1].secret, "pw \"x\"");
     EXPECT_EQ(ModeOf(etc / f), 0600u);
   }
-  EXPECT_EQ(ModeOf(installed.HookPath("Tarkel - Veloran Account")), 0755u);
-  EXPECT_EQ(ModeOf(installed.DownHookPath("Tarkel - Veloran Account")), 0755u);
+  EXPECT_EQ(ModeOf(installed.hook_path("Tarkel - Veloran Account")), 0755u);
+  EXPECT_EQ(ModeOf(installed.down_hook_path("Tarkel - Veloran Account")), 0755u);
   if (!vlr_test::FindTool("pppd").empty()) {
-    auto verdict = vlr_test::PppdDryRun(installed.PeersPath("Tarkel - Veloran Account"));
+    auto verdict = vlr_test::PppdDryRun(installed.peers_path("Tarkel - Veloran Account"));
     EXPECT_EQ(verdict.exit_code, 0) << verdict.output;
     const auto options = vlr_test::PppdOptionsInEffect(verdict.output);
     EXPECT_EQ(vlr_test::PppdOptionValue(options, "user"), "jdoe");
@@ -590,16 +590,16 @@ TEST_F(PhoneBookTest, InstallMergesWithOtherEntriesAndRemoveRestoresBytes) {
   for (auto& e : fs::recursive_directory_iterator(etc)) {
     if (e.is_regular_file()) after_first[e.path().string()] = Slurp(e.path());
   }
-  ASSERT_EQ(InstallEntry(book, "Tarkel - Veloran Account", etc, &why, &changed), kPbSuccess);
+  ASSERT_EQ(install_entry(book, "Tarkel - Veloran Account", etc, &why, &changed), kPbSuccess);
   EXPECT_FALSE(changed);
   for (auto& [path, text] : after_first) EXPECT_EQ(Slurp(path), text) << path;
 
-  ASSERT_EQ(RemoveEntry("Tarkel - Veloran Account", etc, &why), kPbSuccess) << why;
+  ASSERT_EQ(remove_entry("Tarkel - Veloran Account", etc, &why), kPbSuccess) << why;
   for (auto& [name, text] : before) EXPECT_EQ(Slurp(etc / name), text) << name;
-  EXPECT_FALSE(fs::exists(installed.PeersPath("Tarkel - Veloran Account")));
-  EXPECT_FALSE(fs::exists(installed.ChatPath("Tarkel - Veloran Account")));
-  EXPECT_FALSE(fs::exists(installed.HookPath("Tarkel - Veloran Account")));
-  EXPECT_FALSE(fs::exists(installed.DownHookPath("Tarkel - Veloran Account")));
+  EXPECT_FALSE(fs::exists(installed.peers_path("Tarkel - Veloran Account")));
+  EXPECT_FALSE(fs::exists(installed.chat_path("Tarkel - Veloran Account")));
+  EXPECT_FALSE(fs::exists(installed.hook_path("Tarkel - Veloran Account")));
+  EXPECT_FALSE(fs::exists(installed.down_hook_path("Tarkel - Veloran Account")));
   std::vector<std::string> left;
   for (auto& e : fs::recursive_directory_iterator(etc)) {
     if (!e.is_directory()) left.push_back(fs::relative(e.path(), etc).string());
@@ -607,7 +607,7 @@ TEST_F(PhoneBookTest, InstallMergesWithOtherEntriesAndRemoveRestoresBytes) {
   std::sort(left.begin(), left.end());
   EXPECT_EQ(left, (std::vector<std::string>{"chap-secrets", "options", "pap-secrets", "peers/provider"}))
       << "no lock file is left in the pppd folder";
-  EXPECT_EQ(InstallEntry(book, "No Such Entry", etc, &why), kPbEntryNotFound);
+  EXPECT_EQ(install_entry(book, "No Such Entry", etc, &why), kPbEntryNotFound);
 }
 
 }  // namespace
@@ -625,14 +625,14 @@ TEST_F(PhoneBookTest, InstallOfADoctoredRootInstallsOnlyTheEntrysOwnValues) {
   struct Case {
     const char* name;
     std::function<void(const PhoneBook&)> doctor;
-    int result;              // of InstallEntry
+    int result;              // of install_entry
     const char* why = "";    // a part of the reason for a refusal
   };
   auto edit_peers = [](const PhoneBook& b, std::function<void(PeersFile&)> change) {
-    std::string text = Slurp(b.PeersPath("Tarkel - Veloran Account"));
-    PeersFile p = *ReadPeersFile(text);
+    std::string text = Slurp(b.peers_path("Tarkel - Veloran Account"));
+    PeersFile p = *read_peers_file(text);
     change(p);
-    Spit(b.PeersPath("Tarkel - Veloran Account"), *PeersFileText(p));
+    Spit(b.peers_path("Tarkel - Veloran Account"), *peers_file_text(p));
   };
   const std::vector<Case> cases = {
       {"as made", [](const PhoneBook&) {}, kPbSuccess},
@@ -640,18 +640,18 @@ TEST_F(PhoneBookTest, InstallOfADoctoredRootInstallsOnlyTheEntrysOwnValues) {
        kPbSuccess},
       {"a step added to the chat script",
        [](const PhoneBook& b) {
-         Spit(b.ChatPath("Tarkel - Veloran Account"), Slurp(b.ChatPath("Tarkel - Veloran Account")) + "'' 'ATDT1900555'\n");
+         Spit(b.chat_path("Tarkel - Veloran Account"), Slurp(b.chat_path("Tarkel - Veloran Account")) + "'' 'ATDT1900555'\n");
        },
        kPbSuccess},
       {"remotename and ipparam of another provider",
        [&](const PhoneBook& b) {
-         std::string text = Slurp(b.PeersPath("Tarkel - Veloran Account"));
+         std::string text = Slurp(b.peers_path("Tarkel - Veloran Account"));
          for (const char* key : {"remotename ", "ipparam "}) {
            const std::size_t at = text.find(key) + std::strlen(key);
            text.replace(at, text.find('\n', at) - at, "corp-vpn");
          }
-         Spit(b.PeersPath("Tarkel - Veloran Account"), text);
-         Spit(b.PapSecretsPath(), Slurp(b.PapSecretsPath()) + foreign, 0600);
+         Spit(b.peers_path("Tarkel - Veloran Account"), text);
+         Spit(b.pap_secrets_path(), Slurp(b.pap_secrets_path()) + foreign, 0600);
        },
        kPbSuccess},
       {"another user", [&](const PhoneBook& b) { edit_peers(b, [](PeersFile& p) { p.user = "alice"; }); },
@@ -663,18 +663,18 @@ TEST_F(PhoneBookTest, InstallOfADoctoredRootInstallsOnlyTheEntrysOwnValues) {
        "not a character device"},
       {"a number with letters",
        [](const PhoneBook& b) {
-         std::string chat = Slurp(b.ChatPath("Tarkel - Veloran Account"));
+         std::string chat = Slurp(b.chat_path("Tarkel - Veloran Account"));
          const std::size_t at = chat.find("ATDT");
          chat.replace(at, chat.find('\'', at) - at, "ATDT5550199;H");
-         Spit(b.ChatPath("Tarkel - Veloran Account"), chat);
+         Spit(b.chat_path("Tarkel - Veloran Account"), chat);
        },
        kPbInvalidValue, "not a dial character"},
       {"a secret read from another file",
        [](const PhoneBook& b) {
-         Spit(b.PapSecretsPath(), "\"jdoe\" tarkel-veloran-account \"@/etc/shadow\"\n", 0600);
+         Spit(b.pap_secrets_path(), "\"jdoe\" tarkel-veloran-account \"@/etc/shadow\"\n", 0600);
        },
        kPbInvalidValue, "not its own secret file"},
-      {"no secrets line", [&](const PhoneBook& b) { Spit(b.PapSecretsPath(), foreign, 0600); }, kPbInvalidValue,
+      {"no secrets line", [&](const PhoneBook& b) { Spit(b.pap_secrets_path(), foreign, 0600); }, kPbInvalidValue,
        "no user ID and password"},
       {"a speed that is no serial speed",
        [&](const PhoneBook& b) { edit_peers(b, [](PeersFile& p) { p.speed = 14400; }); }, kPbSuccess},
@@ -683,8 +683,8 @@ TEST_F(PhoneBookTest, InstallOfADoctoredRootInstallsOnlyTheEntrysOwnValues) {
     SCOPED_TRACE(c.name);
     ScopedSystemRoot case_root;
     PhoneBook book(case_root.path() / "root-pb");
-    ASSERT_EQ(book.SetEntryProperties(name, SampleProperties()), kPbSuccess);
-    ASSERT_EQ(book.SetEntryDialParams(name, "jdoe", "pw"), kPbSuccess);
+    ASSERT_EQ(book.set_entry_properties(name, SampleProperties()), kPbSuccess);
+    ASSERT_EQ(book.set_entry_dial_params(name, "jdoe", "pw"), kPbSuccess);
     c.doctor(book);
     // The system's folder holds alice's secret for her own provider.
     const fs::path etc = case_root.path() / "etc-ppp";
@@ -692,32 +692,32 @@ TEST_F(PhoneBookTest, InstallOfADoctoredRootInstallsOnlyTheEntrysOwnValues) {
     Spit(etc / "pap-secrets", pap_before, 0600);
     Spit(etc / "chap-secrets", foreign, 0600);
     std::string why;
-    ASSERT_EQ(InstallEntry(book, name, etc, &why), c.result) << why;
+    ASSERT_EQ(install_entry(book, name, etc, &why), c.result) << why;
     // alice's line is untouched, in either case.
     EXPECT_EQ(Slurp(etc / "pap-secrets").substr(0, pap_before.size()), pap_before);
     EXPECT_EQ(Slurp(etc / "chap-secrets").substr(0, foreign.size()), foreign);
     const PhoneBook target(etc);
     if (c.result != kPbSuccess) {
       EXPECT_NE(why.find(c.why), std::string::npos) << why;
-      EXPECT_FALSE(fs::exists(target.PeersPath(name))) << "a refusal writes nothing";
+      EXPECT_FALSE(fs::exists(target.peers_path(name))) << "a refusal writes nothing";
       EXPECT_EQ(Slurp(etc / "pap-secrets"), pap_before);
       continue;
     }
-    auto peers = ReadPeersFile(Slurp(target.PeersPath(name)));
+    auto peers = read_peers_file(Slurp(target.peers_path(name)));
     ASSERT_TRUE(peers);
     EXPECT_EQ(peers->ipparam, safe);
     EXPECT_EQ(peers->user, "jdoe");
     EXPECT_EQ(peers->device, "/dev/null");
     EXPECT_EQ(peers->speed, c.name == std::string("a speed that is no serial speed") ? 19200u : 57600u);
     EXPECT_EQ(peers->chat_program, "/usr/sbin/chat");
-    EXPECT_EQ(Slurp(target.ChatPath(name)), *ChatScriptText("", "ATDT8005551234"));
-    auto secrets = ReadSecrets(Slurp(etc / "pap-secrets"));
+    EXPECT_EQ(Slurp(target.chat_path(name)), *chat_script_text("", "ATDT8005551234"));
+    auto secrets = read_secrets(Slurp(etc / "pap-secrets"));
     ASSERT_EQ(secrets.size(), 2u);
     EXPECT_EQ(secrets[1].client, "jdoe");
     EXPECT_EQ(secrets[1].server, safe);
     EXPECT_EQ(secrets[1].secret, "pw");
     // Removal takes out the entry's line only.
-    ASSERT_EQ(RemoveEntry(name, etc, &why), kPbSuccess) << why;
+    ASSERT_EQ(remove_entry(name, etc, &why), kPbSuccess) << why;
     EXPECT_EQ(Slurp(etc / "pap-secrets"), pap_before);
     EXPECT_EQ(Slurp(etc / "chap-secrets"), foreign);
   }
@@ -735,21 +735,21 @@ TEST(PppdWordLimitTest, ValuesUpTo1023BytesAreWrittenLongerOnesRefused) {
   const std::string fits(1023, 'a'), too_long(1024, 'a');
   PeersFile p = SamplePeers();
   p.user = fits;
-  auto text = PeersFileText(p);
+  auto text = peers_file_text(p);
   ASSERT_TRUE(text);
-  ASSERT_TRUE(ReadPeersFile(*text));
-  EXPECT_EQ(ReadPeersFile(*text)->user, fits);
+  ASSERT_TRUE(read_peers_file(*text));
+  EXPECT_EQ(read_peers_file(*text)->user, fits);
   std::string why;
   for (auto field : {&PeersFile::user, &PeersFile::device, &PeersFile::entry_name}) {
     p = SamplePeers();
     p.*field = field == &PeersFile::device ? "/" + too_long : too_long;
-    EXPECT_FALSE(PeersFileText(p, &why));
+    EXPECT_FALSE(peers_file_text(p, &why));
     EXPECT_NE(why.find("word limit of 1023 bytes"), std::string::npos) << why;
   }
-  ASSERT_TRUE(SecretsLine(fits, "entry", fits));
-  EXPECT_EQ(ReadSecrets(*SecretsLine(fits, "entry", fits))[0].secret, fits);
-  EXPECT_FALSE(SecretsLine(too_long, "entry", "pw", &why));
-  EXPECT_FALSE(SecretsLine("user", "entry", too_long, &why));
+  ASSERT_TRUE(secrets_line(fits, "entry", fits));
+  EXPECT_EQ(read_secrets(*secrets_line(fits, "entry", fits))[0].secret, fits);
+  EXPECT_FALSE(secrets_line(too_long, "entry", "pw", &why));
+  EXPECT_FALSE(secrets_line("user", "entry", too_long, &why));
   EXPECT_NE(why.find("word limit"), std::string::npos) << why;
 }
 
@@ -772,18 +772,18 @@ TEST(SecretsSpanLinesTest, Table) {
       {"backslash before a newline", "a * x\\\nb e y\n", true},
       {"backslash at the end", "a * x\\", true},
   };
-  for (const Case& c : cases) EXPECT_EQ(SecretsSpanLines(c.text), c.spans) << c.name;
+  for (const Case& c : cases) EXPECT_EQ(secrets_span_lines(c.text), c.spans) << c.name;
 }
 
 TEST_F(PhoneBookTest, InstallRefusesASecretsFileReadAcrossLineEndsAndWritesNothing) {
   PhoneBook book(Dir("root-pb"));
-  ASSERT_EQ(book.SetEntryProperties("Tarkel - Veloran Account", SampleProperties()), kPbSuccess);
-  ASSERT_EQ(book.SetEntryDialParams("Tarkel - Veloran Account", "jdoe", "pw"), kPbSuccess);
+  ASSERT_EQ(book.set_entry_properties("Tarkel - Veloran Account", SampleProperties()), kPbSuccess);
+  ASSERT_EQ(book.set_entry_dial_params("Tarkel - Veloran Account", "jdoe", "pw"), kPbSuccess);
   const fs::path etc = Dir("etc-ppp");
   const std::string open_quote = "\"other\" * \"the\nirs\"\n";
   Spit(etc / "pap-secrets", open_quote, 0600);
   std::string why;
-  EXPECT_EQ(InstallEntry(book, "Tarkel - Veloran Account", etc, &why), kPbCannotWrite);
+  EXPECT_EQ(install_entry(book, "Tarkel - Veloran Account", etc, &why), kPbCannotWrite);
   EXPECT_NE(why.find("across a line end"), std::string::npos) << why;
   EXPECT_EQ(Slurp(etc / "pap-secrets"), open_quote);
   std::vector<std::string> files;
@@ -806,9 +806,9 @@ TEST(SecretsSpanLinesTest, ABackslashEndingACommentDoesNotJoinLinesAsPppdReadsIt
     EXPECT_EQ(result.exit_code, 2) << result.output;
     EXPECT_NE(result.output.find("bogus-opt-z"), std::string::npos) << result.output;
   }
-  EXPECT_EQ(PppdWords(text), (std::vector<std::vector<std::string>>{{"bogus-opt-z"}}));
-  EXPECT_FALSE(SecretsSpanLines("# a note \\\n\"other\" * \"x\"\n"));
-  EXPECT_TRUE(SecretsSpanLines("\"other\" * \"x\" \\\n\"jdoe\" e \"y\"\n"));
+  EXPECT_EQ(pppd_words(text), (std::vector<std::vector<std::string>>{{"bogus-opt-z"}}));
+  EXPECT_FALSE(secrets_span_lines("# a note \\\n\"other\" * \"x\"\n"));
+  EXPECT_TRUE(secrets_span_lines("\"other\" * \"x\" \\\n\"jdoe\" e \"y\"\n"));
 }
 
 // Each file of the entry, and what it says about which version it is.
@@ -819,52 +819,52 @@ struct EntryState {
 
 EntryState StateOf(const PhoneBook& book, std::string_view name) {
   EntryState s;
-  if (auto peers = ReadPeersFile(Slurp(book.PeersPath(name)))) {
+  if (auto peers = read_peers_file(Slurp(book.peers_path(name)))) {
     s.peers = true;
     s.user = peers->user;
   }
-  if (auto steps = ReadChatScript(Slurp(book.ChatPath(name)))) s.chat_dial = steps->dial;
-  for (const auto& secret : ReadSecrets(Slurp(book.PapSecretsPath()))) s.pap_secret += secret.client + ":" + secret.secret;
-  for (const auto& secret : ReadSecrets(Slurp(book.ChapSecretsPath()))) s.chap_secret += secret.client + ":" + secret.secret;
+  if (auto steps = read_chat_script(Slurp(book.chat_path(name)))) s.chat_dial = steps->dial;
+  for (const auto& secret : read_secrets(Slurp(book.pap_secrets_path()))) s.pap_secret += secret.client + ":" + secret.secret;
+  for (const auto& secret : read_secrets(Slurp(book.chap_secrets_path()))) s.chap_secret += secret.client + ":" + secret.secret;
   return s;
 }
 
 TEST_F(PhoneBookTest, ReplaceEntrySwitchesAllFilesAndKeepsOtherLines) {
   PhoneBook book(Dir("pb"));
-  Spit(book.PapSecretsPath(), "\"other\" * \"theirs\"\n", 0600);
+  Spit(book.pap_secrets_path(), "\"other\" * \"theirs\"\n", 0600);
   EntryProperties a = SampleProperties();
-  ASSERT_EQ(book.ReplaceEntry("My Account", a, "jdoe", "one"), kPbSuccess);
+  ASSERT_EQ(book.replace_entry("My Account", a, "jdoe", "one"), kPbSuccess);
   EntryProperties b = a;
   b.dial_command = "ATDT5550142";
   b.dns1 = {0, 0, 0, 0};
   b.dns2 = {0, 0, 0, 0};
-  ASSERT_EQ(book.ReplaceEntry("My Account", b, "annlee", "two"), kPbSuccess);
+  ASSERT_EQ(book.replace_entry("My Account", b, "annlee", "two"), kPbSuccess);
   const EntryState s = StateOf(book, "My Account");
   EXPECT_EQ(s.user, "annlee");
   EXPECT_EQ(s.chat_dial, "ATDT5550142");
   EXPECT_EQ(s.pap_secret, "other:theirsannlee:two");
   EXPECT_EQ(s.chap_secret, "annlee:two");
   // No server addresses: the hooks stay and hand over the provider's.
-  EXPECT_TRUE(fs::exists(book.HookPath("My Account")));
-  EXPECT_FALSE(fs::exists(book.SwitchJournalPath("My Account")));
+  EXPECT_TRUE(fs::exists(book.hook_path("My Account")));
+  EXPECT_FALSE(fs::exists(book.switch_journal_path("My Account")));
   for (auto& e : fs::recursive_directory_iterator(book.folder())) {
     const std::string f = e.path().filename().string();
     EXPECT_TRUE(f.find(".new") == std::string::npos && f.find(".tmp.") == std::string::npos) << e.path();
   }
-  EXPECT_EQ(ModeOf(book.PapSecretsPath()), 0600u);
-  EXPECT_EQ(ModeOf(book.ChapSecretsPath()), 0600u);
+  EXPECT_EQ(ModeOf(book.pap_secrets_path()), 0600u);
+  EXPECT_EQ(ModeOf(book.chap_secrets_path()), 0600u);
 }
 
 TEST_F(PhoneBookTest, RecoveryUndoesAnUndecidedSwitchAndFinishesADecidedOne) {
   PhoneBook book(Dir("pb"));
-  ASSERT_EQ(book.ReplaceEntry("My Account", SampleProperties(), "jdoe", "one"), kPbSuccess);
-  const std::string old_peers = Slurp(book.PeersPath("My Account"));
+  ASSERT_EQ(book.replace_entry("My Account", SampleProperties(), "jdoe", "one"), kPbSuccess);
+  const std::string old_peers = Slurp(book.peers_path("My Account"));
   // A crash after the new files were written, before the journal: undone.
   Spit(book.folder() / "peers" / ".my-account.new", "half of a new entry");
   Spit(book.folder() / ".pap-secrets.new", "\"x\" my-account \"new\"\n", 0600);
   Spit(book.folder() / "peers" / ".my-account.tmp.999999.0.0000abcd", "a dead writer's temporary file");
-  ASSERT_EQ(book.RecoverEntry("My Account"), kPbSuccess);
-  EXPECT_EQ(Slurp(book.PeersPath("My Account")), old_peers);
+  ASSERT_EQ(book.recover_entry("My Account"), kPbSuccess);
+  EXPECT_EQ(Slurp(book.peers_path("My Account")), old_peers);
   EXPECT_FALSE(fs::exists(book.folder() / "peers" / ".my-account.new"));
   EXPECT_FALSE(fs::exists(book.folder() / ".pap-secrets.new"));
   EXPECT_FALSE(fs::exists(book.folder() / "peers" / ".my-account.tmp.999999.0.0000abcd"));
@@ -873,33 +873,33 @@ TEST_F(PhoneBookTest, RecoveryUndoesAnUndecidedSwitchAndFinishesADecidedOne) {
   // A crash after the journal, with the chat script already switched: finished.
   Spit(book.folder() / "peers" / ".my-account.new", "# new peers\n");
   Spit(book.folder() / ".chap-secrets.new", "\"annlee\" my-account \"two\"\n", 0600);
-  Spit(book.SwitchJournalPath("My Account"),
+  Spit(book.switch_journal_path("My Account"),
        "replace chatscripts/my-account\nreplace chap-secrets\nreplace peers/my-account\n", 0600);
-  ASSERT_EQ(book.RecoverEntry("My Account"), kPbSuccess);
-  EXPECT_EQ(Slurp(book.PeersPath("My Account")), "# new peers\n");
+  ASSERT_EQ(book.recover_entry("My Account"), kPbSuccess);
+  EXPECT_EQ(Slurp(book.peers_path("My Account")), "# new peers\n");
   EXPECT_EQ(StateOf(book, "My Account").chap_secret, "annlee:two");
-  EXPECT_FALSE(fs::exists(book.SwitchJournalPath("My Account")));
+  EXPECT_FALSE(fs::exists(book.switch_journal_path("My Account")));
 
   // A journal that names a file outside the entry is not acted on.
-  Spit(book.SwitchJournalPath("My Account"), "replace ../../etc/passwd\n", 0600);
+  Spit(book.switch_journal_path("My Account"), "replace ../../etc/passwd\n", 0600);
   std::string why;
-  EXPECT_EQ(book.RecoverEntry("My Account", &why), kPbCannotWrite);
+  EXPECT_EQ(book.recover_entry("My Account", &why), kPbCannotWrite);
   EXPECT_NE(why.find("not a switch journal"), std::string::npos) << why;
 }
 
 TEST_F(PhoneBookTest, UmaskZeroStillGivesEveryFolderAndFileItsOwnMode) {
   const mode_t old = ::umask(0);
   PhoneBook book(Dir("pb"));
-  const int rc = book.ReplaceEntry("My Account", SampleProperties(), "jdoe", "one");
+  const int rc = book.replace_entry("My Account", SampleProperties(), "jdoe", "one");
   ::umask(old);
   ASSERT_EQ(rc, kPbSuccess);
   for (const char* sub : {"peers", "chatscripts", "ip-up.d", "ip-down.d"}) {
     EXPECT_EQ(ModeOf(book.folder() / sub), 0755u) << sub;
   }
-  EXPECT_EQ(ModeOf(book.PeersPath("My Account")), 0644u);
-  EXPECT_EQ(ModeOf(book.ChatPath("My Account")), 0644u);
-  EXPECT_EQ(ModeOf(book.HookPath("My Account")), 0755u);
-  EXPECT_EQ(ModeOf(book.PapSecretsPath()), 0600u);
+  EXPECT_EQ(ModeOf(book.peers_path("My Account")), 0644u);
+  EXPECT_EQ(ModeOf(book.chat_path("My Account")), 0644u);
+  EXPECT_EQ(ModeOf(book.hook_path("My Account")), 0755u);
+  EXPECT_EQ(ModeOf(book.pap_secrets_path()), 0600u);
 }
 
 TEST_F(PhoneBookTest, AFolderLinkedOutOfTheRootIsRefusedAndNothingIsWritten) {
@@ -908,7 +908,7 @@ TEST_F(PhoneBookTest, AFolderLinkedOutOfTheRootIsRefusedAndNothingIsWritten) {
   fs::create_directory_symlink(outside, root.path() / "phonebook");
   PhoneBook book(root.path() / "phonebook");
   std::string why;
-  EXPECT_EQ(book.ReplaceEntry("My Account", SampleProperties(), "jdoe", "one", &why), kPbCannotWrite);
+  EXPECT_EQ(book.replace_entry("My Account", SampleProperties(), "jdoe", "one", &why), kPbCannotWrite);
   EXPECT_NE(why.find("symbolic link"), std::string::npos) << why;
   EXPECT_TRUE(fs::is_empty(outside));
 }

@@ -106,7 +106,7 @@ TEST(DialingRulesThroughChat, TheModemDialsWhatWindowsWould) {
     const pb::PhoneBook book;
     const int fd = ::open(tty.c_str(), O_RDWR | O_NOCTTY);
     ASSERT_GE(fd, 0) << tty;
-    auto run = vlr_test::RunProgram({chat, "-v", "-s", "-f", book.ChatPath(kAccountEntryName).string()}, fd, fd);
+    auto run = vlr_test::RunProgram({chat, "-v", "-s", "-f", book.chat_path(kAccountEntryName).string()}, fd, fd);
     ::close(fd);
     EXPECT_EQ(run.exit_code, 0) << run.output;
     const auto commands = TraceLines(trace, "at< ");

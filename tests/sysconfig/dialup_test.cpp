@@ -87,7 +87,7 @@ class DialUpTest : public ::testing::Test {
     return v.data;
   }
   std::optional<pb::PeersFile> Entry() {
-    return pb::ReadPeersFile(Slurp(book.PeersPath(kAccountEntryName)));
+    return pb::read_peers_file(Slurp(book.peers_path(kAccountEntryName)));
   }
 };
 
@@ -114,32 +114,32 @@ TEST_F(DialUpTest, ConfigAutoMakesAnEntryPppdAccepts) {
   EXPECT_EQ(ui.cancel_disabled, 1);
   EXPECT_EQ(LastDialUpEntryResult(), 0);
   auto peers = Entry();
-  ASSERT_TRUE(peers) << Slurp(book.PeersPath(kAccountEntryName));
+  ASSERT_TRUE(peers) << Slurp(book.peers_path(kAccountEntryName));
   EXPECT_EQ(peers->entry_name, kAccountEntryName);
   EXPECT_EQ(peers->device, "/dev/null");
   EXPECT_EQ(peers->speed, 57600u);
   EXPECT_EQ(peers->user, "jdoe");
   EXPECT_EQ(peers->dns1, (pb::Address{10, 1, 0, 0}));
-  auto chat = pb::ReadChatScript(Slurp(book.ChatPath(kAccountEntryName)));
+  auto chat = pb::read_chat_script(Slurp(book.chat_path(kAccountEntryName)));
   ASSERT_TRUE(chat);
   EXPECT_EQ(chat->init, "ATE0Q0V1&C1&D2S2=43S7=60S12=50");
   EXPECT_EQ(chat->dial, "ATDT9,18005550199");  // toll-free from area 408
-  auto secrets = pb::ReadSecrets(Slurp(book.PapSecretsPath()));
+  auto secrets = pb::read_secrets(Slurp(book.pap_secrets_path()));
   ASSERT_EQ(secrets.size(), 1u);
   EXPECT_EQ(secrets[0].client, "jdoe");
   EXPECT_EQ(secrets[0].secret, "s3cret");
   struct stat st {};
-  ASSERT_EQ(::stat(book.ChapSecretsPath().c_str(), &st), 0);
+  ASSERT_EQ(::stat(book.chap_secrets_path().c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
   // The password is nowhere but in the secrets files.
-  EXPECT_EQ(Slurp(book.PeersPath(kAccountEntryName)).find("s3cret"), std::string::npos);
-  const std::string hook = Slurp(book.HookPath(kAccountEntryName));
+  EXPECT_EQ(Slurp(book.peers_path(kAccountEntryName)).find("s3cret"), std::string::npos);
+  const std::string hook = Slurp(book.hook_path(kAccountEntryName));
   EXPECT_NE(hook.find("servers='10.1.0.0'"), std::string::npos);
   EXPECT_EQ(hook.find("0.0.0.0"), std::string::npos);
   // Only the account's entry is left: "temp" is gone.
-  EXPECT_EQ(book.EntryNames(), std::vector<std::string>{std::string(kAccountEntryName)});
+  EXPECT_EQ(book.entry_names(), std::vector<std::string>{std::string(kAccountEntryName)});
   if (!vlr_test::FindTool("pppd").empty()) {
-    auto verdict = vlr_test::PppdDryRun(book.PeersPath(kAccountEntryName));
+    auto verdict = vlr_test::PppdDryRun(book.peers_path(kAccountEntryName));
     EXPECT_EQ(verdict.exit_code, 0) << verdict.output;
     const auto options = vlr_test::PppdOptionsInEffect(verdict.output);
     EXPECT_EQ(vlr_test::PppdOptionValue(options, "user"), "jdoe");
@@ -148,7 +148,7 @@ TEST_F(DialUpTest, ConfigAutoMakesAnEntryPppdAccepts) {
     EXPECT_EQ(vlr_test::PppdOptionValue(options, "57600"), "");
     EXPECT_EQ(vlr_test::PppdOptionValue(options, "usepeerdns"), std::nullopt);  // the server gave one
     EXPECT_EQ(vlr_test::PppdOptionValue(options, "connect"),
-              "'/usr/sbin/chat' -v -s -f '" + book.ChatPath(kAccountEntryName).string() + "'");
+              "'/usr/sbin/chat' -v -s -f '" + book.chat_path(kAccountEntryName).string() + "'");
   }
 
   // The autodial values; the RemoteAccess keys were absent and stay so.
@@ -172,7 +172,7 @@ TEST_F(DialUpTest, OtherArgumentsAreRefusedAndChangeNothing) {
   for (const char* line : {"CONFIG:\tMANUAL", "CONFIG:", "CONFIG:\tAUTO\tx", "CONFIG:\t AUTO"}) {
     EXPECT_EQ(Reply(line), "REPLY: ERROR") << line;
   }
-  EXPECT_FALSE(fs::exists(book.PeersPath(kAccountEntryName)));
+  EXPECT_FALSE(fs::exists(book.peers_path(kAccountEntryName)));
   EXPECT_EQ(Stored(reg::Root::LocalMachine, kAutodial, "AutodialDllName32"), "<no key>");
 }
 
@@ -191,7 +191,7 @@ TEST_F(DialUpTest, TheLastEnumeratedDeviceWinsAndTheChosenModemIsLast) {
   profile.values["COMPORT"] = "7";  // not a modem: the highest port is last
   EXPECT_EQ(Reply("CONFIG:\tAUTO"), "REPLY: OK");
   EXPECT_EQ(Entry()->device, "/dev/full");
-  EXPECT_EQ(book.EntryNames().size(), 1u);
+  EXPECT_EQ(book.entry_names().size(), 1u);
 }
 
 TEST_F(DialUpTest, AnExistingEntryIsReplaced) {
@@ -200,16 +200,16 @@ TEST_F(DialUpTest, AnExistingEntryIsReplaced) {
   profile.values["PASSWORD"] = "changed";
   profile.values["DNS1"] = "";
   EXPECT_EQ(Reply("CONFIG:\tAUTO"), "REPLY: OK");
-  EXPECT_EQ(pb::ReadChatScript(Slurp(book.ChatPath(kAccountEntryName)))->dial, "ATDT9,18005550142");
-  auto secrets = pb::ReadSecrets(Slurp(book.PapSecretsPath()));
+  EXPECT_EQ(pb::read_chat_script(Slurp(book.chat_path(kAccountEntryName)))->dial, "ATDT9,18005550142");
+  auto secrets = pb::read_secrets(Slurp(book.pap_secrets_path()));
   ASSERT_EQ(secrets.size(), 1u);
   EXPECT_EQ(secrets[0].secret, "changed");
   // No name server from the server: the provider's, through the same hooks.
-  EXPECT_NE(Slurp(book.PeersPath(kAccountEntryName)).find("\nusepeerdns\n"), std::string::npos);
-  EXPECT_NE(Slurp(book.HookPath(kAccountEntryName)).find("$DNS1"), std::string::npos);
-  EXPECT_TRUE(fs::exists(book.DownHookPath(kAccountEntryName)));
+  EXPECT_NE(Slurp(book.peers_path(kAccountEntryName)).find("\nusepeerdns\n"), std::string::npos);
+  EXPECT_NE(Slurp(book.hook_path(kAccountEntryName)).find("$DNS1"), std::string::npos);
+  EXPECT_TRUE(fs::exists(book.down_hook_path(kAccountEntryName)));
   if (!vlr_test::FindTool("pppd").empty()) {
-    auto verdict = vlr_test::PppdDryRun(book.PeersPath(kAccountEntryName));
+    auto verdict = vlr_test::PppdDryRun(book.peers_path(kAccountEntryName));
     EXPECT_EQ(verdict.exit_code, 0) << verdict.output;
     EXPECT_EQ(vlr_test::PppdOptionValue(vlr_test::PppdOptionsInEffect(verdict.output), "usepeerdns"), "");
   }
@@ -219,7 +219,7 @@ TEST_F(DialUpTest, NoLineDeviceMakesNoEntryButTheRegistryIsWritten) {
   NoModems();
   EXPECT_EQ(Reply("CONFIG:\tAUTO"), "REPLY: OK");
   EXPECT_EQ(LastDialUpEntryResult(), kNoLineDevice);
-  EXPECT_FALSE(fs::exists(book.PeersPath(kAccountEntryName)));
+  EXPECT_FALSE(fs::exists(book.peers_path(kAccountEntryName)));
   EXPECT_EQ(Stored(reg::Root::CurrentUser, kInternet, "EnableAutodial"), "\x01\0\0\0"s);
   EXPECT_TRUE(ui.boxes.empty());
 }
@@ -228,14 +228,14 @@ TEST_F(DialUpTest, NoPppdShowsTheMessageAndMakesNoEntry) {
   pb::set_ppp_programs({});
   EXPECT_EQ(Reply("CONFIG:\tAUTO"), "REPLY: OK");
   EXPECT_EQ(ui.boxes, std::vector<std::string>{"Can't find Phone Book APIs\n"});
-  EXPECT_FALSE(fs::exists(book.PeersPath(kAccountEntryName)));
+  EXPECT_FALSE(fs::exists(book.peers_path(kAccountEntryName)));
   EXPECT_EQ(Stored(reg::Root::LocalMachine, kAutodial, "AutodialDllName32"), "url.dll\0"s);
 }
 
 TEST_F(DialUpTest, ValuesThatWouldBeSyntaxAreRefusedAndTheOldEntryStays) {
   EXPECT_EQ(Reply("CONFIG:\tAUTO"), "REPLY: OK");
-  const std::string before = Slurp(book.PeersPath(kAccountEntryName));
-  const std::string secrets_before = Slurp(book.PapSecretsPath());
+  const std::string before = Slurp(book.peers_path(kAccountEntryName));
+  const std::string secrets_before = Slurp(book.pap_secrets_path());
   const std::vector<std::pair<const char*, std::string>> bad = {
       {"POPNUMBER", "5550199'\nABORT OK"},
       {"POPNUMBER", "555 0199 connect"},
@@ -249,8 +249,8 @@ TEST_F(DialUpTest, ValuesThatWouldBeSyntaxAreRefusedAndTheOldEntryStays) {
     profile.values[key] = value;
     EXPECT_EQ(Reply("CONFIG:\tAUTO"), "REPLY: OK") << key;
     EXPECT_EQ(LastDialUpEntryResult(), kEntryRefused) << key;
-    EXPECT_EQ(Slurp(book.PeersPath(kAccountEntryName)), before) << key;
-    EXPECT_EQ(Slurp(book.PapSecretsPath()), secrets_before) << key;
+    EXPECT_EQ(Slurp(book.peers_path(kAccountEntryName)), before) << key;
+    EXPECT_EQ(Slurp(book.pap_secrets_path()), secrets_before) << key;
     // The summary says what was refused, and offers nothing of the old
     // entry: it holds the previous account.
     const std::string summary = AccountSetupSummary("joinwiz");
@@ -270,13 +270,13 @@ TEST_F(DialUpTest, APasswordBeginningWithAtIsKeptInAFileTheSecretsLinesName) {
   EXPECT_EQ(Reply("CONFIG:\tAUTO"), "REPLY: OK");
   ASSERT_EQ(LastDialUpEntryResult(), 0);
   EXPECT_TRUE(LastDialUpOutcome().problem.empty());
-  const fs::path file = book.SecretFilePath(kAccountEntryName);
-  for (const fs::path& f : {book.PapSecretsPath(), book.ChapSecretsPath()}) {
-    auto secrets = pb::ReadSecrets(Slurp(f));
+  const fs::path file = book.secret_file_path(kAccountEntryName);
+  for (const fs::path& f : {book.pap_secrets_path(), book.chap_secrets_path()}) {
+    auto secrets = pb::read_secrets(Slurp(f));
     ASSERT_EQ(secrets.size(), 1u);
     EXPECT_EQ(secrets[0].secret, "@" + file.string());
   }
-  EXPECT_EQ(pb::PppdWords(Slurp(file)), (std::vector<std::vector<std::string>>{{"@/etc/shadow"}}));
+  EXPECT_EQ(pb::pppd_words(Slurp(file)), (std::vector<std::vector<std::string>>{{"@/etc/shadow"}}));
   struct stat st {};
   ASSERT_EQ(::stat(file.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
@@ -316,7 +316,7 @@ TEST_F(DialUpTest, ANetworkPortMakesNoEntryAndSaysSo) {
   Modem(2, "rfc2217://127.0.0.1:7000");
   EXPECT_EQ(Reply("CONFIG:\tAUTO"), "REPLY: OK");
   EXPECT_EQ(LastDialUpEntryResult(), kNetworkPort);
-  EXPECT_FALSE(fs::exists(book.PeersPath(kAccountEntryName)));
+  EXPECT_FALSE(fs::exists(book.peers_path(kAccountEntryName)));
   const std::string problem = LastDialUpOutcome().problem;
   EXPECT_NE(problem.find("COM2 is the network port rfc2217://127.0.0.1:7000; pppd cannot dial through it, so no dial-up entry was made."),
             std::string::npos)
@@ -335,12 +335,12 @@ TEST_F(DialUpTest, ProfileInjectionTableReachesPppdAsData) {
     ASSERT_EQ(Reply("CONFIG:\tAUTO"), "REPLY: OK");
     ASSERT_EQ(LastDialUpEntryResult(), 0) << v;
     EXPECT_EQ(Entry()->user, v);
-    auto secrets = pb::ReadSecrets(Slurp(book.ChapSecretsPath()));
+    auto secrets = pb::read_secrets(Slurp(book.chap_secrets_path()));
     ASSERT_EQ(secrets.size(), 1u) << v;
     EXPECT_EQ(secrets[0].client, v);
     EXPECT_EQ(secrets[0].secret, v);
     if (!vlr_test::FindTool("pppd").empty()) {
-      auto verdict = vlr_test::PppdDryRun(book.PeersPath(kAccountEntryName));
+      auto verdict = vlr_test::PppdDryRun(book.peers_path(kAccountEntryName));
       EXPECT_EQ(verdict.exit_code, 0) << v << "\n" << verdict.output;
     }
   }

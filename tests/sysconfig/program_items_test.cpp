@@ -121,9 +121,9 @@ TEST_F(ProgramItemsTest, AddItemSendsTheFourCommandsAndLeavesAValidItem) {
   ExpectValid(item);
   ExpectValid(service.menu().DirectoryPath("Online"));
   ExpectWellFormedMenu(service.menu().MenuPath("Online"));
-  auto keys = platform::desktop::ReadGroup(Slurp(item));
+  auto keys = platform::desktop::read_group(Slurp(item));
   ASSERT_TRUE(keys);
-  EXPECT_EQ(platform::desktop::UnescapeString(keys->at("Name")), "Sign On");
+  EXPECT_EQ(platform::desktop::unescape_string(keys->at("Name")), "Sign On");
 
   // The same item again replaces it; the window is reused without a new
   // initiation.
@@ -298,7 +298,7 @@ TEST_F(ProgramItemsTest, ShortcutsOpenTheConnectWindowOfTheEntry) {
   pb::EntryProperties props;
   props.device = "/dev/null";
   props.dial_command = "ATDT5550199";
-  ASSERT_EQ(book.SetEntryProperties(kAccountEntryName, props), pb::kPbSuccess);
+  ASSERT_EQ(book.set_entry_properties(kAccountEntryName, props), pb::kPbSuccess);
 
   CreateAccountShortcuts(ini, "None", &made);
   const fs::path desktop =
@@ -311,9 +311,9 @@ TEST_F(ProgramItemsTest, ShortcutsOpenTheConnectWindowOfTheEntry) {
   EXPECT_EQ(Slurp(user_desktop), Slurp(desktop));
   EXPECT_EQ(fs::status(user_desktop).permissions() & fs::perms::owner_exec, fs::perms::owner_exec);
   EXPECT_EQ(fs::status(desktop).permissions() & fs::perms::owner_exec, fs::perms::none);
-  auto keys = platform::desktop::ReadGroup(Slurp(desktop));
+  auto keys = platform::desktop::read_group(Slurp(desktop));
   ASSERT_TRUE(keys);
-  EXPECT_EQ(platform::desktop::SplitExec(platform::desktop::UnescapeString(keys->at("Exec"))),
+  EXPECT_EQ(platform::desktop::split_exec(platform::desktop::unescape_string(keys->at("Exec"))),
             (Strings{(platform::program_folder() / "joinwiz").string(), "--root", platform::system_root().string(),
                      "--connect", "tarkel-veloran-account"}));
   EXPECT_FALSE(fs::exists(platform::known_folder(platform::KnownFolder::StartMenu) / "applications"));
@@ -430,7 +430,7 @@ TEST_F(ProgramItemsTest, TheSessionRunsAddItemWithoutReplyAndMakesShortcuts) {
     pb::EntryProperties props;
     props.device = "/dev/null";
     props.dial_command = "ATDT5550199";
-    ASSERT_EQ(book.SetEntryProperties(kAccountEntryName, props), pb::kPbSuccess);
+    ASSERT_EQ(book.set_entry_properties(kAccountEntryName, props), pb::kPbSuccess);
     session.RunShortcutsHook();
     EXPECT_TRUE(fs::exists(platform::known_folder(platform::KnownFolder::Desktop) / "Tarkel - Veloran Account.desktop"));
   }

@@ -54,8 +54,8 @@ void MakeAccountEntry() {
   pb::EntryProperties props;
   props.device = "/dev/null";
   props.dial_command = "ATDT8005550199";
-  ASSERT_EQ(book.SetEntryProperties(sysconfig::kAccountEntryName, props), pb::kPbSuccess);
-  ASSERT_EQ(book.SetEntryDialParams(sysconfig::kAccountEntryName, "jdoe", "pw"), pb::kPbSuccess);
+  ASSERT_EQ(book.set_entry_properties(sysconfig::kAccountEntryName, props), pb::kPbSuccess);
+  ASSERT_EQ(book.set_entry_dial_params(sysconfig::kAccountEntryName, "jdoe", "pw"), pb::kPbSuccess);
 }
 
 void SetAutodial(bool on) {
@@ -122,8 +122,8 @@ TEST(DialUpOptions, InstallMergesAndRemoveRestores) {
   props.dial_command = "ATDT8005550199";
   props.dns1 = {10, 0, 0, 1};
   const std::string name = "Tarkel - Veloran Account";
-  ASSERT_EQ(book.SetEntryProperties(name, props), pb::kPbSuccess);
-  ASSERT_EQ(book.SetEntryDialParams(name, "jdoe", "pw"), pb::kPbSuccess);
+  ASSERT_EQ(book.set_entry_properties(name, props), pb::kPbSuccess);
+  ASSERT_EQ(book.set_entry_dial_params(name, "jdoe", "pw"), pb::kPbSuccess);
   pb::reset_ppp_programs();
 
   const fs::path etc = root.path() / "etc-ppp";
@@ -142,7 +142,7 @@ TEST(DialUpOptions, InstallMergesAndRemoveRestores) {
   EXPECT_NE(first.output.find("pon tarkel-veloran-account"), std::string::npos) << first.output;
   EXPECT_EQ(Slurp(etc / "peers" / "provider"), before.at("peers/provider"));
   for (const char* f : {"pap-secrets", "chap-secrets"}) {
-    auto secrets = pb::ReadSecrets(Slurp(etc / f));
+    auto secrets = pb::read_secrets(Slurp(etc / f));
     ASSERT_EQ(secrets.size(), 2u) << f;
     EXPECT_EQ(secrets[0].client, "other");
     EXPECT_EQ(secrets[1].client, "jdoe");
@@ -152,7 +152,7 @@ TEST(DialUpOptions, InstallMergesAndRemoveRestores) {
   }
   const fs::path peers = etc / "peers" / "tarkel-veloran-account";
   ASSERT_TRUE(fs::exists(peers));
-  EXPECT_EQ(pb::ReadPeersFile(Slurp(peers))->chat_script, (etc / "chatscripts" / "tarkel-veloran-account").string());
+  EXPECT_EQ(pb::read_peers_file(Slurp(peers))->chat_script, (etc / "chatscripts" / "tarkel-veloran-account").string());
   if (!vlr_test::FindTool("pppd").empty()) {
     auto verdict = vlr_test::PppdDryRun(peers);
     EXPECT_EQ(verdict.exit_code, 0) << verdict.output;
@@ -186,18 +186,18 @@ TEST(DialUpOptions, InstallOfADoctoredRootTakesOnlyTheEntrysOwnValues) {
   props.speed = 57600;
   props.dial_command = "ATDT18005550199";
   const std::string name = "Tarkel - Veloran Account";
-  ASSERT_EQ(book.SetEntryProperties(name, props), pb::kPbSuccess);
-  ASSERT_EQ(book.SetEntryDialParams(name, "jdoe", "pw"), pb::kPbSuccess);
+  ASSERT_EQ(book.set_entry_properties(name, props), pb::kPbSuccess);
+  ASSERT_EQ(book.set_entry_dial_params(name, "jdoe", "pw"), pb::kPbSuccess);
   pb::reset_ppp_programs();
   // remotename and ipparam of alice's provider, and its line in the root.
-  std::string peers = Slurp(book.PeersPath(name));
+  std::string peers = Slurp(book.peers_path(name));
   for (const std::string key : {"remotename ", "ipparam "}) {
     const std::size_t at = peers.find(key) + key.size();
     peers.replace(at, peers.find('\n', at) - at, "corp-vpn");
   }
-  ASSERT_TRUE(platform::replace_file(book.PeersPath(name), peers));
+  ASSERT_TRUE(platform::replace_file(book.peers_path(name), peers));
   const std::string foreign = "\"alice\" corp-vpn \"alices-secret\"\n";
-  ASSERT_TRUE(platform::replace_file(book.PapSecretsPath(), Slurp(book.PapSecretsPath()) + foreign,
+  ASSERT_TRUE(platform::replace_file(book.pap_secrets_path(), Slurp(book.pap_secrets_path()) + foreign,
                                      platform::FileMode::OwnerOnly));
 
   const fs::path etc = root.path() / "etc-ppp";
@@ -209,7 +209,7 @@ TEST(DialUpOptions, InstallOfADoctoredRootTakesOnlyTheEntrysOwnValues) {
   auto installed = vlr_test::RunProgram({joinwiz, "--root", root.path().string(), "--install-dialup", "--ppp-dir",
                                          etc.string()});
   ASSERT_EQ(installed.exit_code, 0) << installed.output;
-  auto entry = pb::ReadPeersFile(Slurp(etc / "peers" / "tarkel-veloran-account"));
+  auto entry = pb::read_peers_file(Slurp(etc / "peers" / "tarkel-veloran-account"));
   ASSERT_TRUE(entry);
   EXPECT_EQ(entry->ipparam, "tarkel-veloran-account");
   EXPECT_EQ(entry->user, "jdoe");
@@ -217,9 +217,9 @@ TEST(DialUpOptions, InstallOfADoctoredRootTakesOnlyTheEntrysOwnValues) {
     EXPECT_EQ(Slurp(etc / f), foreign + "\"jdoe\" tarkel-veloran-account \"pw\"\n") << f;
   }
   // The user too: the root's peers file names alice.
-  std::string as_alice = Slurp(book.PeersPath(name));
+  std::string as_alice = Slurp(book.peers_path(name));
   as_alice.replace(as_alice.find("user \"jdoe\""), 11, "user \"alice\"");
-  ASSERT_TRUE(platform::replace_file(book.PeersPath(name), as_alice));
+  ASSERT_TRUE(platform::replace_file(book.peers_path(name), as_alice));
   const auto before = Tree(etc);
   auto refused = vlr_test::RunProgram({joinwiz, "--root", root.path().string(), "--install-dialup", "--ppp-dir",
                                        etc.string()});

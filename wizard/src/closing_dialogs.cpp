@@ -98,7 +98,7 @@ bool CAccountCreatedDialog::on_init_dialog() {
   // Only an account whose entry was made can be installed.
   std::error_code ec;
   const bool entry_made =
-      std::filesystem::exists(phonebook::PhoneBook().PeersPath(sysconfig::kAccountEntryName), ec);
+      std::filesystem::exists(phonebook::PhoneBook().peers_path(sysconfig::kAccountEntryName), ec);
   show_item(IDC_CREATED_INSTALL, entry_made && !install_options().command.empty());
   SetFinishMode(true);
   goto_control(IDC_FINISH);

@@ -444,13 +444,13 @@ std::string pppd_program() {
 std::optional<ConnectTarget> read_connect_target(const std::string& entry, const fs::path& ppp_dir,
                                                  std::string& error) {
   const pb::PhoneBook book;
-  const std::vector<std::string> names = book.EntryNames();
+  const std::vector<std::string> names = book.entry_names();
   std::string chosen;
   if (entry.empty()) {
     chosen = names.size() == 1 ? names.front() : std::string(sysconfig::kAccountEntryName);
   } else {
     for (const std::string& n : names) {
-      if (lower(n) == lower(entry) || pb::SafeEntryName(n) == lower(entry)) chosen = n;
+      if (lower(n) == lower(entry) || pb::safe_entry_name(n) == lower(entry)) chosen = n;
     }
   }
   if (chosen.empty()) {
@@ -458,13 +458,13 @@ std::optional<ConnectTarget> read_connect_target(const std::string& entry, const
     return std::nullopt;
   }
   std::string peers_text, chat_text;
-  if (!read_file(book.PeersPath(chosen), peers_text, &error)) {
+  if (!read_file(book.peers_path(chosen), peers_text, &error)) {
     error = "there is no dial-up entry \"" + chosen + "\" in " + book.folder().string() + " (" + error + ")";
     return std::nullopt;
   }
-  const std::optional<pb::PeersFile> peers = pb::ReadPeersFile(peers_text);
+  const std::optional<pb::PeersFile> peers = pb::read_peers_file(peers_text);
   if (!peers) {
-    error = book.PeersPath(chosen).string() + " is not a dial-up entry this program wrote";
+    error = book.peers_path(chosen).string() + " is not a dial-up entry this program wrote";
     return std::nullopt;
   }
   ConnectTarget t;
@@ -473,8 +473,8 @@ std::optional<ConnectTarget> read_connect_target(const std::string& entry, const
   t.user = peers->user;
   t.device = peers->device;
   t.speed = peers->speed;
-  if (read_file(book.ChatPath(chosen), chat_text)) {
-    if (std::optional<pb::ChatSteps> steps = pb::ReadChatScript(chat_text); steps && steps->dial.size() > 4) {
+  if (read_file(book.chat_path(chosen), chat_text)) {
+    if (std::optional<pb::ChatSteps> steps = pb::read_chat_script(chat_text); steps && steps->dial.size() > 4) {
       t.number = steps->dial.substr(4);  // after "ATDT" or "ATDP"
     }
   }

@@ -42,7 +42,7 @@ std::string AutodialUnitName(std::string_view safe_name) {
 
 std::optional<std::string> AutodialUnitText(std::string_view entry_name, std::string_view safe_name,
                                             const fs::path& pppd) {
-  if (safe_name.empty() || phonebook::SafeEntryName(safe_name) != safe_name || !pppd.is_absolute()) return std::nullopt;
+  if (safe_name.empty() || phonebook::safe_entry_name(safe_name) != safe_name || !pppd.is_absolute()) return std::nullopt;
   const std::string exec = pppd.string();
   if (exec.find_first_of(" \t\n\r%\"'\\") != std::string::npos) return std::nullopt;
   const std::string name(safe_name);

@@ -1,58 +1,25 @@
 #include "platform/shell/desktop_entry.h"
 
+#include "platform/ui/utf8.h"
+
 namespace platform::desktop {
 namespace {
 
-std::optional<std::string> Refuse(std::string* why, std::string text) {
+std::optional<std::string> refuse(std::string* why, std::string text) {
   if (why) *why = std::move(text);
   return std::nullopt;
 }
 
-// Length of the UTF-8 sequence at `i`, 0 when it is not a valid one.
-std::size_t Utf8Length(std::string_view s, std::size_t i) {
-  const auto c = static_cast<unsigned char>(s[i]);
-  std::size_t len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-  if (len == 0 || i + len > s.size()) return 0;
-  for (std::size_t k = 1; k < len; ++k) {
-    if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return 0;
-  }
-  if (len == 2 && c < 0xC2) return 0;  // over-long
-  if (len == 3) {
-    const auto c1 = static_cast<unsigned char>(s[i + 1]);
-    if ((c == 0xE0 && c1 < 0xA0) || (c == 0xED && c1 >= 0xA0)) return 0;  // over-long, surrogate
-  }
-  if (len == 4) {
-    const auto c1 = static_cast<unsigned char>(s[i + 1]);
-    if ((c == 0xF0 && c1 < 0x90) || c > 0xF4 || (c == 0xF4 && c1 >= 0x90)) return 0;
-  }
-  return len;
-}
-
-bool IsUtf8(std::string_view s) {
-  for (std::size_t i = 0; i < s.size();) {
-    std::size_t len = Utf8Length(s, i);
-    if (len == 0) return false;
-    i += len;
-  }
-  return true;
-}
-
-// Latin-1 bytes as UTF-8.
-std::string FromLatin1(std::string_view s) {
+// Text that is not valid UTF-8 is taken whole as Latin-1 (the Windows code
+// page's letters), so a name is never half one encoding and half the other.
+std::string as_utf8(std::string_view s) {
+  if (utf8_sanitize(s) == s) return std::string(s);
   std::string out;
-  for (char ch : s) {
-    const auto c = static_cast<unsigned char>(ch);
-    if (c < 0x80) {
-      out += ch;
-    } else {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
+  for (char ch : s) utf8_append(out, static_cast<unsigned char>(ch));
   return out;
 }
 
-bool IsReserved(char c) {
+bool is_reserved(char c) {
   switch (c) {
     case ' ': case '\t': case '\n': case '"': case '\'': case '\\': case '>': case '<': case '~':
     case '|': case '&': case ';': case '$': case '*': case '?': case '#': case '(': case ')': case '`':
@@ -65,8 +32,8 @@ bool IsReserved(char c) {
 
 }  // namespace
 
-std::optional<std::string> EscapeString(std::string_view value, std::string* why) {
-  const std::string text = IsUtf8(value) ? std::string(value) : FromLatin1(value);
+std::optional<std::string> escape_string(std::string_view value, std::string* why) {
+  const std::string text = as_utf8(value);
   std::string out;
   for (std::size_t i = 0; i < text.size(); ++i) {
     const char c = text[i];
@@ -82,7 +49,7 @@ std::optional<std::string> EscapeString(std::string_view value, std::string* why
         break;
       default:
         if (u < 0x20 || u == 0x7f) {
-          return Refuse(why, "a value holds the control character " + std::to_string(u));
+          return refuse(why, "a value holds the control character " + std::to_string(u));
         }
         out += c;
     }
@@ -90,7 +57,7 @@ std::optional<std::string> EscapeString(std::string_view value, std::string* why
   return out;
 }
 
-std::string UnescapeString(std::string_view value) {
+std::string unescape_string(std::string_view value) {
   std::string out;
   for (std::size_t i = 0; i < value.size(); ++i) {
     if (value[i] != '\\' || i + 1 >= value.size()) {
@@ -112,9 +79,9 @@ std::string UnescapeString(std::string_view value) {
   return out;
 }
 
-std::string ExecArgument(std::string_view argument) {
+std::string exec_argument(std::string_view argument) {
   bool reserved = argument.empty();
-  for (char c : argument) reserved = reserved || IsReserved(c);
+  for (char c : argument) reserved = reserved || is_reserved(c);
   std::string out;
   if (reserved) out += '"';
   for (char c : argument) {
@@ -131,18 +98,18 @@ std::string ExecArgument(std::string_view argument) {
   return out;
 }
 
-std::optional<std::string> ExecLine(const std::vector<std::string>& argv, std::string* why) {
-  if (argv.empty() || argv.front().empty()) return Refuse(why, "a launcher needs a program");
+std::optional<std::string> exec_line(const std::vector<std::string>& argv, std::string* why) {
+  if (argv.empty() || argv.front().empty()) return refuse(why, "a launcher needs a program");
   std::string line;
   for (const std::string& a : argv) {
-    if (!EscapeString(a, why)) return std::nullopt;
+    if (!escape_string(a, why)) return std::nullopt;
     if (!line.empty()) line += ' ';
-    line += ExecArgument(IsUtf8(a) ? a : FromLatin1(a));
+    line += exec_argument(as_utf8(a));
   }
   return line;
 }
 
-std::optional<std::vector<std::string>> SplitExec(std::string_view exec) {
+std::optional<std::vector<std::string>> split_exec(std::string_view exec) {
   std::vector<std::string> args;
   std::size_t i = 0;
   while (true) {
@@ -179,7 +146,7 @@ std::optional<std::vector<std::string>> SplitExec(std::string_view exec) {
           if (i >= exec.size() || exec[i] != '%') return std::nullopt;
           ++i;
           arg += '%';
-        } else if (IsReserved(c)) {
+        } else if (is_reserved(c)) {
           return std::nullopt;
         } else {
           arg += c;
@@ -191,39 +158,39 @@ std::optional<std::vector<std::string>> SplitExec(std::string_view exec) {
   return args;
 }
 
-std::optional<std::string> EntryText(const Entry& e, std::string* why) {
-  if (e.type != "Application" && e.type != "Directory") return Refuse(why, "unknown desktop entry type");
-  auto name = EscapeString(e.name, why);
+std::optional<std::string> entry_text(const Entry& e, std::string* why) {
+  if (e.type != "Application" && e.type != "Directory") return refuse(why, "unknown desktop entry type");
+  auto name = escape_string(e.name, why);
   if (!name) return std::nullopt;
-  if (name->empty()) return Refuse(why, "a desktop entry needs a name");
+  if (name->empty()) return refuse(why, "a desktop entry needs a name");
   std::string text = "[Desktop Entry]\nType=" + e.type + "\nName=" + *name + "\n";
   if (!e.comment.empty()) {
-    auto comment = EscapeString(e.comment, why);
+    auto comment = escape_string(e.comment, why);
     if (!comment) return std::nullopt;
     text += "Comment=" + *comment + "\n";
   }
   if (e.type == "Application") {
-    auto exec = ExecLine(e.exec, why);
+    auto exec = exec_line(e.exec, why);
     if (!exec) return std::nullopt;
-    auto escaped = EscapeString(*exec, why);
+    auto escaped = escape_string(*exec, why);
     if (!escaped) return std::nullopt;
     text += "Exec=" + *escaped + "\n";
     text += std::string("Terminal=") + (e.terminal ? "true" : "false") + "\n";
   }
   if (!e.icon.empty()) {
-    auto icon = EscapeString(e.icon, why);
+    auto icon = escape_string(e.icon, why);
     if (!icon) return std::nullopt;
     text += "Icon=" + *icon + "\n";
   }
   if (!e.categories.empty() && e.type == "Application") {
-    auto categories = EscapeString(e.categories, why);
+    auto categories = escape_string(e.categories, why);
     if (!categories) return std::nullopt;
     text += "Categories=" + *categories + "\n";
   }
   return text;
 }
 
-std::optional<std::map<std::string, std::string>> ReadGroup(std::string_view text, std::string_view group) {
+std::optional<std::map<std::string, std::string>> read_group(std::string_view text, std::string_view group) {
   std::map<std::string, std::string> keys;
   bool in_group = false, found = false;
   std::size_t at = 0;
@@ -251,7 +218,7 @@ std::optional<std::map<std::string, std::string>> ReadGroup(std::string_view tex
   return keys;
 }
 
-std::string ShortcutFileName(std::string_view name) {
+std::string shortcut_file_name(std::string_view name) {
   std::string out(name);
   if (out.size() >= 4) {
     std::string tail = out.substr(out.size() - 4);

@@ -35,7 +35,7 @@ std::string Lower(std::string_view s) {
   return out;
 }
 
-std::string SafeName(std::string_view name) { return phonebook::SafeEntryName(name); }
+std::string SafeName(std::string_view name) { return phonebook::safe_entry_name(name); }
 
 bool WriteFile(const fs::path& path, std::string_view text, std::string* why) {
   make_folders(path.parent_path());  // a failure shows in the write
@@ -190,7 +190,7 @@ bool ProgramMenu::CreateGroup(std::string_view group, std::string* why) {
   dir.type = "Directory";
   dir.name = std::string(group);
   dir.icon = "folder";
-  auto text = desktop::EntryText(dir, why);
+  auto text = desktop::entry_text(dir, why);
   if (!text) return Fail(why, "CreateGroup: the group name cannot be written: " + (why ? *why : std::string()));
   std::error_code ec;
   if (!WriteFile(DirectoryPath(group), *text, why)) return false;
@@ -216,7 +216,7 @@ bool ProgramMenu::DeleteItem(std::string_view item, std::string* why) {
 
 bool ProgramMenu::AddItem(std::string_view item, const desktop::Entry& entry, std::string* why) {
   if (current_.empty()) return Fail(why, "AddItem: no current group");
-  auto text = desktop::EntryText(entry, why);
+  auto text = desktop::entry_text(entry, why);
   if (!text) return Fail(why, "AddItem: the item cannot be written: " + (why ? *why : std::string()));
   if (!WriteFile(ItemPath(current_, item), *text, why) || !WriteMenu(root_, current_, why)) return false;
   return !publishing() || PublishItem(current_, item, entry, *text, why);
@@ -257,7 +257,7 @@ bool ProgramMenu::AddItemToGroup(std::string_view group, std::string_view item, 
   if (group.empty()) {
     // No group: straight into the programs menu, where the desktop files it
     // by the entry's categories.
-    auto text = desktop::EntryText(entry, why);
+    auto text = desktop::entry_text(entry, why);
     if (!text) return Fail(why, "AddItem: the item cannot be written: " + (why ? *why : std::string()));
     if (!WriteFile(ItemPath(group, item), *text, why)) return false;
     if (!publishing()) return true;

@@ -6,10 +6,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
+#include <limits>
 #include <random>
 
 #include "platform/storage/system_root.h"
@@ -239,40 +242,120 @@ int remove_stale_temp_files(const std::filesystem::path& folder) {
 
 std::uint64_t replace_file_count() { return g_replacements.load(std::memory_order_relaxed); }
 
-bool read_file(const std::filesystem::path& path, std::string& contents, std::string* error,
-               bool* missing) {
-  if (missing) *missing = false;
-  int fd = retry_eintr([&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC); });
-  if (fd < 0) {
-    int err = errno;
-    if (missing) *missing = (err == ENOENT || err == ENOTDIR);
-    set_error(error, errno_text("cannot open", path, err));
-    return false;
-  }
+namespace {
+
+// Timestamps advance in ticks (a few ms; seconds on some file systems): a
+// file modified within this margin of a stamp may change again unseen.
+constexpr std::int64_t kTickMarginNs = 1'000'000'000;
+
+std::int64_t ns_of(const struct timespec& t) { return std::int64_t{t.tv_sec} * 1'000'000'000 + t.tv_nsec; }
+
+FileStamp stamp_of(const struct stat& st) {
+  FileStamp stamp;
+  stamp.device = st.st_dev;
+  stamp.inode = st.st_ino;
+  stamp.size = st.st_size;
+  stamp.mtime_ns = ns_of(st.st_mtim);
+  stamp.ctime_ns = ns_of(st.st_ctim);
+  struct timespec now {};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  // Only the modification time: every writer sets it to "now", and a file
+  // whose times were set back on purpose is still told apart by its ctime.
+  stamp.racy = ns_of(now) - stamp.mtime_ns < kTickMarginNs;
+  return stamp;
+}
+
+}  // namespace
+
+bool stamp_file(const std::filesystem::path& path, FileStamp* stamp, int* err) {
   struct stat st {};
-  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
-    ::close(fd);
-    set_error(error, "cannot read " + path.string() + ": is a folder");
+  if (::stat(path.c_str(), &st) != 0) {
+    if (err) *err = errno;
     return false;
   }
-  std::string out;
-  if (st.st_size > 0) out.reserve(static_cast<size_t>(st.st_size));
-  char buf[65536];
+  if (stamp) *stamp = stamp_of(st);
+  return true;
+}
+
+WholeFile read_whole_file(const std::filesystem::path& path, std::size_t max_size) {
+  WholeFile file;
+  auto fail = [&](ReadStatus status, int err) {
+    file.status = status;
+    file.error_number = err;
+    file.contents.clear();
+    return std::move(file);
+  };
+  // O_NONBLOCK: a FIFO put in place of the file must not hang the open; it
+  // is refused below as not a regular file.
+  const int fd = retry_eintr([&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK); });
+  if (fd < 0) return fail(ReadStatus::CannotOpen, errno);
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
+  struct stat st {};
+  if (::fstat(fd, &st) < 0) return fail(ReadStatus::CannotStat, errno);
+  if (!S_ISREG(st.st_mode)) {
+    file.folder = S_ISDIR(st.st_mode);
+    return fail(ReadStatus::NotRegular, 0);
+  }
+  if (static_cast<std::uint64_t>(st.st_size) > max_size) return fail(ReadStatus::TooLarge, 0);
+  // A regular file: reads block as they always do (a slow disk waits).
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  std::string& text = file.contents;
+  // One spare byte so the read that finds the end needs no reallocation.
+  text.resize(static_cast<std::size_t>(st.st_size) + 1);
+  std::size_t got = 0;
   for (;;) {
-    ssize_t n = ::read(fd, buf, sizeof buf);
+    if (got == text.size()) {
+      // The file may have grown since fstat (or stat gave 0, as /proc does);
+      // look for more, within the limit.
+      if (text.size() > max_size) return fail(ReadStatus::Grew, 0);
+      text.resize(std::min(text.size() + 65536, max_size + 1));
+    }
+    const ssize_t n = ::read(fd, text.data() + got, text.size() - got);
     if (n < 0) {
       if (errno == EINTR) continue;
-      int err = errno;
-      ::close(fd);
-      set_error(error, errno_text("cannot read", path, err));
-      return false;
+      return fail(ReadStatus::CannotRead, errno);
     }
     if (n == 0) break;
-    out.append(buf, static_cast<size_t>(n));
+    got += static_cast<std::size_t>(n);
   }
-  ::close(fd);
-  contents = std::move(out);
-  return true;
+  text.resize(got);
+  // The stamp after reading: a file that changed while it was read will not
+  // match the next stat, and is read again.
+  struct stat after {};
+  if (::fstat(fd, &after) == 0) st = after;
+  file.stamp = stamp_of(st);
+  if (static_cast<std::int64_t>(got) != file.stamp.size) file.stamp.size = -1;
+  return file;
+}
+
+bool read_file(const std::filesystem::path& path, std::string& contents, std::string* error,
+               bool* missing) {
+  WholeFile file = read_whole_file(path, std::numeric_limits<std::size_t>::max() - 1);
+  if (missing) *missing = file.missing();
+  switch (file.status) {
+    case ReadStatus::Ok:
+      contents = std::move(file.contents);
+      return true;
+    case ReadStatus::CannotOpen:
+      set_error(error, errno_text("cannot open", path, file.error_number));
+      return false;
+    case ReadStatus::NotRegular:
+      set_error(error, "cannot read " + path.string() + (file.folder ? ": is a folder" : ": not a regular file"));
+      return false;
+    case ReadStatus::TooLarge:
+    case ReadStatus::Grew:
+      set_error(error, "cannot read " + path.string() + ": too large");
+      return false;
+    case ReadStatus::CannotStat:
+    case ReadStatus::CannotRead:
+      break;
+  }
+  set_error(error, errno_text("cannot read", path, file.error_number));
+  return false;
 }
 
 }  // namespace platform

@@ -19,41 +19,32 @@
 //                        /etc/resolv.conf
 //   ip-down.d/NAME       hook that undoes exactly what ip-up.d/NAME did
 //
-// NAME is the entry name made file-name safe (SafeEntryName); it is also the
+// NAME is the entry name made file-name safe (safe_entry_name); it is also the
 // entry's `remotename` (the server column of its secrets lines) and its
 // `ipparam` (what the hook checks), so nothing else needs it.
 //
 // Principles:
-//  - Every value is data, never syntax. The writers are pure functions from
-//    values to file text: words are quoted as pppd's own option reader
-//    (getword) parses them, the connect command quotes its paths for the
-//    shell that pppd runs it with, and phone numbers are checked to hold
-//    dial characters only before they reach the chat script. What cannot be
-//    written safely (a NUL, a letter in a phone number) is refused with a
-//    reason.
-//  - The readers (PppdWords, ReadPeersFile, ReadSecrets, ReadChatScript) parse
-//    what the writers make, so tests show that text parses back to the same
-//    values.
+//  - The files' text comes from pure functions (pppd_text.h); this part only
+//    reads, writes and removes files.
 //  - Every file is replaced atomically under its lock (files.h); secrets
 //    files are created 0600 from the start, and only the entry's own line in
 //    them is replaced or removed: other lines stay byte for byte.
 //
 // Result codes keep the phone-book API's values (kPb*).
 //
-// Index: SafeEntryName, PppdQuote, PppdWords, DialingRules / DialCommand,
-// SerialSpeedAtOrAbove, PeersFile / PeersFileText / ReadPeersFile,
-// ModemInitCommand, ChatScriptText / ReadChatScript, SecretsLine /
-// ReadSecrets / MergeSecrets, IpUpHookText / IpDownHookText, PppPrograms, PhoneBook
-// (ReplaceEntry / RecoverEntry: the crash-safe switch), InstallEntry, RemoveEntry.
+// Index: PppPrograms, EntryProperties, PhoneBook (replace_entry /
+// recover_entry: the crash-safe switch), make_entry_secret, install_entry,
+// remove_entry; the text: pppd_text.h.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/shell/pppd_text.h"
 
 namespace platform::phonebook {
 
@@ -63,131 +54,6 @@ inline constexpr int kPbInvalidName = 123;     // ERROR_INVALID_NAME
 inline constexpr int kPbInvalidValue = 87;     // ERROR_INVALID_PARAMETER: a value that cannot be written
 inline constexpr int kPbCannotWrite = 622;     // ERROR_CANNOT_WRITE_PHONEBOOK
 inline constexpr int kPbEntryNotFound = 623;   // ERROR_CANNOT_FIND_PHONEBOOK_ENTRY
-
-// ---- Pure text ------------------------------------------------------------
-
-// The entry name as a file name that run-parts and pon accept: ASCII
-// letters and digits lower-cased, every other run of bytes one '-', no '-'
-// at either end; "entry" when nothing is left. "Tarkel - Veloran Account"
-// gives "tarkel-veloran-account".
-std::string SafeEntryName(std::string_view name);
-
-// One word for pppd's option and secrets files: in double quotes, with '"',
-// '\\' and every byte outside printable ASCII as a backslash escape. False
-// (and nothing) for a word holding NUL, which pppd cannot carry.
-std::optional<std::string> PppdQuote(std::string_view word);
-
-// pppd's getword over a whole text: the words of each line (a line is where
-// a word starts after a newline), with comments, quotes and escapes as pppd
-// reads them. Words over pppd's 1024-byte limit are cut as pppd cuts them.
-std::vector<std::vector<std::string>> PppdWords(std::string_view text);
-
-// How the modem dials, as Windows' dialing rules for a caller in country 1.
-struct DialingRules {
-  std::string dial_method;    // "PULSE": 'P'; anything else 'T'
-  std::string prefix;         // outside-line prefix ("9,")
-  std::string cw_disable;     // "TRUE": `cw_string` is dialed first
-  std::string cw_string;      // call-waiting off ("*70,")
-  std::string own_area_code;  // the caller's area code
-};
-
-// The modem's dial command: "ATD", 'P' or 'T', then prefix, call-waiting
-// string, and the number as Windows dials it: the local number alone when
-// `area_code` is empty or the caller's own, else 1 + area code + number
-// (long distance, toll-free 800 numbers alike). The blanks, '-', '(', ')'
-// and '.' people write in numbers are left out. Refused (why set) when what
-// is left holds anything but digits and the dial characters * # , W ! @, or
-// no digit at all.
-std::optional<std::string> DialCommand(const DialingRules& rules, std::string_view area_code,
-                                       std::string_view number, std::string* why = nullptr);
-
-// The serial speed pppd can set that is nearest to `speed` at or above it
-// (14400 gives 19200, 56000 gives 57600); the fastest for anything faster;
-// 0 stays 0 (no speed option).
-std::uint32_t SerialSpeedAtOrAbove(std::uint32_t speed);
-
-using Address = std::array<std::uint8_t, 4>;
-
-// What a peers file says.
-struct PeersFile {
-  std::string entry_name;   // shown name of the entry, kept in the first comment line
-  std::string device;       // tty path
-  std::uint32_t speed = 0;  // 0: no speed option
-  std::string user;         // empty: no user option yet (no dial parameters)
-  std::string chat_program; // absolute path of chat
-  std::string chat_script;  // absolute path of the entry's chat script
-  std::string ipparam;      // the safe name: remotename and ipparam
-  Address dns1{}, dns2{};   // kept in the second comment line, for the hook;
-                            // both 0.0.0.0: usepeerdns
-};
-
-// The options file. Refused (why set) when a value cannot be written as data
-// or is longer than pppd's 1023-byte word limit.
-std::optional<std::string> PeersFileText(const PeersFile& peers, std::string* why = nullptr);
-// Reads back a file PeersFileText wrote; nothing when it is not one.
-std::optional<PeersFile> ReadPeersFile(std::string_view text);
-
-// The modem's init string for the chat script: `modem_init` (the profile's
-// MODEMINIT; "AT" when empty) with "&D2" added unless it holds it, so that
-// dropping DTR hangs up. Refused when it does not start with "AT" or holds
-// a quote, '^', a blank or a byte outside printable ASCII.
-std::optional<std::string> ModemInitCommand(std::string_view modem_init, std::string* why = nullptr);
-
-// The chat script: reset (ATZ), `init_command` (as ModemInitCommand makes
-// it), `dial_command` (as DialCommand makes it), each expecting OK, then
-// CONNECT. Both are checked again here.
-std::optional<std::string> ChatScriptText(std::string_view init_command, std::string_view dial_command,
-                                          std::string* why = nullptr);
-struct ChatSteps {
-  std::string init;  // empty in a script written before the init step
-  std::string dial;
-};
-// The init and dial commands a script of ChatScriptText sends; nothing
-// when it has no dial command.
-std::optional<ChatSteps> ReadChatScript(std::string_view text);
-
-// One secrets line (with its newline) for `user` at `remote`. Refused when a
-// value cannot be written or is longer than pppd's 1023-byte word limit, when the password begins with '@' (pppd would
-// read the secret from that file: see SecretFileLine) or when `remote` is
-// not a safe name.
-std::optional<std::string> SecretsLine(std::string_view user, std::string_view remote,
-                                       std::string_view password, std::string* why = nullptr);
-// The secrets line that names the file holding the password ("@/path"):
-// pppd reads the secret as the first word of that file.
-std::optional<std::string> SecretFileLine(std::string_view user, std::string_view remote,
-                                          const std::filesystem::path& secret_file, std::string* why = nullptr);
-// The text of such a file: the password as one pppd word.
-std::optional<std::string> SecretFileText(std::string_view password, std::string* why = nullptr);
-struct Secret {
-  std::string client, server, secret;
-};
-// The entries of a secrets file (client, server, secret of each line).
-std::vector<Secret> ReadSecrets(std::string_view text);
-// True when pppd would read a word of `text` across a line end (a quote
-// still open at a newline or at the end, or a backslash before a newline or
-// at the end): a line-by-line merge is not safe on such a file.
-bool SecretsSpanLines(std::string_view text);
-// `text` with the lines whose server column is `remote` replaced by `line`
-// (at the first one's place; appended when there is none) or, with no line,
-// removed. Every other byte stays. Appending after a last line without a
-// newline puts one between and leaves the file without a final newline, so
-// that removing the line again restores the old bytes.
-std::string MergeSecrets(std::string_view text, std::string_view remote,
-                         const std::optional<std::string>& line);
-
-// The ip-up.d hook of entry `safe_name`: the non-zero addresses, or when
-// both are 0.0.0.0 the ones pppd got from the provider (usepeerdns: DNS1,
-// DNS2), go to systemd-resolved (resolvectl dns IFACE ...), else
-// resolvconf, else into /etc/resolv.conf in place of its nameserver lines
-// (its other lines kept, a symbolic link kept and the file it names
-// rewritten). Debian's own usepeerdns hook already does the last for the
-// provider's servers; then this one leaves resolv.conf to it. What the hook
-// did is noted in /run for the ip-down.d hook. Empty for a name that is not
-// safe.
-std::string IpUpHookText(std::string_view safe_name, const Address& dns1, const Address& dns2);
-// The ip-down.d hook: undoes what the ip-up.d hook noted, nothing else.
-std::string IpDownHookText(std::string_view safe_name);
-std::string DottedAddress(const Address& address);
 
 // ---- The phone book -------------------------------------------------------
 
@@ -208,8 +74,8 @@ void reset_ppp_programs();
 struct EntryProperties {
   std::string device;       // tty path
   std::uint32_t speed = 0;
-  std::string init_command; // ModemInitCommand; empty: "AT&D2"
-  std::string dial_command; // DialCommand
+  std::string init_command; // modem_init_command; empty: "AT&D2"
+  std::string dial_command; // dial_command
   Address dns1{}, dns2{};
 };
 
@@ -221,24 +87,24 @@ class PhoneBook {
 
   // 0 when no entry has the name's safe form, kPbAlreadyExists when one
   // does, kPbInvalidName for an empty name.
-  int ValidateEntryName(std::string_view name) const;
+  int validate_entry_name(std::string_view name) const;
   // Writes (replaces) the entry's peers file, chat script and hooks. The
   // user of an existing entry is kept.
-  int SetEntryProperties(std::string_view name, const EntryProperties& properties, std::string* why = nullptr);
+  int set_entry_properties(std::string_view name, const EntryProperties& properties, std::string* why = nullptr);
   // Moves every file of `from` to `to` (each an atomic rename); the secrets
   // lines follow. kPbAlreadyExists when `to` exists, kPbEntryNotFound when
   // `from` does not.
-  int RenameEntry(std::string_view from, std::string_view to, std::string* why = nullptr);
+  int rename_entry(std::string_view from, std::string_view to, std::string* why = nullptr);
   // Removes the entry's files and its secrets lines; kPbEntryNotFound when
   // there is no such entry.
-  int DeleteEntry(std::string_view name, std::string* why = nullptr);
+  int delete_entry(std::string_view name, std::string* why = nullptr);
   // Sets the user in the peers file and the entry's line in both secrets
   // files. A password beginning with '@' goes into the entry's secret file
   // and the lines name that file.
-  int SetEntryDialParams(std::string_view name, std::string_view user, std::string_view password,
+  int set_entry_dial_params(std::string_view name, std::string_view user, std::string_view password,
                          std::string* why = nullptr);
   // Names of the entries (as shown: the peers files' entry names).
-  std::vector<std::string> EntryNames() const;
+  std::vector<std::string> entry_names() const;
 
   // Writes the whole entry `name` (peers file with its user, chat script,
   // hooks, its line in both secrets files) so that it moves from the old
@@ -248,27 +114,38 @@ class PhoneBook {
   // them (the moment the switch is decided), the new files are renamed over
   // the old ones, the peers file last, and the journal goes. A refused value
   // or a failed write before the journal leaves the old entry as it was.
-  // Finishes an earlier interrupted switch first (RecoverEntry).
-  int ReplaceEntry(std::string_view name, const EntryProperties& properties, std::string_view user,
+  // Finishes an earlier interrupted switch first (recover_entry).
+  int replace_entry(std::string_view name, const EntryProperties& properties, std::string_view user,
                    std::string_view password, std::string* why = nullptr);
   // At start-up: finishes a switch of `name` whose journal is there, or
   // undoes one that had not reached it (its ".new" files go), and removes
   // stale temporary files of replace_file() in the phone book's folders.
   // kPbSuccess, or kPbCannotWrite with `why`.
-  int RecoverEntry(std::string_view name, std::string* why = nullptr);
-  std::filesystem::path SwitchJournalPath(std::string_view name) const;
+  int recover_entry(std::string_view name, std::string* why = nullptr);
+  std::filesystem::path switch_journal_path(std::string_view name) const;
 
-  std::filesystem::path PeersPath(std::string_view name) const;
-  std::filesystem::path ChatPath(std::string_view name) const;
-  std::filesystem::path HookPath(std::string_view name) const;
-  std::filesystem::path DownHookPath(std::string_view name) const;
-  std::filesystem::path SecretFilePath(std::string_view name) const;
-  std::filesystem::path PapSecretsPath() const { return folder_ / "pap-secrets"; }
-  std::filesystem::path ChapSecretsPath() const { return folder_ / "chap-secrets"; }
+  std::filesystem::path peers_path(std::string_view name) const;
+  std::filesystem::path chat_path(std::string_view name) const;
+  std::filesystem::path hook_path(std::string_view name) const;
+  std::filesystem::path down_hook_path(std::string_view name) const;
+  std::filesystem::path secret_file_path(std::string_view name) const;
+  std::filesystem::path pap_secrets_path() const { return folder_ / "pap-secrets"; }
+  std::filesystem::path chap_secrets_path() const { return folder_ / "chap-secrets"; }
 
  private:
   std::filesystem::path folder_;
 };
+
+// The entry's secrets line for `user` and `password`, and the text of its
+// secret file when the password must live there (it begins with '@', which
+// pppd reads as a file name); no file text otherwise. Refused (why set, the
+// first refusal) when either cannot be written.
+struct EntrySecret {
+  std::string line;
+  std::optional<std::string> file_text;
+};
+std::optional<EntrySecret> make_entry_secret(const PhoneBook& book, std::string_view name, std::string_view user,
+                                             std::string_view password, std::string* why = nullptr);
 
 // Copies entry `name` of `from` into the pppd folder `to` (normally
 // /etc/ppp): peers file (its connect line running this machine's chat on
@@ -283,10 +160,10 @@ class PhoneBook {
 // byte, a new secrets file is created 0600. A file that already holds the
 // same bytes is not rewritten; `changed` tells whether anything was.
 // kPbSuccess or a code with `why`; a refusal writes nothing.
-int InstallEntry(const PhoneBook& from, std::string_view name, const std::filesystem::path& to,
+int install_entry(const PhoneBook& from, std::string_view name, const std::filesystem::path& to,
                  std::string* why = nullptr, bool* changed = nullptr);
 // Removes entry `name` from the pppd folder `to`: its peers file, chat
 // script, hooks and secret file, and its lines of the secrets files.
-int RemoveEntry(std::string_view name, const std::filesystem::path& to, std::string* why = nullptr);
+int remove_entry(std::string_view name, const std::filesystem::path& to, std::string* why = nullptr);
 
 }  // namespace platform::phonebook

@@ -19,6 +19,8 @@
 // chmod ever runs on a file that holds the password.
 #pragma once
 
+#include <cerrno>
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -92,8 +94,66 @@ int remove_stale_temp_files(const std::filesystem::path& folder);
 // count the writes an operation makes).
 std::uint64_t replace_file_count();
 
+// ---- Reading ---------------------------------------------------------------
+//
+// Every whole-file read goes through read_whole_file(): the file is opened
+// without blocking (a FIFO or a device put in its place never hangs the
+// reader), must be a regular file (a link is followed to one), is read
+// through that one descriptor up to the caller's size limit, and comes with
+// the stamp of the bytes read, which a cache keeps to know the file again.
+
+// What a cache knows a file by: device, inode, size, modification and change
+// time in nanoseconds. A write through replace_file() always makes a new
+// inode; ctime also moves on rename and on in-place writes.
+struct FileStamp {
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  std::int64_t size = -1;  // -1: the file changed while it was read
+  std::int64_t mtime_ns = 0;
+  std::int64_t ctime_ns = 0;
+  // Modified less than one timestamp tick (a few ms; a second on some file
+  // systems) before the stamp was taken: another change in the same tick may
+  // leave every field above as it is, so a cache must compare the bytes
+  // before it trusts a matching stamp.
+  bool racy = true;
+
+  // The same file in the same state; `racy` plays no part.
+  bool same_as(const FileStamp& other) const {
+    return device == other.device && inode == other.inode && size == other.size &&
+           mtime_ns == other.mtime_ns && ctime_ns == other.ctime_ns;
+  }
+};
+
+// The stamp of what is at `path` now (a link followed). False with `err` set
+// to errno when it cannot be stat'ed.
+bool stamp_file(const std::filesystem::path& path, FileStamp* stamp, int* err = nullptr);
+
+enum class ReadStatus {
+  Ok,
+  CannotOpen,   // `error_number` from open(); ENOENT/ENOTDIR: missing
+  CannotStat,   // `error_number` from fstat()
+  NotRegular,   // a folder (`folder`), FIFO, device or socket
+  TooLarge,     // larger than the limit when opened
+  Grew,         // grew past the limit while it was read
+  CannotRead,   // `error_number` from read()
+};
+
+struct WholeFile {
+  ReadStatus status = ReadStatus::Ok;
+  int error_number = 0;
+  bool folder = false;
+  std::string contents;
+  FileStamp stamp;  // taken after reading, so it belongs to `contents`
+  bool missing() const { return status == ReadStatus::CannotOpen && (error_number == ENOENT || error_number == ENOTDIR); }
+};
+
+// Reads the whole regular file at `path`, at most `max_size` bytes. The
+// caller turns a status into its own result and message.
+WholeFile read_whole_file(const std::filesystem::path& path, std::size_t max_size);
+
 // Reads the whole file. False (and `error`) when it cannot be read; a missing
 // file sets `missing` (if given) so callers can tell "absent" from "unreadable".
+// Only regular files (a link followed to one) are read.
 bool read_file(const std::filesystem::path& path, std::string& contents,
                std::string* error = nullptr, bool* missing = nullptr);
 

@@ -47,8 +47,9 @@
 // on the new text before it is written (ERROR_NOT_ENOUGH_QUOTA, the file
 // untouched), so a hive that was written can always be read again. A key
 // line repeats its whole path, so deep keys cost the square of their depth:
-// the depth limit keeps one key's cost bounded. Reading, copying, writing
-// and freeing the tree never recurse, whatever a hand-edited file holds.
+// the depth limit keeps one key's cost bounded. Every way in (a hive's text,
+// create_key) holds to it, so a key tree is never deeper than 512 levels.
+// The text itself: regedit4.h.
 //
 // Threads: a Registry may be used from any thread; calls are serialised.
 //
@@ -176,6 +177,8 @@ class Registry {
   long load(Root root, Hive& h);  // refreshes the cache from the file
   template <typename Change>
   long modify(Root root, std::size_t growth, Change change);
+  template <typename Read>
+  long read_key(const Key& key, Read read);  // the three readers' shared path
   long fail(long code, std::string text);
 
   std::filesystem::path folder_;
