@@ -30,6 +30,55 @@ std::vector<KeyNode>::iterator lower_bound(std::vector<KeyNode>& children, std::
 
 }  // namespace
 
+KeyNode::KeyNode(const KeyNode& other) : name(other.name), values(other.values) {
+  // Each children vector is filled in one go before anything below it is
+  // copied, so the pointers kept in `work` stay valid.
+  std::vector<std::pair<KeyNode*, const KeyNode*>> work{{this, &other}};
+  while (!work.empty()) {
+    auto [to, src] = work.back();
+    work.pop_back();
+    to->children.reserve(src->children.size());
+    for (const KeyNode& c : src->children) {
+      KeyNode shallow(c.name);
+      shallow.values = c.values;
+      to->children.push_back(std::move(shallow));
+    }
+    for (std::size_t i = 0; i < src->children.size(); ++i) {
+      if (!src->children[i].children.empty()) work.emplace_back(&to->children[i], &src->children[i]);
+    }
+  }
+}
+
+KeyNode& KeyNode::operator=(const KeyNode& other) {
+  if (this != &other) *this = KeyNode(other);
+  return *this;
+}
+
+KeyNode& KeyNode::operator=(KeyNode&& other) noexcept {
+  if (this != &other) {
+    KeyNode old(std::move(*this));  // freed without recursion on leaving
+    name = std::move(other.name);
+    values = std::move(other.values);
+    children = std::move(other.children);
+  }
+  return *this;
+}
+
+KeyNode::~KeyNode() {
+  if (children.empty()) return;
+  // Each subtree's children are moved out before their parent goes, so
+  // every destructor this runs finds its own children empty.
+  std::vector<std::vector<KeyNode>> pending;
+  pending.push_back(std::move(children));
+  while (!pending.empty()) {
+    std::vector<KeyNode> level = std::move(pending.back());
+    pending.pop_back();
+    for (KeyNode& c : level) {
+      if (!c.children.empty()) pending.push_back(std::move(c.children));
+    }
+  }
+}
+
 KeyNode* KeyNode::child(std::string_view n) {
   auto at = lower_bound(children, n);
   return at != children.end() && equal_no_case(at->name, n) ? &*at : nullptr;
@@ -42,7 +91,7 @@ KeyNode& KeyNode::add_child(std::string_view n, bool* created) {
     return *at;
   }
   if (created) *created = true;
-  return *children.insert(at, KeyNode{std::string(n), {}, {}});
+  return *children.insert(at, KeyNode(std::string(n)));
 }
 
 Value* KeyNode::value(std::string_view n) {

@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/storage/registry.h"
@@ -26,11 +27,21 @@ inline constexpr std::size_t kMaxValueName = 16383;
 inline constexpr std::size_t kMaxData = 1 << 20;
 inline constexpr std::size_t kMaxHive = 64u << 20;
 
-// A key and its subtree.
+// A key and its subtree. Copying and destroying walk the tree with a work
+// list: the compiler's member-wise copy recurses once per level through
+// several frames, which 512 levels overflow on a small thread stack.
 struct KeyNode {
   std::string name;
   std::vector<Value> values;        // in the order they were first set
   std::vector<KeyNode> children;    // sorted by name without regard to case
+
+  KeyNode() = default;
+  explicit KeyNode(std::string n) : name(std::move(n)) {}
+  KeyNode(const KeyNode& other);
+  KeyNode(KeyNode&&) noexcept = default;
+  KeyNode& operator=(const KeyNode& other);
+  KeyNode& operator=(KeyNode&& other) noexcept;
+  ~KeyNode();
 
   // The child named `n` (any case), or nullptr.
   KeyNode* child(std::string_view n);
