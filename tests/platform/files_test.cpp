@@ -242,6 +242,92 @@ TEST_F(FilesTest, ReadTellsMissingFromUnreadable) {
   EXPECT_FALSE(err.empty());
 }
 
+// Every kind of thing a path can name, through the one whole-file reader: a
+// FIFO or a folder is refused at once (a blocking open would hang on the
+// FIFO), a link is followed, the size limit holds for a file that says it is
+// small and is not.
+TEST_F(FilesTest, WholeFileReaderTakesOnlyRegularFilesWithinTheLimit) {
+  using platform::ReadStatus;
+  std::ofstream(dir_ / "plain") << "hello";
+  ASSERT_EQ(::mkfifo((dir_ / "fifo").c_str(), 0600), 0);
+  fs::create_directory(dir_ / "folder");
+  fs::create_symlink(dir_ / "plain", dir_ / "link_to_plain");
+  fs::create_symlink(dir_ / "fifo", dir_ / "link_to_fifo");
+  fs::create_symlink(dir_ / "none", dir_ / "dangling");
+  struct Case {
+    const char* name;
+    fs::path path;
+    std::size_t limit;
+    ReadStatus status;
+    bool folder;
+    bool missing;
+    std::string contents;
+  } cases[] = {
+      {"regular file", dir_ / "plain", 100, ReadStatus::Ok, false, false, "hello"},
+      {"exactly at the limit", dir_ / "plain", 5, ReadStatus::Ok, false, false, "hello"},
+      {"over the limit", dir_ / "plain", 4, ReadStatus::TooLarge, false, false, ""},
+      {"FIFO", dir_ / "fifo", 100, ReadStatus::NotRegular, false, false, ""},
+      {"folder", dir_ / "folder", 100, ReadStatus::NotRegular, true, false, ""},
+      {"link to a file", dir_ / "link_to_plain", 100, ReadStatus::Ok, false, false, "hello"},
+      {"link to a FIFO", dir_ / "link_to_fifo", 100, ReadStatus::NotRegular, false, false, ""},
+      {"dangling link", dir_ / "dangling", 100, ReadStatus::CannotOpen, false, true, ""},
+      {"missing", dir_ / "none", 100, ReadStatus::CannotOpen, false, true, ""},
+      {"inside a file", dir_ / "plain" / "x", 100, ReadStatus::CannotOpen, false, true, ""},
+      // stat says 0 bytes; the text is longer than the limit.
+      {"grows past the limit", "/proc/self/status", 16, ReadStatus::Grew, false, false, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    platform::WholeFile file = platform::read_whole_file(c.path, c.limit);
+    EXPECT_EQ(file.status, c.status);
+    EXPECT_EQ(file.folder, c.folder);
+    EXPECT_EQ(file.missing(), c.missing);
+    EXPECT_EQ(file.contents, c.contents);
+  }
+  // read_file keeps its own texts.
+  std::string text, err;
+  EXPECT_FALSE(platform::read_file(dir_ / "folder", text, &err));
+  EXPECT_EQ(err, "cannot read " + (dir_ / "folder").string() + ": is a folder");
+  EXPECT_FALSE(platform::read_file(dir_ / "fifo", text, &err));
+  EXPECT_EQ(err, "cannot read " + (dir_ / "fifo").string() + ": not a regular file");
+  ASSERT_TRUE(platform::read_file("/proc/self/status", text, &err)) << err;
+  EXPECT_NE(text.find("Pid:"), std::string::npos);
+}
+
+// A stamp says whether the file changed within one timestamp tick, and
+// tells an in-place rewrite of the same size even with its times set back.
+TEST_F(FilesTest, StampTellsAYoungFileAndAnInPlaceRewrite) {
+  const fs::path path = dir_ / "f";
+  std::ofstream(path) << "one";
+  platform::WholeFile young = platform::read_whole_file(path, 100);
+  ASSERT_EQ(young.status, platform::ReadStatus::Ok);
+  EXPECT_TRUE(young.stamp.racy);
+  EXPECT_EQ(young.stamp.size, 3);
+
+  struct timespec old_times[2] = {{::time(nullptr) - 10, 0}, {::time(nullptr) - 10, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), old_times, 0), 0);
+  platform::WholeFile settled = platform::read_whole_file(path, 100);
+  EXPECT_FALSE(settled.stamp.racy);
+  platform::FileStamp seen;
+  ASSERT_TRUE(platform::stamp_file(path, &seen));
+  EXPECT_TRUE(seen.same_as(settled.stamp));
+  EXPECT_FALSE(seen.racy);
+
+  struct stat st {};
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  {
+    const int fd = ::open(path.c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::pwrite(fd, "two", 3, 0), 3);
+    ::close(fd);
+  }
+  struct timespec same_times[2] = {st.st_atim, st.st_mtim};
+  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), same_times, 0), 0);
+  platform::WholeFile rewritten = platform::read_whole_file(path, 100);
+  EXPECT_EQ(rewritten.contents, "two");
+  EXPECT_FALSE(rewritten.stamp.same_as(settled.stamp));  // the change time moved
+}
+
 TEST_F(FilesTest, LockIsOnASeparateFileAndExcludesOtherHolders) {
   fs::path p = dir_ / "a.ini";
   {

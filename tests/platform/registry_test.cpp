@@ -8,6 +8,8 @@
 #include <sys/resource.h>
 #include <pthread.h>
 #include <sys/stat.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <sstream>
@@ -459,6 +461,75 @@ TEST_F(RegistryTest, KeysDeeperThan512LevelsAreRefusedAndNothingIsWritten) {
   ASSERT_EQ(fresh.open_key(user, levels_512, &k), ERROR_SUCCESS) << fresh.last_error();
   Value v;
   EXPECT_EQ(fresh.query_value(k, "n", &v), ERROR_SUCCESS);
+}
+
+// The depth limit holds for every way a key gets into a tree: a hive's text,
+// a hive file read from disk, and create_key from the root or from a key.
+TEST_F(RegistryTest, EveryWayInHoldsTheDepthLimit) {
+  auto hive_text = [](std::size_t levels) {
+    return "REGEDIT4\n\n[HKEY_CURRENT_USER" + deep_path(levels) + "]\n\n";
+  };
+  for (std::size_t levels : {std::size_t{512}, std::size_t{513}}) {
+    SCOPED_TRACE(levels);
+    const bool allowed = levels <= 512;
+    std::string error;
+    EXPECT_EQ(parse_hive(hive_text(levels), Root::CurrentUser, nullptr, &error), allowed) << error;
+
+    fs::create_directories(folder());
+    spill(folder() / "hkey_current_user.reg", hive_text(levels));
+    Registry from_file(folder());
+    std::string name;
+    EXPECT_EQ(from_file.enum_key(root_key(Root::CurrentUser), 0, &name), allowed ? ERROR_SUCCESS : ERROR_BADDB);
+    fs::remove(folder() / "hkey_current_user.reg");
+
+    Registry api(folder());
+    Key k;
+    EXPECT_EQ(api.create_key(root_key(Root::CurrentUser), deep_path(levels).substr(1), &k),
+              allowed ? ERROR_SUCCESS : ERROR_INVALID_PARAMETER);
+    Key one;
+    ASSERT_EQ(api.create_key(root_key(Root::CurrentUser), "k", &one), ERROR_SUCCESS);
+    EXPECT_EQ(api.create_key(one, deep_path(levels - 1).substr(1), &k),
+              allowed ? ERROR_SUCCESS : ERROR_INVALID_PARAMETER);
+    fs::remove(folder() / "hkey_current_user.reg");
+  }
+}
+
+// Bytes this process has read so far (read() and the like).
+std::uint64_t bytes_read() {
+  std::ifstream in("/proc/self/io");
+  std::string key;
+  std::uint64_t value = 0;
+  while (in >> key >> value) {
+    if (key == "rchar:") return value;
+  }
+  return 0;
+}
+
+// A hive changed within one timestamp tick of being read could change again
+// in the same tick with the same inode, size and times: its cached tree is
+// confirmed by reading the bytes again, until the file is older than a tick;
+// then the stamp alone is trusted.
+TEST_F(RegistryTest, AYoungHiveIsReadAgainAndAnOldOneIsNot) {
+  fs::create_directories(folder());
+  const fs::path hive = folder() / "hkey_current_user.reg";
+  const std::string big(200'000, 'x');
+  spill(hive, "REGEDIT4\n\n[HKEY_CURRENT_USER\\A]\n\"v\"=\"" + big + "\"\n\n");
+  Registry reg(folder());
+  Key a;
+  ASSERT_EQ(reg.open_key(root_key(Root::CurrentUser), "A", &a), ERROR_SUCCESS) << reg.last_error();
+  Value v;
+  auto bytes_of_one_query = [&] {
+    const std::uint64_t start = bytes_read();
+    EXPECT_EQ(reg.query_value(a, "v", &v), ERROR_SUCCESS);
+    EXPECT_EQ(v.data, sz(big));
+    return bytes_read() - start;
+  };
+  EXPECT_GE(bytes_of_one_query(), big.size());  // young: confirmed by its bytes
+
+  struct timespec old_times[2] = {{::time(nullptr) - 10, 0}, {::time(nullptr) - 10, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, hive.c_str(), old_times, 0), 0);
+  EXPECT_GE(bytes_of_one_query(), big.size());  // its change time moved: read again
+  EXPECT_LT(bytes_of_one_query(), big.size());  // old and unchanged: the cached tree
 }
 
 // Runs `body` on a thread with a stack of `stack_bytes`.
