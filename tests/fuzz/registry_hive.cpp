@@ -1,6 +1,7 @@
 // The REGEDIT4 hive reader. The input is a HKEY_CURRENT_USER hive file.
-// Checked: a hive that parses is taken by the registry, survives one change
-// and reads back with the same keys and values plus that change; a hive that
+// Checked: a hive that parses formats to text that parses back to the same
+// keys and values; it is taken by the registry, survives one change and
+// reads back with the same keys and values plus that change; a hive that
 // does not parse is refused by the registry and never overwritten.
 #include <cstdint>
 #include <string>
@@ -8,6 +9,7 @@
 
 #include "fuzz_support.h"
 #include "platform/storage/ascii.h"
+#include "platform/storage/regedit4.h"
 #include "platform/storage/registry.h"
 
 namespace {
@@ -31,6 +33,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string error;
   bool parsed = reg::parse_hive(text, reg::Root::CurrentUser, &keys, &error);
   fuzz::check(parsed || !error.empty(), "a refused hive without a reason");
+  if (parsed) {
+    reg::KeyNode tree;
+    fuzz::check(reg::parse_regedit4(text, reg::Root::CurrentUser, &tree, &error), "parse_hive and parse_regedit4 differ");
+    std::string formatted;
+    std::vector<reg::ParsedKey> back;
+    if (reg::format_regedit4(reg::Root::CurrentUser, tree, &formatted)) {
+      fuzz::check(reg::parse_hive(formatted, reg::Root::CurrentUser, &back, &error),
+                  "the formatted hive does not parse: " + error);
+      fuzz::check(describe(back) == describe(keys), "the formatted hive holds other keys or values");
+    }
+  }
 
   const std::filesystem::path folder = fuzz::work_folder() / "registry";
   fuzz::fresh_folder(folder);

@@ -236,6 +236,19 @@ TEST(DialCommandTest, Table) {
   EXPECT_FALSE(chat_script_text("", "ATH"));
 }
 
+// The dial command and the chat script take the same characters: those of
+// kDialChars, and in a written number also the punctuation left out of it.
+TEST(DialCommandTest, OneSetOfDialCharacters) {
+  for (int byte = 1; byte < 256; ++byte) {
+    const char c = static_cast<char>(byte);
+    SCOPED_TRACE(byte);
+    const bool dial_char = kDialChars.find(c) != std::string_view::npos;
+    const bool punctuation = std::string_view(" -().").find(c) != std::string_view::npos;
+    EXPECT_EQ(dial_command(DialingRules{}, "", std::string("5") + c).has_value(), dial_char || punctuation);
+    EXPECT_EQ(chat_script_text("", std::string("ATDT5") + c).has_value(), dial_char);
+  }
+}
+
 TEST(SerialSpeedTest, NearestAtOrAbove) {
   const std::pair<std::uint32_t, std::uint32_t> cases[] = {
       {0, 0},           {300, 300},         {2400, 2400},       {14400, 19200},     {28800, 38400},

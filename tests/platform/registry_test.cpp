@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "platform/storage/files.h"
+#include "platform/storage/regedit4.h"
 #include "platform/storage/system_root.h"
 
 namespace platform::reg {
@@ -461,6 +462,46 @@ TEST_F(RegistryTest, KeysDeeperThan512LevelsAreRefusedAndNothingIsWritten) {
   ASSERT_EQ(fresh.open_key(user, levels_512, &k), ERROR_SUCCESS) << fresh.last_error();
   Value v;
   EXPECT_EQ(fresh.query_value(k, "n", &v), ERROR_SUCCESS);
+}
+
+// The REGEDIT4 text alone, no file: what a hive's text formats back to.
+TEST(Regedit4Text, ParsedTextFormatsToTheCanonicalForm) {
+  struct Case {
+    const char* name;
+    std::string in;
+    std::string out;
+  } cases[] = {
+      {"empty hive", "", "REGEDIT4\n\n"},
+      {"CR LF, blanks and comments", "REGEDIT4\r\n; note\r\n[HKEY_CURRENT_USER\\A]\r\n  \"n\" = \"v\"\r\n",
+       "REGEDIT4\n\n[HKEY_CURRENT_USER\\A]\n\"n\"=\"v\"\n\n"},
+      {"parents written, subkeys by name in any case",
+       "REGEDIT4\n[HKEY_CURRENT_USER\\b\\X]\n[HKEY_CURRENT_USER\\A]\n",
+       "REGEDIT4\n\n[HKEY_CURRENT_USER\\A]\n\n[HKEY_CURRENT_USER\\b]\n\n[HKEY_CURRENT_USER\\b\\X]\n\n"},
+      {"escapes, default value, dword",
+       "REGEDIT4\n[HKEY_CURRENT_USER\\A]\n@=\"q\\\"b\\\\\"\n\"d\"=dword:12C\n",
+       "REGEDIT4\n\n[HKEY_CURRENT_USER\\A]\n@=\"q\\\"b\\\\\"\n\"d\"=dword:0000012c\n\n"},
+      {"text that is not one line as hex(1)", "REGEDIT4\n[HKEY_CURRENT_USER\\A]\n\"t\"=hex(1):41,0a,00\n",
+       "REGEDIT4\n\n[HKEY_CURRENT_USER\\A]\n\"t\"=hex(1):41,0a,00\n\n"},
+      {"long hex wrapped at regedit's column",
+       "REGEDIT4\n[HKEY_CURRENT_USER\\A]\n\"h\"=hex:"
+           "01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,15,16,17,18,19,1a,1b,1c\n",
+       "REGEDIT4\n\n[HKEY_CURRENT_USER\\A]\n\"h\"=hex:01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,15,16,17,\\\n"
+       "  18,19,1a,1b,1c\n\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    KeyNode tree;
+    std::string error;
+    ASSERT_TRUE(parse_regedit4(c.in, Root::CurrentUser, &tree, &error)) << error;
+    std::string text;
+    ASSERT_TRUE(format_regedit4(Root::CurrentUser, tree, &text));
+    EXPECT_EQ(text, c.out);
+    KeyNode again;
+    ASSERT_TRUE(parse_regedit4(text, Root::CurrentUser, &again, &error)) << error;
+    std::string twice;
+    ASSERT_TRUE(format_regedit4(Root::CurrentUser, again, &twice));
+    EXPECT_EQ(twice, text);
+  }
 }
 
 // The depth limit holds for every way a key gets into a tree: a hive's text,
