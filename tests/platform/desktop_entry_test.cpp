@@ -83,6 +83,26 @@ TEST(DesktopEntryTest, InjectionTableValidatesAndReadsBack) {
   }
 }
 
+// UTF-8 is kept; anything else is Latin-1 as a whole, even where part of it
+// would pass as UTF-8.
+TEST(DesktopEntryTest, TextThatIsNotUtf8IsLatin1Throughout) {
+  struct Case {
+    const char* name;
+    std::string in, out;
+  } cases[] = {
+      {"ASCII", "cafe", "cafe"},
+      {"UTF-8", "caf\xc3\xa9", "caf\xc3\xa9"},
+      {"Latin-1", "caf\xe9", "caf\xc3\xa9"},
+      {"UTF-8 then Latin-1", "\xc3\xa9\xe9", "\xc3\x83\xc2\xa9\xc3\xa9"},
+      {"surrogate", "\xed\xa0\x80", "\xc3\xad\xc2\xa0\xc2\x80"},
+      {"over-long", "\xc0\xaf", "\xc3\x80\xc2\xaf"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(desktop::escape_string(c.in), c.out);
+  }
+}
+
 TEST(DesktopEntryTest, RefusesControlCharacters) {
   desktop::Entry e;
   e.exec = {"/bin/true"};

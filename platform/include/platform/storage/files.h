@@ -1,4 +1,5 @@
-// Files: safe replacement of configuration files.
+// Files: safe replacement of configuration files, and the one whole-file
+// reader (at the end).
 //
 // Every configuration write goes through replace_file(): the new contents go
 // to a temporary file in the same folder, created at its final mode, which is
