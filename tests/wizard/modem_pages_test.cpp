@@ -82,7 +82,7 @@ class ModemPages : public ::testing::Test {
         ++n;
       }
       list->count = n;
-      return find_.enumerate_rc != 0 ? find_.enumerate_rc : (n > 0 ? 0 : -22);
+      return find_.enumerate_rc != SERLINK_OK ? find_.enumerate_rc : (n > 0 ? SERLINK_OK : SERLINK_E_NO_MODEM);
     };
     s.configure = [this](ModemAutoConfigRecord* r) {
       statuses_.push_back(status_text());
@@ -200,11 +200,11 @@ TEST_F(ModemPages, DetectionPageStatusTextsAndButtons) {
       {"found at speed code 8", {{1}, 0, 0, 8}, "Found on COM2 @38400 bps", true},
       {"found at speed code 9 (57600)", {{3}, 0, 0, 9}, "Found on COM4 @57600 bps", true},
       {"no modem", {{}, 0}, "Failed", false},
-      {"enumeration stopped", {{}, -26}, "User aborted", false},
-      {"configuration stopped", {{0}, 0, -26}, "User aborted", false},
-      {"no modem on configuring", {{0}, 0, -22}, "Failed", false},
-      {"port problem on configuring", {{0}, 0, -4}, "Failed", false},
-      {"time-out on configuring", {{0}, 0, 2}, "Failed", false},
+      {"enumeration stopped", {{}, SERLINK_E_STOPPED}, "User aborted", false},
+      {"configuration stopped", {{0}, 0, SERLINK_E_STOPPED}, "User aborted", false},
+      {"no modem on configuring", {{0}, 0, SERLINK_E_NO_MODEM}, "Failed", false},
+      {"port problem on configuring", {{0}, 0, SERLINK_E_PORT_IN_USE}, "Failed", false},
+      {"time-out on configuring", {{0}, 0, SERLINK_NO_LINE}, "Failed", false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -287,7 +287,7 @@ TEST_F(ModemPages, CancelWhileTheLibraryWaitsStopsItAndTheLevelCancels) {
     ASSERT_TRUE(click(page()->item(IDCANCEL)));
     MessageLoop::current().pump_pending();
     stop_answer = list->status(nullptr);
-    find_.enumerate_rc = -26;
+    find_.enumerate_rc = SERLINK_E_STOPPED;
   };
   start_host();
   const HWND detect = (next(), host() ? host()->current_page() : 0);
