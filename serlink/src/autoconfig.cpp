@@ -12,6 +12,8 @@ constexpr std::size_t kIdentity = 16;  // characters kept of ATI0 / ATI3
 // Identification reads the rest of an answer up to its final word (or an
 // empty read); a modem that keeps talking is cut off after this many lines.
 constexpr int kMaxDrainLines = 32;
+// Pause around the purge after each new line speed of the speed search.
+constexpr std::int64_t kSpeedSettleMs = 10;
 
 struct ModemIdentification {
   std::uint32_t modem_class;
@@ -109,9 +111,9 @@ std::int32_t configure(ModemAutoConfigRecord* rec, const char* name) {
   std::int32_t rc = SERLINK_OK;
   for (rec->metrics.speed = id.speed; rec->metrics.speed > 0; --rec->metrics.speed) {
     rc = SerialChannelSetMetrics(&rec->metrics);
-    serlink::library_wait(10);
+    serlink::library_wait(kSpeedSettleMs);
     serlink::purge(port);
-    serlink::library_wait(10);
+    serlink::library_wait(kSpeedSettleMs);
     if (rc == SERLINK_OK) {
       serlink::send_command(port, "AT Q E V1");
       rc = serlink::read_response(port, 1, line, code);

@@ -16,6 +16,13 @@ constexpr std::int32_t kMaxLine = 127;
 constexpr int kMaxBytesPerResponse = 16 * 1024;
 constexpr std::uint32_t kPrivilegedTag = SERLINK_PRIVILEGED_TAG;
 
+// Pauses, in milliseconds.
+constexpr std::int64_t kFirstGuardMs = 250;   // silence around "+++"; four times longer on the second try
+constexpr std::int64_t kDtrDropMs = 300;      // DTR low to make the modem hang up
+constexpr std::int64_t kSettleMs = 500;       // after a reset, or DTR low before "ATZ"
+constexpr std::int64_t kBeforeDialMs = 1000;
+constexpr std::int64_t kLineFeedWaitMs = 10;  // for the line feed after a carriage return
+
 // 1: the modem is believed to be in command state; 0: on line.
 constinit int g_command_mode = 0;
 
@@ -47,7 +54,7 @@ void recover(std::int32_t channel) {
     g_command_mode = matched(rc, code) ? 1 : 0;
     if (g_command_mode == 1) return;
   }
-  std::int64_t guard = 250;
+  std::int64_t guard = kFirstGuardMs;
   for (int pass = 0; pass < 2; ++pass, guard *= 4) {
     serlink::library_wait(guard);
     std::int32_t rc = write_raw(channel, "+++", 3);
@@ -66,7 +73,7 @@ void recover(std::int32_t channel) {
       g_command_mode = 0;
     }
     SioSetDTR(channel, 0);
-    serlink::library_wait(300);
+    serlink::library_wait(kDtrDropMs);
     if (SioSetDTR(channel, 1) == SERLINK_OK) serlink::read_response(channel, 1, line, code);
   }
 }
@@ -174,7 +181,7 @@ std::int32_t read_response(std::int32_t channel, std::int32_t timeout_s, char* l
       continue;
     }
     if (c == '\n') continue;
-    library_wait(10);
+    library_wait(kLineFeedWaitMs);
     char lf = 0;
     std::int32_t r2 = read_byte(channel, lf, got);
     if (r2 < 0) rc = r2;
@@ -238,7 +245,7 @@ int32_t ModemReset(ModemCommand* command) try {
     rc = serlink::read_response(ch, 2, line, code);
     if (!(rc == SERLINK_OK && code == MODEM_RESULT_OK)) return SERLINK_E_NOT_OK;
   }
-  serlink::library_wait(500);
+  serlink::library_wait(kSettleMs);
   serlink::purge(ch);
   rc = serlink::send_command(ch, kVerbose);
   if (rc < 0) return rc;
@@ -258,7 +265,7 @@ int32_t ModemDial(ModemDialRequest* request) try {
   if (!request) return SERLINK_E_PARAM;
   const int32_t ch = request->channel;
   const bool tone = request->method == SERLINK_DIAL_TONE;
-  serlink::library_wait(1000);
+  serlink::library_wait(kBeforeDialMs);
   serlink::purge(ch);
   char registers[64];
   std::snprintf(registers, sizeof registers, "S2=43 S7=%ld S12=12", static_cast<long>(request->wait_s));
@@ -311,7 +318,7 @@ int32_t ModemHangup(int32_t channel) try {
   }
   if (!done) {
     SioSetDTR(ch, 0);
-    serlink::library_wait(500);
+    serlink::library_wait(kSettleMs);
     serlink::purge(ch);
     serlink::send_command(ch, "ATZ");
     int32_t rc = serlink::read_response(ch, 2, line, code);
