@@ -16,25 +16,13 @@ here="$(cd "$(dirname "$0")" && pwd)"
 source "$here/lib.sh"
 source "$here/desktop_lib.sh"
 
-for tool in Xvfb xdotool import openbox xprop; do
-  command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
-done
-
-make_workspace e2e_desktop
-mkdir -p "$shots"
-rm -f "$shots"/*.png
+start_desktop e2e_desktop "$shots"
 absent_com_ports 1 2 3 4
-
-start_xvfb
-trap '[ -n "${app_pid:-}" ] && kill "$app_pid" 2>/dev/null; [ -n "${wm_pid:-}" ] && kill "$wm_pid" 2>/dev/null; kill "$xvfb_pid" 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
-start_window_manager
 
 transcript="$work/transcript"
 : > "$transcript"
-ASAN_OPTIONS="${ASAN_OPTIONS:-}:detect_leaks=0" GSK_RENDERER=cairo GDK_BACKEND=x11 NO_AT_BRIDGE=1 \
-  VLR_ROOT="$root" VLR_UI=gtk VLR_TRANSCRIPT="$transcript" VLR_LOG="$work/log" VLR_LOG_LEVEL=info \
-  "$modsetctl" setup >"$work/stdout" 2>"$work/stderr" </dev/null &
-app_pid=$!
+start_desktop_program VLR_ROOT="$root" VLR_UI=gtk VLR_TRANSCRIPT="$transcript" VLR_LOG="$work/log" VLR_LOG_LEVEL=info \
+  "$modsetctl" setup
 
 setup_dialog=30101   # "Set Up Modem"
 find_button=117      # "&Find Modem..."

@@ -18,26 +18,14 @@ data="$(cd "$here/../../data" && pwd)"
 source "$here/lib.sh"
 source "$here/desktop_lib.sh"
 
-for tool in Xvfb xdotool import openbox xprop; do
-  command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
-done
-
-make_workspace e2e_desktop
-mkdir -p "$shots"
-rm -f "$shots"/*.png
+start_desktop e2e_desktop "$shots"
 absent_com_ports 1 3 4
-
-start_xvfb
-trap '[ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null; [ -n "${app_pid:-}" ] && kill "$app_pid" 2>/dev/null; [ -n "${wm_pid:-}" ] && kill "$wm_pid" 2>/dev/null; kill "$xvfb_pid" 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
-start_window_manager
 start_linesim "$linesim" "$root" --modem COM2=generic --dial "5550100=scenario:$data/scenarios/new-account.txt"
 
 transcript="$work/transcript"
 : > "$transcript"
-ASAN_OPTIONS="${ASAN_OPTIONS:-}:detect_leaks=0" GSK_RENDERER=cairo GDK_BACKEND=x11 NO_AT_BRIDGE=1 \
-  VLR_DATA_DIR="$data" VLR_LOG="$work/log" VLR_LOG_LEVEL=info \
-  "$joinwiz" --root "$root" --ui gtk --transcript "$transcript" >"$work/stdout" 2>"$work/stderr" </dev/null &
-app_pid=$!
+start_desktop_program VLR_DATA_DIR="$data" VLR_LOG="$work/log" VLR_LOG_LEVEL=info \
+  "$joinwiz" --root "$root" --ui gtk --transcript "$transcript"
 
 password_field=3003   # IDC_PASSWORD of page 105
 short_text="Please enter between 5 and 8 characters for your password."

@@ -204,9 +204,10 @@ fi
 chat -v -s -f "$chat_script" <"$tty" >"$tty" 2>"$work/chat.out"
 code=$?
 [ "$code" = 0 ] || fail "chat exit $code: $(cat "$work/chat.out")"
-sleep 0.3
-grep -q "at< ATDT18005550147" "$work/linesim.trace" || fail "linesim did not see the dial: $(cat "$work/linesim.trace")"
-grep -q "call 18005550147" "$work/linesim.trace" || fail "linesim did not route the call"
+# linesim traces from its own process: wait (bounded) for its lines.
+wait_for_line "$work/linesim.trace" "at< ATDT18005550147" 10 "$sim_pid" ||
+  fail "linesim did not see the dial: $(cat "$work/linesim.trace")"
+wait_for_line "$work/linesim.trace" "call 18005550147" 10 "$sim_pid" || fail "linesim did not route the call"
 grep -q "CONNECT" "$work/chat.out" || fail "chat saw no CONNECT: $(cat "$work/chat.out")"
 
 # Into a pppd folder that already holds another provider, and out again.

@@ -1,48 +1,25 @@
 #include "support/tmux_session.h"
 
-#include <fcntl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <thread>
+
+#include "support/program_runner.h"
 
 namespace test_support {
 
 namespace {
 
-// Runs a program found on PATH without a shell, its standard error thrown
-// away; returns its exit status (-1 when it did not end normally) and its
-// standard output in `out`.
-int run(const std::vector<std::string>& args, std::string* out) {
-  int pipefd[2];
-  if (::pipe(pipefd) != 0) return -1;
-  const pid_t pid = ::fork();
-  if (pid < 0) {
-    ::close(pipefd[0]);
-    ::close(pipefd[1]);
-    return -1;
-  }
-  if (pid == 0) {
-    ::dup2(pipefd[1], STDOUT_FILENO);
-    const int null = ::open("/dev/null", O_WRONLY);
-    if (null >= 0) ::dup2(null, STDERR_FILENO);
-    ::close(pipefd[0]);
-    ::close(pipefd[1]);
-    std::vector<char*> argv;
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    ::execvp(argv[0], argv.data());
-    ::_exit(127);
-  }
-  ::close(pipefd[1]);
-  std::string text;
-  char buf[4096];
-  for (ssize_t n; (n = ::read(pipefd[0], buf, sizeof buf)) > 0;) text.append(buf, static_cast<std::size_t>(n));
-  ::close(pipefd[0]);
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  if (out) *out = text;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+// Runs tmux (found where the system keeps programs) with `args`; its exit
+// status, and what it printed in `out` when given.
+int run_tmux(const std::vector<std::string>& args, std::string* out) {
+  static const std::string tmux = FindTool("tmux");
+  if (tmux.empty()) return -1;
+  std::vector<std::string> argv = {tmux};
+  argv.insert(argv.end(), args.begin(), args.end());
+  ProgramResult r = RunProgram(argv);
+  if (out) *out = std::move(r.output);
+  return r.exit_code;
 }
 
 }  // namespace
@@ -52,7 +29,7 @@ TmuxSession::TmuxSession(const std::string& name)
 
 TmuxSession::~TmuxSession() { tmux({"kill-server"}); }
 
-bool TmuxSession::available() { return run({"tmux", "-V"}, nullptr) == 0; }
+bool TmuxSession::available() { return run_tmux({"-V"}, nullptr) == 0; }
 
 int TmuxSession::start(int width, int height, const std::vector<std::string>& env,
                        const std::vector<std::string>& command) {
@@ -65,8 +42,8 @@ int TmuxSession::start(int width, int height, const std::vector<std::string>& en
 
 int TmuxSession::tmux(std::vector<std::string> args, std::string* out) {
   // No configuration file: the user's own must not change what the pane shows.
-  args.insert(args.begin(), {"tmux", "-f", "/dev/null", "-L", socket_});
-  return run(args, out);
+  args.insert(args.begin(), {"-f", "/dev/null", "-L", socket_});
+  return run_tmux(args, out);
 }
 
 std::string TmuxSession::screen() {
