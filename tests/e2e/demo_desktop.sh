@@ -10,9 +10,7 @@ source_dir=$1
 build_dir=$2
 shots=$3
 name=demo_desktop
-here="$(cd "$(dirname "$0")" && pwd)"
-source "$here/lib.sh"
-source "$here/desktop_lib.sh"
+source "$(dirname "$0")/desktop_lib.sh"
 start_desktop e2e "$shots"
 
 # No terminal: standard input and output are files, as from a desktop's

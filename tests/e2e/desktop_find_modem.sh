@@ -12,9 +12,7 @@ set -uo pipefail
 modsetctl=$1
 shots=$2
 name=desktop_find_modem
-here="$(cd "$(dirname "$0")" && pwd)"
-source "$here/lib.sh"
-source "$here/desktop_lib.sh"
+source "$(dirname "$0")/desktop_lib.sh"
 
 start_desktop e2e_desktop "$shots"
 absent_com_ports 1 2 3 4
@@ -35,24 +33,13 @@ check_contrast "$shots/set-up-modem.png" "Set Up Modem"
 # Presses "Find Modem..." and closes the box that ends the search with
 # CLOSE (a key, or "button" for the title bar's button).
 search_closed_by() {
-  local close=$1 box shot
+  local close=$1
   xdotool windowactivate --sync "$setup" 2>/dev/null || xdotool windowfocus --sync "$setup"
   keys alt+f
   wait_for_line "$transcript" 'message-box "Modem Auto-Detect" icon exclamation "A modem was not found."' 60 "$app_pid" "$seen" ||
     fail "no \"A modem was not found.\" box"
-  wait_for_line "$transcript" "painted 0" 60 "$app_pid" "$seen" || fail "the box was never painted"
-  box=$(window_named "$app_pid" "Modem Auto-Detect")
-  shot="$shots/modem-not-found-$close.png"
-  check_painted "$box" "$shot" "the \"A modem was not found.\" box"
-  check_contrast "$shot" "the \"A modem was not found.\" box"
-  [ "$close" = Return ] && check_idle "$app_pid" 8 "the \"A modem was not found.\" box waits"
-  seen=$(wc -l < "$transcript")
-  if [ "$close" = button ]; then
-    click_close_button "$box"
-  else
-    xdotool windowactivate --sync "$box" 2>/dev/null || true
-    keys "$close"
-  fi
+  check_and_close_box "$close" "Modem Auto-Detect" "$shots/modem-not-found-$close.png" \
+    "the \"A modem was not found.\" box"
   # The search ends and "Set Up Modem" takes the keyboard back.
   wait_for_line "$transcript" "focus $setup_dialog " 30 "$app_pid" "$seen" ||
     fail "after $close \"Set Up Modem\" did not get the keyboard back"

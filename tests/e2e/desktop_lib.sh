@@ -1,7 +1,9 @@
 # Helpers of the desktop drivers (desktop_road.sh, desktop_message_box.sh,
 # desktop_find_modem.sh, demo_desktop.sh), on top of lib.sh: the desktop
 # itself, a window manager, the program's CPU time, its windows counted,
-# placed and photographed. Sourced.
+# placed and photographed. Sourced (it sources lib.sh).
+
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
 # Skips the test (exit 77) where the X tools are missing; otherwise makes
 # the workspace (make_workspace PREFIX), empties the photographs' folder
@@ -203,6 +205,28 @@ on_page() {
   import -window "$win" "$shot" 2>/dev/null || fail "cannot photograph page $id"
   check_contrast "$shot" "page $id"
   seen=$(wc -l < "$transcript")
+}
+
+# The message box CAPTION has come (after the transcript's first $seen
+# lines): waits for its paint, photographs it into SHOT and checks that it
+# is drawn with legible ink and, when CLOSE is Return, that the program
+# sleeps while it waits; then closes it with CLOSE (a key, or "button" for
+# the close button of its title bar). WHAT names the box in messages. Sets
+# seen to the transcript's lines before the close.
+check_and_close_box() {
+  local close=$1 caption=$2 shot=$3 what=$4 box
+  wait_for_line "$transcript" "painted 0" 60 "$app_pid" "$seen" || fail "the box was never painted"
+  box=$(window_named "$app_pid" "$caption")
+  check_painted "$box" "$shot" "$what"
+  check_contrast "$shot" "$what"
+  [ "$close" = Return ] && check_idle "$app_pid" 8 "$what waits"
+  seen=$(wc -l < "$transcript")
+  if [ "$close" = button ]; then
+    click_close_button "$box"
+  else
+    xdotool windowactivate --sync "$box" 2>/dev/null || true
+    keys "$close"
+  fi
 }
 
 keys() { xdotool key --delay 30 "$@"; }

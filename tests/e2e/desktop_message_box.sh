@@ -13,10 +13,7 @@ joinwiz=$1
 linesim=$2
 shots=$3
 name=desktop_message_box
-here="$(cd "$(dirname "$0")" && pwd)"
-data="$(cd "$here/../../data" && pwd)"
-source "$here/lib.sh"
-source "$here/desktop_lib.sh"
+source "$(dirname "$0")/desktop_lib.sh"
 
 start_desktop e2e_desktop "$shots"
 absent_com_ports 1 3 4
@@ -34,23 +31,11 @@ short_text="Please enter between 5 and 8 characters for your password."
 # closes it with CLOSE (a key, or "button" for the title bar's button) and
 # checks that the password field has the keyboard again.
 short_password_closed_by() {
-  local close=$1 box shot
+  local close=$1
   text "abc"; keys Tab; text "abc"; keys Return
   wait_for_line "$transcript" "message-box \"Entry error\"" 60 "$app_pid" "$seen" || fail "no \"Entry error\" box"
   grep -qF -- "$short_text" "$transcript" || fail "the box does not say: $short_text"
-  wait_for_line "$transcript" "painted 0" 60 "$app_pid" "$seen" || fail "the box was never painted"
-  box=$(window_named "$app_pid" "Entry error")
-  shot="$shots/entry-error-$close.png"
-  check_painted "$box" "$shot" "the \"Entry error\" box"
-  check_contrast "$shot" "the \"Entry error\" box"
-  [ "$close" = Return ] && check_idle "$app_pid" 8 "the \"Entry error\" box waits"
-  seen=$(wc -l < "$transcript")
-  if [ "$close" = button ]; then
-    click_close_button "$box"
-  else
-    xdotool windowactivate --sync "$box" 2>/dev/null || true
-    keys "$close"
-  fi
+  check_and_close_box "$close" "Entry error" "$shots/entry-error-$close.png" "the \"Entry error\" box"
   wait_for_line "$transcript" "focus 105 $password_field" 30 "$app_pid" "$seen" ||
     fail "after $close the password field did not get the keyboard back"
   [ -z "$(xdotool search --all --onlyvisible --pid "$app_pid" --name '^Entry error$' 2>/dev/null)" ] ||

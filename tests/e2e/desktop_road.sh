@@ -14,11 +14,8 @@ joinwiz=$1
 linesim=$2
 shots=$3
 name=desktop_road
-case_dir="$(cd "$(dirname "$0")" && pwd)/desktop"
-here="$(cd "$(dirname "$0")" && pwd)"
-data="$(cd "$here/../../data" && pwd)"
-source "$here/lib.sh"
-source "$here/desktop_lib.sh"
+source "$(dirname "$0")/desktop_lib.sh"
+case_dir="$here/desktop"
 
 start_desktop e2e_desktop "$shots"
 absent_com_ports 1 3 4

@@ -1,25 +1,49 @@
 #include "support/tmux_session.h"
 
+#include <fcntl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <thread>
-
-#include "support/program_runner.h"
 
 namespace test_support {
 
 namespace {
 
-// Runs tmux (found where the system keeps programs) with `args`; its exit
-// status, and what it printed in `out` when given.
+// Runs tmux without a shell, its standard error thrown away: the server it
+// starts keeps the descriptors it was given, so a pipe there would never
+// reach its end. Returns tmux's exit status (-1 when it did not end
+// normally) and its standard output in `out`.
 int run_tmux(const std::vector<std::string>& args, std::string* out) {
-  static const std::string tmux = FindTool("tmux");
-  if (tmux.empty()) return -1;
-  std::vector<std::string> argv = {tmux};
-  argv.insert(argv.end(), args.begin(), args.end());
-  ProgramResult r = RunProgram(argv);
-  if (out) *out = std::move(r.output);
-  return r.exit_code;
+  int pipefd[2];
+  if (::pipe(pipefd) != 0) return -1;
+  const pid_t pid = ::fork();
+  if (pid < 0) {
+    ::close(pipefd[0]);
+    ::close(pipefd[1]);
+    return -1;
+  }
+  if (pid == 0) {
+    ::dup2(pipefd[1], STDOUT_FILENO);
+    const int null = ::open("/dev/null", O_WRONLY);
+    if (null >= 0) ::dup2(null, STDERR_FILENO);
+    ::close(pipefd[0]);
+    ::close(pipefd[1]);
+    std::vector<char*> argv = {const_cast<char*>("tmux")};
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    ::execvp(argv[0], argv.data());
+    ::_exit(127);
+  }
+  ::close(pipefd[1]);
+  std::string text;
+  char buf[4096];
+  for (ssize_t n; (n = ::read(pipefd[0], buf, sizeof buf)) > 0;) text.append(buf, static_cast<std::size_t>(n));
+  ::close(pipefd[0]);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  if (out) *out = text;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 }  // namespace
