@@ -229,5 +229,19 @@ check_and_close_box() {
   fi
 }
 
+# From "Modem Setup" (page 110) with Next on every page, as the simulated
+# modem and server agree, to "Registration Complete" (page 120).
+modem_pages_to_the_end() {
+  on_page 110 "Modem Setup"
+  keys Return
+  on_page 113 "Modem Found"
+  keys Return
+  on_page 115 "Dialing Information"
+  keys Return
+  on_page 116 "Dialing the Network"
+  keys Return
+  on_page 120 "Registration Complete"
+}
+
 keys() { xdotool key --delay 30 "$@"; }
 text() { xdotool type --delay 20 -- "$1"; }

@@ -29,13 +29,7 @@ start_linesim "$linesim" "$root" --modem COM2=generic --dial "5550100=scenario:$
 
 # "Install for the System" goes through pkexec: a stub that records its
 # arguments and runs the install on test folders.
-mkdir -p "$work/bin"
-cat > "$work/bin/pkexec" <<'STUB'
-#!/bin/sh
-printf '%s\n' "$@" > "$STUB_ARGS"
-exec "$@" --ppp-dir "$STUB_ETC" --unit-dir "$STUB_UNITS"
-STUB
-chmod +x "$work/bin/pkexec"
+make_pkexec_stub
 
 transcript="$work/transcript"
 : > "$transcript"
@@ -57,15 +51,7 @@ keys Return
 on_page 105 "Account Information"
 text "jsmith"; keys Tab; text "secret1"; keys Tab; text "secret1"
 keys Return
-on_page 110 "Modem Setup"
-keys Return
-on_page 113 "Modem Found"
-keys Return
-on_page 115 "Dialing Information"
-keys Return
-on_page 116 "Dialing the Network"
-keys Return
-on_page 120 "Registration Complete"
+modem_pages_to_the_end
 keys alt+s                                    # Install for the System
 wait_for_line "$work/transcript" 'message-box "Install for the System"' 60 "$app_pid" \
   || fail "no result window after Install for the System"

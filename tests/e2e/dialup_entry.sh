@@ -83,12 +83,7 @@ start_linesim "$linesim" "$root" --modem COM2=generic \
 # folders; in the config run without pkexec, so the page shows the command.
 mkdir -p "$work/bin"
 if [ "$mode" = transfer ]; then
-  cat > "$work/bin/pkexec" <<'STUB'
-#!/bin/sh
-printf '%s\n' "$@" > "$STUB_ARGS"
-exec "$@" --ppp-dir "$STUB_ETC" --unit-dir "$STUB_UNITS"
-STUB
-  chmod +x "$work/bin/pkexec"
+  make_pkexec_stub
   run_path="$work/bin:$PATH"
   install_steps='click 3070
 expect-message The dial-up entry is installed for the system.

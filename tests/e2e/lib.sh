@@ -59,6 +59,19 @@ start_case_linesim() {
   fi
 }
 
+# $work/bin/pkexec: a stand-in that records its arguments in $STUB_ARGS and
+# runs the command on the test's folders ($STUB_ETC for pppd's, $STUB_UNITS
+# for systemd's) instead of asking for the administrator.
+make_pkexec_stub() {
+  mkdir -p "$work/bin"
+  cat > "$work/bin/pkexec" <<'STUB'
+#!/bin/sh
+printf '%s\n' "$@" > "$STUB_ARGS"
+exec "$@" --ppp-dir "$STUB_ETC" --unit-dir "$STUB_UNITS"
+STUB
+  chmod +x "$work/bin/pkexec"
+}
+
 # Value of KEY=VALUE in the case's "options" file, empty when absent.
 option() {
   [ -f "$case_dir/options" ] && sed -n "s/^$1=//p" "$case_dir/options" | head -n1
