@@ -20,6 +20,7 @@
 #include "platform/ui/user_input.h"
 #include "wizard/modem_level.h"
 #include "wizard/pages.h"
+#include "support/temp_dir.h"
 
 namespace wizard {
 namespace {
@@ -40,9 +41,6 @@ struct FakeFind {
 class ModemPages : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/wizard_modem_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
     set_wizard_paths({dir_, dir_ / "Joinwiz.ini"});
     clear_bitmap_folders();
     add_bitmap_folder(fs::path(VLR_SOURCE_DIR) / "data");
@@ -65,7 +63,6 @@ class ModemPages : public ::testing::Test {
     if (host_ && is_window(host_)) destroy_window(host_);
     pump();
     set_modem_services(default_modem_services());
-    fs::remove_all(dir_);
   }
 
   void install_fakes() {
@@ -138,7 +135,8 @@ class ModemPages : public ::testing::Test {
   void next() { click_id(page() ? static_cast<Dialog*>(page()) : host(), IDC_NEXT); }
   std::string value(const char* key) { return profile_.value_or_empty(key); }
 
-  fs::path dir_;
+  test_support::TempDir temp_{"wizard_modem"};
+  const fs::path dir_ = temp_.path();
   RegistrationProfile profile_;
   HWND host_ = 0;
   HWND detect_ = 0;
