@@ -639,7 +639,7 @@ extern "C" __attribute__((visibility("default"))) platform::Display* vlr_display
   };
   std::string text;
   std::string why;
-  if (!platform::read_file(options->answers, text, &why))
+  if (!platform::read_file(options->answers, text, &why, nullptr, platform::ReadSource::FileOrStream))
     return refuse("cannot read the answers script " + options->answers + ": " + why);
   display::HeadlessOptions ho;
   ho.script = std::move(text);

@@ -12,6 +12,8 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <thread>
+#include <tuple>
 #include <string>
 #include <vector>
 
@@ -284,6 +286,35 @@ TEST_F(FilesTest, WholeFileReaderTakesOnlyRegularFilesWithinTheLimit) {
   EXPECT_EQ(err, "cannot read " + (dir_ / "fifo").string() + ": not a regular file");
   ASSERT_TRUE(platform::read_file("/proc/self/status", text, &err)) << err;
   EXPECT_NE(text.find("Pid:"), std::string::npos);
+}
+
+// A script handed through a pipe (`--answers <(...)`) is read to its end
+// when the caller takes streams; a folder still is not, and the limit holds.
+TEST_F(FilesTest, StreamIsReadToItsEndWhenTheCallerTakesStreams) {
+  using platform::ReadSource;
+  using platform::ReadStatus;
+  const fs::path fifo = dir_ / "fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  for (const auto& [limit, status, contents] :
+       {std::tuple{std::size_t{100}, ReadStatus::Ok, std::string("step one\nstep two\n")},
+        std::tuple{std::size_t{8}, ReadStatus::Grew, std::string()}}) {
+    SCOPED_TRACE(limit);
+    std::thread writer([&] { std::ofstream(fifo) << "step one\nstep two\n"; });
+    platform::WholeFile file = platform::read_whole_file(fifo, limit, ReadSource::FileOrStream);
+    // The writer's one write (at its close) fits the pipe: it ends whatever
+    // the reader took.
+    writer.join();
+    EXPECT_EQ(file.status, status);
+    EXPECT_EQ(file.contents, contents);
+  }
+  fs::create_directory(dir_ / "folder");
+  EXPECT_EQ(platform::read_whole_file(dir_ / "folder", 100, ReadSource::FileOrStream).status,
+            ReadStatus::NotRegular);
+  std::string text, err;
+  std::thread writer([&] { std::ofstream(fifo) << "piped"; });
+  EXPECT_TRUE(platform::read_file(fifo, text, &err, nullptr, ReadSource::FileOrStream)) << err;
+  writer.join();
+  EXPECT_EQ(text, "piped");
 }
 
 // A stamp says whether the file changed within one timestamp tick, and

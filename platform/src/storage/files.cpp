@@ -277,7 +277,7 @@ bool stamp_file(const std::filesystem::path& path, FileStamp* stamp, int* err) {
   return true;
 }
 
-WholeFile read_whole_file(const std::filesystem::path& path, std::size_t max_size) {
+WholeFile read_whole_file(const std::filesystem::path& path, std::size_t max_size, ReadSource source) {
   WholeFile file;
   auto fail = [&](ReadStatus status, int err) {
     file.status = status;
@@ -287,7 +287,14 @@ WholeFile read_whole_file(const std::filesystem::path& path, std::size_t max_siz
   };
   // O_NONBLOCK: a FIFO put in place of the file must not hang the open; it
   // is refused below as not a regular file.
-  const int fd = retry_eintr([&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK); });
+  // A stream the caller accepts is opened the ordinary way, which waits for a
+  // pipe's writer as any program reading a pipe does.
+  int open_flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK;
+  struct stat named {};
+  if (source == ReadSource::FileOrStream && ::stat(path.c_str(), &named) == 0 &&
+      (S_ISFIFO(named.st_mode) || S_ISCHR(named.st_mode)))
+    open_flags &= ~O_NONBLOCK;
+  const int fd = retry_eintr([&] { return ::open(path.c_str(), open_flags); });
   if (fd < 0) return fail(ReadStatus::CannotOpen, errno);
   struct Closer {
     int fd;
@@ -295,17 +302,19 @@ WholeFile read_whole_file(const std::filesystem::path& path, std::size_t max_siz
   } closer{fd};
   struct stat st {};
   if (::fstat(fd, &st) < 0) return fail(ReadStatus::CannotStat, errno);
-  if (!S_ISREG(st.st_mode)) {
+  const bool stream = source == ReadSource::FileOrStream && (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode));
+  if (!S_ISREG(st.st_mode) && !stream) {
     file.folder = S_ISDIR(st.st_mode);
     return fail(ReadStatus::NotRegular, 0);
   }
-  if (static_cast<std::uint64_t>(st.st_size) > max_size) return fail(ReadStatus::TooLarge, 0);
-  // A regular file: reads block as they always do (a slow disk waits).
+  if (stream) st.st_size = 0;  // read to its end, within the limit
+  else if (static_cast<std::uint64_t>(st.st_size) > max_size) return fail(ReadStatus::TooLarge, 0);
+  // Reads block as they always do (a slow disk or a pipe's writer waits).
   const int flags = ::fcntl(fd, F_GETFL);
   if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
   std::string& text = file.contents;
   // One spare byte so the read that finds the end needs no reallocation.
-  text.resize(static_cast<std::size_t>(st.st_size) + 1);
+  text.resize(std::min(static_cast<std::size_t>(st.st_size) + 1, max_size + 1));
   std::size_t got = 0;
   for (;;) {
     if (got == text.size()) {
@@ -333,8 +342,8 @@ WholeFile read_whole_file(const std::filesystem::path& path, std::size_t max_siz
 }
 
 bool read_file(const std::filesystem::path& path, std::string& contents, std::string* error,
-               bool* missing) {
-  WholeFile file = read_whole_file(path, std::numeric_limits<std::size_t>::max() - 1);
+               bool* missing, ReadSource source) {
+  WholeFile file = read_whole_file(path, std::numeric_limits<std::size_t>::max() - 1, source);
   if (missing) *missing = file.missing();
   switch (file.status) {
     case ReadStatus::Ok:

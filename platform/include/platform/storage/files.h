@@ -148,14 +148,24 @@ struct WholeFile {
   bool missing() const { return status == ReadStatus::CannotOpen && (error_number == ENOENT || error_number == ENOTDIR); }
 };
 
+// What read_whole_file() takes. Settings and stored data are regular files
+// only; a script the user hands a program may come through a pipe
+// (`--answers <(...)`, /dev/stdin), read to its end like a file.
+enum class ReadSource { RegularFile, FileOrStream };
+
 // Reads the whole regular file at `path`, at most `max_size` bytes. The
-// caller turns a status into its own result and message.
-WholeFile read_whole_file(const std::filesystem::path& path, std::size_t max_size);
+// caller turns a status into its own result and message. With
+// FileOrStream a FIFO or a character device is opened again blocking (as
+// any program reading a pipe waits for its writer) and read to its end.
+WholeFile read_whole_file(const std::filesystem::path& path, std::size_t max_size,
+                          ReadSource source = ReadSource::RegularFile);
 
 // Reads the whole file. False (and `error`) when it cannot be read; a missing
 // file sets `missing` (if given) so callers can tell "absent" from "unreadable".
-// Only regular files (a link followed to one) are read.
+// Only regular files (a link followed to one) are read, unless `source`
+// lets a stream in too.
 bool read_file(const std::filesystem::path& path, std::string& contents,
-               std::string* error = nullptr, bool* missing = nullptr);
+               std::string* error = nullptr, bool* missing = nullptr,
+               ReadSource source = ReadSource::RegularFile);
 
 }  // namespace platform
