@@ -12,15 +12,8 @@
 #include <unistd.h>
 
 #include "serlink.h"
+#include "support/check.h"
 
-static int failures = 0;
-#define CHECK(cond)                                                   \
-  do {                                                                \
-    if (!(cond)) {                                                    \
-      fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
-      ++failures;                                                     \
-    }                                                                 \
-  } while (0)
 
 static char traced[4096];
 static void trace(const char *format, const char *text) {
@@ -124,10 +117,7 @@ int main(void) {
   rmdir(path);
   rmdir(root);
   CHECK(SerlinkSetEventHandler(NULL, 1) == SERLINK_OK);
-  if (failures) {
-    fprintf(stderr, "%d checks failed\n", failures);
-    return 1;
-  }
+  if (check_exit_code() != 0) return 1;
   printf("serlink C API: all checks passed\n");
   return 0;
 }
