@@ -154,6 +154,10 @@ class DC {
   void set_control_id(int id) { control_id_ = id; }
 
  private:
+  // Appends an op of `kind` at the rectangle, tagged with the control id, to
+  // the record; nullptr when this DC records nothing.
+  PaintOp* record(PaintOp::Kind kind, int x, int y, int w, int h);
+
   Bitmap* target_ = nullptr;
   COLORREF bk_ = RGB(255, 255, 255);
   COLORREF text_ = RGB(0, 0, 0);
