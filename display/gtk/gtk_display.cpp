@@ -41,6 +41,7 @@
 #include "display/transcript.h"
 #include "glib_pump.h"
 #include "platform/ui/controls.h"
+#include "platform/ui/labels.h"
 #include "platform/ui/dialog.h"
 #include "platform/ui/display.h"
 #include "platform/loop/log.h"
@@ -78,33 +79,20 @@ constexpr double kShrinkStep = 0.85;
 constexpr int kLabelGap = 4;
 constexpr int kLabelGapBefore = 2;
 
+// GTK's form of a control text: each "&" mark becomes GTK's "_" (GTK
+// underlines every marked character, as Windows does), a "_" of the text is
+// doubled, and a lone "&" at the very end is left out.
 std::string mnemonic_markup(std::string_view text) {
-  // "&Next" becomes "_Next", "&&" a literal "&", "_" a literal "_".
+  const MnemonicText m = parse_mnemonics(text);
+  const std::size_t end = m.shown.size() - (m.ends_with_mark ? 1 : 0);
   std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '&') {
-      if (i + 1 < text.size() && text[i + 1] == '&') {
-        out += '&';
-        ++i;
-      } else if (i + 1 < text.size()) {
-        out += '_';
-      }
-    } else if (text[i] == '_') {
-      out += "__";
-    } else {
-      out += text[i];
+  auto mark = m.marked.begin();
+  for (std::size_t i = 0; i < end; ++i) {
+    if (mark != m.marked.end() && *mark == i) {
+      out += '_';
+      ++mark;
     }
-  }
-  return out;
-}
-
-std::string plain_text(std::string_view text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '&' && i + 1 < text.size()) {
-      ++i;
-    }
-    out += text[i];
+    out += m.shown[i] == '_' ? std::string_view("__") : std::string_view(&m.shown[i], 1);
   }
   return out;
 }
@@ -668,7 +656,7 @@ void GtkDisplay::sync_top(HWND hwnd) {
     else watch_first_frame(v);
   }
   if (!v.message_box) {
-    gtk_window_set_title(GTK_WINDOW(v.window), plain_text(w->text()).c_str());
+    gtk_window_set_title(GTK_WINDOW(v.window), strip_mnemonics(w->text()).c_str());
     refresh_canvas(v, *w);
     sync_controls(v, *w);
   }
@@ -903,7 +891,6 @@ ControlView GtkDisplay::make_control(TopView& v, Control& ctl) {
 
 void GtkDisplay::sync_controls(TopView& v, Window& w) {
   std::set<HWND> live;
-  GtkWidget* previous_label = nullptr;
   for (HWND h : w.children()) {
     auto* ctl = window_cast<Control>(h);
     if (!ctl) continue;
@@ -913,14 +900,12 @@ void GtkDisplay::sync_controls(TopView& v, Window& w) {
     ControlView& c = it->second;
     if (!c.widget) continue;
     sync_control(v, c, *ctl);
-    // A field is named by the label before it, for screen readers.
-    if (c.type == ControlType::Static) {
-      previous_label = c.widget;
-    } else if (previous_label && (c.type == ControlType::Edit || c.type == ControlType::ComboBox ||
-                                  c.type == ControlType::ListBox)) {
-      gtk_accessible_update_relation(GTK_ACCESSIBLE(c.inner ? c.inner : c.widget),
-                                     GTK_ACCESSIBLE_RELATION_LABELLED_BY, previous_label, nullptr, -1);
-      previous_label = nullptr;
+    // A field is named by its label, for screen readers.
+    if (c.type == ControlType::Edit || c.type == ControlType::ComboBox || c.type == ControlType::ListBox) {
+      const auto label = v.controls.find(label_of_field(h));
+      if (label != v.controls.end() && label->second.widget)
+        gtk_accessible_update_relation(GTK_ACCESSIBLE(c.inner ? c.inner : c.widget),
+                                       GTK_ACCESSIBLE_RELATION_LABELLED_BY, label->second.widget, nullptr, -1);
     }
   }
   for (auto it = v.controls.begin(); it != v.controls.end();) {
@@ -949,7 +934,7 @@ void GtkDisplay::sync_control(TopView& v, ControlView& c, Control& ctl) {
       break;
     }
     case ControlType::GroupBox:
-      gtk_frame_set_label(GTK_FRAME(c.widget), text.empty() ? nullptr : plain_text(text).c_str());
+      gtk_frame_set_label(GTK_FRAME(c.widget), text.empty() ? nullptr : strip_mnemonics(text).c_str());
       break;
     case ControlType::PushButton: {
       gtk_button_set_label(GTK_BUTTON(c.widget), mnemonic_markup(text).c_str());
@@ -959,7 +944,7 @@ void GtkDisplay::sync_control(TopView& v, ControlView& c, Control& ctl) {
     }
     case ControlType::OwnerDraw:
       gtk_accessible_update_property(GTK_ACCESSIBLE(c.widget), GTK_ACCESSIBLE_PROPERTY_LABEL,
-                                     plain_text(text).c_str(), -1);
+                                     strip_mnemonics(text).c_str(), -1);
       break;
     case ControlType::CheckBox:
     case ControlType::RadioButton: {
@@ -1084,7 +1069,7 @@ void text_size(GtkWidget* label, const std::string& text, double scale, int wrap
 
 void GtkDisplay::fit_label(TopView& v, ControlView& c, Control& ctl) {
   const Rect r = ctl.rect();
-  const std::string text = plain_text(ctl.text());
+  const std::string text = strip_mnemonics(ctl.text());
   if (c.fitted_text != text || !(c.fitted_rect == r)) {
     c.fitted_text = text;
     c.fitted_rect = r;

@@ -15,6 +15,7 @@
 #include "platform/loop/log.h"
 #include "platform/ui/controls.h"
 #include "platform/ui/dialog.h"
+#include "platform/ui/labels.h"
 #include "platform/storage/files.h"
 #include "platform/ui/message_box.h"
 #include "platform/ui/user_input.h"
@@ -219,18 +220,8 @@ Control* find_control(int id) {
   return nullptr;
 }
 
-// A control text as shown: without the "&" marks ("&&" is one "&").
-std::string shown_text(std::string_view raw) {
-  std::string out;
-  for (std::size_t i = 0; i < raw.size(); ++i) {
-    if (raw[i] == '&' && i + 1 < raw.size()) ++i;
-    out += raw[i];
-  }
-  return out;
-}
-
 bool same_label(std::string_view text, std::string_view label) {
-  const std::string shown = shown_text(text);
+  const std::string shown = strip_mnemonics(text);
   if (shown == label) return true;
   // "First Name" names the label "First Name:" too.
   return !shown.empty() && shown.back() == ':' && std::string_view(shown).substr(0, shown.size() - 1) == label;
@@ -248,10 +239,7 @@ Control* find_labelled(std::string_view label) {
       auto* c = window_cast<Control>(kids[i]);
       if (!c || !c->is_visible() || !same_label(c->text(), label)) continue;
       if (c->type() == ControlType::Static || c->type() == ControlType::GroupBox) {
-        for (std::size_t k = i + 1; k < kids.size(); ++k) {
-          auto* next = window_cast<Control>(kids[k]);
-          if (next && next->has_visible_style() && next->takes_focus()) return next;
-        }
+        if (HWND field = field_named_by(kids[i], false)) return window_cast<Control>(field);
         continue;
       }
       if (c->type() != ControlType::Picture && c->type() != ControlType::Edit) return c;

@@ -8,6 +8,7 @@
 #include "display/terminal.h"
 #include "platform/ui/controls.h"
 #include "platform/ui/dialog.h"
+#include "platform/ui/labels.h"
 #include "platform/ui/message_box.h"
 #include "platform/ui/window.h"
 
@@ -93,19 +94,11 @@ struct Label {
 };
 
 Label parse_label(const std::string& raw, bool prefix = true) {
-  Label l;
-  std::u32string s = decode_utf8(raw);
-  if (!prefix) {
-    l.text = std::move(s);
-    return l;
-  }
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    if (s[i] == U'&' && i + 1 < s.size()) {
-      ++i;
-      if (s[i] != U'&' && l.mnemonic < 0) l.mnemonic = static_cast<int>(l.text.size());
-    }
-    l.text += s[i];
-  }
+  if (!prefix) return {decode_utf8(raw), -1};
+  const platform::MnemonicText m = platform::parse_mnemonics(raw);
+  Label l{decode_utf8(m.shown), -1};
+  if (!m.marked.empty())
+    l.mnemonic = static_cast<int>(decode_utf8(std::string_view(m.shown).substr(0, m.marked.front())).size());
   return l;
 }
 
@@ -121,38 +114,46 @@ void draw_label(Painter& p, int col, int row, const Label& l, std::uint8_t fg, i
   }
 }
 
-// Splits text into lines of at most `width` cells at blanks (words longer
-// than a line are cut); "\r\n" and "\n" end lines.
+// Lines of `text` no wider than `width`, as (start, length) in the text:
+// "\r\n" and "\n" end lines; a line breaks after the last blank that fits,
+// and only a word longer than the whole width is cut. None for no width.
+std::vector<std::pair<int, int>> wrap_spans(const std::u32string& text, int width) {
+  std::vector<std::pair<int, int>> spans;
+  if (width <= 0) return spans;
+  const int size = static_cast<int>(text.size());
+  int pos = 0;
+  while (pos <= size) {
+    int end = pos;
+    while (end < size && text[static_cast<std::size_t>(end)] != U'\n') ++end;
+    int line_end = end;
+    if (line_end > pos && text[static_cast<std::size_t>(line_end - 1)] == U'\r') --line_end;
+    int s = pos;
+    do {
+      int len = std::min(width, line_end - s);
+      if (s + len < line_end) {
+        int blank = -1;
+        for (int k = len; k > 0; --k)
+          if (text[static_cast<std::size_t>(s + k)] == U' ') {
+            blank = k;
+            break;
+          }
+        if (blank > 0) len = blank;
+      }
+      spans.emplace_back(s, len);
+      s += len;
+      // The blanks at a break belong to no line.
+      while (s < line_end && text[static_cast<std::size_t>(s)] == U' ' && s > pos) ++s;
+    } while (s < line_end);
+    pos = end + 1;
+  }
+  return spans;
+}
+
+// The lines of wrap_spans() as text.
 std::vector<std::u32string> wrap(const std::u32string& text, int width) {
   std::vector<std::u32string> lines;
-  if (width <= 0) return lines;
-  std::u32string para;
-  auto flush_para = [&](const std::u32string& p) {
-    std::size_t pos = 0;
-    if (p.empty()) {
-      lines.emplace_back();
-      return;
-    }
-    while (pos < p.size()) {
-      std::size_t len = std::min<std::size_t>(static_cast<std::size_t>(width), p.size() - pos);
-      if (pos + len < p.size()) {
-        const std::size_t blank = p.rfind(U' ', pos + len);
-        if (blank != std::u32string::npos && blank > pos) len = blank - pos;
-      }
-      lines.push_back(p.substr(pos, len));
-      pos += len;
-      while (pos < p.size() && p[pos] == U' ') ++pos;
-    }
-  };
-  for (std::size_t i = 0; i <= text.size(); ++i) {
-    if (i == text.size() || text[i] == U'\n') {
-      if (!para.empty() && para.back() == U'\r') para.pop_back();
-      flush_para(para);
-      para.clear();
-    } else {
-      para += text[i];
-    }
-  }
+  for (const auto& [start, len] : wrap_spans(text, width))
+    lines.push_back(text.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(len)));
   return lines;
 }
 
@@ -435,41 +436,6 @@ void draw_static(Painter& p, const platform::StaticControl& s, const CellRect& r
   }
 }
 
-// Lines of `text` no wider than `width`, as (start, length) in the text:
-// "\r\n" and "\n" end lines; a line breaks after the last blank that fits,
-// and only a word longer than the whole width is cut.
-std::vector<std::pair<int, int>> wrap_spans(const std::u32string& text, int width) {
-  std::vector<std::pair<int, int>> spans;
-  width = std::max(1, width);
-  const int size = static_cast<int>(text.size());
-  int pos = 0;
-  while (pos <= size) {
-    int end = pos;
-    while (end < size && text[static_cast<std::size_t>(end)] != U'\n') ++end;
-    int line_end = end;
-    if (line_end > pos && text[static_cast<std::size_t>(line_end - 1)] == U'\r') --line_end;
-    int s = pos;
-    do {
-      int len = std::min(width, line_end - s);
-      if (s + len < line_end) {
-        int blank = -1;
-        for (int k = len; k > 0; --k)
-          if (text[static_cast<std::size_t>(s + k)] == U' ') {
-            blank = k;
-            break;
-          }
-        if (blank > 0) len = blank;
-      }
-      spans.emplace_back(s, len);
-      s += len;
-      // The blanks at a break belong to no line.
-      while (s < line_end && text[static_cast<std::size_t>(s)] == U' ' && s > pos) ++s;
-    } while (s < line_end);
-    pos = end + 1;
-  }
-  return spans;
-}
-
 // What a multi-line edit showed last: its first line, where the caret was,
 // and how many lines it has and shows (for scrolling a read-only text).
 struct EditView {
@@ -536,7 +502,7 @@ void draw_edit(Painter& p, const platform::Edit& e, const CellRect& r, const Con
     draw_box(p, r, focused ? kCaption : kGrey, bg);
     area = {r.col + 1, r.row + 1, r.cols - 2, r.rows - 2};
   }
-  std::vector<std::pair<int, int>> spans = wrap_spans(text, area.cols);
+  std::vector<std::pair<int, int>> spans = wrap_spans(text, std::max(1, area.cols));
   if (static_cast<int>(spans.size()) > area.rows && area.cols > 2) {
     area.cols -= 1;  // room for the scroll bar
     spans = wrap_spans(text, area.cols);

@@ -3,7 +3,6 @@
 // the font's dialog units (a quarter of the average character width, an
 // eighth of the character height). Geometry is read back from GTK, so the
 // test holds for any font. Runs under an X server (with_xvfb.sh).
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -15,6 +14,7 @@
 #include "platform/loop/message_loop.h"
 #include "platform/ui/window.h"
 #include "wizard/base_dialog.h"
+#include "desktop_test.h"
 
 namespace {
 
@@ -23,21 +23,13 @@ using namespace platform;
 using BoundsFn = bool (*)(HWND, int*, int*, int*, int*);
 using UnitsFn = void (*)(double*, double*);
 
-class DesktopGeometry : public ::testing::Test {
+class DesktopGeometry : public DesktopTest<> {
  protected:
   void SetUp() override {
-    const char* x = std::getenv("DISPLAY");
-    if (!x || !*x) GTEST_SKIP() << "no X server (run through with_xvfb.sh)";
-    std::string error;
-    DisplayOptions options;
-    options.name = "gtk";
-    display_ = open_display(options, error);
-    ASSERT_TRUE(display_) << error;
-    void* lib = dlopen("libdisplay-gtk.so", RTLD_NOW | RTLD_NOLOAD);
-    if (!lib) lib = dlopen(VLR_BIN_DIR "/libdisplay-gtk.so", RTLD_NOW | RTLD_NOLOAD);
-    ASSERT_TRUE(lib);
-    bounds_ = reinterpret_cast<BoundsFn>(dlsym(lib, "vlr_gtk_widget_bounds"));
-    units_ = reinterpret_cast<UnitsFn>(dlsym(lib, "vlr_gtk_font_units"));
+    DesktopTest::SetUp();
+    if (set_up_failed()) return;
+    bounds_ = hook<BoundsFn>("vlr_gtk_widget_bounds");
+    units_ = hook<UnitsFn>("vlr_gtk_font_units");
     ASSERT_TRUE(bounds_ && units_);
   }
 
@@ -51,7 +43,6 @@ class DesktopGeometry : public ::testing::Test {
     return false;
   }
 
-  std::unique_ptr<LoadedDisplay> display_;
   BoundsFn bounds_ = nullptr;
   UnitsFn units_ = nullptr;
 };

@@ -12,6 +12,7 @@
 
 #include "platform/loop/message_loop.h"
 #include "platform/ui/display.h"
+#include "desktop_test.h"
 
 namespace {
 
@@ -67,19 +68,7 @@ void run_nested(NestedRun& run, guint ticker = 0) {
   MessageLoop::current().end_modal(run.outer, 0);
 }
 
-class NestedLoop : public ::testing::TestWithParam<Start> {
- protected:
-  void SetUp() override {
-    const char* x = std::getenv("DISPLAY");
-    if (!x || !*x) GTEST_SKIP() << "no X server (run through with_xvfb.sh)";
-    std::string error;
-    DisplayOptions options;
-    options.name = "gtk";
-    display_ = open_display(options, error);
-    ASSERT_TRUE(display_) << error;
-  }
-  std::unique_ptr<LoadedDisplay> display_;
-};
+class NestedLoop : public DesktopTest<::testing::TestWithParam<Start>> {};
 
 TEST_P(NestedLoop, KeepsGlibDispatchingAndSleeps) {
   NestedRun run;

@@ -8,7 +8,6 @@
 //    (a contrast ratio of 4.5:1 at least, measured on the rendered window);
 //  - a photograph of each goes to VLR_SHOT_DIR/{light,dark}/ID.png.
 // Runs under an X server (with_xvfb.sh).
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
@@ -28,6 +27,7 @@
 #include "platform/ui/window.h"
 #include "ui_resources.h"
 #include "wizard/base_dialog.h"
+#include "desktop_test.h"
 #include "wizard/dialing_dialogs.h"
 #include "wizard/modem_level.h"
 #include "wizard/prompt_dialogs.h"
@@ -83,20 +83,12 @@ double contrast_in(const Picture& p, int x0, int y0, int w, int h) {
   return best;
 }
 
-class DesktopTemplates : public ::testing::Test {
+class DesktopTemplates : public DesktopTest<> {
  protected:
   void SetUp() override {
-    const char* x = std::getenv("DISPLAY");
-    if (!x || !*x) GTEST_SKIP() << "no X server (run through with_xvfb.sh)";
-    std::string error;
-    DisplayOptions options;
-    options.name = "gtk";
-    display_ = open_display(options, error);
-    ASSERT_TRUE(display_) << error;
-    void* lib = dlopen("libdisplay-gtk.so", RTLD_NOW | RTLD_NOLOAD);
-    if (!lib) lib = dlopen(VLR_BIN_DIR "/libdisplay-gtk.so", RTLD_NOW | RTLD_NOLOAD);
-    ASSERT_TRUE(lib);
-    widget_ = reinterpret_cast<WidgetFn>(dlsym(lib, "vlr_gtk_widget"));
+    DesktopTest::SetUp();
+    if (set_up_failed()) return;
+    widget_ = hook<WidgetFn>("vlr_gtk_widget");
     ASSERT_TRUE(widget_);
     const char* dir = std::getenv("VLR_SHOT_DIR");
     shot_dir_ = dir && *dir ? dir : "";
@@ -281,7 +273,6 @@ class DesktopTemplates : public ::testing::Test {
     }
   }
 
-  std::unique_ptr<LoadedDisplay> display_;
   WidgetFn widget_ = nullptr;
   std::string shot_dir_;
 };

@@ -484,12 +484,15 @@ TEST_F(WindowModelTest, LineBreaksInTextTypedIntoAField) {
   }
 }
 
+// A display that counts the beeps.
+struct Beeper : Display {
+  int beeps = 0;
+  void window_event(HWND, WindowEvent) override {}
+  void beep() override { ++beeps; }
+};
+
 TEST_F(WindowModelTest, EscOnADisabledCancelButtonBeepsAndSendsNothing) {
-  struct Beeper : Display {
-    int beeps = 0;
-    void window_event(HWND, WindowEvent) override {}
-    void beep() override { ++beeps; }
-  } beeper;
+  Beeper beeper;
   set_display(&beeper);
   Focus d;
   HWND h = d.create_modeless(0);
@@ -536,11 +539,7 @@ class Mnemonics final : public Dialog {
 };
 
 TEST_F(WindowModelTest, AltLetterPressesButtonsAndFocusesTheFieldAfterALabel) {
-  struct Beeper : Display {
-    int beeps = 0;
-    void window_event(HWND, WindowEvent) override {}
-    void beep() override { ++beeps; }
-  } beeper;
+  Beeper beeper;
   set_display(&beeper);
   Mnemonics d;
   HWND h = d.create_modeless(0);

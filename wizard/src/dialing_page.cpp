@@ -25,11 +25,6 @@ constexpr const char* kComponent = "wizard";
 constexpr const char* kDialingSection = "Dialing Information";
 constexpr std::size_t kDialingReadBuffer = 32;
 
-HWND& current_page_handle() {
-  static HWND hwnd = 0;
-  return hwnd;
-}
-
 DialingPortOptions& port_options_storage() {
   static DialingPortOptions options;
   return options;
@@ -105,8 +100,6 @@ std::string MissingRegNumberText(const std::filesystem::path& ini) {
          "Joinwiz.ini that came with the program, or add the line REGNUMBER= with the number to that section.";
 }
 
-CDialNetworkDialog* current_dialing_page() { return window_cast<CDialNetworkDialog>(current_page_handle()); }
-
 void set_dialing_port_options(DialingPortOptions options) { port_options_storage() = std::move(options); }
 
 CBaseDialog* CreateDialingPage(RegistrationProfile* profile, HWND parent) {
@@ -123,7 +116,6 @@ CDialNetworkDialog::CDialNetworkDialog(RegistrationProfile* profile, HWND parent
 CDialNetworkDialog::~CDialNetworkDialog() {
   session_.reset();
   DeleteStatusWindow();
-  if (current_page_handle() == hwnd() || !is_window(current_page_handle())) current_page_handle() = 0;
 }
 
 CStatusDialog* CDialNetworkDialog::Status() const { return window_cast<CStatusDialog>(status_); }
@@ -149,9 +141,7 @@ void CDialNetworkDialog::DeleteSession() {
 }
 
 bool CDialNetworkDialog::on_init_dialog() {
-  // The window exists now: this is the dialing page of the process, and its
-  // status window waits hidden.
-  current_page_handle() = hwnd();
+  // The window exists now: its status window waits hidden.
   CreateStatusWindow();
   const bool r = CBaseDialog::on_init_dialog();
   const bool new_user = profile() != nullptr && profile()->value_or_empty("NEWUSER") == "yes";

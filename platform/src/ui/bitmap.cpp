@@ -333,16 +333,7 @@ bool DC::bit_blt(int x, int y, int w, int h, const DC& src, int sx, int sy, Rop 
       dst.set_raw(tx, ty, apply_rop(rop, sv, dst.raw(tx, ty), mask));
     }
   }
-  if (record_) {
-    PaintOp op;
-    op.kind = PaintOp::Kind::Blit;
-    op.x = x;
-    op.y = y;
-    op.width = w;
-    op.height = h;
-    op.control_id = control_id_;
-    record_->ops.push_back(std::move(op));
-  }
+  record(PaintOp::Kind::Blit, x, y, w, h);
   return true;
 }
 
@@ -351,32 +342,29 @@ void DC::fill_rect(int x, int y, int w, int h, COLORREF c) {
     for (int j = std::max(y, 0); j < std::min(y + h, target_->height()); ++j)
       for (int i = std::max(x, 0); i < std::min(x + w, target_->width()); ++i) target_->set_pixel(i, j, c);
   }
-  if (record_) {
-    PaintOp op;
-    op.kind = PaintOp::Kind::Fill;
-    op.x = x;
-    op.y = y;
-    op.width = w;
-    op.height = h;
-    op.colour = c & 0xFFFFFFu;
-    op.control_id = control_id_;
-    record_->ops.push_back(std::move(op));
-  }
+  if (PaintOp* op = record(PaintOp::Kind::Fill, x, y, w, h)) op->colour = c & 0xFFFFFFu;
 }
 
 void DC::text_out(int x, int y, std::string_view text) {
-  if (!record_) return;
-  PaintOp op;
-  op.kind = PaintOp::Kind::Text;
+  PaintOp* op = record(PaintOp::Kind::Text, x, y, 0, 0);
+  if (!op) return;
+  op->text = std::string(text);
+  op->font = font_;
+  op->colour = text_;
+  op->background = bk_;
+  op->transparent = mode_ == BkMode::Transparent;
+}
+
+PaintOp* DC::record(PaintOp::Kind kind, int x, int y, int w, int h) {
+  if (!record_) return nullptr;
+  PaintOp& op = record_->ops.emplace_back();
+  op.kind = kind;
   op.x = x;
   op.y = y;
-  op.text = std::string(text);
-  op.font = font_;
-  op.colour = text_;
-  op.background = bk_;
-  op.transparent = mode_ == BkMode::Transparent;
+  op.width = w;
+  op.height = h;
   op.control_id = control_id_;
-  record_->ops.push_back(std::move(op));
+  return &op;
 }
 
 void draw_masked(DC& target, int x, int y, int w, int h, const Bitmap& picture, COLORREF mask_colour) {

@@ -4,6 +4,8 @@
 #include <cctype>
 
 #include "platform/ui/dialog.h"
+#include "platform/ui/display.h"
+#include "platform/ui/labels.h"
 #include "platform/ui/utf8.h"
 #include "window_model.h"
 
@@ -29,6 +31,30 @@ bool starts_nocase(std::string_view text, std::string_view prefix) {
 void state_changed(HWND h) { WindowModel::current().notify(h, WindowEvent::StateChanged); }
 
 constexpr int kDefaultEditLimit = 30000;
+
+// An arrow key's step: -1 for Up and Left, 1 for Down and Right, 0 for others.
+int arrow_step(Key key) {
+  switch (key) {
+    case Key::Up:
+    case Key::Left:
+      return -1;
+    case Key::Down:
+    case Key::Right:
+      return 1;
+    default:
+      return 0;
+  }
+}
+
+// Page Up is one page back, Page Down one forward, 0 for other keys.
+int page_step(Key key) { return key == Key::PageUp ? -1 : key == Key::PageDown ? 1 : 0; }
+
+// "Password: at most 8 characters" for a field whose limit cut the input.
+void notify_limit(const Control& field, int limit) {
+  const std::string label = label_text_of(field.hwnd());
+  show_notice(field.hwnd(), (label.empty() ? std::string("This field") : label) + ": at most " +
+                                std::to_string(limit) + (limit == 1 ? " character" : " characters"));
+}
 
 }  // namespace
 
@@ -130,6 +156,31 @@ void Button::user_click() {
     set_check(BST_CHECKED);
   }
   notify(BN_CLICKED);
+}
+
+bool Button::handle_key(Key key) {
+  if (key == Key::Enter && type() != ControlType::PushButton && type() != ControlType::OwnerDraw) return false;
+  if (key == Key::Enter || key == Key::Space) {
+    if (type() == ControlType::GroupBox) return false;
+    user_click();
+    return true;
+  }
+  const int step = arrow_step(key);
+  if (step == 0 || type() != ControlType::RadioButton) return false;
+  const auto group = radio_group();
+  const auto me = std::find(group.begin(), group.end(), hwnd());
+  if (me == group.end()) return false;
+  // The next shown, enabled button of the group that way round, wrapping.
+  const int n = static_cast<int>(group.size());
+  const int i = static_cast<int>(me - group.begin());
+  for (int k = 1; k < n; ++k) {
+    const HWND h = group[static_cast<std::size_t>(((i + step * k) % n + n) % n)];
+    if (!is_window_visible(h) || !is_window_enabled(h)) continue;
+    if (auto* d = window_cast<Dialog>(parent())) d->goto_control_handle(h);
+    if (auto* b = window_cast<Button>(h)) b->user_click();
+    break;
+  }
+  return true;
 }
 
 // ---------------------------------------------------------------- Edit
@@ -282,6 +333,45 @@ void Edit::user_move_lines(int delta) {
   int line_end = target;
   while (line_end < n && t[static_cast<std::size_t>(line_end)] != U'\n' && t[static_cast<std::size_t>(line_end)] != U'\r') ++line_end;
   user_move_caret(std::min(target + column, line_end));
+}
+
+bool Edit::handle_key(Key key) {
+  if (const int step = arrow_step(key)) {
+    if (key == Key::Left || key == Key::Right) user_move_caret(sel_end() + step);
+    else if (is_multi_line()) user_move_lines(step);
+    return true;
+  }
+  if (const int page = page_step(key)) {
+    if (!is_multi_line()) return false;
+    user_move_lines(page * visible_rows());
+    return true;
+  }
+  switch (key) {
+    case Key::Enter:
+      if (!is_multi_line() || !(style() & ES_WANTRETURN)) return false;
+      user_type("\r\n");
+      return true;
+    case Key::Space:
+      return handle_chars(" ");
+    case Key::Home:
+    case Key::End:
+      user_move_caret(key == Key::Home ? 0 : length());
+      return true;
+    case Key::Backspace:
+      user_backspace();
+      return true;
+    case Key::Delete:
+      user_delete();
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool Edit::handle_chars(std::string_view chars) {
+  Hold hold(this);
+  if (!user_type(chars) && window_from_handle(hwnd()) == this) notify_limit(*this, effective_limit());
+  return true;
 }
 
 // ---------------------------------------------------------------- ItemList
@@ -453,6 +543,28 @@ void ListBox::user_type_char(char c) {
   if (i >= 0) user_select(i);
 }
 
+bool ListBox::handle_key(Key key) {
+  if (const int step = arrow_step(key)) {
+    user_key(step);
+    return true;
+  }
+  if (const int page = page_step(key)) {
+    user_key(page * visible_rows());
+    return true;
+  }
+  if ((key == Key::Home || key == Key::End) && count() > 0) {
+    user_select(key == Key::Home ? 0 : count() - 1);
+    return true;
+  }
+  return false;
+}
+
+bool ListBox::handle_chars(std::string_view chars) {
+  Hold hold(this);
+  for (char ch : chars) user_type_char(ch);
+  return true;
+}
+
 // ---------------------------------------------------------------- ComboBox
 
 int ComboBox::add_string(std::string_view text) {
@@ -582,6 +694,24 @@ bool ComboBox::user_replace(std::string_view chars) {
     notify(CBN_EDITCHANGE);
   }
   return user_type(chars);
+}
+
+bool ComboBox::handle_key(Key key) {
+  if (const int step = arrow_step(key)) {
+    user_key(step);
+    return true;
+  }
+  if (key == Key::Backspace) {
+    user_backspace();
+    return true;
+  }
+  return key == Key::Space && handle_chars(" ");
+}
+
+bool ComboBox::handle_chars(std::string_view chars) {
+  Hold hold(this);
+  if (!user_type(chars) && window_from_handle(hwnd()) == this) notify_limit(*this, effective_limit());
+  return true;
 }
 
 }  // namespace platform

@@ -8,6 +8,7 @@
 #include "platform/storage/ascii.h"
 #include "platform/loop/log.h"
 #include "platform/ui/display.h"
+#include "platform/ui/labels.h"
 #include "platform/ui/message_box.h"
 #include "platform/ui/utf8.h"
 #include "window_model.h"
@@ -434,35 +435,14 @@ void Dialog::paint_content(DC& dc) {
   }
 }
 
+Control* Dialog::focused_control() const {
+  auto* c = window_cast<Control>(focus_);
+  return c && c->parent() == hwnd() && c->is_visible() && c->is_enabled() ? c : nullptr;
+}
+
 bool Dialog::handle_key(Key key) {
   Hold hold(this);
-  HWND f = focus_;
-  Control* fc = window_cast<Control>(f);
-  if (fc && (fc->parent() != hwnd() || !fc->is_visible() || !fc->is_enabled())) fc = nullptr;
-  auto* edit = dynamic_cast<Edit*>(fc);
-  auto* list = dynamic_cast<ListBox*>(fc);
-  auto* combo = dynamic_cast<ComboBox*>(fc);
-  auto* btn = dynamic_cast<Button*>(fc);
   switch (key) {
-    case Key::Enter: {
-      if (btn && (btn->type() == ControlType::PushButton || btn->type() == ControlType::OwnerDraw)) {
-        btn->user_click();
-        return true;
-      }
-      if (edit && edit->is_multi_line() && (edit->style() & ES_WANTRETURN)) return edit->user_type("\r\n") || true;
-      const int id = default_id();
-      if (HWND d = item(id)) {
-        auto* b = window_cast<Button>(d);
-        if (b && b->is_visible() && b->is_enabled()) {
-          b->user_click();
-        } else {
-          message_beep();
-        }
-        return true;
-      }
-      send_message(hwnd(), WM_COMMAND, make_wparam(static_cast<unsigned>(id), BN_CLICKED), 0);
-      return true;
-    }
     case Key::Escape: {
       HWND c = item(IDCANCEL);
       if (c && !is_window_enabled(c)) {
@@ -476,139 +456,37 @@ bool Dialog::handle_key(Key key) {
     case Key::BackTab:
       next_control(key == Key::BackTab);
       return true;
-    case Key::Space:
-      if (btn && btn->type() != ControlType::GroupBox) {
-        btn->user_click();
-        return true;
-      }
-      if (edit || combo) return handle_chars(" ");
-      return false;
-    case Key::Up:
-    case Key::Down:
-    case Key::Left:
-    case Key::Right: {
-      const int delta = (key == Key::Up || key == Key::Left) ? -1 : 1;
-      if (list) {
-        list->user_key(delta);
-        return true;
-      }
-      if (combo) {
-        combo->user_key(delta);
-        return true;
-      }
-      if (edit) {
-        if (key == Key::Left || key == Key::Right) edit->user_move_caret(edit->sel_end() + delta);
-        else if (edit->is_multi_line()) edit->user_move_lines(delta);
-        return true;
-      }
-      if (btn && btn->type() == ControlType::RadioButton) {
-        auto group = btn->radio_group();
-        auto it = std::find(group.begin(), group.end(), f);
-        if (it == group.end()) return false;
-        const int n = static_cast<int>(group.size());
-        int i = static_cast<int>(it - group.begin());
-        for (int k = 1; k < n; ++k) {
-          HWND h = group[static_cast<std::size_t>(((i + delta * k) % n + n) % n)];
-          if (is_window_visible(h) && is_window_enabled(h)) {
-            goto_control_handle(h);
-            if (auto* b = window_cast<Button>(h)) b->user_click();
-            break;
-          }
-        }
-        return true;
-      }
-      return false;
-    }
-    case Key::Home:
-    case Key::End:
-      if (edit) {
-        edit->user_move_caret(key == Key::Home ? 0 : edit->length());
-        return true;
-      }
-      if (list && list->count() > 0) {
-        list->user_select(key == Key::Home ? 0 : list->count() - 1);
-        return true;
-      }
-      return false;
-    case Key::PageUp:
-    case Key::PageDown:
-      if (list) {
-        list->user_key((key == Key::PageUp ? -1 : 1) * list->visible_rows());
-        return true;
-      }
-      if (edit && edit->is_multi_line()) {
-        edit->user_move_lines((key == Key::PageUp ? -1 : 1) * edit->visible_rows());
-        return true;
-      }
-      return false;
-    case Key::Backspace:
-      if (edit) edit->user_backspace();
-      else if (combo) combo->user_backspace();
-      else return false;
-      return true;
-    case Key::Delete:
-      if (edit) {
-        edit->user_delete();
-        return true;
-      }
-      return false;
     case Key::F1:
       post_message(hwnd(), WM_COMMAND, make_wparam(static_cast<unsigned>(ID_HELP), BN_CLICKED), 0);
       return true;
+    default:
+      break;
   }
-  return false;
-}
-
-std::string Dialog::label_of(HWND control) const {
-  const auto& kids = children();
-  const auto at = std::find(kids.begin(), kids.end(), control);
-  if (at == kids.end()) return {};
-  for (auto it = at; it != kids.begin();) {
-    const auto* c = window_cast<Control>(*--it);
-    if (!c || !c->has_visible_style()) continue;
-    if (c->type() != ControlType::Static) return {};
-    std::string label;
-    const std::string& raw = c->text();
-    for (std::size_t i = 0; i < raw.size(); ++i) {
-      if (raw[i] == '&' && i + 1 < raw.size()) ++i;
-      label += raw[i];
+  if (Control* c = focused_control(); c && c->handle_key(key)) return true;
+  if (key != Key::Enter) return false;
+  // Enter the focused control left: the default button.
+  const int id = default_id();
+  if (HWND d = item(id)) {
+    auto* b = window_cast<Button>(d);
+    if (b && b->is_visible() && b->is_enabled()) {
+      b->user_click();
+    } else {
+      message_beep();
     }
-    while (!label.empty() && (label.back() == ':' || label.back() == ' ')) label.pop_back();
-    return label;
+    return true;
   }
-  return {};
+  send_message(hwnd(), WM_COMMAND, make_wparam(static_cast<unsigned>(id), BN_CLICKED), 0);
+  return true;
 }
-
-namespace {
-
-// "Password: at most 8 characters" for a field whose limit cut the input.
-void notify_limit(const Dialog& d, const Control& field, int limit) {
-  const std::string label = d.label_of(field.hwnd());
-  show_notice(field.hwnd(), (label.empty() ? std::string("This field") : label) + ": at most " +
-                                std::to_string(limit) + (limit == 1 ? " character" : " characters"));
-}
-
-}  // namespace
 
 bool Dialog::handle_chars(std::string_view chars) {
   Hold hold(this);
-  Control* fc = window_cast<Control>(focus_);
-  if (!fc || fc->parent() != hwnd() || !fc->is_visible() || !fc->is_enabled()) return false;
-  if (auto* e = dynamic_cast<Edit*>(fc)) {
-    if (!e->user_type(chars) && window_from_handle(e->hwnd()) == e) notify_limit(*this, *e, e->effective_limit());
-    return true;
-  }
-  if (auto* c = dynamic_cast<ComboBox*>(fc)) {
-    if (!c->user_type(chars) && window_from_handle(c->hwnd()) == c) notify_limit(*this, *c, c->effective_limit());
-    return true;
-  }
-  if (auto* l = dynamic_cast<ListBox*>(fc)) {
-    for (char ch : chars) l->user_type_char(ch);
-    return true;
-  }
+  Control* c = focused_control();
+  if (!c) return false;
+  if (c->handle_chars(chars)) return true;
   // A button takes no characters: as in Windows, a letter typed while one
   // has the focus is a mnemonic, the same as with Alt.
-  if (dynamic_cast<Button*>(fc)) {
+  if (dynamic_cast<Button*>(c)) {
     std::size_t pos = 0;
     const char32_t letter = chars.empty() ? 0 : utf8_next(chars, pos);
     if (letter > U' ' && pos == chars.size()) return handle_mnemonic(letter);
@@ -630,13 +508,9 @@ bool Dialog::handle_mnemonic(char32_t letter) {
     if (c->id() == MessageBoxWindow::kTextId && kind() == WindowKind::MessageBox) continue;
     if (mnemonic_of(c->text()) != letter) continue;
     if (c->type() == ControlType::Static || c->type() == ControlType::GroupBox) {
-      // A label names the field after it.
-      for (std::size_t k = i + 1; k < kids.size(); ++k) {
-        auto* next = window_cast<Control>(kids[k]);
-        if (next && next->is_visible() && next->is_enabled() && next->takes_focus()) {
-          goto_control_handle(kids[k]);
-          return true;
-        }
+      if (HWND field = field_named_by(kids[i], true)) {
+        goto_control_handle(field);
+        return true;
       }
       continue;
     }

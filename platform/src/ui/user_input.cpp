@@ -62,24 +62,6 @@ bool press_mnemonic(char32_t letter) {
   return d && d->handle_mnemonic(letter);
 }
 
-char32_t mnemonic_of(std::string_view text) {
-  for (std::size_t i = 0; i + 1 < text.size(); ++i) {
-    if (text[i] != '&') continue;
-    ++i;
-    if (text[i] == '&') continue;
-    const auto c = static_cast<unsigned char>(text[i]);
-    if (c < 0x80) return static_cast<char32_t>(std::tolower(c));
-    // A letter outside ASCII: its code point, as typed.
-    char32_t cp = 0;
-    int extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
-    cp = c & (0x3F >> extra);
-    for (int k = 1; k <= extra && i + static_cast<std::size_t>(k) < text.size(); ++k)
-      cp = (cp << 6) | (static_cast<unsigned char>(text[i + static_cast<std::size_t>(k)]) & 0x3F);
-    return cp;
-  }
-  return 0;
-}
-
 bool click(HWND control) {
   Control* c = reachable(control);
   if (!c) return false;

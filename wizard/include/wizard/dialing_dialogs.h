@@ -170,10 +170,6 @@ class CDialNetworkDialog final : public CBaseDialog {
   std::unique_ptr<session::CRegSessionDialog> session_;
 };
 
-// The dialing page of this process, if one exists (the session reaches the
-// page and its status window through it).
-CDialNetworkDialog* current_dialing_page();
-
 // How the session opens COMn. The default opens the port through the
 // system root's dosdevices links; tests put their own.
 using DialingPortOptions = std::function<session::ModemOptions()>;

@@ -50,7 +50,6 @@ class Bitmap {
 
   int width() const { return width_; }
   int height() const { return height_; }
-  int bits_per_pixel() const { return mono_ ? 1 : 24; }
   bool is_mono() const { return mono_; }
   bool empty() const { return width_ == 0 || height_ == 0; }
 
@@ -138,10 +137,8 @@ class DC {
 
   COLORREF set_bk_color(COLORREF c);
   COLORREF set_text_color(COLORREF c);
-  COLORREF bk_color() const { return bk_; }
   COLORREF text_color() const { return text_; }
   BkMode set_bk_mode(BkMode m);
-  BkMode bk_mode() const { return mode_; }
   Font select_font(const Font& f);
   const Font& font() const { return font_; }
 
@@ -157,6 +154,10 @@ class DC {
   void set_control_id(int id) { control_id_ = id; }
 
  private:
+  // Appends an op of `kind` at the rectangle, tagged with the control id, to
+  // the record; nullptr when this DC records nothing.
+  PaintOp* record(PaintOp::Kind kind, int x, int y, int w, int h);
+
   Bitmap* target_ = nullptr;
   COLORREF bk_ = RGB(255, 255, 255);
   COLORREF text_ = RGB(0, 0, 0);

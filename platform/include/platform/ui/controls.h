@@ -28,6 +28,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/ui/user_input.h"
 #include "platform/ui/window.h"
 
 namespace platform {
@@ -110,6 +111,14 @@ class Control : public Window {
   // WM_COMMAND to the parent dialog.
   void notify(unsigned code);
 
+  // What the focused control does with a key or typed characters (the dialog
+  // offers them here first and keeps Tab, Enter, Esc, F1 and mnemonics for
+  // what the control leaves); true when the control used them. What a
+  // field's limit cuts off is not dropped silently: show_notice() names the
+  // field and its limit ("Password: at most 8 characters").
+  virtual bool handle_key(Key) { return false; }
+  virtual bool handle_chars(std::string_view) { return false; }
+
  private:
   ControlType type_;
   int id_;
@@ -141,6 +150,9 @@ class Button final : public Control {
   std::vector<HWND> radio_group() const;
   // Owner-draw: pressed state while the user holds it (always false here).
   bool pressed() const { return false; }
+  // Enter presses a push button, Space clicks any button, arrows move the
+  // check within a radio group.
+  bool handle_key(Key key) override;
 
  private:
   int check_ = BST_UNCHECKED;
@@ -190,6 +202,11 @@ class Edit final : public Control {
   void user_move_lines(int delta);
   // Lines that fit the control's height (at least 1).
   int visible_rows() const;
+
+  // Caret keys, Backspace, Delete; Space and characters type; Enter types a
+  // line break into a multi-line edit with ES_WANTRETURN.
+  bool handle_key(Key key) override;
+  bool handle_chars(std::string_view chars) override;
 
  private:
   void replace_selection(std::string_view chars);
@@ -250,6 +267,10 @@ class ListBox final : public Control, public ItemList {
   void user_key(int delta);           // arrows: move the selection by delta
   void user_type_char(char c);        // jump to the next item starting with c
 
+  // Arrows, Home/End, Page Up/Down move the selection; characters jump.
+  bool handle_key(Key key) override;
+  bool handle_chars(std::string_view chars) override;
+
  private:
   void scroll_into_view();
   int sel_ = -1;
@@ -284,6 +305,10 @@ class ComboBox final : public Control, public ItemList {
   void user_backspace();
   // Replaces the whole field as typed (select all + type).
   bool user_replace(std::string_view chars);
+
+  // Arrows move the selection, Backspace and Space and characters edit.
+  bool handle_key(Key key) override;
+  bool handle_chars(std::string_view chars) override;
 
  private:
   int sel_ = -1;

@@ -209,15 +209,13 @@ class Dialog : public Window {
 
   bool update_data(bool save);
 
-  // Keyboard (dialog manager). True when the key was used.
+  // Keyboard (dialog manager). True when the key was used. Tab, Esc and F1
+  // are the dialog's; other keys go to the focused control first
+  // (Control::handle_key), and Enter it leaves presses the default button.
   bool handle_key(Key key);
-  // Typed or pasted characters into the focused control. What a field's
-  // limit cuts off is not dropped silently: show_notice() names the field
-  // and its limit ("Password: at most 8 characters").
+  // Typed or pasted characters into the focused control
+  // (Control::handle_chars); a letter a button leaves is its mnemonic.
   bool handle_chars(std::string_view chars);
-  // What names `control` on screen: the static text just before it in tab
-  // order, without its mnemonic mark and trailing colon; empty when none.
-  std::string label_of(HWND control) const;
   // Alt+letter: see platform/ui/user_input.h.
   bool handle_mnemonic(char32_t letter);
 
@@ -247,6 +245,8 @@ class Dialog : public Window {
   bool make_control(const ControlTemplate& ct);
   void init_dialog();
   void set_focus_control(HWND h) { focus_ = h; }
+  // The control with the focus when it is this dialog's, shown and enabled.
+  Control* focused_control() const;
 
   DialogTemplate tmpl_;
   int template_id_ = 0;

@@ -28,6 +28,7 @@
 #include <string_view>
 
 #include "platform/loop/message_loop.h"
+#include "platform/ui/labels.h"  // mnemonic_of
 
 namespace platform {
 
@@ -40,9 +41,6 @@ bool type_text(std::string_view text);
 // Alt+`letter`: the mnemonic of the active dialog (see above). False when no
 // dialog is active; a letter without a control beeps and returns true.
 bool press_mnemonic(char32_t letter);
-// The mnemonic of a control text ("&Next >" -> 'n'), lower case for ASCII
-// letters; 0 when there is none ("&&" is a literal "&").
-char32_t mnemonic_of(std::string_view text);
 // A mouse click on a control: it takes the focus (when it can) and acts.
 // False when it is not a visible, enabled control.
 bool click(HWND control);
