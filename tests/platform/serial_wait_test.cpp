@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <future>
 #include <string>
 #include <thread>
 
@@ -72,15 +73,23 @@ TEST(SerialWaitReadable, PtyBytesEndTheWait) {
   ASSERT_EQ(pty.port().read(buf, sizeof buf, got), SerialError::None);
   EXPECT_EQ(std::string(buf, got), "OK\r\n") << "the wait takes nothing away";
 
-  // Bytes that come while the wait blocks end it long before its time-out.
+  // Bytes that come while the wait blocks end it long before its time-out:
+  // the writer sends once the wait has looked and found nothing.
+  std::promise<void> blocking;
+  bool told = false;
+  pty.port().set_wait_hook([&](std::uint64_t) {
+    if (!told) blocking.set_value();
+    told = true;
+  });
   std::thread writer([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    blocking.get_future().wait();
     pty.send("RING\r\n");
   });
   const auto t1 = Steady::now();
   EXPECT_EQ(pty.port().wait_readable(10000), SerialError::None);
   EXPECT_LT(seconds_since(t1), 5.0);
   writer.join();
+  pty.port().set_wait_hook(nullptr);
 }
 
 TEST(SerialWaitReadable, PtyWaitLastsItsTimeOutInVirtualTime) {

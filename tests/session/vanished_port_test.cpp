@@ -1,7 +1,7 @@
 // A serial port that goes away looks the same to the session whether it was
 // a tty (the pseudo-terminal's far side closed) or a network serial port
-// (the RFC 2217 far end closed the connection): the reader's wait says Gone
-// and reads fail with the same error.
+// (the RFC 2217 far end closed the connection): the reader's wait says the
+// device is gone and reads fail with the same error.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -19,7 +19,6 @@
 
 #include "platform/serial/rfc2217.h"
 #include "platform/serial/serial_port.h"
-#include "session/platform_port.h"
 
 namespace session {
 namespace {
@@ -82,28 +81,27 @@ void serve_and_drop(int fd) {
 
 struct Outcome {
   std::string before;  // bytes read before the end
-  WaitResult wait = WaitResult::Events;
-  long read = 0;
-  int error = 0;
+  platform::SerialError wait = platform::SerialError::None;
+  std::size_t read = 0;
+  platform::SerialError error = platform::SerialError::None;
 };
 
-Outcome run_until_gone(std::shared_ptr<platform::SerialPort> port, const std::function<void()>& vanish) {
-  std::unique_ptr<SerialDevice> device = AdaptSerialPort(std::move(port));
-  device->SetEventMask(platform::kEventRxChar);
+Outcome run_until_gone(const std::shared_ptr<platform::SerialPort>& port, const std::function<void()>& vanish) {
+  port->set_event_mask(platform::kEventRxChar);
   vanish();
   Outcome o;
   for (int i = 0; i < 20; ++i) {
-    std::uint32_t events = 0;
-    o.wait = device->WaitEvent(events);
+    unsigned events = 0;
+    o.wait = port->wait_event(events);
     char buf[16];
-    long n = device->Read(buf, sizeof buf);
-    if (n > 0) o.before.append(buf, static_cast<std::size_t>(n));
-    if (o.wait == WaitResult::Gone) break;
+    std::size_t n = 0;
+    port->read(buf, sizeof buf, n);
+    o.before.append(buf, n);
+    if (o.wait == platform::SerialError::DeviceNotConnected) break;
   }
   char buf[4];
-  o.read = device->Read(buf, sizeof buf);
-  o.error = device->LastError();
-  device->Close();
+  o.error = port->read(buf, sizeof buf, o.read);
+  port->close();
   return o;
 }
 
@@ -130,8 +128,9 @@ TEST(VanishedPort, NetworkPortEndsAsAPseudoTerminalDoes) {
   ASSERT_TRUE(net) << platform::serial_error_text(e);
   const Outcome from_net = run_until_gone(net, [] {});
 
-  EXPECT_EQ(from_tty.wait, WaitResult::Gone);
-  EXPECT_EQ(from_tty.read, -1);
+  EXPECT_EQ(from_tty.wait, platform::SerialError::DeviceNotConnected);
+  EXPECT_EQ(from_tty.read, 0u);
+  EXPECT_NE(from_tty.error, platform::SerialError::None);
   // The kernel drops what a pseudo-terminal held when its far side closes;
   // the network port hands out what came before the hang-up.
   EXPECT_EQ(from_net.before, "NO");
