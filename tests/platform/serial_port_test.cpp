@@ -1,8 +1,6 @@
 // Serial ports: COM name resolution, exclusive use (UUCP lock), a real
 // pseudo-terminal round trip, the virtual null-modem pair, interruptible
 // waits and the handle table.
-#include <fcntl.h>
-#include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -20,51 +18,16 @@
 #include <vector>
 
 #include "platform/serial/serial_port.h"
+#include "support/pty.h"
+#include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
 
 namespace platform {
 namespace {
 
-class TempDir {
- public:
-  TempDir() {
-    char tmpl[] = "/tmp/vlr_serial_XXXXXX";
-    path_ = ::mkdtemp(tmpl);
-  }
-  ~TempDir() { fs::remove_all(path_); }
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
-
-// A pseudo-terminal pair: we hold the master, the port opens the slave.
-class Pty {
- public:
-  Pty() {
-    master_ = ::posix_openpt(O_RDWR | O_NOCTTY);
-    ::grantpt(master_);
-    ::unlockpt(master_);
-    slave_ = ::ptsname(master_);
-  }
-  ~Pty() { close_master(); }
-  void close_master() {
-    if (master_ >= 0) ::close(master_);
-    master_ = -1;
-  }
-  int master() const { return master_; }
-  const std::string& slave() const { return slave_; }
-  std::string read_master() {
-    char buf[256];
-    ssize_t n = ::read(master_, buf, sizeof buf);
-    return n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : std::string();
-  }
-
- private:
-  int master_ = -1;
-  std::string slave_;
-};
+using test_support::Pty;
+using test_support::TempDir;
 
 std::string file_text(const fs::path& p) {
   std::ifstream in(p);

@@ -2,64 +2,25 @@
 // a tty (the pseudo-terminal's far side closed) or a network serial port
 // (the RFC 2217 far end closed the connection): the reader's wait says the
 // device is gone and reads fail with the same error.
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <stdlib.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
+#include <algorithm>
 #include <functional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/serial/rfc2217.h"
 #include "platform/serial/serial_port.h"
+#include "support/loopback_far_end.h"
+#include "support/pty.h"
+#include "support/temp_dir.h"
 
 namespace session {
 namespace {
 
-namespace fs = std::filesystem;
 using namespace platform::rfc2217;
-
-// One connection on 127.0.0.1 served by `script`.
-class FarEnd {
- public:
-  explicit FarEnd(std::function<void(int)> script) {
-    listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    ::bind(listen_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::listen(listen_, 1);
-    ::getsockname(listen_, reinterpret_cast<sockaddr*>(&a), &len);
-    port_ = ntohs(a.sin_port);
-    thread_ = std::thread([this, script = std::move(script)] {
-      int fd = ::accept(listen_, nullptr, nullptr);
-      if (fd < 0) return;
-      script(fd);
-      ::close(fd);
-    });
-  }
-  ~FarEnd() {
-    ::shutdown(listen_, SHUT_RDWR);
-    ::close(listen_);
-    thread_.join();
-  }
-  std::string url() const { return "rfc2217://127.0.0.1:" + std::to_string(port_); }
-
- private:
-  int listen_ = -1;
-  int port_ = 0;
-  std::thread thread_;
-};
-
-void put(int fd, std::vector<std::uint8_t> b) { [[maybe_unused]] auto n = ::write(fd, b.data(), b.size()); }
 
 // Agrees, answers the settings query, sends "NO" and hangs up.
 void serve_and_drop(int fd) {
@@ -71,12 +32,12 @@ void serve_and_drop(int fd) {
     ssize_t n = ::read(fd, buf, sizeof buf);
     if (n <= 0) return;
     got.insert(got.end(), buf, buf + n);
-    if (!agreed) put(fd, {kIac, kDo, 44});
+    if (!agreed) test_support::send_bytes(fd, {kIac, kDo, 44});
     agreed = true;
   }
-  put(fd, {kIac, kSb, 44, 101, 0, 0, 0x25, 0x80, kIac, kSe, kIac, kSb, 44, 102, 8, kIac, kSe,
+  test_support::send_bytes(fd, {kIac, kSb, 44, 101, 0, 0, 0x25, 0x80, kIac, kSe, kIac, kSb, 44, 102, 8, kIac, kSe,
            kIac, kSb, 44, 103, 1, kIac, kSe, kIac, kSb, 44, 104, 1, kIac, kSe, kIac, kSb, 44, 105, 1, kIac, kSe});
-  put(fd, {'N', 'O'});
+  test_support::send_bytes(fd, {'N', 'O'});
 }
 
 struct Outcome {
@@ -107,23 +68,20 @@ Outcome run_until_gone(const std::shared_ptr<platform::SerialPort>& port, const 
 
 TEST(VanishedPort, NetworkPortEndsAsAPseudoTerminalDoes) {
   // The tty: the far side of a pseudo-terminal writes "NO" and closes.
-  int master = ::posix_openpt(O_RDWR | O_NOCTTY);
-  ASSERT_GE(master, 0);
-  ::grantpt(master);
-  ::unlockpt(master);
-  char dir_template[] = "/tmp/vlr_vanish_XXXXXX";
-  ASSERT_NE(::mkdtemp(dir_template), nullptr);
+  test_support::Pty pty;
+  ASSERT_TRUE(pty.ok());
+  test_support::TempDir dir("vlr_vanish");
   platform::SerialOpenOptions tty_options;
-  tty_options.lock_dirs = {dir_template};
+  tty_options.lock_dirs = {dir.path()};
   platform::SerialError e{};
-  auto tty = platform::open_serial_port(::ptsname(master), tty_options, e);
+  auto tty = platform::open_serial_port(pty.slave(), tty_options, e);
   ASSERT_TRUE(tty) << platform::serial_error_text(e);
   const Outcome from_tty = run_until_gone(tty, [&] {
-    put(master, {'N', 'O'});
-    ::close(master);
+    pty.write_master("NO");
+    pty.close_master();
   });
 
-  FarEnd far(serve_and_drop);
+  test_support::LoopbackFarEnd far(serve_and_drop);
   auto net = platform::open_serial_port(far.url(), {}, e);
   ASSERT_TRUE(net) << platform::serial_error_text(e);
   const Outcome from_net = run_until_gone(net, [] {});
@@ -137,7 +95,6 @@ TEST(VanishedPort, NetworkPortEndsAsAPseudoTerminalDoes) {
   EXPECT_EQ(from_net.wait, from_tty.wait);
   EXPECT_EQ(from_net.read, from_tty.read);
   EXPECT_EQ(from_net.error, from_tty.error);
-  fs::remove_all(dir_template);
 }
 
 }  // namespace

@@ -1,8 +1,9 @@
 // iModem: the wizard's serial port object for the registration call.
 //
 // It opens a COM port (a platform::SerialPort) through a PortOpener, sets
-// the line up, resets the modem, and collects received bytes in one flat buffer of at most
-// kReceiveBufferSize bytes, which the session polls from its window timer.
+// the line up, resets the modem, and collects received bytes in one flat
+// buffer of at most kReceiveBufferSize bytes, which the session polls from
+// its window timer.
 // A reader thread only waits for serial events and ORs their bits into
 // pendingEvents under a lock; all reading, writing and parsing happen on the
 // caller's thread.
@@ -130,7 +131,6 @@ class iModem {
  private:
   bool OpenPort(int port);
   bool ApplyLineSettings(std::uint32_t speed, bool& skipped);
-  void SetError(platform::SerialError e);
   void ReaderThread();
   void DropOverlongTail();
   bool TakeNoCarrierLine();
@@ -149,7 +149,7 @@ class iModem {
   bool savedDcbValid_ = false;
   std::uint32_t eventMask_ = 0;
   char eventChar_ = '\0';  // raises kEventRxFlag
-  std::atomic<bool> stopReader_{false};
+  std::atomic<bool> stopReader_{false};  // only Close() ends the reader
   std::uint32_t pendingEvents_ = 0;
   bool portLost_ = false;  // guarded by lock_
   mutable std::mutex lock_;
