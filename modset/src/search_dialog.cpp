@@ -22,8 +22,8 @@ constexpr const char* kComponent = "modset";
 constexpr std::size_t kMaxPorts = 4;
 constexpr std::size_t kResetBuffer = 20;
 constexpr std::size_t kSetupBuffer = 200;
-constexpr std::int32_t kStopped = -26;
-constexpr std::int32_t kNoModem = -22;
+constexpr std::int32_t kStopped = SERLINK_E_STOPPED;
+constexpr std::int32_t kNoModem = SERLINK_E_NO_MODEM;
 
 // Serlink's callbacks carry no pointer: the search that runs is found here.
 HWND g_current_search = 0;
