@@ -33,7 +33,7 @@
 #include "platform/loop/message_loop.h"
 #include "linesim/process.h"
 #include "platform/storage/system_root.h"
-#include "session/platform_port.h"
+#include "session/imodem.h"
 #include "session/reg_session.h"
 
 

@@ -1,6 +1,8 @@
 #include "session/imodem.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <new>
 #include <system_error>
@@ -11,7 +13,43 @@
 namespace session {
 namespace {
 
+using platform::SerialError;
+
 constexpr std::int64_t kWaitStepMs = 2;  // poll step of WaitFor
+constexpr int kWriteTimeoutMs = 2000;
+
+// The error codes iModem reports are errno values.
+int ErrnoOf(SerialError e) {
+  switch (e) {
+    case SerialError::None: return 0;
+    case SerialError::FileNotFound: return ENOENT;
+    case SerialError::AccessDenied: return EACCES;
+    case SerialError::InvalidHandle: return EBADF;
+    case SerialError::NotEnoughMemory: return ENOMEM;
+    case SerialError::BadUnit: return ENOTTY;
+    case SerialError::NotSupported: return ENOTSUP;
+    case SerialError::InvalidParameter: return EINVAL;
+    case SerialError::Busy: return EBUSY;
+    case SerialError::OperationAborted: return EINTR;
+    case SerialError::DeviceNotConnected: return ENXIO;
+    case SerialError::Timeout: return ETIMEDOUT;
+    case SerialError::IoDevice:
+    case SerialError::GenFailure:
+    default: return EIO;
+  }
+}
+
+// True for read and write errors that mean the device is gone for good.
+bool IsPortGoneError(SerialError e) {
+  switch (e) {
+    case SerialError::FileNotFound:
+    case SerialError::InvalidHandle:
+    case SerialError::GenFailure:
+    case SerialError::IoDevice:
+    case SerialError::DeviceNotConnected: return true;
+    default: return false;
+  }
+}
 
 std::unique_ptr<char[]> AllocateBuffer(std::uint32_t& code, std::string& text) {
   try {
@@ -52,19 +90,17 @@ iModem::~iModem() { Close(); }
 
 bool iModem::OpenPort(int port) {
   if (!buffer_) return false;
-  int error = 0;
-  std::unique_ptr<SerialDevice> device;
-  if (port >= 1 && port <= 9 && options_.opener) {
-    device = options_.opener(port, error);
-  } else {
-    error = ENOENT;
-  }
+  SerialError error = SerialError::None;
+  std::shared_ptr<platform::SerialPort> device;
+  if (port >= 1 && port <= 9 && options_.opener) device = options_.opener(port, error);
   if (!device) {
-    errorCode_ = static_cast<std::uint32_t>(error ? error : ENOENT);
+    errorCode_ = static_cast<std::uint32_t>(ErrnoOf(error == SerialError::None ? SerialError::FileNotFound : error));
     platform::log_info("session", "COM" + std::to_string(port) + " not opened: " + std::strerror(static_cast<int>(errorCode_)));
     return false;
   }
   handle_ = std::move(device);
+  eventChar_ = '\0';
+  stopReader_ = false;
   {
     std::lock_guard guard(lock_);
     pendingEvents_ = 0;
@@ -75,11 +111,11 @@ bool iModem::OpenPort(int port) {
   } catch (const std::system_error&) {
     if (options_.alert) options_.alert("Thread not created!  :-(");
     platform::log_error("session", "reader thread not created");
-    handle_->Close();
+    handle_->close();
     handle_.reset();
     return false;
   }
-  savedDcbValid_ = handle_->GetSettings(savedDcb_);
+  savedDcbValid_ = handle_->get_settings(savedDcb_) == SerialError::None;
   isOpen_ = true;
   port_ = port;
   return true;
@@ -87,40 +123,56 @@ bool iModem::OpenPort(int port) {
 
 bool iModem::ApplyLineSettings(std::uint32_t speed, bool& skipped) {
   skipped = false;
-  LineSettings s;
+  platform::LineSettings s;
   if (savedDcbValid_) {
     s = savedDcb_;
-  } else if (!handle_->GetSettings(s)) {
+  } else if (handle_->get_settings(s) != SerialError::None) {
     skipped = true;
     return true;
   }
+  // 8N1 with hardware handshake; RTS and DTR stay on as the open left them.
   s.baud = speed;
-  s.byte_size = 8;
-  s.parity = Parity::None;
-  s.stop_bits = 1;
-  s.cts_flow = true;
-  s.rts_enable = true;
-  s.event_char = '\r';
-  if (!handle_->SetSettings(s)) {
-    errorCode_ = static_cast<std::uint32_t>(handle_->LastError());
-    if (errorCode_ == 0) errorCode_ = EIO;
+  s.data_bits = 8;
+  s.parity = platform::Parity::None;
+  s.stop_bits = platform::StopBits::One;
+  s.rts_cts = true;
+  if (SerialError e = handle_->set_settings(s); e != SerialError::None) {
+    errorCode_ = static_cast<std::uint32_t>(ErrnoOf(e));
     return false;
   }
+  eventChar_ = '\r';
+  handle_->set_event_mask(eventMask_, eventChar_);
   return true;
 }
 
 void iModem::ReaderThread() {
-  SerialDevice* device = handle_.get();
+  platform::SerialPort* port = handle_.get();
   for (;;) {
-    std::uint32_t events = 0;
-    WaitResult r = device->WaitEvent(events);
-    if (r == WaitResult::Interrupted) return;
-    std::lock_guard guard(lock_);
-    if (r == WaitResult::Gone) {
-      portLost_ = true;  // nothing more will come; waiting again would spin
-      return;
+    if (stopReader_.load()) return;
+    unsigned events = 0;
+    SerialError e = port->wait_event(events, -1);
+    if (stopReader_.load()) return;
+    switch (e) {
+      case SerialError::None: {
+        std::lock_guard guard(lock_);
+        pendingEvents_ |= events;
+        continue;
+      }
+      case SerialError::OperationAborted:
+        continue;  // not ours: only Close() stops the reader
+      case SerialError::DeviceNotConnected:
+      case SerialError::IoDevice:
+      case SerialError::InvalidHandle: {
+        std::lock_guard guard(lock_);
+        portLost_ = true;  // nothing more will come; waiting again would spin
+        return;
+      }
+      default:
+        // A failed wait is retried, as the comm error is cleared; a short
+        // pause keeps a persistent fault from spinning.
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        continue;
     }
-    pendingEvents_ |= events;
   }
 }
 
@@ -128,14 +180,14 @@ std::uint32_t iModem::Close() {
   std::uint32_t result = 0;
   if (handle_) {
     if (savedDcbValid_) {
-      handle_->SetSettings(savedDcb_);
+      handle_->set_settings(savedDcb_);
       savedDcbValid_ = false;
     }
-    handle_->SetDtr(false);  // the modem hangs up when DTR drops
-    handle_->Interrupt();
+    handle_->set_dtr(false);  // the modem hangs up when DTR drops
+    stopReader_ = true;
+    handle_->interrupt_wait();
     if (thread_.joinable()) thread_.join();
-    int rc = handle_->Close();
-    if (rc != 0) result = static_cast<std::uint32_t>(rc);
+    result = static_cast<std::uint32_t>(ErrnoOf(handle_->close()));
     handle_.reset();
   }
   isOpen_ = false;
@@ -144,16 +196,17 @@ std::uint32_t iModem::Close() {
 
 void iModem::SetEventMask(std::uint32_t mask) {
   eventMask_ = mask;
-  if (isOpen_) handle_->SetEventMask(mask);
+  if (isOpen_) handle_->set_event_mask(mask, eventChar_);
 }
 
 void iModem::SetLineMode(bool line_mode) {
-  std::uint32_t mask = eventMask_ | EV_RXCHAR | EV_RXFLAG;
-  mask &= line_mode ? ~static_cast<std::uint32_t>(EV_RXCHAR) : ~static_cast<std::uint32_t>(EV_RXFLAG);
+  std::uint32_t mask = eventMask_ | platform::kEventRxChar | platform::kEventRxFlag;
+  mask &= line_mode ? ~static_cast<std::uint32_t>(platform::kEventRxChar)
+                    : ~static_cast<std::uint32_t>(platform::kEventRxFlag);
   SetEventMask(mask);
 }
 
-bool iModem::HasModemLines() const { return handle_ && handle_->HasModemLines(); }
+bool iModem::HasModemLines() const { return handle_ && handle_->has_modem_lines(); }
 
 bool iModem::PortLost() const {
   std::lock_guard guard(lock_);
@@ -180,12 +233,12 @@ ModemEvent iModem::Poll() {
     taken = pendingEvents_ & eventMask_;
     pendingEvents_ &= ~eventMask_;
   }
-  if (taken & EV_RLSD) {
+  if (taken & platform::kEventRlsd) {
     // Read the line itself where the device has one: a late rise event must
     // not turn a carrier believed present into a loss.
-    bool dcd = false;
-    if (handle_ && handle_->CarrierDetect(dcd)) {
-      carrier_ = dcd;
+    unsigned lines = 0;
+    if (HasModemLines() && handle_->get_modem_lines(lines) == SerialError::None) {
+      carrier_ = (lines & platform::kLineDcd) != 0;
     } else {
       carrier_ = !carrier_;
     }
@@ -197,12 +250,12 @@ ModemEvent iModem::Poll() {
     platform::log_warn("session", "the serial port went away");
     return EvCarrierLost;
   }
-  if (carrier_ && handle_ && !handle_->HasModemLines() && TakeNoCarrierLine()) {
+  if (carrier_ && handle_ && !handle_->has_modem_lines() && TakeNoCarrierLine()) {
     carrier_ = false;
     return EvCarrierLost;
   }
-  bool raw = (eventMask_ & EV_RXCHAR) != 0;
-  bool line = !raw && (eventMask_ & EV_RXFLAG) != 0;
+  bool raw = (eventMask_ & platform::kEventRxChar) != 0;
+  bool line = !raw && (eventMask_ & platform::kEventRxFlag) != 0;
   if (raw && count_ > 0) return EvRawData;
   if (line && (LineEnd() >= 0 || count_ == kReceiveBufferSize)) return EvLine;
   return idle;
@@ -210,21 +263,19 @@ ModemEvent iModem::Poll() {
 
 std::size_t iModem::Read() {
   if (!isOpen_ || !buffer_ || count_ >= kReceiveBufferSize) return 0;
-  long n = handle_->Read(buffer_.get() + count_, kReceiveBufferSize - count_);
-  if (n <= 0) {
-    int error = n < 0 ? handle_->LastError() : 0;
-    if (error != 0) {
-      errorCode_ = static_cast<std::uint32_t>(error);
-      if (IsPortGoneError(error)) {
-        std::lock_guard guard(lock_);
-        portLost_ = true;
-      }
+  std::size_t n = 0;
+  if (SerialError e = handle_->read(buffer_.get() + count_, kReceiveBufferSize - count_, n); e != SerialError::None) {
+    errorCode_ = static_cast<std::uint32_t>(ErrnoOf(e));
+    if (IsPortGoneError(e)) {
+      std::lock_guard guard(lock_);
+      portLost_ = true;
     }
     return 0;
   }
-  count_ += static_cast<std::size_t>(n);
+  if (n == 0) return 0;
+  count_ += n;
   if (skippingOverlong_) DropOverlongTail();
-  return static_cast<std::size_t>(n);
+  return n;
 }
 
 void iModem::DropOverlongTail() {
@@ -239,17 +290,16 @@ void iModem::DropOverlongTail() {
 
 std::size_t iModem::Write(const char* data, std::size_t length) {
   if (!isOpen_ || length == 0) return 0;
-  long n = handle_->Write(data, length);
-  if (n <= 0) {
-    int error = handle_->LastError();
-    errorCode_ = static_cast<std::uint32_t>(error ? error : EIO);
-    if (IsPortGoneError(error)) {
-      std::lock_guard guard(lock_);
-      portLost_ = true;
-    }
-    return 0;
+  std::size_t done = 0;
+  SerialError e = handle_->write(data, length, done, kWriteTimeoutMs);
+  if (done > 0) return done;
+  if (e == SerialError::None) e = SerialError::Timeout;
+  errorCode_ = static_cast<std::uint32_t>(ErrnoOf(e));
+  if (IsPortGoneError(e)) {
+    std::lock_guard guard(lock_);
+    portLost_ = true;
   }
-  return static_cast<std::size_t>(n);
+  return 0;
 }
 
 std::size_t iModem::WriteText(std::string_view text) { return Write(text.data(), text.size()); }
@@ -357,6 +407,19 @@ bool iModem::Probe(const Progress& port_progress, const Progress& speed_progress
     Close();
   }
   return false;
+}
+
+ModemOptions PlatformModemOptions(platform::SerialOpenOptions open_options,
+                                  std::function<void(std::string_view)> alert) {
+  ModemOptions o;
+  o.alert = std::move(alert);
+  o.opener = [open_options](int port, SerialError& error) {
+    const std::string name = "COM" + std::to_string(port);
+    auto p = platform::open_serial_port(name, open_options, error);
+    if (!p) platform::log_info("session", name + ": " + platform::serial_error_text(error));
+    return p;
+  };
+  return o;
 }
 
 }  // namespace session

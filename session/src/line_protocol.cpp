@@ -1,10 +1,8 @@
 #include "session/line_protocol.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 
-#include "session/serial_device.h"
 
 namespace session {
 
@@ -130,10 +128,6 @@ std::string Printable(std::string_view bytes, std::size_t limit) {
   }
   if (bytes.size() > limit) out += "...";
   return out;
-}
-
-bool IsPortGoneError(int error) {
-  return error == EIO || error == ENXIO || error == ENODEV || error == EBADF || error == ENOENT;
 }
 
 }  // namespace session

@@ -6,7 +6,6 @@
 // Checked: nothing is written outside the system root (the root lies two
 // folders deep in a folder that must hold nothing else afterwards), every
 // command answered at most once per line.
-#include <cerrno>
 #include <cstdint>
 #include <string>
 
@@ -19,7 +18,7 @@
 #include "platform/loop/clock.h"
 #include "platform/loop/message_loop.h"
 #include "session/line_protocol.h"
-#include "session/serial_device.h"
+#include "session/imodem.h"
 #include "session/session_host.h"
 #include "session/reg_session.h"
 #include "sysconfig/sysconfig.h"
@@ -91,8 +90,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Page page;
     Profile profile;
     session::ModemOptions no_ports;
-    no_ports.opener = [](int, int& error) -> std::unique_ptr<session::SerialDevice> {
-      error = ENOENT;
+    no_ports.opener = [](int, platform::SerialError& error) -> std::shared_ptr<platform::SerialPort> {
+      error = platform::SerialError::FileNotFound;
       return nullptr;
     };
     session::CRegSessionDialog session{page.hwnd, ui, no_ports};

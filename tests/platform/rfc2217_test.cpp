@@ -1,23 +1,18 @@
 // RFC 2217: the telnet parser and encoder as tables of byte strings, and the
 // network port against a scripted far end on 127.0.0.1.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <functional>
+#include <algorithm>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/loop/clock.h"
 #include "platform/serial/rfc2217.h"
 #include "platform/serial/serial_port.h"
+#include "support/loopback_far_end.h"
 
 namespace platform {
 namespace {
@@ -245,53 +240,17 @@ TEST(Rfc2217Url, Table) {
 
 // ---- the port against a scripted far end -----------------------------------
 
-// A listening socket on 127.0.0.1 and one connection served by `script` on
-// its own thread.
-class FakeServer {
- public:
-  explicit FakeServer(std::function<void(int)> script) {
-    listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(listen_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::listen(listen_, 1);
-    socklen_t len = sizeof a;
-    ::getsockname(listen_, reinterpret_cast<sockaddr*>(&a), &len);
-    port_ = ntohs(a.sin_port);
-    thread_ = std::thread([this, script = std::move(script)] {
-      int fd = ::accept(listen_, nullptr, nullptr);
-      if (fd < 0) return;
-      script(fd);
-      ::close(fd);
-    });
-  }
-  ~FakeServer() {
-    ::shutdown(listen_, SHUT_RDWR);
-    ::close(listen_);
-    thread_.join();
-  }
-  std::string url() const { return "rfc2217://127.0.0.1:" + std::to_string(port_); }
+using test_support::read_until;
+using test_support::send_bytes;
+using test_support::LoopbackFarEnd;
 
- private:
-  int listen_ = -1;
-  int port_ = 0;
-  std::thread thread_;
-};
-
-// Reads from `fd` until `want` was seen or the peer closed; returns all read.
-Bytes read_until(int fd, const Bytes& want) {
-  Bytes got;
+// Reads from `fd` until the peer closes.
+void read_until_closed(int fd) {
   std::uint8_t buf[512];
-  while (std::search(got.begin(), got.end(), want.begin(), want.end()) == got.end()) {
-    ssize_t n = ::read(fd, buf, sizeof buf);
-    if (n <= 0) break;
-    got.insert(got.end(), buf, buf + n);
+  while (::read(fd, buf, sizeof buf) > 0) {
   }
-  return got;
 }
 
-void send_bytes(int fd, const Bytes& b) { [[maybe_unused]] auto n = ::write(fd, b.data(), b.size()); }
 
 // A far end that agrees and answers the seven open-time commands the way
 // ser2net does (the current settings: 9600 8N1, no flow control).
@@ -312,13 +271,12 @@ SerialOpenOptions network_options(int timeout_ms = 5000) {
 }
 
 TEST(Rfc2217Port, OpensReadsWritesAndSeesTheCarrier) {
-  std::atomic<bool> done{false};
   Bytes written;
-  auto server = std::make_unique<FakeServer>([&](int fd) {
+  auto server = std::make_unique<LoopbackFarEnd>([&](int fd) {
     answer_open(fd);
     send_bytes(fd, cat({S("OK"), B({kIac, kIac}), S("\r\n"), B({kIac, kSb, 44, 107, 0xB8, kIac, kSe})}));
     written = read_until(fd, S("ATZ\r"));
-    while (!done.load()) ::usleep(1000);
+    read_until_closed(fd);  // the connection stays up until the port closes it
   });
   SerialError e{};
   auto port = open_serial_port(server->url(), network_options(), e);
@@ -345,7 +303,6 @@ TEST(Rfc2217Port, OpensReadsWritesAndSeesTheCarrier) {
   std::size_t done_bytes = 0;
   EXPECT_EQ(port->write("ATZ\r", 4, done_bytes, 1000), SerialError::None);
   EXPECT_EQ(done_bytes, 4u);
-  done = true;
   port->close();
   server.reset();  // the far end has read all by now
   const Bytes atz = S("ATZ\r");
@@ -354,7 +311,7 @@ TEST(Rfc2217Port, OpensReadsWritesAndSeesTheCarrier) {
 
 // What a vanished tty gives, the network port gives when the far end closes.
 TEST(Rfc2217Port, DroppedConnectionIsAVanishedDevice) {
-  FakeServer server([&](int fd) {
+  LoopbackFarEnd server([&](int fd) {
     answer_open(fd);
     send_bytes(fd, S("NO"));
   });
@@ -385,15 +342,7 @@ TEST(Rfc2217Port, DroppedConnectionIsAVanishedDevice) {
 TEST(Rfc2217Port, OpenFailuresAreNoDevice) {
   SerialError e{};
   // Nothing listens: refused at once.
-  int s = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t len = sizeof a;
-  ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-  const int unused_port = ntohs(a.sin_port);
-  ::close(s);
+  const int unused_port = test_support::unused_loopback_port();
   EXPECT_FALSE(open_serial_port("rfc2217://127.0.0.1:" + std::to_string(unused_port), network_options(), e));
   EXPECT_EQ(e, SerialError::FileNotFound);
   EXPECT_FALSE(open_serial_port("rfc2217://127.0.0.1:", network_options(), e));
@@ -401,7 +350,7 @@ TEST(Rfc2217Port, OpenFailuresAreNoDevice) {
 
   {
     // A far end that refuses COM-PORT-OPTION is no serial port.
-    FakeServer refusing([](int fd) {
+    LoopbackFarEnd refusing([](int fd) {
       read_until(fd, B({kIac, kWill, 44}));
       send_bytes(fd, B({kIac, kDont, 44}));
       read_until(fd, B({0x01, 0x02}));  // until we hang up
@@ -412,7 +361,7 @@ TEST(Rfc2217Port, OpenFailuresAreNoDevice) {
   {
     // A far end that never answers: the time-out (virtual) gives no device.
     ScopedVirtualClock virtual_time;
-    FakeServer silent([](int fd) { read_until(fd, B({0x01, 0x02})); });
+    LoopbackFarEnd silent([](int fd) { read_until(fd, B({0x01, 0x02})); });
     EXPECT_FALSE(open_serial_port(silent.url(), network_options(2000), e));
     EXPECT_EQ(e, SerialError::FileNotFound);
   }
@@ -420,7 +369,7 @@ TEST(Rfc2217Port, OpenFailuresAreNoDevice) {
 
 TEST(Rfc2217Port, SettingsTimeOutMakesThePortGone) {
   ScopedVirtualClock virtual_time;
-  FakeServer server([](int fd) {
+  LoopbackFarEnd server([](int fd) {
     answer_open(fd);
     read_until(fd, B({0x01, 0x02}));  // takes the settings, answers nothing
   });

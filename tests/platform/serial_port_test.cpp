@@ -1,68 +1,33 @@
 // Serial ports: COM name resolution, exclusive use (UUCP lock), a real
 // pseudo-terminal round trip, the virtual null-modem pair, interruptible
 // waits and the handle table.
-#include <fcntl.h>
-#include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/serial/serial_port.h"
+#include "support/pty.h"
+#include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
 
 namespace platform {
 namespace {
 
-class TempDir {
- public:
-  TempDir() {
-    char tmpl[] = "/tmp/vlr_serial_XXXXXX";
-    path_ = ::mkdtemp(tmpl);
-  }
-  ~TempDir() { fs::remove_all(path_); }
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
-
-// A pseudo-terminal pair: we hold the master, the port opens the slave.
-class Pty {
- public:
-  Pty() {
-    master_ = ::posix_openpt(O_RDWR | O_NOCTTY);
-    ::grantpt(master_);
-    ::unlockpt(master_);
-    slave_ = ::ptsname(master_);
-  }
-  ~Pty() { close_master(); }
-  void close_master() {
-    if (master_ >= 0) ::close(master_);
-    master_ = -1;
-  }
-  int master() const { return master_; }
-  const std::string& slave() const { return slave_; }
-  std::string read_master() {
-    char buf[256];
-    ssize_t n = ::read(master_, buf, sizeof buf);
-    return n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : std::string();
-  }
-
- private:
-  int master_ = -1;
-  std::string slave_;
-};
+using test_support::Pty;
+using test_support::TempDir;
 
 std::string file_text(const fs::path& p) {
   std::ifstream in(p);
@@ -241,27 +206,6 @@ TEST(SerialPty, ClosedPeerEndsReadsAndWaitsWithAnError) {
   EXPECT_NE(port->write("x", 1, done, 100), SerialError::None);
 }
 
-// True once thread `tid` of this process sleeps in the kernel (state S in
-// its stat line): it has made its blocking call and is waiting in it.
-bool sleeps_in_kernel(pid_t tid) {
-  std::ifstream in("/proc/self/task/" + std::to_string(tid) + "/stat");
-  std::string line;
-  std::getline(in, line);
-  std::size_t name_end = line.rfind(')');
-  return name_end != std::string::npos && name_end + 2 < line.size() && line[name_end + 2] == 'S';
-}
-
-// Waits, with a bound, until the thread that set `tid` sleeps in the kernel.
-// A blocked thread sends no event, so this looks at it every millisecond.
-bool wait_until_blocked(const std::atomic<pid_t>& tid) {
-  auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (std::chrono::steady_clock::now() < give_up) {
-    if (pid_t t = tid.load(); t != 0 && sleeps_in_kernel(t)) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return false;
-}
-
 TEST(SerialWait, AnotherThreadInterruptsABlockedWait) {
   VirtualNullModem cable;
   Pty pty;
@@ -272,17 +216,28 @@ TEST(SerialWait, AnotherThreadInterruptsABlockedWait) {
   for (const auto& port : {cable.end(0), tty}) {
     port->set_event_mask(kEventRxChar);
     SerialError result = SerialError::None;
-    std::atomic<pid_t> reader_tid{0};
+    std::mutex m;
+    std::condition_variable cv;
+    bool blocking = false;
+    port->set_wait_hook([&](std::uint64_t) {
+      std::lock_guard g(m);
+      blocking = true;
+      cv.notify_all();
+    });
     std::thread reader([&] {
       unsigned ev = 0;
-      reader_tid = static_cast<pid_t>(::gettid());  // the next call is the wait
       result = port->wait_event(ev);  // no time-out: only the interrupt ends it
     });
     // The interrupt is latched, so one sent before the wait began would end
-    // it too; here it must wake a wait that is really blocked.
-    bool blocked = wait_until_blocked(reader_tid);
+    // it too; here it must wake a wait that has looked and is blocking.
+    bool blocked;
+    {
+      std::unique_lock g(m);
+      blocked = cv.wait_for(g, std::chrono::seconds(30), [&] { return blocking; });
+    }
     port->interrupt_wait();
     reader.join();
+    port->set_wait_hook(nullptr);
     ASSERT_TRUE(blocked) << port->name() << ": the reader never blocked";
     EXPECT_EQ(result, SerialError::OperationAborted) << port->name();
   }
@@ -328,6 +283,72 @@ TEST(SerialVirtual, BytesAndModemLinesCrossTheCable) {
   EXPECT_EQ(a->write("x", 1, done, 0), SerialError::DeviceNotConnected);
   EXPECT_EQ(b->read(buf, sizeof buf, got), SerialError::DeviceNotConnected);
   EXPECT_EQ(b->wait_event(ev, -1), SerialError::DeviceNotConnected);
+}
+
+TEST(SerialVirtual, CableWithoutModemLinesIsAPseudoTerminal) {
+  VirtualNullModem cable(false);
+  auto a = cable.end(0);
+  auto b = cable.end(1);
+  EXPECT_FALSE(a->has_modem_lines());
+  unsigned lines = 0;
+  EXPECT_EQ(b->get_modem_lines(lines), SerialError::NotSupported);
+  b->set_event_mask(kEventModemLines);
+  EXPECT_EQ(a->set_dtr(true), SerialError::None) << "accepted";
+  unsigned ev = 0;
+  EXPECT_EQ(b->wait_event(ev, 0), SerialError::Timeout) << "and nothing changes across";
+}
+
+TEST(SerialVirtual, AnEndThatRefusesSettingsKeepsItsOwn) {
+  VirtualNullModem cable;
+  auto a = cable.end(0);
+  LineSettings before;
+  ASSERT_EQ(a->get_settings(before), SerialError::None);
+  LineSettings next = before;
+  next.baud = 57600;
+  cable.refuse_settings(0, true);
+  EXPECT_EQ(a->set_settings(next), SerialError::InvalidParameter);
+  LineSettings now;
+  a->get_settings(now);
+  EXPECT_EQ(now, before);
+  cable.refuse_settings(0, false);
+  EXPECT_EQ(a->set_settings(next), SerialError::None);
+}
+
+// The wait hook tells what a blocking wait had seen: a test knows its bytes
+// were looked at without sleeping.
+TEST(SerialVirtual, WaitHookCountsWhatArrivedBeforeTheWaitBlocked) {
+  VirtualNullModem cable;
+  auto near = cable.end(0);
+  auto far = cable.end(1);
+  std::mutex m;
+  std::condition_variable cv;
+  std::vector<std::uint64_t> seen;
+  near->set_wait_hook([&](std::uint64_t arrivals) {
+    std::lock_guard g(m);
+    seen.push_back(arrivals);
+    cv.notify_all();
+  });
+  near->set_event_mask(kEventRxFlag, '\r');
+  std::size_t done = 0;
+  far->write("AT", 2, done, 0);  // no event character: the wait goes on
+  far->set_dtr(true);            // masked out too
+  std::thread far_side([&] {
+    {
+      std::unique_lock g(m);
+      cv.wait_for(g, std::chrono::seconds(30), [&] { return !seen.empty(); });
+    }
+    std::size_t n = 0;
+    far->write("\r", 1, n, 0);  // ends the wait
+  });
+  unsigned ev = 0;
+  EXPECT_EQ(near->wait_event(ev, -1), SerialError::None);
+  far_side.join();
+  EXPECT_EQ(ev, kEventRxFlag);
+  // Stale wake-ups may make the wait look more than once before it blocks.
+  ASSERT_FALSE(seen.empty());
+  EXPECT_EQ(seen.front(), 2u) << "both arrivals came before the first look";
+  EXPECT_EQ(seen.back(), 2u) << "the third ended the wait";
+  near->set_wait_hook(nullptr);
 }
 
 TEST(SerialVirtual, AttachedEndOpensByComNameOnceAtATime) {

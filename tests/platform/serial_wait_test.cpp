@@ -2,58 +2,44 @@
 // there, lasts its time-out when none come, reports a device that went away,
 // and keeps to the process's clock (a virtual clock advances instead of the
 // wait sleeping).
-#include <fcntl.h>
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
-#include <filesystem>
+#include <future>
 #include <string>
 #include <thread>
 
 #include "platform/loop/clock.h"
 #include "platform/serial/serial_port.h"
-
-namespace fs = std::filesystem;
+#include "support/pty.h"
+#include "support/temp_dir.h"
 
 namespace platform {
 namespace {
 
 using Steady = std::chrono::steady_clock;
 
-// A pseudo-terminal whose slave side is opened as a port (no lock folder).
+// A pseudo-terminal whose slave side is opened as a port, its lock file in
+// a folder of its own.
 class PtyPort {
  public:
   PtyPort() {
-    master_ = ::posix_openpt(O_RDWR | O_NOCTTY);
-    ::grantpt(master_);
-    ::unlockpt(master_);
-    char tmpl[] = "/tmp/vlr_wait_XXXXXX";
-    dir_ = ::mkdtemp(tmpl);
     SerialOpenOptions o;
-    o.lock_dirs = {dir_};
+    o.lock_dirs = {dir_.path()};
     SerialError e{};
-    port_ = open_serial_port(::ptsname(master_), o, e);
+    if (pty_.ok()) port_ = open_serial_port(pty_.slave(), o, e);
   }
   ~PtyPort() {
     if (port_) port_->close();
-    close_master();
-    fs::remove_all(dir_);
   }
-  void close_master() {
-    if (master_ >= 0) ::close(master_);
-    master_ = -1;
-  }
-  void send(const std::string& bytes) { ASSERT_EQ(::write(master_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size())); }
+  void close_master() { pty_.close_master(); }
+  void send(const std::string& bytes) { ASSERT_TRUE(pty_.write_master(bytes)); }
   SerialPort& port() { return *port_; }
   bool ok() const { return port_ != nullptr; }
 
  private:
-  int master_ = -1;
-  fs::path dir_;
+  test_support::TempDir dir_{"vlr_wait"};
+  test_support::Pty pty_;
   std::shared_ptr<SerialPort> port_;
 };
 
@@ -72,15 +58,23 @@ TEST(SerialWaitReadable, PtyBytesEndTheWait) {
   ASSERT_EQ(pty.port().read(buf, sizeof buf, got), SerialError::None);
   EXPECT_EQ(std::string(buf, got), "OK\r\n") << "the wait takes nothing away";
 
-  // Bytes that come while the wait blocks end it long before its time-out.
+  // Bytes that come while the wait blocks end it long before its time-out:
+  // the writer sends once the wait has looked and found nothing.
+  std::promise<void> blocking;
+  bool told = false;
+  pty.port().set_wait_hook([&](std::uint64_t) {
+    if (!told) blocking.set_value();
+    told = true;
+  });
   std::thread writer([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    blocking.get_future().wait();
     pty.send("RING\r\n");
   });
   const auto t1 = Steady::now();
   EXPECT_EQ(pty.port().wait_readable(10000), SerialError::None);
   EXPECT_LT(seconds_since(t1), 5.0);
   writer.join();
+  pty.port().set_wait_hook(nullptr);
 }
 
 TEST(SerialWaitReadable, PtyWaitLastsItsTimeOutInVirtualTime) {

@@ -17,7 +17,7 @@ namespace {
 
 using testing::FakePage;
 using testing::FakePorts;
-using testing::FakeWire;
+using testing::Line;
 using testing::MapProfile;
 using testing::RecordingUi;
 using Strings = std::vector<std::string>;
@@ -31,7 +31,7 @@ class DialResultTest : public ::testing::Test {
  protected:
   platform::ScopedVirtualClock vclock;
   FakePorts ports;
-  std::shared_ptr<FakeWire> wire = std::make_shared<FakeWire>();
+  std::shared_ptr<Line> wire = std::make_shared<Line>();
   MapProfile profile;
   RecordingUi ui;
   FakePage page;
@@ -115,7 +115,7 @@ TEST_F(DialResultTest, ARefusalBeforeAConnectInTheSameTickWins) {
   };
   for (const Case& c : table) {
     SCOPED_TRACE(c.name);
-    wire = std::make_shared<FakeWire>();
+    wire = std::make_shared<Line>();
     ports.wires[2] = wire;
     SetUp();
     ui.modem.clear();

@@ -1,8 +1,9 @@
-// Test doubles for the session: an in-process serial device whose far side
-// is a scripted Hayes modem with a registration server behind it, a profile,
-// and a UI that records what it is shown.
+// Test doubles for the session: a COM port on the virtual null-modem cable
+// whose far side is a scripted Hayes modem with a registration server behind
+// it, a profile, and a UI that records what it is shown.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -16,178 +17,175 @@
 #include "platform/loop/clock.h"
 #include "platform/loop/message_loop.h"
 #include "session/reg_session.h"
-#include "session/serial_device.h"
+#include "platform/serial/serial_port.h"
 
 namespace session::testing {
 
-// The far side of one fake port, shared with the device the host holds.
-struct FakeWire {
-  std::mutex m;
-  std::condition_variable cv;
-  std::string to_host;
-  std::string host_wrote;
-  std::uint32_t events = 0;
-  std::uint32_t mask = 0;
-  char event_char = '\0';
-  bool interrupted = false;
-  bool gone = false;
-  bool reader_waiting = false;  // the reader is blocked in WaitEvent
-  bool dcd = false;
-  bool dtr = true;
-  bool modem_lines = true;
-  bool refuse_settings = false;
-  LineSettings settings;
-  std::vector<LineSettings> applied;
-  int closes = 0;
-  // Called on the writing thread with what the host wrote.
-  std::function<void(const std::string&)> peer;
+// One COM port of a test: a virtual null-modem cable whose near end the
+// session opens and whose far end the test plays. What the host writes is
+// handed to `peer` on the writing thread, inside the write.
+class Line {
+ public:
+  // Without `modem_lines` the cable has none, as a pseudo-terminal.
+  explicit Line(bool modem_lines = true)
+      : cable(modem_lines), near(cable.end(0)), far(cable.end(1)) {
+    cable.set_listener(1, [this] { Turn(); });
+    // Runs on the reader thread each time its wait has looked and found
+    // nothing: what had arrived by then has been handed on.
+    near->set_wait_hook([this](std::uint64_t arrivals) {
+      std::lock_guard g(m);
+      delivered_ = arrivals;
+      cv.notify_all();
+    });
+  }
+  ~Line() {
+    near->set_wait_hook(nullptr);
+    cable.set_listener(1, nullptr);
+  }
+  Line(const Line&) = delete;
+  Line& operator=(const Line&) = delete;
 
   void Send(std::string_view bytes) {
-    std::lock_guard g(m);
-    to_host += bytes;
-    events |= EV_RXCHAR;
-    if (event_char && bytes.find(event_char) != std::string_view::npos) events |= EV_RXFLAG;
-    cv.notify_all();
+    std::size_t done = 0;
+    far->write(bytes.data(), bytes.size(), done, 0);
+    if (done > 0) Sent();
   }
+  // The far end's DTR is the host's carrier.
   void SetCarrier(bool on) {
-    std::lock_guard g(m);
-    if (dcd == on) return;
-    dcd = on;
-    if (modem_lines) events |= EV_RLSD;
-    cv.notify_all();
+    unsigned before = HostLines();
+    far->set_dtr(on);
+    if (HostLines() != before) Sent();
   }
   void Unplug() {
+    cable.unplug();
     std::lock_guard g(m);
-    gone = true;
+    unplugged_ = true;
     cv.notify_all();
   }
+  void RefuseSettings() { cable.refuse_settings(0, true); }
   std::string Wrote() {
     std::lock_guard g(m);
-    return host_wrote;
+    return host_wrote_;
   }
-  // Blocks until the reader thread has taken every pending event and is
+  // DTR as the far end sees it (its DSR).
+  bool HostDtr() {
+    unsigned lines = 0;
+    far->get_modem_lines(lines);
+    return (lines & platform::kLineDsr) != 0;
+  }
+  // RTS as the far end sees it (its CTS).
+  bool HostRts() {
+    unsigned lines = 0;
+    far->get_modem_lines(lines);
+    return (lines & platform::kLineCts) != 0;
+  }
+  platform::LineSettings Settings() {
+    platform::LineSettings s;
+    near->get_settings(s);
+    return s;
+  }
+  // The settings of the line when the host dropped DTR (its hang-up).
+  std::optional<platform::LineSettings> SettingsAtHangUp() {
+    std::lock_guard g(m);
+    return at_hang_up_;
+  }
+  // True when the host has let the port go: it opens again.
+  bool Released() {
+    platform::attach_virtual_port(kProbeCom, near);
+    platform::SerialError e{};
+    auto again = platform::open_serial_port("COM" + std::to_string(kProbeCom), {}, e);
+    platform::attach_virtual_port(kProbeCom, nullptr);
+    if (!again) return false;
+    again->close();
+    return true;
+  }
+  // Blocks until the reader thread has taken every event sent so far and is
   // waiting again: by then it has handed them on to its owner. False when
   // that does not happen within a generous bound (a fault, not a slow run).
   [[nodiscard]] bool WaitEventsDelivered() {
     std::unique_lock g(m);
-    return cv.wait_for(g, std::chrono::seconds(30), [&] { return ((events & mask) == 0 && reader_waiting) || interrupted || gone; });
+    return cv.wait_for(g, std::chrono::seconds(30), [&] { return delivered_ >= sent_ || unplugged_; });
   }
-};
 
-class FakeDevice final : public SerialDevice {
- public:
-  explicit FakeDevice(std::shared_ptr<FakeWire> wire) : w_(std::move(wire)) {
-    std::lock_guard g(w_->m);
-    w_->interrupted = false;
-  }
-  bool GetSettings(LineSettings& out) override {
-    std::lock_guard g(w_->m);
-    out = w_->settings;
-    return true;
-  }
-  bool SetSettings(const LineSettings& s) override {
-    std::lock_guard g(w_->m);
-    if (w_->refuse_settings) {
-      error_ = EINVAL;
-      return false;
-    }
-    w_->settings = s;
-    w_->applied.push_back(s);
-    w_->event_char = s.event_char;
-    return true;
-  }
-  long Read(char* buffer, std::size_t length) override {
-    std::lock_guard g(w_->m);
-    if (w_->gone) {
-      error_ = EIO;
-      return -1;
-    }
-    std::size_t n = std::min(length, w_->to_host.size());
-    std::copy_n(w_->to_host.data(), n, buffer);
-    w_->to_host.erase(0, n);
-    return static_cast<long>(n);
-  }
-  long Write(const char* data, std::size_t length) override {
-    std::function<void(const std::string&)> peer;
-    {
-      std::lock_guard g(w_->m);
-      if (w_->gone) {
-        error_ = EIO;
-        return -1;
-      }
-      w_->host_wrote.append(data, length);
-      peer = w_->peer;
-    }
-    if (peer) peer(std::string(data, length));
-    return static_cast<long>(length);
-  }
-  void SetEventMask(std::uint32_t mask) override {
-    std::lock_guard g(w_->m);
-    w_->mask = mask;
-    w_->cv.notify_all();
-  }
-  WaitResult WaitEvent(std::uint32_t& events) override {
-    std::unique_lock g(w_->m);
-    w_->reader_waiting = true;
-    w_->cv.notify_all();
-    w_->cv.wait(g, [&] { return (w_->events & w_->mask) || w_->interrupted || w_->gone; });
-    w_->reader_waiting = false;
-    if (w_->interrupted) return WaitResult::Interrupted;
-    if (w_->gone) return WaitResult::Gone;
-    events = w_->events & w_->mask;
-    w_->events &= ~w_->mask;
-    w_->cv.notify_all();
-    return WaitResult::Events;
-  }
-  void Interrupt() override {
-    std::lock_guard g(w_->m);
-    w_->interrupted = true;
-    w_->cv.notify_all();
-  }
-  bool SetDtr(bool on) override {
-    std::lock_guard g(w_->m);
-    w_->dtr = on;
-    return true;
-  }
-  bool HasModemLines() const override { return w_->modem_lines; }
-  bool CarrierDetect(bool& dcd) override {
-    std::lock_guard g(w_->m);
-    if (!w_->modem_lines) return false;
-    dcd = w_->dcd;
-    return true;
-  }
-  int LastError() const override { return error_; }
-  int Close() override {
-    std::lock_guard g(w_->m);
-    ++w_->closes;
-    return 0;
-  }
+  std::function<void(const std::string&)> peer;
 
  private:
-  std::shared_ptr<FakeWire> w_;
-  int error_ = 0;
+  static constexpr int kProbeCom = 200;  // a COM number no test uses
+
+  void Sent() {
+    std::lock_guard g(m);
+    ++sent_;
+  }
+  unsigned HostLines() {
+    unsigned lines = 0;
+    near->get_modem_lines(lines);
+    return lines;
+  }
+  // The far end's turn: takes what the host wrote and notes its hang-up.
+  void Turn() {
+    unsigned lines = 0;
+    if (far->get_modem_lines(lines) == platform::SerialError::None) {
+      const bool dsr = (lines & platform::kLineDsr) != 0;
+      if (had_dsr_ && !dsr) {
+        platform::LineSettings s;
+        near->get_settings(s);
+        std::lock_guard g(m);
+        at_hang_up_ = s;
+      }
+      had_dsr_ = dsr;
+    }
+    char buf[512];
+    std::size_t got = 0;
+    while (far->read(buf, sizeof buf, got) == platform::SerialError::None && got > 0) {
+      std::string bytes(buf, got);
+      {
+        std::lock_guard g(m);
+        host_wrote_ += bytes;
+      }
+      if (peer) peer(bytes);
+    }
+  }
+
+ public:
+  platform::VirtualNullModem cable;
+  const std::shared_ptr<platform::SerialPort> near;
+  const std::shared_ptr<platform::SerialPort> far;
+
+ private:
+  std::mutex m;
+  std::condition_variable cv;
+  std::uint64_t sent_ = 0;       // arrivals caused at the host's end
+  std::uint64_t delivered_ = 0;  // arrivals its reader had seen when it last waited
+  bool unplugged_ = false;
+  bool had_dsr_ = false;
+  std::string host_wrote_;
+  std::optional<platform::LineSettings> at_hang_up_;
 };
 
-// Opens the wires set for COM ports; records every port asked for.
+// Opens the lines set for COM ports; records every port asked for.
 struct FakePorts {
-  std::map<int, std::shared_ptr<FakeWire>> wires;
+  std::map<int, std::shared_ptr<Line>> wires;
   std::vector<int> asked;
   ModemOptions Options() {
     ModemOptions o;
-    o.opener = [this](int port, int& error) -> std::unique_ptr<SerialDevice> {
+    o.opener = [this](int port, platform::SerialError& error) -> std::shared_ptr<platform::SerialPort> {
       asked.push_back(port);
       auto it = wires.find(port);
       if (it == wires.end()) {
-        error = ENOENT;
+        error = platform::SerialError::FileNotFound;
         return nullptr;
       }
-      return std::make_unique<FakeDevice>(it->second);
+      // Opened by its COM name, as the wizard opens a port.
+      platform::attach_virtual_port(port, it->second->near);
+      auto p = platform::open_serial_port("COM" + std::to_string(port), {}, error);
+      platform::attach_virtual_port(port, nullptr);
+      return p;
     };
     return o;
   }
 };
 
-// A scripted Hayes modem and registration server behind a FakeWire. Every
+// A scripted Hayes modem and registration server behind a Line. Every
 // reaction runs on the host's thread, inside its write, or on a thread timer
 // of its message loop: deterministic in virtual time.
 class FakeModem {
@@ -208,8 +206,8 @@ class FakeModem {
   std::vector<std::string> server_received;  // lines after CONNECT
   bool connected = false;
 
-  // The far side of a FakeWire.
-  explicit FakeModem(std::shared_ptr<FakeWire> wire) : wire_(std::move(wire)) {
+  // The far side of a Line.
+  explicit FakeModem(std::shared_ptr<Line> wire) : wire_(std::move(wire)) {
     send_ = [w = wire_.get()](std::string_view b) { w->Send(b); };
     carrier_ = [w = wire_.get()](bool on) { w->SetCarrier(on); };
     wire_->peer = [this](const std::string& bytes) { OnHostBytes(bytes); };
@@ -219,10 +217,7 @@ class FakeModem {
   FakeModem(std::function<void(std::string_view)> send, std::function<void(bool)> carrier)
       : send_(std::move(send)), carrier_(std::move(carrier)) {}
   ~FakeModem() {
-    if (wire_) {
-      std::lock_guard g(wire_->m);
-      wire_->peer = nullptr;
-    }
+    if (wire_) wire_->peer = nullptr;
     for (auto t : timers_) platform::MessageLoop::current().kill_thread_timer(t);
   }
 
@@ -300,7 +295,7 @@ class FakeModem {
     }
   }
 
-  std::shared_ptr<FakeWire> wire_;
+  std::shared_ptr<Line> wire_;
   std::function<void(std::string_view)> send_;
   std::function<void(bool)> carrier_;
   std::string pending_;

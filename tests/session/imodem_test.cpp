@@ -13,13 +13,13 @@ namespace {
 using namespace std::string_literals;
 using testing::FakeModem;
 using testing::FakePorts;
-using testing::FakeWire;
+using testing::Line;
 
 class IModemTest : public ::testing::Test {
  protected:
   platform::ScopedVirtualClock vclock;
   FakePorts ports;
-  std::shared_ptr<FakeWire> wire = std::make_shared<FakeWire>();
+  std::shared_ptr<Line> wire = std::make_shared<Line>();
   FakeModem modem{wire};
 
   void SetUp() override { ports.wires[2] = wire; }
@@ -32,19 +32,23 @@ class IModemTest : public ::testing::Test {
 };
 
 TEST_F(IModemTest, OpenSetsTheLineUpAndResetsTheModem) {
-  wire->settings.dtr_enable = true;
-  wire->settings.parity = Parity::Even;
+  platform::LineSettings found;
+  found.parity = platform::Parity::Even;
+  ASSERT_EQ(wire->near->set_settings(found), platform::SerialError::None);
   auto m = Open(57600);
-  ASSERT_FALSE(wire->applied.empty());
-  const LineSettings& s = wire->applied.front();
+  const platform::LineSettings s = wire->Settings();
   EXPECT_EQ(s.baud, 57600u);
-  EXPECT_EQ(s.byte_size, 8);
-  EXPECT_EQ(s.parity, Parity::None);
-  EXPECT_EQ(s.stop_bits, 1);
-  EXPECT_TRUE(s.cts_flow);
-  EXPECT_TRUE(s.rts_enable);
-  EXPECT_TRUE(s.dtr_enable);  // kept as found
-  EXPECT_EQ(s.event_char, '\r');
+  EXPECT_EQ(s.data_bits, 8);
+  EXPECT_EQ(s.parity, platform::Parity::None);
+  EXPECT_EQ(s.stop_bits, platform::StopBits::One);
+  EXPECT_TRUE(s.rts_cts);
+  EXPECT_TRUE(wire->HostRts());
+  EXPECT_TRUE(wire->HostDtr());  // kept as found
+  wire->Send("\r");  // the event character
+  ASSERT_TRUE(wire->WaitEventsDelivered());
+  EXPECT_NE(m->PendingEvents() & platform::kEventRxFlag, 0u);
+  m->Read();
+  m->Clear();
   EXPECT_EQ(wire->Wrote(), "\r\rAT&F\r");
   EXPECT_EQ(m->Count(), 0u);  // the OK of the reset is gone
   EXPECT_EQ(m->EventMask(), 0xFFFFu);
@@ -53,17 +57,18 @@ TEST_F(IModemTest, OpenSetsTheLineUpAndResetsTheModem) {
 
 TEST_F(IModemTest, SpeedNotInTheTableRunsAt9600) {
   auto m = Open(33600);
-  EXPECT_EQ(wire->applied.front().baud, 9600u);
+  EXPECT_EQ(wire->Settings().baud, 9600u);
 }
 
 TEST_F(IModemTest, CloseRestoresTheLineDropsDtrAndStopsTheReader) {
-  LineSettings found = wire->settings;
+  const platform::LineSettings found = wire->Settings();
   auto m = Open();
   EXPECT_EQ(m->Close(), 0u);
   EXPECT_FALSE(m->IsOpen());
-  EXPECT_EQ(wire->settings, found);
-  EXPECT_FALSE(wire->dtr);
-  EXPECT_EQ(wire->closes, 1);
+  EXPECT_EQ(wire->SettingsAtHangUp(), found) << "restored before DTR drops";
+  EXPECT_EQ(wire->Settings(), found);
+  EXPECT_FALSE(wire->HostDtr());
+  EXPECT_TRUE(wire->Released());
   EXPECT_EQ(m->WriteText("AT\r"), 0u);  // closed: nothing goes out
   EXPECT_EQ(m->Read(), 0u);
 }
@@ -79,11 +84,11 @@ TEST_F(IModemTest, PortThatDoesNotOpenLeavesAClosedObject) {
 }
 
 TEST_F(IModemTest, RefusedSettingsCloseThePort) {
-  wire->refuse_settings = true;
+  wire->RefuseSettings();
   iModem m(2, 9600, ports.Options());
   EXPECT_FALSE(m.IsOpen());
   EXPECT_EQ(m.ErrorCode(), static_cast<std::uint32_t>(EINVAL));
-  EXPECT_EQ(wire->closes, 1);
+  EXPECT_TRUE(wire->Released());
 }
 
 TEST_F(IModemTest, LinesInLineMode) {
@@ -130,7 +135,7 @@ TEST_F(IModemTest, CarrierDropWinsOverBufferedData) {
   wire->SetCarrier(true);  // first a rise (already believed)...
   wire->SetCarrier(false);  // ...then the drop
   ASSERT_TRUE(wire->WaitEventsDelivered());
-  ASSERT_NE(m->PendingEvents() & EV_RLSD, 0u);
+  ASSERT_NE(m->PendingEvents() & platform::kEventRlsd, 0u);
   EXPECT_EQ(m->Poll(), EvCarrierLost);
   EXPECT_FALSE(m->Carrier());
 }
@@ -140,7 +145,7 @@ TEST_F(IModemTest, CarrierRiseWithNothingBufferedStillReportsLostForThatPoll) {
   m->SetLineMode(true);
   wire->SetCarrier(true);
   ASSERT_TRUE(wire->WaitEventsDelivered());
-  ASSERT_NE(m->PendingEvents() & EV_RLSD, 0u);
+  ASSERT_NE(m->PendingEvents() & platform::kEventRlsd, 0u);
   EXPECT_EQ(m->Poll(), EvCarrierLost);
   EXPECT_TRUE(m->Carrier());
   EXPECT_EQ(m->Poll(), EvIdleConnected);
@@ -153,12 +158,14 @@ TEST_F(IModemTest, LateRiseEventDoesNotDropABelievedCarrier) {
   m->SetCarrier(true);
   wire->SetCarrier(true);
   ASSERT_TRUE(wire->WaitEventsDelivered());
-  ASSERT_NE(m->PendingEvents() & EV_RLSD, 0u);
+  ASSERT_NE(m->PendingEvents() & platform::kEventRlsd, 0u);
   EXPECT_EQ(m->Poll(), EvIdleConnected);
 }
 
 TEST_F(IModemTest, NoCarrierLineIsTheCarrierChangeWithoutModemLines) {
-  wire->modem_lines = false;
+  wire = std::make_shared<Line>(false);
+  ports.wires[2] = wire;
+  FakeModem pty_modem{wire};
   auto m = Open();
   m->SetLineMode(true);
   m->SetCarrier(true);
@@ -249,13 +256,18 @@ TEST_F(IModemTest, SilentModemCostsTheResetWaitOnly) {
 }
 
 TEST_F(IModemTest, ProbeStopsAtTheFirstPortAndSpeedThatAnswer) {
-  auto silent_wire = std::make_shared<FakeWire>();
+  auto silent_wire = std::make_shared<Line>();
   FakeModem silent(silent_wire);
   silent.silent = true;
   ports.wires[1] = silent_wire;
-  auto late_wire = std::make_shared<FakeWire>();
+  auto late_wire = std::make_shared<Line>();
   ports.wires[3] = late_wire;
   FakeModem late(late_wire);
+  bool silent_released_first = false;
+  wire->peer = [&](const std::string& bytes) {
+    if (wire->Wrote() == bytes) silent_released_first = silent_wire->Released();  // COM2's first bytes
+    modem.OnHostBytes(bytes);
+  };
   iModem m(ports.Options());
   std::vector<std::string> port_texts, speed_texts;
   ASSERT_TRUE(m.Probe([&](std::string_view t) { port_texts.emplace_back(t); },
@@ -266,7 +278,7 @@ TEST_F(IModemTest, ProbeStopsAtTheFirstPortAndSpeedThatAnswer) {
   EXPECT_EQ(port_texts, (std::vector<std::string>{"COM1", "COM2"}));
   EXPECT_EQ(speed_texts.size(), 14u);  // 13 on COM1, the first on COM2
   EXPECT_EQ(speed_texts.front(), "Trying 256000 bps");
-  EXPECT_EQ(silent_wire->closes, 1);  // closed before the next port
+  EXPECT_TRUE(silent_released_first);  // closed before the next port
   EXPECT_NE(wire->Wrote().find(std::string(iModem::kProbeInit)), std::string::npos);
   EXPECT_EQ(m.EventMask(), 0xFFFFu);
 }
@@ -281,10 +293,12 @@ TEST_F(IModemTest, ProbeWithoutAnyModem) {
 TEST_F(IModemTest, LineModeKeepsTheOtherEventBits) {
   auto m = Open();
   m->SetLineMode(true);
-  EXPECT_EQ(m->EventMask(), 0xFFFFu & ~EV_RXCHAR);
+  EXPECT_EQ(m->EventMask(), 0xFFFFu & ~platform::kEventRxChar);
   m->SetLineMode(false);
-  EXPECT_EQ(m->EventMask(), 0xFFFFu & ~EV_RXFLAG);
-  EXPECT_EQ(wire->mask, 0xFFFFu & ~EV_RXFLAG);
+  EXPECT_EQ(m->EventMask(), 0xFFFFu & ~platform::kEventRxFlag);
+  wire->Send("x\r");  // the port reports bytes, and no longer the event character
+  ASSERT_TRUE(wire->WaitEventsDelivered());
+  EXPECT_EQ(m->PendingEvents() & (platform::kEventRxChar | platform::kEventRxFlag), platform::kEventRxChar);
 }
 
 }  // namespace

@@ -20,7 +20,7 @@ using namespace std::string_literals;
 using testing::FakeModem;
 using testing::FakePage;
 using testing::FakePorts;
-using testing::FakeWire;
+using testing::Line;
 using testing::MapProfile;
 using testing::RecordingUi;
 using Step = FakeModem::Step;
@@ -32,7 +32,7 @@ class SessionTest : public ::testing::Test {
  protected:
   platform::ScopedVirtualClock vclock;
   FakePorts ports;
-  std::shared_ptr<FakeWire> wire = std::make_shared<FakeWire>();
+  std::shared_ptr<Line> wire = std::make_shared<Line>();
   FakeModem modem{wire};
   MapProfile profile;
   RecordingUi ui;
@@ -91,7 +91,7 @@ TEST_F(SessionTest, WholeCallFromDialToStatusComplete) {
   EXPECT_EQ(ui.session, (Strings{"Creating account\tstep 2"}));
   EXPECT_EQ(profile.values["COMINFO"], "COM2 57600");
   EXPECT_EQ(session->Port(), nullptr);  // hung up
-  EXPECT_FALSE(wire->dtr);
+  EXPECT_FALSE(wire->HostDtr());
   EXPECT_EQ(ui.LastModem(), "Disconnected");
   for (const char* t : {"Initializing modem...", "Dialing  ...", "Logging in...", "Connected", "Hanging up..."})
     EXPECT_NE(std::find(ui.modem.begin(), ui.modem.end(), t), ui.modem.end()) << t;
@@ -114,7 +114,7 @@ TEST_F(SessionTest, DialCommandFromTheDialingOptions) {
 TEST_F(SessionTest, ModemRefusalsEndTheCallWithTheModemsLine) {
   for (const char* word : {"BUSY", "NO DIALTONE", "NO DIAL TONE", "NO CARRIER"}) {
     SCOPED_TRACE(word);
-    auto w = std::make_shared<FakeWire>();
+    auto w = std::make_shared<Line>();
     ports.wires[2] = w;
     FakeModem m(w);
     m.dial_result = word;
@@ -125,7 +125,7 @@ TEST_F(SessionTest, ModemRefusalsEndTheCallWithTheModemsLine) {
     EXPECT_LT(Now() - t0, 10000);
     EXPECT_EQ(ui.LastModem(), word);
     EXPECT_EQ(session->Port(), nullptr);
-    EXPECT_FALSE(w->dtr);
+    EXPECT_FALSE(w->HostDtr());
     EXPECT_TRUE(ui.boxes.empty());
   }
 }
@@ -198,8 +198,7 @@ TEST_F(SessionTest, FloodBeforeThePromptDoesNotHideIt) {
 TEST_F(SessionTest, CarrierLostInTheSessionFails) {
   for (bool lines : {true, false}) {
     SCOPED_TRACE(lines ? "modem lines" : "pseudo-terminal");
-    auto w = std::make_shared<FakeWire>();
-    w->modem_lines = lines;
+    auto w = std::make_shared<Line>(lines);
     ports.wires[2] = w;
     FakeModem m(w);
     m.prompt = "user:\r\n";
@@ -280,7 +279,7 @@ TEST_F(SessionTest, FailureIsAnsweredBeforeTheBoxAndClosesTheSession) {
   page.RunFor(2000);
   EXPECT_EQ(page.outcomes, (std::vector<unsigned>{WM_WIZ_SESSION_CLOSED}));
   session->HangUp();  // what the page does on WM_WIZ_SESSION_CLOSED
-  EXPECT_FALSE(wire->dtr);
+  EXPECT_FALSE(wire->HostDtr());
 }
 
 TEST_F(SessionTest, PageMayDeleteTheSessionInsideAHandlersModalLoop) {
@@ -292,7 +291,7 @@ TEST_F(SessionTest, PageMayDeleteTheSessionInsideAHandlersModalLoop) {
   page.RunFor(10000);
   EXPECT_EQ(session, nullptr);
   EXPECT_TRUE(page.outcomes.empty());
-  EXPECT_FALSE(wire->dtr);
+  EXPECT_FALSE(wire->HostDtr());
 }
 
 TEST_F(SessionTest, HangUpByThePageStopsTheTicks) {

@@ -22,7 +22,7 @@ using testing::FakeModem;
 using testing::FakePage;
 using testing::FakePorts;
 using testing::FakePrompts;
-using testing::FakeWire;
+using testing::Line;
 using testing::MapProfile;
 using testing::RecordingUi;
 using Strings = std::vector<std::string>;
@@ -45,7 +45,7 @@ class ServerCommands : public ::testing::Test {
   platform::ScopedVirtualClock vclock;
   platform::ScopedSystemRoot root;
   FakePorts ports;
-  std::shared_ptr<FakeWire> wire = std::make_shared<FakeWire>();
+  std::shared_ptr<Line> wire = std::make_shared<Line>();
   FakeModem modem{wire};
   MapProfile profile;
   RecordingUi recorded;
@@ -172,7 +172,7 @@ TEST_F(ServerCommands, ACancelledPromptSendsNothingHangsUpAndClosesTheSession) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.code);
-    auto w = std::make_shared<FakeWire>();
+    auto w = std::make_shared<Line>();
     ports.wires[2] = w;
     FakeModem m(w);
     m.prompt = "user:\r\n";
@@ -184,7 +184,7 @@ TEST_F(ServerCommands, ACancelledPromptSendsNothingHangsUpAndClosesTheSession) {
     EXPECT_EQ(Call(), WM_WIZ_SESSION_CLOSED);
     EXPECT_EQ(m.server_received, (Strings{"vlrreg"}));
     EXPECT_EQ(session->Port(), nullptr);
-    EXPECT_FALSE(w->dtr);
+    EXPECT_FALSE(w->HostDtr());
     EXPECT_EQ(profile.values["USERID"], "jdoe");
     EXPECT_EQ(profile.values["PRICEPLAN"], "");
     page.RunFor(2000);
@@ -321,7 +321,7 @@ TEST_F(ServerCommands, TransferWithSeveralNumbersShowsTheListThenConfiguresAndSu
   EXPECT_EQ(events, (Strings{"CONFIG AUTO off line", "SHORTCUTS"}));
   EXPECT_EQ(session->installDir, "C:\\VELORAN\\");
   EXPECT_EQ(session->Port(), nullptr);
-  EXPECT_FALSE(wire->dtr);
+  EXPECT_FALSE(wire->HostDtr());
   EXPECT_LT(platform::clock().now_ms() - t0, 5000);
   // CONFIG:'s reply finds no port: shown only.
   EXPECT_EQ(recorded.sent.back(), "REPLY: OK");
@@ -396,7 +396,7 @@ TEST_F(ServerCommands, CancelledAccessNumberClosesTheSessionWithoutConfiguring) 
   EXPECT_TRUE(events.empty());
   EXPECT_EQ(profile.values["POPAREACODE"], "old");
   EXPECT_EQ(session->Port(), nullptr);
-  EXPECT_FALSE(wire->dtr);
+  EXPECT_FALSE(wire->HostDtr());
 }
 
 TEST_F(ServerCommands, PageDeletingTheSessionInsideAPromptEndsTheHandler) {

@@ -20,7 +20,7 @@
 #include "platform/storage/system_root.h"
 #include "platform/serial/serial_port.h"
 #include "platform/ui/window.h"
-#include "session/platform_port.h"
+#include "session/imodem.h"
 #include "session/reg_session.h"
 #include "wizard/dialing_dialogs.h"
 #include "wizard/dialing_page.h"

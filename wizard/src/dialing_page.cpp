@@ -6,7 +6,7 @@
 #include "platform/ui/message_box.h"
 #include "platform/storage/system_root.h"
 #include "platform/ui/window.h"
-#include "session/platform_port.h"
+#include "session/imodem.h"
 #include "session/line_protocol.h"
 #include "session/reg_session.h"
 #include "sysconfig/setup_report.h"

@@ -2,9 +2,6 @@
 // resolution, UUCP lock names, the virtual-port and handle tables, open.
 #include "platform/serial/serial_port.h"
 
-#include <sys/eventfd.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
@@ -13,7 +10,6 @@
 
 #include "platform/loop/clock.h"
 #include "platform/loop/log.h"
-#include "serial_queue.h"
 
 namespace platform {
 
@@ -87,6 +83,8 @@ SerialError SerialPort::wait_readable(int timeout_ms) {
   if (count > 0) return SerialError::None;
   return e != SerialError::None ? e : SerialError::Timeout;
 }
+
+void SerialPort::set_wait_hook(std::function<void(std::uint64_t)>) {}
 
 const char* serial_error_text(SerialError e) {
   for (const ErrorText& t : kErrorTexts) {
@@ -200,39 +198,4 @@ void release_serial_handle(std::int32_t handle) {
   handles().erase(handle);
 }
 
-namespace serial_detail {
-
-EventQueue::EventQueue() { wake_fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK); }
-
-EventQueue::~EventQueue() {
-  if (wake_fd >= 0) ::close(wake_fd);
-}
-
-std::size_t EventQueue::push_locked(const std::uint8_t* data, std::size_t size) {
-  std::size_t n = std::min(size, kCapacity - std::min(kCapacity, rx.size()));
-  if (n == 0) return 0;
-  rx.insert(rx.end(), data, data + n);
-  events |= kEventRxChar;
-  if (std::find(data, data + n, static_cast<std::uint8_t>(event_char)) != data + n) events |= kEventRxFlag;
-  return n;
-}
-
-std::size_t EventQueue::take_locked(void* buffer, std::size_t size) {
-  std::size_t n = std::min(size, rx.size());
-  std::copy_n(rx.begin(), n, static_cast<std::uint8_t*>(buffer));
-  rx.erase(rx.begin(), rx.begin() + static_cast<std::ptrdiff_t>(n));
-  return n;
-}
-
-void EventQueue::wake() {
-  std::uint64_t one = 1;
-  if (wake_fd >= 0) [[maybe_unused]] auto r = ::write(wake_fd, &one, sizeof one);
-}
-
-void EventQueue::drain_wake() {
-  std::uint64_t value;
-  if (wake_fd >= 0) [[maybe_unused]] auto r = ::read(wake_fd, &value, sizeof value);
-}
-
-}  // namespace serial_detail
 }  // namespace platform

@@ -137,7 +137,7 @@ std::string log_label(std::string name) {
   return name;
 }
 
-class Rfc2217Port final : public SerialPort {
+class Rfc2217Port final : public serial_detail::QueuedSerialPort {
  public:
   Rfc2217Port(std::string name, int fd, int timeout_ms)
       : name_(std::move(name)), label_(log_label(name_)), fd_(fd), timeout_ms_(timeout_ms) {}
@@ -224,21 +224,6 @@ class Rfc2217Port final : public SerialPort {
     return send_command(kSetControl, {on ? kControlRtsOn : kControlRtsOff});
   }
 
-  SerialError bytes_available(std::size_t& count) override {
-    std::lock_guard lock(q_.mutex);
-    SerialError e = pull_locked();
-    count = q_.rx.size();
-    return count > 0 ? SerialError::None : e;
-  }
-
-  SerialError read(void* buffer, std::size_t size, std::size_t& got) override {
-    got = 0;
-    std::lock_guard lock(q_.mutex);
-    SerialError e = pull_locked();
-    got = q_.take_locked(buffer, size);
-    return got > 0 ? SerialError::None : e;
-  }
-
   SerialError write(const void* buffer, std::size_t size, std::size_t& done, int timeout_ms) override {
     done = 0;
     if (!is_open()) return SerialError::InvalidHandle;
@@ -281,58 +266,10 @@ class Rfc2217Port final : public SerialPort {
     if (!input && !output) return SerialError::None;
     if (input) {
       std::lock_guard lock(q_.mutex);
-      pull_locked();
+      fill_locked();
       q_.rx.clear();
     }
     return send_command(kPurgeData, {input && output ? kPurgeBoth : (input ? kPurgeReceive : kPurgeTransmit)});
-  }
-
-  void set_event_mask(unsigned mask, char event_char) override {
-    std::lock_guard lock(q_.mutex);
-    q_.mask = mask;
-    q_.event_char = event_char;
-    q_.wake();
-  }
-
-  SerialError wait_event(unsigned& events, int timeout_ms) override {
-    events = 0;
-    const auto deadline = SteadyClock::now() + std::chrono::milliseconds(timeout_ms < 0 ? 0 : timeout_ms);
-    for (;;) {
-      int fd;
-      bool want_input;
-      {
-        std::lock_guard lock(q_.mutex);
-        fd = fd_.load();
-        if (fd < 0) return SerialError::InvalidHandle;
-        if (q_.interrupted) {
-          q_.interrupted = false;
-          return SerialError::OperationAborted;
-        }
-        if (q_.events & q_.mask) {
-          events = q_.events & q_.mask;
-          q_.events = 0;
-          return SerialError::None;
-        }
-        if (gone_) return SerialError::DeviceNotConnected;
-        want_input = q_.rx.size() < EventQueue::kCapacity;
-      }
-      int wait = timeout_ms < 0 ? -1 : remaining_ms(deadline);
-      if (timeout_ms >= 0 && wait == 0) return SerialError::Timeout;
-      pollfd pfds[2] = {{q_.wake_fd, POLLIN, 0}, {fd, static_cast<short>(want_input ? POLLIN : 0), 0}};
-      int rc = ::poll(pfds, 2, wait);
-      if (rc < 0 && errno != EINTR) return serial_error_from_errno(errno);
-      if (rc > 0 && (pfds[0].revents & POLLIN)) q_.drain_wake();
-      if (rc > 0 && (pfds[1].revents & (POLLIN | POLLHUP | POLLERR))) {
-        std::lock_guard lock(q_.mutex);
-        pull_locked();
-      }
-    }
-  }
-
-  void interrupt_wait() override {
-    std::lock_guard lock(q_.mutex);
-    q_.interrupted = true;
-    q_.wake();
   }
 
   SerialError close() override {
@@ -459,7 +396,7 @@ class Rfc2217Port final : public SerialPort {
       int fd;
       {
         std::lock_guard lock(q_.mutex);
-        pull_locked();
+        fill_locked();
         if (done()) return true;
         if (gone_) return false;
         fd = fd_.load();
@@ -523,9 +460,15 @@ class Rfc2217Port final : public SerialPort {
     q_.wake();
   }
 
-  // With q_.mutex held: takes what the socket holds through the codec into
-  // the queue, answers negotiation, notes modem-line changes as events.
-  SerialError pull_locked() {
+  SerialError wait_source_locked(WaitSource& source) override {
+    source.fd = fd_.load();
+    if (source.fd < 0) return SerialError::InvalidHandle;
+    return gone_ ? SerialError::DeviceNotConnected : SerialError::None;
+  }
+
+  // Takes what the socket holds through the codec into the queue, answers
+  // negotiation, notes modem-line changes as events.
+  SerialError fill_locked() override {
     int fd = fd_.load();
     if (fd < 0) return SerialError::InvalidHandle;
     if (gone_) return SerialError::DeviceNotConnected;
@@ -595,7 +538,6 @@ class Rfc2217Port final : public SerialPort {
   // Written by the caller's thread only.
   std::atomic<bool> dtr_{true};
   std::atomic<bool> rts_{true};
-  mutable EventQueue q_;
 };
 
 }  // namespace

@@ -122,8 +122,7 @@ namespace {
 using serial_detail::EventQueue;
 using SteadyClock = std::chrono::steady_clock;
 
-// Modem lines sampled this often while a wait watches them: TIOCMIWAIT
-// blocks in the kernel and cannot be combined with poll().
+// Modem lines are sampled this often while a wait watches them.
 constexpr int kLineSampleMs = 20;
 
 int remaining_ms(SteadyClock::time_point deadline) {
@@ -184,7 +183,7 @@ std::filesystem::path lock_folder(const SerialOpenOptions& o) {
   return {};
 }
 
-class TtyPort final : public SerialPort {
+class TtyPort final : public serial_detail::QueuedSerialPort {
  public:
   TtyPort(std::string name, int fd, std::filesystem::path lock, const termios2& saved, bool lines)
       : name_(std::move(name)), fd_(fd), lock_(std::move(lock)), saved_(saved), lines_(lines) {
@@ -229,22 +228,6 @@ class TtyPort final : public SerialPort {
 
   SerialError set_dtr(bool on) override { return set_line(TIOCM_DTR, on); }
   SerialError set_rts(bool on) override { return set_line(TIOCM_RTS, on); }
-
-  SerialError bytes_available(std::size_t& count) override {
-    std::lock_guard lock(q_.mutex);
-    SerialError e = pull_locked();
-    count = q_.rx.size();
-    return count > 0 ? SerialError::None : e;
-  }
-
-  SerialError read(void* buffer, std::size_t size, std::size_t& got) override {
-    got = 0;
-    std::lock_guard lock(q_.mutex);
-    SerialError e = pull_locked();
-    got = q_.take_locked(buffer, size);
-    // Bytes that arrived before a hang-up are still handed out first.
-    return got > 0 ? SerialError::None : e;
-  }
 
   SerialError write(const void* buffer, std::size_t size, std::size_t& done, int timeout_ms) override {
     done = 0;
@@ -291,56 +274,6 @@ class TtyPort final : public SerialPort {
     return rc == 0 ? SerialError::None : serial_error_from_errno(err);
   }
 
-  void set_event_mask(unsigned mask, char event_char) override {
-    std::lock_guard lock(q_.mutex);
-    q_.mask = mask;
-    q_.event_char = event_char;
-    q_.wake();
-  }
-
-  SerialError wait_event(unsigned& events, int timeout_ms) override {
-    events = 0;
-    auto deadline = SteadyClock::now() + std::chrono::milliseconds(timeout_ms < 0 ? 0 : timeout_ms);
-    for (;;) {
-      int fd;
-      bool want_input;
-      bool watch_lines;
-      {
-        std::lock_guard lock(q_.mutex);
-        fd = fd_.load();
-        if (fd < 0) return SerialError::InvalidHandle;
-        if (q_.interrupted) {
-          q_.interrupted = false;
-          return SerialError::OperationAborted;
-        }
-        if (q_.events & q_.mask) {
-          events = q_.events & q_.mask;
-          q_.events = 0;
-          return SerialError::None;
-        }
-        if (gone_) return SerialError::DeviceNotConnected;
-        want_input = q_.rx.size() < EventQueue::kCapacity;
-        watch_lines = lines_ && (q_.mask & kEventModemLines);
-      }
-      int wait = timeout_ms < 0 ? -1 : remaining_ms(deadline);
-      if (timeout_ms >= 0 && wait == 0) return SerialError::Timeout;
-      if (watch_lines && (wait < 0 || wait > kLineSampleMs)) wait = kLineSampleMs;
-      pollfd pfds[2] = {{q_.wake_fd, POLLIN, 0}, {fd, static_cast<short>(want_input ? POLLIN : 0), 0}};
-      int rc = ::poll(pfds, 2, wait);
-      if (rc < 0 && errno != EINTR) return serial_error_from_errno(errno);
-      if (rc > 0 && (pfds[0].revents & POLLIN)) q_.drain_wake();
-      std::lock_guard lock(q_.mutex);
-      if (rc > 0 && (pfds[1].revents & (POLLIN | POLLHUP | POLLERR))) pull_locked();
-      if (watch_lines) sample_lines(&q_.events);
-    }
-  }
-
-  void interrupt_wait() override {
-    std::lock_guard lock(q_.mutex);
-    q_.interrupted = true;
-    q_.wake();
-  }
-
   SerialError wait_readable(int timeout_ms) override {
     // Under a virtual clock the descriptor is only looked at: time advances
     // instead of passing.
@@ -355,13 +288,14 @@ class TtyPort final : public SerialPort {
         if (fd < 0) return SerialError::InvalidHandle;
         if (!q_.rx.empty()) return SerialError::None;
         if (gone_) return SerialError::DeviceNotConnected;
+        wait_begins_locked();
       }
       pollfd pfd{fd, POLLIN, 0};
       int rc = ::poll(&pfd, 1, virtual_time ? 0 : remaining_ms(deadline));
       if (rc < 0 && errno != EINTR) return serial_error_from_errno(errno);
       if (rc > 0) {
         std::lock_guard lock(q_.mutex);
-        SerialError e = pull_locked();
+        SerialError e = fill_locked();
         if (!q_.rx.empty()) return SerialError::None;
         if (e != SerialError::None) return e;
       }
@@ -409,6 +343,23 @@ class TtyPort final : public SerialPort {
     return SerialError::None;
   }
 
+  SerialError wait_source_locked(WaitSource& source) override {
+    source.fd = fd_.load();
+    if (source.fd < 0) return SerialError::InvalidHandle;
+    if (gone_) return SerialError::DeviceNotConnected;
+    // TIOCMIWAIT blocks in the kernel and cannot be combined with poll():
+    // watched lines are sampled instead.
+    if (watching_lines_locked()) source.step_ms = kLineSampleMs;
+    return SerialError::None;
+  }
+
+  void woke_locked(bool readable) override {
+    if (readable) fill_locked();
+    if (watching_lines_locked()) sample_lines(&q_.events);
+  }
+
+  bool watching_lines_locked() const { return lines_ && (q_.mask & kEventModemLines); }
+
   // Notes changes of the input lines since the last sample as events.
   void sample_lines(unsigned* events) {
     int bits = 0;
@@ -424,8 +375,8 @@ class TtyPort final : public SerialPort {
     if (changed & kLineRing) *events |= kEventRing;
   }
 
-  // With q_.mutex held: moves what the driver holds into the queue.
-  SerialError pull_locked() {
+  // Moves what the driver holds into the queue.
+  SerialError fill_locked() override {
     int fd = fd_.load();
     if (fd < 0) return SerialError::InvalidHandle;
     if (gone_) return SerialError::DeviceNotConnected;
@@ -453,7 +404,6 @@ class TtyPort final : public SerialPort {
   bool lines_;
   bool gone_ = false;  // guarded by q_.mutex
   unsigned last_lines_ = 0;
-  EventQueue q_;
 };
 
 }  // namespace

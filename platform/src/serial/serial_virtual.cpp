@@ -1,10 +1,7 @@
 // In-process null-modem cable: two ends, each a SerialPort, bytes and modem
 // lines wired across. Writes never wait: what does not fit in the far end's
 // queue is refused at once (Timeout), so tests need no real time.
-#include <poll.h>
-
 #include <atomic>
-#include <chrono>
 #include <mutex>
 
 #include "platform/serial/serial_port.h"
@@ -12,16 +9,13 @@
 
 namespace platform {
 
-namespace {
-using serial_detail::EventQueue;
-}
-
 class VirtualEnd;
 
 struct VirtualNullModem::Shared {
   std::mutex listener_mutex;
   std::function<void()> listeners[2];
   std::atomic<bool> unplugged{false};
+  bool modem_lines = true;
   std::weak_ptr<VirtualEnd> ends[2];
 
   void notify(int which) {
@@ -34,7 +28,7 @@ struct VirtualNullModem::Shared {
   }
 };
 
-class VirtualEnd final : public SerialPort, public std::enable_shared_from_this<VirtualEnd> {
+class VirtualEnd final : public serial_detail::QueuedSerialPort {
  public:
   VirtualEnd(std::shared_ptr<VirtualNullModem::Shared> shared, int which)
       : shared_(std::move(shared)), which_(which) {}
@@ -51,14 +45,16 @@ class VirtualEnd final : public SerialPort, public std::enable_shared_from_this<
   SerialError set_settings(const LineSettings& s) override {
     if (!line_settings_valid(s)) return SerialError::InvalidParameter;
     std::lock_guard lock(q_.mutex);
+    if (refuse_settings_) return SerialError::InvalidParameter;
     settings_ = s;
     return SerialError::None;
   }
 
-  bool has_modem_lines() const override { return true; }
+  bool has_modem_lines() const override { return shared_->modem_lines; }
 
   SerialError get_modem_lines(unsigned& lines) override {
     if (shared_->unplugged) return SerialError::DeviceNotConnected;
+    if (!shared_->modem_lines) return SerialError::NotSupported;
     std::shared_ptr<VirtualEnd> far = other();
     unsigned far_out = far ? far->out_lines() : 0;
     std::lock_guard lock(q_.mutex);
@@ -70,24 +66,6 @@ class VirtualEnd final : public SerialPort, public std::enable_shared_from_this<
 
   SerialError set_dtr(bool on) override { return set_out(kLineDtr, on, kEventDsr | kEventRlsd); }
   SerialError set_rts(bool on) override { return set_out(kLineRts, on, kEventCts); }
-
-  SerialError bytes_available(std::size_t& count) override {
-    count = 0;
-    if (shared_->unplugged) return SerialError::DeviceNotConnected;
-    shared_->notify(1 - which_);
-    std::lock_guard lock(q_.mutex);
-    count = q_.rx.size();
-    return SerialError::None;
-  }
-
-  SerialError read(void* buffer, std::size_t size, std::size_t& got) override {
-    got = 0;
-    if (shared_->unplugged) return SerialError::DeviceNotConnected;
-    shared_->notify(1 - which_);
-    std::lock_guard lock(q_.mutex);
-    got = q_.take_locked(buffer, size);
-    return SerialError::None;
-  }
 
   SerialError write(const void* buffer, std::size_t size, std::size_t& done, int) override {
     done = 0;
@@ -108,47 +86,6 @@ class VirtualEnd final : public SerialPort, public std::enable_shared_from_this<
       q_.rx.clear();
     }
     return SerialError::None;  // output never waits here, so there is none to drop
-  }
-
-  void set_event_mask(unsigned mask, char event_char) override {
-    std::lock_guard lock(q_.mutex);
-    q_.mask = mask;
-    q_.event_char = event_char;
-    q_.wake();
-  }
-
-  SerialError wait_event(unsigned& events, int timeout_ms) override {
-    events = 0;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms < 0 ? 0 : timeout_ms);
-    for (;;) {
-      {
-        std::lock_guard lock(q_.mutex);
-        if (q_.interrupted) {
-          q_.interrupted = false;
-          return SerialError::OperationAborted;
-        }
-        if (q_.events & q_.mask) {
-          events = q_.events & q_.mask;
-          q_.events = 0;
-          return SerialError::None;
-        }
-      }
-      if (shared_->unplugged) return SerialError::DeviceNotConnected;
-      int wait = -1;
-      if (timeout_ms >= 0) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) return SerialError::Timeout;
-        wait = static_cast<int>(left.count());
-      }
-      pollfd pfd{q_.wake_fd, POLLIN, 0};
-      if (::poll(&pfd, 1, wait) > 0) q_.drain_wake();
-    }
-  }
-
-  void interrupt_wait() override {
-    std::lock_guard lock(q_.mutex);
-    q_.interrupted = true;
-    q_.wake();
   }
 
   SerialError close() override {
@@ -197,6 +134,7 @@ class VirtualEnd final : public SerialPort, public std::enable_shared_from_this<
     {
       std::lock_guard lock(q_.mutex);
       q_.events |= events;
+      ++q_.arrivals;
       q_.wake();
     }
     shared_->notify(which_);
@@ -207,16 +145,36 @@ class VirtualEnd final : public SerialPort, public std::enable_shared_from_this<
     return out_;
   }
 
+  void refuse_settings(bool refuse) {
+    std::lock_guard lock(q_.mutex);
+    refuse_settings_ = refuse;
+  }
+
   void wake_for_unplug() {
     std::lock_guard lock(q_.mutex);
     q_.wake();
   }
 
  private:
+  // Reads and counts give the far side its turn first.
+  SerialError turn() override {
+    if (shared_->unplugged) return SerialError::DeviceNotConnected;
+    shared_->notify(1 - which_);
+    return SerialError::None;
+  }
+
+  // The far end's writes fill the queue.
+  SerialError fill_locked() override { return SerialError::None; }
+
+  SerialError wait_source_locked(WaitSource&) override {
+    return shared_->unplugged ? SerialError::DeviceNotConnected : SerialError::None;
+  }
+
   std::shared_ptr<VirtualEnd> other() { return shared_->ends[1 - which_].lock(); }
 
   SerialError set_out(unsigned bit, bool on, unsigned far_events) {
     if (shared_->unplugged) return SerialError::DeviceNotConnected;
+    if (!shared_->modem_lines) return SerialError::None;  // as a pseudo-terminal: nothing to drive
     bool changed;
     {
       std::lock_guard lock(q_.mutex);
@@ -232,14 +190,15 @@ class VirtualEnd final : public SerialPort, public std::enable_shared_from_this<
 
   std::shared_ptr<VirtualNullModem::Shared> shared_;
   int which_;
-  EventQueue q_;
   LineSettings settings_;  // guarded by q_.mutex, as are the members below
   LineSettings saved_;
   unsigned out_ = 0;
   bool claimed_ = false;
+  bool refuse_settings_ = false;
 };
 
-VirtualNullModem::VirtualNullModem() : shared_(std::make_shared<Shared>()) {
+VirtualNullModem::VirtualNullModem(bool modem_lines) : shared_(std::make_shared<Shared>()) {
+  shared_->modem_lines = modem_lines;
   for (int i = 0; i < 2; ++i) {
     auto end = std::make_shared<VirtualEnd>(shared_, i);
     shared_->ends[i] = end;
@@ -259,6 +218,10 @@ std::shared_ptr<SerialPort> VirtualNullModem::end(int which) { return ends_[whic
 void VirtualNullModem::set_listener(int which, std::function<void()> listener) {
   std::lock_guard lock(shared_->listener_mutex);
   shared_->listeners[which == 0 ? 0 : 1] = std::move(listener);
+}
+
+void VirtualNullModem::refuse_settings(int which, bool refuse) {
+  static_cast<VirtualEnd*>(ends_[which == 0 ? 0 : 1].get())->refuse_settings(refuse);
 }
 
 void VirtualNullModem::unplug() {

@@ -1,8 +1,9 @@
 // iModem: the wizard's serial port object for the registration call.
 //
-// It opens a COM port through a PortOpener, sets the line up, resets the
-// modem, and collects received bytes in one flat buffer of at most
-// kReceiveBufferSize bytes, which the session polls from its window timer.
+// It opens a COM port (a platform::SerialPort) through a PortOpener, sets
+// the line up, resets the modem, and collects received bytes in one flat
+// buffer of at most kReceiveBufferSize bytes, which the session polls from
+// its window timer.
 // A reader thread only waits for serial events and ORs their bits into
 // pendingEvents under a lock; all reading, writing and parsing happen on the
 // caller's thread.
@@ -23,6 +24,7 @@
 //    present.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -32,8 +34,8 @@
 #include <string_view>
 #include <thread>
 
+#include "platform/serial/serial_port.h"
 #include "session/line_protocol.h"
-#include "session/serial_device.h"
 
 namespace session {
 
@@ -48,12 +50,23 @@ enum ModemEvent {
 inline constexpr std::uint32_t kErrorAllocation = 4112;
 inline constexpr std::uint32_t kEventMaskAll = 0xFFFF;
 
+// Opens COM port `port` (1..9); on failure returns null and sets `error`.
+using PortOpener =
+    std::function<std::shared_ptr<platform::SerialPort>(int port, platform::SerialError& error)>;
+
 // How an iModem reaches the world: the port opener and a way to tell the
 // user about a failure that has no caller to report to.
 struct ModemOptions {
   PortOpener opener;
   std::function<void(std::string_view text)> alert;  // modal notice, no owner
 };
+
+// Options whose opener opens "COMn" through platform::open_serial_port with
+// `open_options` (dosdevices links, lock files, exclusive use; a virtual
+// null-modem end attached to the COM number in tests); `alert` shows the
+// reader-thread notice (may be empty).
+ModemOptions PlatformModemOptions(platform::SerialOpenOptions open_options,
+                                  std::function<void(std::string_view)> alert = {});
 
 class iModem {
  public:
@@ -129,12 +142,14 @@ class iModem {
   std::uint32_t errorCode_ = 0;
   bool isOpen_ = false;
   bool carrier_ = false;
-  std::unique_ptr<SerialDevice> handle_;
+  std::shared_ptr<platform::SerialPort> handle_;
   int port_ = 0;
   std::uint32_t speed_ = 0;
-  LineSettings savedDcb_;
+  platform::LineSettings savedDcb_;
   bool savedDcbValid_ = false;
   std::uint32_t eventMask_ = 0;
+  char eventChar_ = '\0';  // raises kEventRxFlag
+  std::atomic<bool> stopReader_{false};  // only Close() ends the reader
   std::uint32_t pendingEvents_ = 0;
   bool portLost_ = false;  // guarded by lock_
   mutable std::mutex lock_;

@@ -1,9 +1,10 @@
 // Serial ports: a tty, or one end of an in-process virtual null-modem cable.
 //
 // Principles:
-//  - A port is a small table of operations (SerialPort) with two
-//    implementations: a tty (termios, TIOCEXCL, UUCP lock file) and a virtual
-//    null-modem pair for tests. Callers never see which one they hold.
+//  - A port is a small table of operations (SerialPort) with three
+//    implementations: a tty (termios, TIOCEXCL, UUCP lock file), RFC 2217
+//    over TCP, and a virtual null-modem pair for tests. Callers never see
+//    which one they hold; the receive queue and the wait are written once.
 //  - Line settings are a plain value (LineSettings); the termios image is
 //    computed from it by pure functions and applied in one step. The settings
 //    found at open are put back at close.
@@ -142,6 +143,14 @@ class SerialPort {
   virtual SerialError wait_event(unsigned& events, int timeout_ms = -1) = 0;
   // Ends a wait_event() running in another thread; safe from any thread.
   virtual void interrupt_wait() = 0;
+  // For a test on another thread that must know a wait has begun: `hook`
+  // runs on the waiting thread each time wait_event() (or a tty's
+  // wait_readable()) has looked, found nothing to report, and is about to
+  // block. `arrivals` counts the chunks of bytes and line changes received
+  // before that look, so the test can tell the wait has seen what it sent.
+  // It runs with the port's lock held, so it must not call the port. Null
+  // removes it.
+  virtual void set_wait_hook(std::function<void(std::uint64_t arrivals)> hook);
   // Blocks until received bytes wait to be read (None), `timeout_ms` passes
   // (Timeout) or the device goes away (DeviceNotConnected): for a caller that
   // waits for an answer on its own thread. Leaves the event mask and the
@@ -189,7 +198,9 @@ std::string uucp_lock_name(const std::filesystem::path& real_path);
 // of one end shows as DSR and carrier (DCD) on the other, RTS as CTS.
 class VirtualNullModem {
  public:
-  VirtualNullModem();
+  // Without `modem_lines` the ends have none, as pseudo-terminals: DTR and
+  // RTS are accepted and change nothing, get_modem_lines() is NotSupported.
+  explicit VirtualNullModem(bool modem_lines = true);
   ~VirtualNullModem();
   VirtualNullModem(const VirtualNullModem&) = delete;
   VirtualNullModem& operator=(const VirtualNullModem&) = delete;
@@ -204,6 +215,10 @@ class VirtualNullModem {
   // virtual clock this lets a scripted peer answer, or act on its own timers,
   // without threads. Runs without any lock held; may read and write its end.
   void set_listener(int which, std::function<void()> listener);
+
+  // End `which` refuses every set_settings() with InvalidParameter, as a
+  // device that cannot do what is asked.
+  void refuse_settings(int which, bool refuse);
 
   // Both ends fail from now on with DeviceNotConnected (cable pulled).
   void unplug();

@@ -1,8 +1,6 @@
-// Whole calls over the platform's virtual null-modem pair, with the scripted
-// modem and server on the far end.
-#include "session/platform_port.h"
-
-
+// Whole calls over the platform's virtual null-modem pair, opened by COM name
+// as the wizard opens a port, with the scripted modem and server on the far
+// end.
 #include <gtest/gtest.h>
 
 #include <string>
