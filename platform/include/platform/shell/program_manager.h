@@ -80,7 +80,6 @@ class ProgramMenu {
   // command. Unknown commands fail.
   bool Execute(const ProgmanCommand& command, std::string* why = nullptr);
 
-  const std::string& current_group() const { return current_; }
   // An item's file; an empty group: an item of no group.
   std::filesystem::path ItemPath(std::string_view group, std::string_view item) const;
   std::filesystem::path DirectoryPath(std::string_view group) const;
