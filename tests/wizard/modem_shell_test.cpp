@@ -15,11 +15,13 @@
 #include "platform/loop/message_loop.h"
 #include "platform/ui/window.h"
 #include "platform/shell/telephony.h"
+#include "wizard/modem_level.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace platform;
+using wizard::launch_modem_control_panel;
 
 struct TempDir {
   TempDir() {

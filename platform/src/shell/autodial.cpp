@@ -8,6 +8,7 @@
 
 #include "platform/shell/phonebook.h"
 #include "platform/storage/files.h"
+#include "platform/storage/product_names.h"
 
 namespace platform::autodial {
 namespace fs = std::filesystem;
@@ -37,7 +38,7 @@ fs::path WantsLink(const fs::path& unit_dir, std::string_view unit_name) {
 }  // namespace
 
 std::string AutodialUnitName(std::string_view safe_name) {
-  return "veloran-autodial-" + std::string(safe_name) + ".service";
+  return product_names().vendor + "autodial-" + std::string(safe_name) + ".service";
 }
 
 std::optional<std::string> AutodialUnitText(std::string_view entry_name, std::string_view safe_name,
