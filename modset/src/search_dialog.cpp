@@ -19,8 +19,6 @@ namespace {
 
 constexpr const char* kComponent = "modset";
 constexpr std::size_t kMaxPorts = 4;
-constexpr std::int32_t kStopped = -26;
-constexpr std::int32_t kNoModem = -22;
 
 // The search dialog that is up: one at a time (search_running).
 HWND g_current_search = 0;
@@ -87,7 +85,7 @@ std::int32_t CCfgSearchDialog::OnStatus(const char* text) {
 void CCfgSearchDialog::RunSearch() {
   Hold hold(this);
   const HWND self = hwnd();
-  std::int32_t rc = kStopped;
+  std::int32_t rc = SERLINK_E_STOPPED;
   try {
     // Serlink's callbacks reach this dialog while it lives.
     serlink::DetectionScope scope(
@@ -100,12 +98,12 @@ void CCfgSearchDialog::RunSearch() {
     serlink::PortTable<kMaxPorts> ports(first_port_only_ ? 1u : static_cast<std::uint32_t>(kMaxPorts),
                                         serlink::DetectionScope::status_callback());
 
-    rc = stop_requested_ ? kStopped : ModemPortEnumeration(&ports.list);
-    if (stop_requested_) rc = kStopped;
-    if (rc == kNoModem) {
+    rc = stop_requested_ ? SERLINK_E_STOPPED : ModemPortEnumeration(&ports.list);
+    if (stop_requested_) rc = SERLINK_E_STOPPED;
+    if (rc == SERLINK_E_NO_MODEM) {
       cfg_message_box(self, IDS_NO_MODEM, IDS_AUTO_DETECT, MB_ICONEXCLAMATION);
     } else if (rc == 0 && ports.list.count == 0) {
-      rc = kNoModem;  // a success without an entry is no modem
+      rc = SERLINK_E_NO_MODEM;  // a success without an entry is no modem
       cfg_message_box(self, IDS_NO_MODEM, IDS_AUTO_DETECT, MB_ICONEXCLAMATION);
     } else if (rc == 0) {
       const std::size_t found = ports.found();
@@ -115,7 +113,7 @@ void CCfgSearchDialog::RunSearch() {
         for (std::size_t i = 0; i < found; ++i) devices.push_back(ports.name(i));
         CCfgSelectModemDialog select(devices, self);
         if (select.DoModal() != IDOK) {
-          rc = kStopped;
+          rc = SERLINK_E_STOPPED;
         } else {
           chosen = select.chosen() >= 0 && static_cast<std::size_t>(select.chosen()) < found
                        ? static_cast<std::size_t>(select.chosen())
@@ -128,24 +126,24 @@ void CCfgSearchDialog::RunSearch() {
         const serlink::AutoConfiguration found_modem =
             serlink::auto_configure(entry.port, serlink::DetectionScope::status_callback(), ModemAutoConfigure);
         rc = found_modem.result;
-        if (stop_requested_) rc = kStopped;
-        if (rc == kNoModem) {
+        if (stop_requested_) rc = SERLINK_E_STOPPED;
+        if (rc == SERLINK_E_NO_MODEM) {
           cfg_message_box(self, IDS_NO_MODEM, IDS_AUTO_DETECT, MB_ICONEXCLAMATION);
         } else if (rc == 0) {
           if (!StoreModem(device, entry.port, found_modem.metrics.speed, found_modem.metrics.flow,
                           found_modem.reset.c_str(), found_modem.setup.c_str()))
             cfg_message_box(self, IDS_CONFIG_ERROR, IDS_AUTO_DETECT, MB_ICONEXCLAMATION, device);
-        } else if (rc != kStopped) {
+        } else if (rc != SERLINK_E_STOPPED) {
           log_warn(kComponent, "modem auto-configuration on " + device + " failed with " + std::to_string(rc));
           cfg_message_box(self, IDS_CONFIG_ERROR, IDS_AUTO_DETECT, MB_ICONEXCLAMATION, device);
         }
       }
-    } else if (rc != kStopped) {
+    } else if (rc != SERLINK_E_STOPPED) {
       log_warn(kComponent, "port enumeration failed with " + std::to_string(rc));
     }
   } catch (const std::bad_alloc&) {
     message_beep();
-    rc = kStopped;
+    rc = SERLINK_E_STOPPED;
   }
   if (g_current_search == self) g_current_search = 0;
   running_ = false;

@@ -23,7 +23,7 @@ void pump_messages(std::int32_t) { platform::MessageLoop::current().pump_pending
 DetectionScope::DetectionScope(StatusHandler status, std::int32_t event_argument)
     : status_(std::move(status)), event_argument_(event_argument), outer_(g_open_scope) {
   g_open_scope = this;
-  pumping_ = SerlinkSetEventHandler(pump_messages, event_argument_) == 0;
+  pumping_ = SerlinkSetEventHandler(pump_messages, event_argument_) == SERLINK_OK;
 }
 
 DetectionScope::~DetectionScope() {

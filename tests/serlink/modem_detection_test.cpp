@@ -48,15 +48,15 @@ TEST(ModemDetection, PumpIsRegisteredForTheScopeOnlyWhenNoOtherHandlerIs) {
   {
     serlink::DetectionScope scope([](const char*) { return 0; }, 42);
     EXPECT_TRUE(scope.pumping());
-    EXPECT_NE(SerlinkSetEventHandler(other_handler, 5), 0) << "the scope's pump is registered";
+    EXPECT_EQ(SerlinkSetEventHandler(other_handler, 5), SERLINK_E_HANDLER_SET) << "the scope's pump is registered";
   }
-  ASSERT_EQ(SerlinkSetEventHandler(other_handler, 5), 0) << "the scope removed its pump";
+  ASSERT_EQ(SerlinkSetEventHandler(other_handler, 5), SERLINK_OK) << "the scope removed its pump";
   {
     serlink::DetectionScope scope([](const char*) { return 0; }, 42);
     EXPECT_FALSE(scope.pumping());
   }
-  EXPECT_NE(SerlinkSetEventHandler(other_handler, 6), 0) << "the other handler stays";
-  EXPECT_EQ(SerlinkSetEventHandler(nullptr, 5), 0);
+  EXPECT_EQ(SerlinkSetEventHandler(other_handler, 6), SERLINK_E_HANDLER_SET) << "the other handler stays";
+  EXPECT_EQ(SerlinkSetEventHandler(nullptr, 5), SERLINK_OK);
 }
 
 TEST(ModemDetection, PortTableOffersAtMostItsSize) {

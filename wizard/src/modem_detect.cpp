@@ -109,8 +109,8 @@ void CModemDetectDialog::Detect() {
   std::int32_t rc = services.enumerate(&ports.list);
   // The user may have cancelled while the library pumped messages.
   if (!is_window(self)) return;
-  if (rc == -26) return Fail("User aborted");
-  if (rc == -22) return Fail("Failed");
+  if (rc == SERLINK_E_STOPPED) return Fail("User aborted");
+  if (rc == SERLINK_E_NO_MODEM) return Fail("Failed");
   if (rc != 0) {
     log_warn(kComponent, "port enumeration failed with " + std::to_string(rc));
     return Fail("Failed");
@@ -141,11 +141,11 @@ void CModemDetectDialog::Detect() {
       serlink::auto_configure(port, serlink::DetectionScope::status_callback(), services.configure);
   rc = modem.result;
   if (!is_window(self)) return;
-  if (rc == -26) return Fail("User aborted");
+  if (rc == SERLINK_E_STOPPED) return Fail("User aborted");
   if (rc != 0) {
     // Also a port problem or a time-out: the user goes on to enter the
     // settings by hand instead of facing a page that cannot move.
-    if (rc != -22) log_warn(kComponent, "modem auto-configuration failed with " + std::to_string(rc));
+    if (rc != SERLINK_E_NO_MODEM) log_warn(kComponent, "modem auto-configuration failed with " + std::to_string(rc));
     return Fail("Failed");
   }
   running_ = false;
