@@ -10,6 +10,8 @@ namespace {
     .folder = "veloran",
     .windows_folder = "C:\\VELORAN",
     .vendor = "veloran-",
+    .title = "Veloran",
+    .program = "joinwiz",
 });
 
 }  // namespace

@@ -15,25 +15,23 @@ namespace {
 
 void other_handler(std::int32_t) {}
 
+// A status handler that keeps the texts it gets and answers `answer`.
+serlink::DetectionScope::StatusHandler recorder(std::vector<std::string>& texts, std::int32_t answer) {
+  return [&texts, answer](const char* text) {
+    texts.push_back(text ? text : "(null)");
+    return answer;
+  };
+}
+
 TEST(ModemDetection, StatusReachesTheOpenScopeAndNothingElse) {
   const StatusCallback status = serlink::DetectionScope::status_callback();
   EXPECT_EQ(status("before"), 0) << "no scope: go on";
   std::vector<std::string> outer_texts, inner_texts;
   {
-    serlink::DetectionScope outer(
-        [&](const char* text) {
-          outer_texts.push_back(text ? text : "(null)");
-          return 7;
-        },
-        1);
+    serlink::DetectionScope outer(recorder(outer_texts, 7), 1);
     EXPECT_EQ(status("a"), 7);
     {
-      serlink::DetectionScope inner(
-          [&](const char* text) {
-            inner_texts.push_back(text ? text : "(null)");
-            return 0;
-          },
-          2);
+      serlink::DetectionScope inner(recorder(inner_texts, 0), 2);
       EXPECT_EQ(status("b"), 0);
       EXPECT_EQ(status(nullptr), 0);
     }

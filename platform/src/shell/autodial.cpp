@@ -48,7 +48,8 @@ std::optional<std::string> AutodialUnitText(std::string_view entry_name, std::st
   if (exec.find_first_of(" \t\n\r%\"'\\") != std::string::npos) return std::nullopt;
   const std::string name(safe_name);
   return "# Dials \"" + UnitValue(entry_name) + "\" when the network is wanted.\n"
-         "# Written by joinwiz --install-dialup, removed by joinwiz --remove-dialup.\n"
+         "# Written by " + product_names().program + " --install-dialup, removed by " + product_names().program +
+         " --remove-dialup.\n"
          "[Unit]\n"
          "Description=Dial-up on demand: " + UnitValue(entry_name) + "\n"
          "Documentation=man:pppd(8)\n"

@@ -21,8 +21,14 @@ struct ProductNames {
   // The program directory as Windows names it: "C:\NAME".
   std::string windows_folder;
   // The prefix of the files the product puts in shared folders (program
-  // groups and items, systemd units): "NAME-".
+  // groups and items, systemd units, udev rules): "NAME-".
   std::string vendor;
+  // The product as people call it, in comments of the files it writes
+  // outside its root ("the NAME dialer").
+  std::string title;
+  // The program that installs and removes those files ("written by
+  // PROGRAM --install-dialup").
+  std::string program;
 
   bool operator==(const ProductNames&) const = default;
 };
