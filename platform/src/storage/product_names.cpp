@@ -9,26 +9,33 @@ namespace platform {
 namespace {
 
 std::mutex g_mutex;
-ProductNames g_names;
 bool g_given = false;
+
+// Never destroyed: code that runs at exit (other libraries' destructors)
+// may still build paths from it.
+ProductNames& names_storage() {
+  static ProductNames* names = new ProductNames;
+  return *names;
+}
 
 }  // namespace
 
 bool set_product_names(const ProductNames& names) {
   std::lock_guard lock(g_mutex);
+  ProductNames& given = names_storage();
   if (g_given) {
-    if (names == g_names) return true;
-    log_error("system_root", "the product's names were given before: \"" + g_names.folder + "\" stays");
+    if (names == given) return true;
+    log_error("system_root", "the product's names were given before: \"" + given.folder + "\" stays");
     return false;
   }
-  g_names = names;
+  given = names;
   g_given = true;
   return true;
 }
 
 const ProductNames& product_names() {
   // Written once, before it is read (see the header), so readers need no lock.
-  return g_names;
+  return names_storage();
 }
 
 }  // namespace platform
