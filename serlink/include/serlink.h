@@ -74,12 +74,12 @@ enum SerlinkResult {
   SERLINK_E_NO_MODEM = -22,   /* no modem answered */
   SERLINK_E_STOPPED = -26,    /* the status callback asked to stop */
   SERLINK_E_HANDLER_SET = -60,   /* an event handler is already registered */
-  SERLINK_E_HANDLER_ARG = -61    /* removal with another argument */
-};
+  SERLINK_E_HANDLER_ARG = -61,   /* removal with another argument */
 
-/* Connection states, as ConnectStatusCallback and ConnectProcess report them:
- * progress (positive), complete (0), or a final failure (negative). */
-enum SerlinkConnectState {
+  /* Connection states, as ConnectStatusCallback and ConnectProcess report
+   * them: progress (positive), complete (0), or a final failure (negative).
+   * One enum with the codes above: a connection reports serial and modem
+   * failures as they are. */
   SERLINK_CONNECT_COMPLETE = 0,         /* accepted, or connected without sign-on */
   SERLINK_CONNECT_OPENING = 30,         /* opening the port */
   SERLINK_CONNECT_INITIALIZING = 31,    /* before each of two modem set-ups */
@@ -119,7 +119,7 @@ typedef int32_t (*StatusCallback)(const char *text);
  * format has none). Called for every line sent ("Send: %s") and received
  * ("Recv: %s"). */
 typedef void (*TraceCallback)(const char *format, const char *text);
-/* Connection state (SerlinkConnectState) and a detail text (the reject line
+/* Connection state (SERLINK_CONNECT_*) and a detail text (the reject line
  * with SERLINK_CONNECT_E_REJECTED, else NULL); nonzero cancels
  * (SERLINK_CONNECT_E_CANCELLED). */
 typedef int32_t (*ConnectStatusCallback)(int32_t state, const char *detail);

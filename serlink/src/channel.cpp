@@ -18,6 +18,7 @@ using platform::SerialError;
 using platform::SerialPort;
 
 constexpr int kPorts = 4;
+constexpr std::int32_t kNoPort = -1;
 constexpr std::int32_t kMinInput = 2048;
 constexpr std::int32_t kMaxBuffer = 1 << 20;  // larger requests: "no buffers"
 constexpr std::int32_t kMaxThreshold = 2048;
@@ -29,7 +30,7 @@ struct ChannelState {
   char names[kPorts][SERLINK_PORT_NAME_SIZE];
   bool open;
   bool adopted;
-  std::int32_t port;  // -1 when none
+  std::int32_t port;  // kNoPort when none
   std::shared_ptr<SerialPort>* device;
   SerialChannelMetrics metrics;
   std::uint8_t* in;
@@ -108,7 +109,7 @@ void drop_device() {
 void mark_closed() {
   g_ch.open = false;
   g_ch.adopted = false;
-  g_ch.port = -1;
+  g_ch.port = kNoPort;
   drop_device();
   free_buffers();
   g_ch.first_deadline = 0;
@@ -116,14 +117,14 @@ void mark_closed() {
 }
 
 std::int32_t allocate(std::int32_t in_capacity, std::int32_t out_capacity) {
-  if (in_capacity < 0 || out_capacity < 0 || in_capacity > kMaxBuffer || out_capacity > kMaxBuffer) return -7;
+  if (in_capacity < 0 || out_capacity < 0 || in_capacity > kMaxBuffer || out_capacity > kMaxBuffer) return SERLINK_E_NO_MEMORY;
   g_ch.in = static_cast<std::uint8_t*>(std::malloc(static_cast<std::size_t>(in_capacity)));
   g_ch.out = static_cast<std::uint8_t*>(std::malloc(static_cast<std::size_t>(std::max(out_capacity, 1))));
-  if (!g_ch.in || !g_ch.out) return -7;
+  if (!g_ch.in || !g_ch.out) return SERLINK_E_NO_MEMORY;
   g_ch.in_capacity = in_capacity;
   g_ch.out_capacity = out_capacity;
   g_ch.held = g_ch.pending = 0;
-  return 0;
+  return SERLINK_OK;
 }
 
 // Moves what the device holds into the input buffer, as far as it fits.
@@ -133,7 +134,7 @@ std::int32_t fill() {
   if (e != SerialError::None) return serlink::map_error(e);
   std::size_t room = static_cast<std::size_t>(g_ch.in_capacity - g_ch.held);
   std::size_t want = std::min(available, room);
-  if (want == 0) return 0;
+  if (want == 0) return SERLINK_OK;
   std::size_t got = 0;
   e = device()->read(g_ch.in + g_ch.held, want, got);
   g_ch.held += static_cast<std::int32_t>(got);
@@ -202,33 +203,24 @@ const LineSpeed& line_speed(std::int32_t code) {
 }
 
 std::int32_t map_error(SerialError e) {
-  switch (static_cast<int>(e)) {
-    case 0:
-    case 995: return 0;
-    case 996:
-    case 997: return 1;
-    case 2:
-    case 20:
-    case 55:
-    case 123:
-    case 1118:
-    case 1200:
-    case 1796: return -2;
-    case 5:
-    case 170:
-    case 2401: return g_ch.open ? -5 : -4;
-    case 110: return -6;
-    case 8:
-    case 14: return -7;
-    case 6:
-    case 24:
-    case 87:
-    case 119:
-    case 120:
-    case 122:
-    case 1004: return -9;
-    default: return -1;
+  // No default: -Wswitch names any error the platform adds and this misses.
+  switch (e) {
+    case SerialError::None:
+    case SerialError::OperationAborted: return SERLINK_OK;
+    case SerialError::FileNotFound:
+    case SerialError::BadUnit: return SERLINK_E_NO_PORT;
+    case SerialError::AccessDenied:
+    case SerialError::Busy: return g_ch.open ? SERLINK_E_ALREADY_OPEN : SERLINK_E_PORT_IN_USE;
+    case SerialError::NotEnoughMemory: return SERLINK_E_NO_MEMORY;
+    case SerialError::InvalidHandle:
+    case SerialError::InvalidParameter: return SERLINK_E_PARAM;
+    case SerialError::GenFailure:
+    case SerialError::NotSupported:
+    case SerialError::IoDevice:
+    case SerialError::DeviceNotConnected:
+    case SerialError::Timeout: return SERLINK_E_SYSTEM;
   }
+  return SERLINK_E_SYSTEM;  // a value outside the enumeration
 }
 
 bool channel_open() { return is_open(); }
@@ -260,7 +252,7 @@ int32_t SioInitialization(int32_t) try {
   // channel is open.
   g_ch.open = false;
   g_ch.adopted = false;
-  g_ch.port = -1;
+  g_ch.port = kNoPort;
   g_ch.device = nullptr;
   g_ch.in = g_ch.out = nullptr;
   g_ch.in_capacity = g_ch.out_capacity = g_ch.held = g_ch.pending = 0;
@@ -273,7 +265,7 @@ int32_t SioInitialization(int32_t) try {
   for (int i = 0; i < kPorts; ++i) {
     std::snprintf(g_ch.names[i], SERLINK_PORT_NAME_SIZE, "COM%d:", i + 1);
   }
-  return 0;
+  return SERLINK_OK;
 } catch (...) {
   return serlink::exception_result("SioInitialization");
 }
@@ -292,15 +284,15 @@ int32_t SioTermination(int32_t) try {
   }
   g_ch.privileged = false;
   for (auto& name : g_ch.names) name[0] = '\0';
-  return 0;
+  return SERLINK_OK;
 } catch (...) {
   return serlink::exception_result("SioTermination");
 }
 
 int32_t SerialChannelOpen(SerialOpenRequest* request) try {
-  if (!request) return -9;
-  if (request->port < 0 || request->port >= kPorts || g_ch.names[request->port][0] == '\0') return -2;
-  if (g_ch.open) return -5;
+  if (!request) return SERLINK_E_PARAM;
+  if (request->port < 0 || request->port >= kPorts || g_ch.names[request->port][0] == '\0') return SERLINK_E_NO_PORT;
+  if (g_ch.open) return SERLINK_E_ALREADY_OPEN;
   platform::SerialError e{};
   std::shared_ptr<SerialPort> port = platform::open_serial_port(g_ch.names[request->port], serlink::serial_open_options(), e);
   if (!port) return serlink::map_error(e);
@@ -313,14 +305,14 @@ int32_t SerialChannelOpen(SerialOpenRequest* request) try {
   g_ch.device = holder;
   ++g_ch.generation;
   int32_t rc = allocate(std::max(request->input_size, kMinInput), request->output_size);
-  if (rc == 0) {
+  if (rc == SERLINK_OK) {
     SerialChannelMetrics m{request->port, 1, 8, 0, 0, 0};
     rc = SerialChannelSetMetrics(&m);
   }
-  if (rc == 0) {
+  if (rc == SERLINK_OK) {
     g_ch.held = g_ch.pending = 0;
     g_ch.first_deadline = 0;
-    return 0;
+    return SERLINK_OK;
   }
   device()->close();
   mark_closed();
@@ -331,9 +323,9 @@ int32_t SerialChannelOpen(SerialOpenRequest* request) try {
 
 int32_t SerialChannelClose(const int32_t* channel) try {
   int32_t id = channel ? *channel : 0;
-  if (refused(id)) return -10;
-  if (static_cast<std::uint32_t>(port_of(id)) >= kPorts) return -2;
-  if (!is_open()) return 0;
+  if (refused(id)) return SERLINK_E_PRIVILEGED;
+  if (static_cast<std::uint32_t>(port_of(id)) >= kPorts) return SERLINK_E_NO_PORT;
+  if (!is_open()) return SERLINK_OK;
   polling_off();
   g_ch.held = g_ch.pending = 0;
   g_ch.first_deadline = 0;
@@ -341,36 +333,36 @@ int32_t SerialChannelClose(const int32_t* channel) try {
   SerialError e = device()->close();
   if (e != SerialError::None) return serlink::map_error(e);
   mark_closed();
-  return 0;
+  return SERLINK_OK;
 } catch (...) {
   return serlink::exception_result("SerialChannelClose");
 }
 
 int32_t SerialChannelGetMetrics(SerialChannelMetrics* metrics) try {
-  if (!metrics) return -9;
-  if (refused(metrics->channel)) return -10;
-  if (!is_open()) return -6;
+  if (!metrics) return SERLINK_E_PARAM;
+  if (refused(metrics->channel)) return SERLINK_E_PRIVILEGED;
+  if (!is_open()) return SERLINK_E_NOT_OPEN;
   std::int32_t port = port_of(metrics->channel);
-  if (port < 0 || port > 3 || port != g_ch.port) return -2;
+  if (port < 0 || port > 3 || port != g_ch.port) return SERLINK_E_NO_PORT;
   *metrics = g_ch.metrics;
-  return 0;
+  return SERLINK_OK;
 } catch (...) {
   return serlink::exception_result("SerialChannelGetMetrics");
 }
 
 int32_t SerialChannelSetMetrics(SerialChannelMetrics* metrics) try {
-  if (!metrics) return -9;
-  if (refused(metrics->channel)) return -10;
-  if (!is_open()) return -6;
+  if (!metrics) return SERLINK_E_PARAM;
+  if (refused(metrics->channel)) return SERLINK_E_PRIVILEGED;
+  if (!is_open()) return SERLINK_E_NOT_OPEN;
   platform::LineSettings s;
   SerialError e = device()->get_settings(s);
   if (e != SerialError::None) return serlink::map_error(e);
   s.baud = serlink::line_speed(metrics->speed).rate;
   s.data_bits = metrics->data_bits;
-  if (metrics->parity < 0 || metrics->parity > 4 || metrics->stop_bits < 0 || metrics->stop_bits > 2) return -9;
+  if (metrics->parity < 0 || metrics->parity > 4 || metrics->stop_bits < 0 || metrics->stop_bits > 2) return SERLINK_E_PARAM;
   s.parity = static_cast<platform::Parity>(metrics->parity);
   s.stop_bits = static_cast<platform::StopBits>(metrics->stop_bits);
-  const bool handshake = metrics->flow & 4;
+  const bool handshake = metrics->flow & SERLINK_FLOW_RTS_CTS;
   s.rts_cts = handshake;
   e = device()->set_settings(s);
   if (e != SerialError::None) return serlink::map_error(e);
@@ -380,35 +372,35 @@ int32_t SerialChannelSetMetrics(SerialChannelMetrics* metrics) try {
   g_ch.metrics.channel = g_ch.port;
   // Time-outs: reads return at once (the device never blocks a read); writes
   // allow 100 ms plus 4 ms a byte, applied at each write.
-  return 0;
+  return SERLINK_OK;
 } catch (...) {
   return serlink::exception_result("SerialChannelSetMetrics");
 }
 
 int32_t SerialChannelRead(SerialTransfer* transfer) try {
-  if (!transfer) return -9;
+  if (!transfer) return SERLINK_E_PARAM;
   transfer->done = 0;
-  if (refused(transfer->channel)) return -10;
-  if (!is_open()) return -6;
-  if (transfer->requested < 0 || (transfer->requested > 0 && !transfer->buffer)) return -9;
-  if (int32_t rc = fill(); rc != 0) return rc;
+  if (refused(transfer->channel)) return SERLINK_E_PRIVILEGED;
+  if (!is_open()) return SERLINK_E_NOT_OPEN;
+  if (transfer->requested < 0 || (transfer->requested > 0 && !transfer->buffer)) return SERLINK_E_PARAM;
+  if (int32_t rc = fill(); rc != SERLINK_OK) return rc;
   if (transfer->requested > 0 && g_ch.held > 0) {
     int32_t n = std::min(transfer->requested, g_ch.held);
     std::memcpy(transfer->buffer, g_ch.in, static_cast<std::size_t>(n));
     consume(n);
     transfer->done = n;
   }
-  return transfer->done == transfer->requested ? 0 : 1;
+  return transfer->done == transfer->requested ? SERLINK_OK : SERLINK_INCOMPLETE;
 } catch (...) {
   return serlink::exception_result("SerialChannelRead");
 }
 
 int32_t SerialChannelWrite(SerialTransfer* transfer) try {
-  if (!transfer) return -9;
+  if (!transfer) return SERLINK_E_PARAM;
   transfer->done = 0;
-  if (refused(transfer->channel)) return -10;
-  if (!is_open()) return -6;
-  if (transfer->requested < 0 || (transfer->requested > 0 && !transfer->buffer)) return -9;
+  if (refused(transfer->channel)) return SERLINK_E_PRIVILEGED;
+  if (!is_open()) return SERLINK_E_NOT_OPEN;
+  if (transfer->requested < 0 || (transfer->requested > 0 && !transfer->buffer)) return SERLINK_E_PARAM;
   int32_t n = std::min(transfer->requested, g_ch.out_capacity - g_ch.pending);
   if (n > 0) {
     std::memcpy(g_ch.out + g_ch.pending, transfer->buffer, static_cast<std::size_t>(n));
@@ -427,15 +419,15 @@ int32_t SerialChannelWrite(SerialTransfer* transfer) try {
     // A time-out is no failure: what did not go stays pending for later.
     if (e != SerialError::None && e != SerialError::Timeout) return serlink::map_error(e);
   }
-  return transfer->done == transfer->requested ? 0 : 1;
+  return transfer->done == transfer->requested ? SERLINK_OK : SERLINK_INCOMPLETE;
 } catch (...) {
   return serlink::exception_result("SerialChannelWrite");
 }
 
 int32_t SerialChannelFlush(SerialFlushRequest* request) try {
-  if (!request) return -9;
-  if (refused(request->channel)) return -10;
-  if (!is_open()) return -6;
+  if (!request) return SERLINK_E_PARAM;
+  if (refused(request->channel)) return SERLINK_E_PRIVILEGED;
+  if (!is_open()) return SERLINK_E_NOT_OPEN;
   if (request->purge_input) {
     purge_device(true, false);
     platform::clock().sleep_ms(20);
@@ -447,21 +439,21 @@ int32_t SerialChannelFlush(SerialFlushRequest* request) try {
     platform::clock().sleep_ms(20);
     g_ch.pending = 0;
   }
-  return 0;
+  return SERLINK_OK;
 } catch (...) {
   return serlink::exception_result("SerialChannelFlush");
 }
 
 int32_t SerialChannelDataReadySpec(SerialDataReadySpec* request) try {
-  if (!request) return -9;
-  if (refused(request->channel)) return -10;
-  if (!is_open()) return -6;
+  if (!request) return SERLINK_E_PARAM;
+  if (refused(request->channel)) return SERLINK_E_PRIVILEGED;
+  if (!is_open()) return SERLINK_E_NOT_OPEN;
   stop_timer();
   g_ch.callback = request->callback;
-  if (!request->callback) return 0;
+  if (!request->callback) return SERLINK_OK;
   if (request->threshold <= 0) {
     g_ch.callback = nullptr;
-    return -9;
+    return SERLINK_E_PARAM;
   }
   g_ch.threshold = std::min(request->threshold, kMaxThreshold);
   g_ch.interval = std::max(request->interval_ms, 0);
@@ -469,15 +461,15 @@ int32_t SerialChannelDataReadySpec(SerialDataReadySpec* request) try {
   std::int64_t first = g_ch.held >= g_ch.threshold ? 1 : std::min<std::int64_t>(g_ch.interval, 300);
   if (!start_timer(first)) {
     g_ch.callback = nullptr;
-    return -11;
+    return SERLINK_E_NO_TIMER;
   }
-  return 0;
+  return SERLINK_OK;
 } catch (...) {
   return serlink::exception_result("SerialChannelDataReadySpec");
 }
 
 int32_t SetupCallback(DataReadyCallback callback, int32_t interval_ms, int32_t threshold) try {
-  if (g_ch.privileged) return -10;
+  if (g_ch.privileged) return SERLINK_E_PRIVILEGED;
   SerialDataReadySpec request{g_ch.port, threshold, interval_ms, callback};
   return SerialChannelDataReadySpec(&request);
 } catch (...) {
@@ -485,20 +477,20 @@ int32_t SetupCallback(DataReadyCallback callback, int32_t interval_ms, int32_t t
 }
 
 int32_t SerialChannelGetPort(SerialPortName* name) try {
-  if (!name) return -9;
-  if (name->port < 0 || name->port >= kPorts || g_ch.names[name->port][0] == '\0') return -2;
+  if (!name) return SERLINK_E_PARAM;
+  if (name->port < 0 || name->port >= kPorts || g_ch.names[name->port][0] == '\0') return SERLINK_E_NO_PORT;
   std::snprintf(name->name, SERLINK_PORT_NAME_SIZE, "%s", g_ch.names[name->port]);
-  return 0;
+  return SERLINK_OK;
 } catch (...) {
   return serlink::exception_result("SerialChannelGetPort");
 }
 
 int32_t SioEnableAsync(SerialAdoptRequest* request) try {
-  if (!request) return -9;
-  if (request->port < 0 || request->port >= kPorts) return -2;
-  if (g_ch.open) return -5;
+  if (!request) return SERLINK_E_PARAM;
+  if (request->port < 0 || request->port >= kPorts) return SERLINK_E_NO_PORT;
+  if (g_ch.open) return SERLINK_E_ALREADY_OPEN;
   std::shared_ptr<SerialPort> port = platform::serial_port_from_handle(request->handle);
-  if (!port || !port->is_open()) return -9;  // an invalid handle
+  if (!port || !port->is_open()) return SERLINK_E_PARAM;  // an invalid handle
   auto* holder = new std::shared_ptr<SerialPort>(std::move(port));
   g_ch.open = true;
   g_ch.adopted = true;
@@ -506,29 +498,29 @@ int32_t SioEnableAsync(SerialAdoptRequest* request) try {
   g_ch.device = holder;
   ++g_ch.generation;
   g_ch.metrics = request->metrics;
-  if (allocate(4096, 2048) != 0) {
+  if (allocate(4096, 2048) != SERLINK_OK) {
     SioDisableAsync();
-    return -7;
+    return SERLINK_E_NO_MEMORY;
   }
-  return 0;
+  return SERLINK_OK;
 } catch (...) {
   return serlink::exception_result("SioEnableAsync");
 }
 
 int32_t SioDisableAsync(void) try {
-  if (!g_ch.open) return 0;
+  if (!g_ch.open) return SERLINK_OK;
   polling_off();
   g_ch.held = g_ch.pending = 0;
   if (device()) device()->purge(true, true);
   mark_closed();  // the handle stays open: it belongs to whoever opened it
-  return 0;
+  return SERLINK_OK;
 } catch (...) {
   return serlink::exception_result("SioDisableAsync");
 }
 
 int32_t SioSetDTR(int32_t channel, int32_t on) try {
-  if (refused(channel)) return -10;
-  if (!is_open()) return -6;
+  if (refused(channel)) return SERLINK_E_PRIVILEGED;
+  if (!is_open()) return SERLINK_E_NOT_OPEN;
   return serlink::map_error(device()->set_dtr(on != 0));
 } catch (...) {
   return serlink::exception_result("SioSetDTR");
@@ -542,7 +534,7 @@ int32_t SioSetPrivilegedMode(int32_t mode) try {
 }
 
 int32_t SioWrite(const void* buffer, int32_t length) try {
-  if (g_ch.privileged) return -10;
+  if (g_ch.privileged) return SERLINK_E_PRIVILEGED;
   SerialTransfer t{g_ch.port, const_cast<void*>(buffer), length, 0};
   int32_t rc = SerialChannelWrite(&t);
   return rc < 0 ? rc : t.done;

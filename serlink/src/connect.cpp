@@ -16,6 +16,48 @@ constexpr std::size_t kSignonSize = 32;
 constexpr std::size_t kMaxNumber = 1024;
 constexpr std::size_t kMaxCommand = 251;
 
+// Channel buffer sizes for a dialed connection.
+constexpr std::int32_t kInputSize = 6144;
+constexpr std::int32_t kOutputSize = 3072;
+// An adopted handle is taken as 9600 bit/s, 8 data bits, no parity.
+constexpr std::int32_t kAdoptedSpeed = 5;
+
+// Timings. The connection's "second" is 1024 ms, as the dial deadline has
+// always been counted.
+constexpr std::int64_t kDialSecondMs = 1024;
+constexpr std::int64_t kDialGraceS = 5;          // beyond the modem's S7 wait
+constexpr std::int64_t kWatchdogPeriodMs = 22000;
+constexpr std::int64_t kCrTimerPeriodMs = 3100;
+constexpr std::int64_t kCrRepeatMs = 3072;       // between carriage returns
+constexpr std::int64_t kPromptWaitMs = 10240;    // from the carrier to the prompt
+constexpr std::int64_t kAcceptWaitMs = 30720;    // from the answer to acceptance
+constexpr std::int64_t kResendBeforeMs = 10240;  // resend when less remains
+
+// Data-ready polling while waiting for the carrier, for the first look at
+// the host's answer, and for every later look.
+struct Polling {
+  std::int32_t threshold;
+  std::int32_t interval_ms;
+};
+constexpr Polling kCarrierPolling{15, 1000};
+constexpr Polling kFirstSignonPolling{84, 1500};
+constexpr Polling kSignonPolling{static_cast<std::int32_t>(serlink::kSignonScanLimit), 1000};
+
+// Where the connection is. The caller sees reported_code() of it.
+enum class Step {
+  Idle,              // nothing running
+  Opening,
+  Initializing,
+  DialingPrimary,
+  DialingSecondary,
+  WaitingForCarrier,
+  Connected,         // the sign-on is starting
+  SigningOn,
+  Complete,
+  Failed,            // ended; ConState::failure says why
+  ShutDown,
+};
+
 struct NumberState {
   std::int32_t method;
   std::int32_t wait_s;
@@ -27,7 +69,8 @@ struct NumberState {
 struct ConState {
   bool registered;
   std::int32_t type;
-  std::int32_t state;
+  Step step;
+  std::int32_t failure;  // the reported code while step is Failed
   ConnectStatusCallback status;
   char signon[kSignonSize];
   char* commands[2];  // reset, setup: malloc'd copies or null
@@ -43,6 +86,35 @@ struct ConState {
   std::int32_t port;
 };
 constinit ConState g_con{};
+
+// The one place a step becomes the code the caller sees.
+std::int32_t reported_code(Step step, std::int32_t failure) {
+  switch (step) {
+    case Step::Idle:
+    case Step::Complete: return SERLINK_CONNECT_COMPLETE;
+    case Step::Opening: return SERLINK_CONNECT_OPENING;
+    case Step::Initializing: return SERLINK_CONNECT_INITIALIZING;
+    case Step::DialingPrimary: return SERLINK_CONNECT_DIALING_PRIMARY;
+    case Step::DialingSecondary: return SERLINK_CONNECT_DIALING_SECONDARY;
+    case Step::WaitingForCarrier: return SERLINK_CONNECT_WAITING;
+    case Step::Connected: return SERLINK_CONNECT_CONNECTED;
+    case Step::SigningOn: return SERLINK_CONNECT_SIGNING_ON;
+    case Step::ShutDown: return SERLINK_CONNECT_E_SHUT_DOWN;
+    case Step::Failed: return failure;
+  }
+  return SERLINK_E_SYSTEM;
+}
+
+std::int32_t reported() { return reported_code(g_con.step, g_con.failure); }
+
+void enter(Step step) { g_con.step = step; }
+
+void fail(std::int32_t code) {
+  g_con.step = Step::Failed;
+  g_con.failure = code;
+}
+
+bool failed_with(std::int32_t code) { return g_con.step == Step::Failed && g_con.failure == code; }
 
 char* copy_of(const char* text, std::size_t limit) {
   if (!text) return nullptr;
@@ -65,12 +137,19 @@ void forget_copies() {
   }
 }
 
-// Reports `state`; true when the callback asks to cancel.
-bool report(std::int32_t state, const char* detail = nullptr) {
-  return g_con.status && g_con.status(state, detail) != 0;
+// Reports `code`; true when the callback asks to cancel.
+bool report(std::int32_t code, const char* detail = nullptr) {
+  return g_con.status && g_con.status(code, detail) != 0;
 }
 
-bool dialed_type() { return g_con.type == 0 || g_con.type == 2; }
+bool dialed_type() { return g_con.type == SERLINK_TYPE_DIAL_SIGNON || g_con.type == SERLINK_TYPE_DIAL; }
+
+bool adopted_type() { return g_con.type == SERLINK_TYPE_ADOPT_SIGNON || g_con.type == SERLINK_TYPE_ADOPT; }
+
+// The refused type 1 counts as signing on too: its sign-on text is checked.
+bool signon_type(std::int32_t type) {
+  return type == SERLINK_TYPE_DIAL_SIGNON || type == SERLINK_TYPE_REFUSED_1 || type == SERLINK_TYPE_ADOPT_SIGNON;
+}
 
 void kill_timer(platform::TimerId& id) {
   if (id) {
@@ -85,8 +164,8 @@ void polling_off() {
   SerialChannelDataReadySpec(&off);
 }
 
-std::int32_t arm(std::int32_t threshold, std::int32_t interval, DataReadyCallback cb) {
-  SerialDataReadySpec request{g_con.port, threshold, interval, cb};
+std::int32_t arm(Polling polling, DataReadyCallback cb) {
+  SerialDataReadySpec request{g_con.port, polling.threshold, polling.interval_ms, cb};
   return SerialChannelDataReadySpec(&request);
 }
 
@@ -111,9 +190,9 @@ void fail_cleanup();
 // A connection callback that threw (out of memory): the connection ends with
 // that failure, reported as its final state, and the port is let go.
 void end_by_exception(const char* where) noexcept {
-  g_con.state = serlink::exception_result(where);
+  fail(serlink::exception_result(where));
   try {
-    report(g_con.state);
+    report(reported());
     fail_cleanup();
   } catch (...) {
     serlink::exception_result(where);
@@ -124,8 +203,8 @@ void watchdog_tick() try {
   if (serlink::now_ms() < g_con.dial_deadline) return;
   kill_timer(g_con.watchdog);
   if (!g_con.status) return;
-  g_con.state = -42;
-  report(-42);
+  fail(SERLINK_CONNECT_E_TIMEOUT);
+  report(reported());
   g_con.try_primary = !g_con.try_primary;
   dial();
 } catch (...) {
@@ -137,37 +216,40 @@ void cr_tick() try {
   if (now >= g_con.signon_deadline) {
     kill_timer(g_con.cr_timer);
     // Before the prompt: no sign-on in time; after it: no acceptance.
-    g_con.state = g_con.prompt_answered ? -42 : -39;
+    fail(g_con.prompt_answered ? SERLINK_CONNECT_E_TIMEOUT : SERLINK_CONNECT_E_CARRIER_LOST);
     signon_handler(nullptr, 0);
     return;
   }
   if (!g_con.prompt_answered && now >= g_con.next_cr) {
     SioWriteByte('\r');
     serlink::trace("Send: %s", "\r");
-    g_con.next_cr = now + 3072;
+    g_con.next_cr = now + kCrRepeatMs;
   }
 } catch (...) {
   end_by_exception("cr_tick");
 }
 
+// After the carrier (or with an adopted handle): complete at once for the
+// types without sign-on, else start looking for the host's prompt.
 std::int32_t start_signon() {
-  if (g_con.type != 0 && g_con.type != 1 && g_con.type != 4) {
-    g_con.state = 0;
-    return 0;
+  if (!signon_type(g_con.type)) {
+    enter(Step::Complete);
+    return reported();
   }
   const std::int64_t now = serlink::now_ms();
-  g_con.next_cr = now + 3072;
-  g_con.signon_deadline = now + 10240;
+  g_con.next_cr = now + kCrRepeatMs;
+  g_con.signon_deadline = now + kPromptWaitMs;
   g_con.resend = true;
   g_con.prompt_answered = false;
-  if (std::int32_t rc = arm(84, 1500, signon_handler); rc != 0) {
-    g_con.state = rc;
-    return rc;
+  if (std::int32_t rc = arm(kFirstSignonPolling, signon_handler); rc != SERLINK_OK) {
+    fail(rc);
+    return reported();
   }
-  g_con.state = 35;
+  enter(Step::Connected);
   kill_timer(g_con.cr_timer);
-  g_con.cr_timer = platform::MessageLoop::current().set_thread_timer(3100, [](platform::TimerId) { cr_tick(); });
-  return 35;
+  g_con.cr_timer =
+      platform::MessageLoop::current().set_thread_timer(kCrTimerPeriodMs, [](platform::TimerId) { cr_tick(); });
+  return reported();
 }
 
 void fail_cleanup() {
@@ -178,121 +260,101 @@ void fail_cleanup() {
   serlink::set_trace_callback(nullptr);
 }
 
+// What the modem's line while waiting for the carrier means.
+void take_dial_answer(std::int32_t result) {
+  switch (result) {
+    case MODEM_RESULT_CONNECT: enter(Step::Connected); break;
+    case MODEM_RESULT_NO_CARRIER: fail(SERLINK_CONNECT_E_NO_CARRIER); break;
+    case MODEM_RESULT_ERROR: fail(SERLINK_CONNECT_E_MODEM_ERROR); break;
+    case MODEM_RESULT_NO_DIALTONE: fail(SERLINK_CONNECT_E_NO_DIALTONE); break;
+    case MODEM_RESULT_BUSY: fail(SERLINK_CONNECT_E_BUSY); break;
+    case MODEM_RESULT_NO_ANSWER: fail(SERLINK_CONNECT_E_NO_ANSWER); break;
+    default: enter(Step::WaitingForCarrier); break;
+  }
+}
+
 std::int32_t connect_handler(const char*, std::int32_t) try {
-  if (!g_con.registered || report(g_con.state)) {
-    g_con.state = -41;
+  if (!g_con.registered || report(reported())) {
+    fail(SERLINK_CONNECT_E_CANCELLED);
   } else {
     char line[SERLINK_RESPONSE_SIZE];
-    ModemResponse r{g_con.port, 1, line, 30};
+    ModemResponse r{g_con.port, 1, line, MODEM_RESULT_OTHER};
     std::int32_t rc = ModemRecvResponse(&r);
     if (rc < 0) {
-      g_con.state = rc;  // the port failed (device gone): a final failure
+      fail(rc);  // the port failed (device gone): a final failure
     } else {
-      switch (r.result) {
-        case 21: g_con.state = 35; break;
-        case 23: g_con.state = -37; break;
-        case 24: g_con.state = -31; break;
-        case 25: g_con.state = -34; break;
-        case 26: g_con.state = -35; break;
-        case 27: g_con.state = -36; break;
-        default: g_con.state = 34; break;
-      }
+      take_dial_answer(r.result);
     }
   }
-  if (g_con.state != 34) kill_timer(g_con.watchdog);
-  if (g_con.state == 35) start_signon();
-  if (report(g_con.state)) g_con.state = -41;
-  const std::int32_t s = g_con.state;
-  if (s == -35 || s == -36 || s == -37) {
+  if (g_con.step != Step::WaitingForCarrier) kill_timer(g_con.watchdog);
+  if (g_con.step == Step::Connected) start_signon();
+  if (report(reported())) fail(SERLINK_CONNECT_E_CANCELLED);
+  // The line was busy or did not answer: try the other number.
+  if (failed_with(SERLINK_CONNECT_E_BUSY) || failed_with(SERLINK_CONNECT_E_NO_ANSWER) ||
+      failed_with(SERLINK_CONNECT_E_NO_CARRIER)) {
     g_con.try_primary = !g_con.try_primary;
     dial();
     return 0;
   }
-  if (s != 35 && s != 34 && s != 36 && s != 0) fail_cleanup();
+  if (g_con.step == Step::Failed) fail_cleanup();
   return 0;  // the modem layer has read the bytes itself
 } catch (...) {
   end_by_exception("connect_handler");
   return 0;
 }
 
+// What the scanner saw, as the connection's step.
+void take_signon_scan(const serlink::SignonScan& scan) {
+  switch (scan.seen) {
+    case serlink::SignonSeen::Nothing:
+    case serlink::SignonSeen::Prompt: break;
+    case serlink::SignonSeen::Accepted: enter(Step::Complete); break;
+    case serlink::SignonSeen::Rejected: fail(SERLINK_CONNECT_E_REJECTED); break;
+    case serlink::SignonSeen::CarrierLost: fail(SERLINK_CONNECT_E_CARRIER_LOST); break;
+  }
+}
+
 std::int32_t signon_handler(const char* data, std::int32_t count) try {
-  std::int32_t consumed = 0;
-  std::string detail;
-  bool has_detail = false;
-  if (!g_con.registered || report(36)) {
-    g_con.state = -41;
-  } else if (g_con.state != -42 && g_con.state != -39) {
-    g_con.state = 36;
-    if (data && count > 7) {
-      const std::size_t kept = static_cast<std::size_t>(count < 255 ? count : 255);
-      std::string copy(data, kept);
-      struct Word {
-        const char* text;
-        std::int32_t state;
-      };
-      const Word words[] = {{"ACCEPT:", 0}, {"REJECT:", -40}, {"NO CARRIER", -39}, {"Sign-on:", 36}};
-      std::size_t at = std::string::npos;
-      for (const Word& w : words) {
-        at = copy.find(w.text);
-        if (at != std::string::npos) {
-          g_con.state = w.state;
-          if (w.state == -39) {
-            // The colon rule below then ends the consumed part after it.
-            std::size_t after = at + std::strlen(w.text);
-            if (after < copy.size()) {
-              copy[after] = ':';
-            } else {
-              copy.push_back(':');
-            }
-          }
-          break;
-        }
-      }
-      if (at != std::string::npos) {
-        std::size_t colon = copy.find(':', at);
-        std::size_t end = colon + 1;
-        if (std::size_t lf = copy.find('\n', colon); lf != std::string::npos) end = lf + 1;
-        end = std::min(end, kept);
-        if (g_con.state == -40) {
-          detail = copy.substr(colon, end - colon);
-          has_detail = true;
-        }
-        copy.resize(end);
-        consumed = static_cast<std::int32_t>(end);
-        serlink::trace("Recv: %s", copy.c_str());
-        if (g_con.state == 36) {
-          g_con.prompt_answered = true;
-          send_signon();
-          g_con.signon_deadline = serlink::now_ms() + 30720;
-        }
-      } else {
-        // Keep the last 8 bytes: a keyword split between deliveries is
-        // found next time.
-        consumed = static_cast<std::int32_t>(copy.size()) - 8;
-        copy.resize(static_cast<std::size_t>(consumed));
-        if (consumed > 0) serlink::trace("Recv: %s", copy.c_str());
+  serlink::SignonScan scan;
+  if (!g_con.registered || report(SERLINK_CONNECT_SIGNING_ON)) {
+    fail(SERLINK_CONNECT_E_CANCELLED);
+  } else if (!failed_with(SERLINK_CONNECT_E_TIMEOUT) && !failed_with(SERLINK_CONNECT_E_CARRIER_LOST)) {
+    // (The carriage-return timer ends a sign-on out of time by failing it
+    // and calling here without data.)
+    enter(Step::SigningOn);
+    if (data && count > 0) {
+      scan = serlink::scan_signon(std::string_view(data, static_cast<std::size_t>(count)));
+      take_signon_scan(scan);
+      if (!scan.shown.empty()) serlink::trace("Recv: %s", scan.shown.c_str());
+      if (scan.seen == serlink::SignonSeen::Prompt) {
+        g_con.prompt_answered = true;
+        send_signon();
+        g_con.signon_deadline = serlink::now_ms() + kAcceptWaitMs;
       }
     }
   }
-  if (g_con.state == 36) {
+  if (g_con.step == Step::SigningOn) {
     const std::int64_t now = serlink::now_ms();
     if (now >= g_con.signon_deadline) {
-      g_con.state = -42;
+      fail(SERLINK_CONNECT_E_TIMEOUT);
       kill_timer(g_con.cr_timer);
-    } else if (g_con.signon_deadline - now < 10240 && g_con.resend) {
+    } else if (g_con.signon_deadline - now < kResendBeforeMs && g_con.resend) {
       g_con.resend = false;
       send_signon();
     }
-    if (g_con.state == 36) arm(255, 1000, signon_handler);
+    if (g_con.step == Step::SigningOn) arm(kSignonPolling, signon_handler);
   }
-  if (g_con.state != 36) {
+  if (g_con.step != Step::SigningOn) {
     polling_off();
     kill_timer(g_con.cr_timer);
   }
-  if (report(g_con.state, has_detail ? detail.c_str() : nullptr)) g_con.state = -41;
-  if (g_con.state == -41) {
+  const bool rejected = scan.seen == serlink::SignonSeen::Rejected;
+  if (report(reported(), rejected ? scan.detail.c_str() : nullptr)) fail(SERLINK_CONNECT_E_CANCELLED);
+  if (failed_with(SERLINK_CONNECT_E_CANCELLED)) {
     fail_cleanup();
-  } else if ((g_con.state == -39 || g_con.state == -42) && g_con.type == 0) {
+  } else if ((failed_with(SERLINK_CONNECT_E_CARRIER_LOST) || failed_with(SERLINK_CONNECT_E_TIMEOUT)) &&
+             g_con.type == SERLINK_TYPE_DIAL_SIGNON) {
+    // Start again: hang up, set the modem up anew and dial the other number.
     ModemHangup(g_con.port);
     ModemCommand reset{g_con.port, g_con.commands[0]};
     ModemReset(&reset);
@@ -301,10 +363,10 @@ std::int32_t signon_handler(const char* data, std::int32_t count) try {
     g_con.try_primary = !g_con.try_primary;
     dial();
     return 0;
-  } else if (g_con.state < 0) {
+  } else if (g_con.step == Step::Failed) {
     fail_cleanup();
   }
-  return consumed;
+  return static_cast<std::int32_t>(scan.taken);
 } catch (...) {
   end_by_exception("signon_handler");
   return 0;
@@ -312,22 +374,20 @@ std::int32_t signon_handler(const char* data, std::int32_t count) try {
 
 std::int32_t dial() {
   int chosen = -1;
-  std::int32_t state;
   if (g_con.sets[0].attempts > 0 && (g_con.try_primary || g_con.sets[1].attempts == 0)) {
     chosen = 0;
     g_con.try_primary = true;
-    state = 32;
+    enter(Step::DialingPrimary);
   } else if (g_con.sets[1].attempts > 0) {
     chosen = 1;
     g_con.try_primary = false;
-    state = 33;
+    enter(Step::DialingSecondary);
   } else {
-    state = -38;
+    fail(SERLINK_CONNECT_E_NO_NUMBER);
   }
-  g_con.state = state;
   polling_off();
-  if (!g_con.registered || report(state)) {
-    g_con.state = -41;
+  if (!g_con.registered || report(reported())) {
+    fail(SERLINK_CONNECT_E_CANCELLED);
   } else if (chosen >= 0) {
     NumberState& set = g_con.sets[chosen];
     SerialFlushRequest purge_in{g_con.port, 1, 0};
@@ -335,42 +395,46 @@ std::int32_t dial() {
     ModemDialRequest request{g_con.port, set.method, set.wait_s, set.number};
     std::int32_t rc = ModemDial(&request);
     --set.attempts;
-    if (rc == 0) {
-      g_con.state = 34;
-      g_con.dial_deadline = serlink::now_ms() + (static_cast<std::int64_t>(set.wait_s) + 5) * 1024;
+    if (rc == SERLINK_OK) {
+      enter(Step::WaitingForCarrier);
+      g_con.dial_deadline = serlink::now_ms() + (static_cast<std::int64_t>(set.wait_s) + kDialGraceS) * kDialSecondMs;
       kill_timer(g_con.watchdog);
-      g_con.watchdog =
-          platform::MessageLoop::current().set_thread_timer(22000, [](platform::TimerId) { watchdog_tick(); });
-      if (std::int32_t armed = arm(15, 1000, connect_handler); armed != 0) g_con.state = armed;
+      g_con.watchdog = platform::MessageLoop::current().set_thread_timer(kWatchdogPeriodMs,
+                                                                          [](platform::TimerId) { watchdog_tick(); });
+      if (std::int32_t armed = arm(kCarrierPolling, connect_handler); armed != SERLINK_OK) fail(armed);
     } else {
       // No answer to the dial registers is a time-out, not progress.
-      g_con.state = rc > 0 ? -42 : rc;
+      fail(rc > 0 ? SERLINK_CONNECT_E_TIMEOUT : rc);
     }
-    if (report(g_con.state)) g_con.state = -41;
+    if (report(reported())) fail(SERLINK_CONNECT_E_CANCELLED);
   }
-  if (g_con.state != 34) fail_cleanup();
-  return g_con.state;
+  if (g_con.step != Step::WaitingForCarrier) fail_cleanup();
+  return reported();
 }
 
 std::int32_t start_dial(const ConnectDialSetup* setup) {
-  g_con.state = 30;
-  if (report(30)) return g_con.state = -41;
+  enter(Step::Opening);
+  if (report(reported())) {
+    fail(SERLINK_CONNECT_E_CANCELLED);
+    return reported();
+  }
   g_con.port = setup->port;
-  SerialOpenRequest open{setup->port, 6144, 3072};
+  SerialOpenRequest open{setup->port, kInputSize, kOutputSize};
   std::int32_t rc = SerialChannelOpen(&open);
-  if (rc == -5) rc = 0;
-  if (rc == 0) {
+  if (rc == SERLINK_E_ALREADY_OPEN) rc = SERLINK_OK;
+  if (rc == SERLINK_OK) {
     SerialChannelMetrics m{setup->port, setup->speed, setup->data_bits, setup->stop_bits, setup->parity, setup->flow};
     rc = SerialChannelSetMetrics(&m);
   }
-  if (rc != 0) {
+  if (rc != SERLINK_OK) {
     serlink::trace("Problem opening or configuring comm port", nullptr);
     report(rc);
     if (serlink::channel_open()) {
       std::int32_t id = setup->port;
       SerialChannelClose(&id);
     }
-    return g_con.state = -45;
+    fail(SERLINK_CONNECT_E_PORT);
+    return reported();
   }
   SerialPortName name{};
   name.port = setup->port;
@@ -383,36 +447,37 @@ std::int32_t start_dial(const ConnectDialSetup* setup) {
   const char* reset = setup->commands ? setup->commands[0] : nullptr;
   const char* setup_cmd = setup->commands ? setup->commands[1] : nullptr;
   for (int attempt = 0; attempt < 2; ++attempt) {
-    if (report(31)) {
-      rc = -41;
+    enter(Step::Initializing);
+    if (report(reported())) {
+      rc = SERLINK_CONNECT_E_CANCELLED;
       break;
     }
     serlink::purge(g_con.port);
     std::int32_t id = g_con.port;
     rc = ModemOpen(&id);
-    if (rc == 0) {
+    if (rc == SERLINK_OK) {
       ModemCommand c{g_con.port, reset};
       rc = ModemReset(&c);
     }
     if (rc >= 0) {
       ModemCommand c{g_con.port, setup_cmd};
       rc = ModemSetup(&c);
-      if (rc == -20) rc = 0;
+      if (rc == SERLINK_E_EMPTY_COMMAND) rc = SERLINK_OK;
     }
     if (rc >= 0) break;
     serlink::purge(g_con.port);
   }
   if (rc < 0) {
-    if (rc == -22) {
-      rc = -33;
+    if (rc == SERLINK_E_NO_MODEM) {
+      rc = SERLINK_CONNECT_E_NO_MODEM;
     } else {
       ModemHangup(g_con.port);
     }
     std::int32_t id = g_con.port;
     SerialChannelClose(&id);
-    g_con.state = rc;
-    if (rc != -41) report(rc);
-    return rc;
+    fail(rc);
+    if (rc != SERLINK_CONNECT_E_CANCELLED) report(rc);
+    return reported();
   }
 
   g_con.commands[0] = copy_of(reset, kMaxCommand);
@@ -429,11 +494,23 @@ std::int32_t start_dial(const ConnectDialSetup* setup) {
   return dial();
 }
 
+// Takes the caller's open handle as the channel, then signs on.
+std::int32_t start_adopted(const ConnectAdoptSetup* adopt) {
+  SerialAdoptRequest r{0, adopt->handle, {0, kAdoptedSpeed, 8, 0, 0, 0}};
+  g_con.port = 0;
+  if (std::int32_t rc = SioEnableAsync(&r); rc != SERLINK_OK) {
+    fail(rc);
+    return reported();
+  }
+  return start_signon();
+}
+
 void reset_state() {
   forget_copies();
   g_con.registered = false;
-  g_con.type = 0;
-  g_con.state = 0;
+  g_con.type = SERLINK_TYPE_DIAL_SIGNON;
+  enter(Step::Idle);
+  g_con.failure = SERLINK_OK;
   g_con.status = nullptr;
   g_con.signon[0] = '\0';
   g_con.try_primary = false;
@@ -451,7 +528,7 @@ int32_t ConInitialization(int32_t) try {
   g_con.watchdog = 0;
   g_con.cr_timer = 0;
   reset_state();
-  return 0;
+  return SERLINK_OK;
 } catch (...) {
   return serlink::exception_result("ConInitialization");
 }
@@ -459,91 +536,97 @@ int32_t ConInitialization(int32_t) try {
 int32_t ConTermination(int32_t) try {
   ConnectShutdown(nullptr);
   reset_state();
-  return 0;
+  return SERLINK_OK;
 } catch (...) {
   return serlink::exception_result("ConTermination");
 }
 
 int32_t ConnectRegistration(void) try {
-  if (g_con.registered) return -32;
+  if (g_con.registered) return SERLINK_CONNECT_E_REGISTERED;
   g_con.registered = true;
-  g_con.state = 0;
-  return 0;
+  enter(Step::Idle);
+  return SERLINK_OK;
 } catch (...) {
   return serlink::exception_result("ConnectRegistration");
 }
 
 int32_t ConnectSetParm(int32_t selector, TraceCallback value) try {
-  if (selector == 1) {
+  if (selector == SERLINK_PARM_TRACE) {
     serlink::set_trace_callback(value);
-    return 0;
+    return SERLINK_OK;
   }
-  return selector == 0 ? 0 : -44;
+  return selector == SERLINK_PARM_NONE ? SERLINK_OK : SERLINK_CONNECT_E_SELECTOR;
 } catch (...) {
   return serlink::exception_result("ConnectSetParm");
 }
 
 int32_t ConnectProcess(ConnectRequest* request) try {
-  if (!g_con.registered) return g_con.state = -30;
-  if (!request) return g_con.state = -47;
+  if (!g_con.registered) {
+    fail(SERLINK_CONNECT_E_NOT_REGISTERED);
+    return reported();
+  }
+  if (!request) {
+    fail(SERLINK_CONNECT_E_TYPE);
+    return reported();
+  }
   g_con.status = request->status;
   serlink::trace(SerlinkVersion(), nullptr);
   g_con.type = request->type;
-  if (request->type == 0 || request->type == 1 || request->type == 4) {
-    if (!request->signon || strnlen(request->signon, kSignonSize) >= kSignonSize) return g_con.state = -48;
+  if (signon_type(request->type)) {
+    if (!request->signon || strnlen(request->signon, kSignonSize) >= kSignonSize) {
+      fail(SERLINK_CONNECT_E_SIGNON_TEXT);
+      return reported();
+    }
     std::snprintf(g_con.signon, kSignonSize, "%s", request->signon);
   }
   forget_copies();
-  std::int32_t rc;
   switch (request->type) {
-    case 0:
-    case 2:
-      rc = request->setup ? start_dial(static_cast<const ConnectDialSetup*>(request->setup)) : -45;
-      break;
-    case 1:
-    case 3: rc = -45; break;
-    case 4:
-    case 5: {
-      const auto* adopt = static_cast<const ConnectAdoptSetup*>(request->setup);
-      if (!adopt) {
-        rc = -45;
-        break;
+    case SERLINK_TYPE_DIAL_SIGNON:
+    case SERLINK_TYPE_DIAL:
+      if (request->setup) {
+        start_dial(static_cast<const ConnectDialSetup*>(request->setup));
+      } else {
+        fail(SERLINK_CONNECT_E_PORT);
       }
-      SerialAdoptRequest r{0, adopt->handle, {0, 5, 8, 0, 0, 0}};
-      g_con.port = 0;
-      rc = SioEnableAsync(&r);
-      if (rc == 0) rc = start_signon();
       break;
-    }
-    default: rc = -47; break;
+    case SERLINK_TYPE_REFUSED_1:
+    case SERLINK_TYPE_REFUSED_3: fail(SERLINK_CONNECT_E_PORT); break;
+    case SERLINK_TYPE_ADOPT_SIGNON:
+    case SERLINK_TYPE_ADOPT:
+      if (request->setup) {
+        start_adopted(static_cast<const ConnectAdoptSetup*>(request->setup));
+      } else {
+        fail(SERLINK_CONNECT_E_PORT);
+      }
+      break;
+    default: fail(SERLINK_CONNECT_E_TYPE); break;
   }
-  g_con.state = rc;
-  if (rc < 0) serlink::set_trace_callback(nullptr);
-  return rc;
+  if (g_con.step == Step::Failed) serlink::set_trace_callback(nullptr);
+  return reported();
 } catch (...) {
   // The connection ends here: the port and the timers are let go.
-  g_con.state = serlink::exception_result("ConnectProcess");
+  fail(serlink::exception_result("ConnectProcess"));
   try {
     fail_cleanup();
   } catch (...) {
     serlink::exception_result("ConnectProcess");
   }
-  return g_con.state;
+  return reported();
 }
 
 int32_t ConnectShutdown(void*) try {
-  if (!g_con.registered || g_con.state == -43) return 0;
-  g_con.state = -43;
+  if (!g_con.registered || g_con.step == Step::ShutDown) return SERLINK_OK;
+  enter(Step::ShutDown);
   if (dialed_type()) {
     hang_up_and_close();
-  } else if (g_con.type == 4 || g_con.type == 5) {
+  } else if (adopted_type()) {
     SioDisableAsync();
   }
   kill_timer(g_con.watchdog);
   kill_timer(g_con.cr_timer);
   serlink::set_trace_callback(nullptr);
   reset_state();
-  return 0;
+  return SERLINK_OK;
 } catch (...) {
   return serlink::exception_result("ConnectShutdown");
 }

@@ -24,7 +24,7 @@ constexpr std::int32_t kModule = 1;
 
 __attribute__((constructor)) void serlink_on_load() {
   g_frame.module = kModule;
-  if (std::int32_t rc = SerlinkInitialization(kModule); rc != 0) {
+  if (std::int32_t rc = SerlinkInitialization(kModule); rc != SERLINK_OK) {
     platform::log_error("serlink", "initialisation failed with " + std::to_string(rc));
   }
 }
@@ -64,12 +64,12 @@ bool library_wait_for_input(std::int64_t ms) {
 }
 
 std::int32_t exception_result(const char* where) noexcept {
-  std::int32_t code = kSystemFailure;
+  std::int32_t code = SERLINK_E_SYSTEM;
   const char* what = "unexpected failure";
   try {
     throw;
   } catch (const std::bad_alloc&) {
-    code = kOutOfMemory;
+    code = SERLINK_E_NO_MEMORY;
     what = "out of memory";
   } catch (...) {
   }
@@ -115,8 +115,8 @@ int32_t SerlinkInitialization(int32_t module) try {
 
 int32_t SerlinkTermination(int32_t module) try {
   int32_t rc = ConTermination(module);
-  if (rc == 0) rc = MdmTermination(module);
-  if (rc == 0) rc = SioTermination(module);
+  if (rc == SERLINK_OK) rc = MdmTermination(module);
+  if (rc == SERLINK_OK) rc = SioTermination(module);
   g_frame.handler = nullptr;
   g_frame.argument = 0;
   return rc;
@@ -130,18 +130,18 @@ int32_t SerlinkSetEventHandler(EventHandler handler, int32_t argument) try {
   if (!g_frame.handler) {
     g_frame.handler = handler;
     g_frame.argument = handler ? argument : 0;
-    return 0;
+    return SERLINK_OK;
   }
-  if (handler) return -60;
-  if (argument != g_frame.argument) return -61;
+  if (handler) return SERLINK_E_HANDLER_SET;
+  if (argument != g_frame.argument) return SERLINK_E_HANDLER_ARG;
   g_frame.handler = nullptr;
   g_frame.argument = 0;
-  return 0;
+  return SERLINK_OK;
 } catch (...) {
   return serlink::exception_result("SerlinkSetEventHandler");
 }
 
-int32_t MdmInitialization(int32_t) { return 0; }
-int32_t MdmTermination(int32_t) { return 0; }
+int32_t MdmInitialization(int32_t) { return SERLINK_OK; }
+int32_t MdmTermination(int32_t) { return SERLINK_OK; }
 
 }  // extern "C"

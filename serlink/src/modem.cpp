@@ -16,6 +16,13 @@ constexpr std::int32_t kMaxLine = 127;
 constexpr int kMaxBytesPerResponse = 16 * 1024;
 constexpr std::uint32_t kPrivilegedTag = SERLINK_PRIVILEGED_TAG;
 
+// Pauses, in milliseconds.
+constexpr std::int64_t kFirstGuardMs = 250;   // silence around "+++"; four times longer on the second try
+constexpr std::int64_t kDtrDropMs = 300;      // DTR low to make the modem hang up
+constexpr std::int64_t kSettleMs = 500;       // after a reset, or DTR low before "ATZ"
+constexpr std::int64_t kBeforeDialMs = 1000;
+constexpr std::int64_t kLineFeedWaitMs = 10;  // for the line feed after a carriage return
+
 // 1: the modem is believed to be in command state; 0: on line.
 constinit int g_command_mode = 0;
 
@@ -31,7 +38,7 @@ std::int32_t write_raw(std::int32_t channel, const char* bytes, std::size_t n) {
   return SerialChannelWrite(&t);
 }
 
-bool matched(std::int32_t rc, std::int32_t code) { return rc == 0 && code != 30; }
+bool matched(std::int32_t rc, std::int32_t code) { return rc == SERLINK_OK && code != MODEM_RESULT_OTHER; }
 
 // Brings the modem back to command state: "AT Q E V1" when it is believed
 // there already, else "+++" with guard times and a DTR pulse.
@@ -40,19 +47,19 @@ void recover(std::int32_t channel) {
   SerialChannelDataReadySpec(&off);
   serlink::purge(channel);
   char line[SERLINK_RESPONSE_SIZE];
-  std::int32_t code = 30;
+  std::int32_t code = MODEM_RESULT_OTHER;
   if (g_command_mode == 1) {
     serlink::send_command(channel, kVerbose);
     std::int32_t rc = serlink::read_response(channel, 1, line, code);
     g_command_mode = matched(rc, code) ? 1 : 0;
     if (g_command_mode == 1) return;
   }
-  std::int64_t guard = 250;
+  std::int64_t guard = kFirstGuardMs;
   for (int pass = 0; pass < 2; ++pass, guard *= 4) {
     serlink::library_wait(guard);
     std::int32_t rc = write_raw(channel, "+++", 3);
     serlink::trace("Send: %s", "+++");
-    if (rc == 0) {
+    if (rc == SERLINK_OK) {
       serlink::library_wait(guard);
       rc = serlink::read_response(channel, 1, line, code);
       if (matched(rc, code)) {
@@ -66,8 +73,8 @@ void recover(std::int32_t channel) {
       g_command_mode = 0;
     }
     SioSetDTR(channel, 0);
-    serlink::library_wait(300);
-    if (SioSetDTR(channel, 1) == 0) serlink::read_response(channel, 1, line, code);
+    serlink::library_wait(kDtrDropMs);
+    if (SioSetDTR(channel, 1) == SERLINK_OK) serlink::read_response(channel, 1, line, code);
   }
 }
 
@@ -80,12 +87,12 @@ bool is_blank(const char* text) {
 // One piece of a setup: send, require "OK".
 std::int32_t setup_piece(std::int32_t channel, std::string text) {
   std::size_t start = text.find_first_not_of(" \t");
-  if (start == std::string::npos) return -20;
+  if (start == std::string::npos) return SERLINK_E_EMPTY_COMMAND;
   std::string line = serlink::begins_with_at(std::string_view(text).substr(start)) ? std::string() : "AT ";
   line.append(text, start, std::string::npos);
   if (std::size_t split = serlink::setup_split_point(line); split > 2) {
     std::int32_t rc = setup_piece(channel, line.substr(0, split));
-    if (rc == 0) rc = setup_piece(channel, line.substr(split));
+    if (rc == SERLINK_OK) rc = setup_piece(channel, line.substr(split));
     return rc;
   }
   // Keep the modem sending verbose result codes: the classifier needs them.
@@ -94,9 +101,9 @@ std::int32_t setup_piece(std::int32_t channel, std::string text) {
   std::int32_t rc = serlink::send_command(channel, line);
   if (rc < 0) return rc;
   char reply[SERLINK_RESPONSE_SIZE];
-  std::int32_t code = 30;
+  std::int32_t code = MODEM_RESULT_OTHER;
   rc = serlink::read_response(channel, 2, reply, code);
-  return rc == 0 && code == 20 ? 0 : -21;
+  return rc == SERLINK_OK && code == MODEM_RESULT_OK ? SERLINK_OK : SERLINK_E_NOT_OK;
 }
 
 std::int32_t dial_wait_seconds(const std::string& part, bool tone) {
@@ -124,8 +131,8 @@ std::int32_t purge(std::int32_t channel) {
 
 std::int32_t send_command(std::int32_t channel, std::string_view text) {
   std::string line = command_line(text);
-  if (line.empty()) return -20;
-  if (line.size() + 1 > kLineBuffer) return -9;
+  if (line.empty()) return SERLINK_E_EMPTY_COMMAND;
+  if (line.size() + 1 > kLineBuffer) return SERLINK_E_PARAM;
   if (g_command_mode == 0) recover(channel);
   std::int32_t rc = write_raw(channel, line.data(), line.size());
   trace("Send: %s", line.c_str());
@@ -135,7 +142,7 @@ std::int32_t send_command(std::int32_t channel, std::string_view text) {
 std::int32_t read_response(std::int32_t channel, std::int32_t timeout_s, char* line, std::int32_t& result) {
   const std::int64_t deadline = now_ms() + static_cast<std::int64_t>(timeout_s) * 1000;
   std::int32_t n = 0;
-  std::int32_t rc = 0;
+  std::int32_t rc = SERLINK_OK;
   int examined = 0;
   for (;;) {
     char c = 0;
@@ -148,7 +155,7 @@ std::int32_t read_response(std::int32_t channel, std::int32_t timeout_s, char* l
     if (got == 0) {
       const std::int64_t now = now_ms();
       if (now >= deadline) {
-        rc = 2;
+        rc = SERLINK_NO_LINE;
         break;
       }
       // Until the next byte, at most to the deadline.
@@ -156,7 +163,7 @@ std::int32_t read_response(std::int32_t channel, std::int32_t timeout_s, char* l
       continue;
     }
     if (++examined > kMaxBytesPerResponse && now_ms() >= deadline) {
-      rc = 2;
+      rc = SERLINK_NO_LINE;
       break;
     }
     if (c != '\r' && c != '\n') {
@@ -168,13 +175,13 @@ std::int32_t read_response(std::int32_t channel, std::int32_t timeout_s, char* l
     if (begins_with_at(std::string_view(line, static_cast<std::size_t>(n)))) {
       n = 0;  // the modem's echo of a command
       if (examined > kMaxBytesPerResponse) {
-        rc = 2;
+        rc = SERLINK_NO_LINE;
         break;
       }
       continue;
     }
     if (c == '\n') continue;
-    library_wait(10);
+    library_wait(kLineFeedWaitMs);
     char lf = 0;
     std::int32_t r2 = read_byte(channel, lf, got);
     if (r2 < 0) rc = r2;
@@ -183,9 +190,9 @@ std::int32_t read_response(std::int32_t channel, std::int32_t timeout_s, char* l
   line[n] = '\0';
   // Classify within the bytes read: a NUL in the line ends the text early.
   result = classify_response(std::string_view(line));
-  if (result == 21 || result == 29) {
+  if (result == MODEM_RESULT_CONNECT || result == MODEM_RESULT_CARRIER) {
     g_command_mode = 0;
-  } else if (g_command_mode == 0 && result != 30) {
+  } else if (g_command_mode == 0 && result != MODEM_RESULT_OTHER) {
     g_command_mode = 1;
   }
   trace("Recv: %s", line);
@@ -195,7 +202,7 @@ std::int32_t read_response(std::int32_t channel, std::int32_t timeout_s, char* l
 std::int32_t probe(std::int32_t channel) {
   g_command_mode = 1;
   recover(channel);
-  return g_command_mode == 1 ? 0 : -22;
+  return g_command_mode == 1 ? SERLINK_OK : SERLINK_E_NO_MODEM;
 }
 
 }  // namespace serlink
@@ -203,22 +210,22 @@ std::int32_t probe(std::int32_t channel) {
 extern "C" {
 
 int32_t ModemSendCommand(ModemCommand* command) try {
-  if (!command || is_blank(command->text)) return -20;
+  if (!command || is_blank(command->text)) return SERLINK_E_EMPTY_COMMAND;
   return serlink::send_command(command->channel, command->text);
 } catch (...) {
   return serlink::exception_result("ModemSendCommand");
 }
 
 int32_t ModemRecvResponse(ModemResponse* response) try {
-  if (!response || !response->line) return -9;
-  response->result = 30;
+  if (!response || !response->line) return SERLINK_E_PARAM;
+  response->result = MODEM_RESULT_OTHER;
   return serlink::read_response(response->channel, response->timeout_s, response->line, response->result);
 } catch (...) {
   return serlink::exception_result("ModemRecvResponse");
 }
 
 int32_t ModemOpen(int32_t* channel) try {
-  if (!channel) return -9;
+  if (!channel) return SERLINK_E_PARAM;
   return serlink::probe(*channel);
 } catch (...) {
   return serlink::exception_result("ModemOpen");
@@ -227,18 +234,18 @@ int32_t ModemOpen(int32_t* channel) try {
 int32_t ModemClose(int32_t channel) { return ModemHangup(channel); }
 
 int32_t ModemReset(ModemCommand* command) try {
-  if (!command || !command->text) return 0;
+  if (!command || !command->text) return SERLINK_OK;
   const int32_t ch = command->channel;
   int32_t rc = serlink::send_command(ch, command->text);
   if (rc < 0) return rc;
   char line[SERLINK_RESPONSE_SIZE];
-  int32_t code = 30;
+  int32_t code = MODEM_RESULT_OTHER;
   rc = serlink::read_response(ch, 2, line, code);
-  if (!(rc == 0 && code == 20)) {
+  if (!(rc == SERLINK_OK && code == MODEM_RESULT_OK)) {
     rc = serlink::read_response(ch, 2, line, code);
-    if (!(rc == 0 && code == 20)) return -21;
+    if (!(rc == SERLINK_OK && code == MODEM_RESULT_OK)) return SERLINK_E_NOT_OK;
   }
-  serlink::library_wait(500);
+  serlink::library_wait(kSettleMs);
   serlink::purge(ch);
   rc = serlink::send_command(ch, kVerbose);
   if (rc < 0) return rc;
@@ -248,26 +255,26 @@ int32_t ModemReset(ModemCommand* command) try {
 }
 
 int32_t ModemSetup(ModemCommand* command) try {
-  if (!command || !command->text) return 0;
+  if (!command || !command->text) return SERLINK_OK;
   return setup_piece(command->channel, command->text);
 } catch (...) {
   return serlink::exception_result("ModemSetup");
 }
 
 int32_t ModemDial(ModemDialRequest* request) try {
-  if (!request) return -9;
+  if (!request) return SERLINK_E_PARAM;
   const int32_t ch = request->channel;
-  const bool tone = request->method == 1;
-  serlink::library_wait(1000);
+  const bool tone = request->method == SERLINK_DIAL_TONE;
+  serlink::library_wait(kBeforeDialMs);
   serlink::purge(ch);
   char registers[64];
   std::snprintf(registers, sizeof registers, "S2=43 S7=%ld S12=12", static_cast<long>(request->wait_s));
   int32_t rc = serlink::send_command(ch, registers);
   if (rc < 0) return rc;
   char line[SERLINK_RESPONSE_SIZE];
-  int32_t code = 30;
+  int32_t code = MODEM_RESULT_OTHER;
   rc = serlink::read_response(ch, 2, line, code);
-  if (rc != 0) return rc;
+  if (rc != SERLINK_OK) return rc;
   // The command is `head` then `rest`: "DT "/"DP " and the number, then
   // "D" and what is left of it. Each command is built by appending to an
   // empty string: GCC 12 at -O3 takes the copies inside "D" + string and
@@ -300,25 +307,25 @@ int32_t ModemHangup(int32_t channel) try {
   SioSetPrivilegedMode(1);
   const int32_t ch = static_cast<int32_t>((kPrivilegedTag << 16) | (static_cast<uint32_t>(channel) & 0xFFFF));
   char line[SERLINK_RESPONSE_SIZE];
-  int32_t code = 30;
+  int32_t code = MODEM_RESULT_OTHER;
   bool done = false;
   for (int attempt = 0; attempt < 2 && !done; ++attempt) {
     serlink::purge(ch);
-    if (serlink::send_command(ch, "ATH") == 0) {
+    if (serlink::send_command(ch, "ATH") == SERLINK_OK) {
       int32_t rc = serlink::read_response(ch, attempt == 0 ? 3 : 2, line, code);
-      done = rc == 0 && (code == 20 || code == 23);
+      done = rc == SERLINK_OK && (code == MODEM_RESULT_OK || code == MODEM_RESULT_NO_CARRIER);
     }
   }
   if (!done) {
     SioSetDTR(ch, 0);
-    serlink::library_wait(500);
+    serlink::library_wait(kSettleMs);
     serlink::purge(ch);
     serlink::send_command(ch, "ATZ");
     int32_t rc = serlink::read_response(ch, 2, line, code);
-    done = rc == 0 && (code == 20 || code == 23);
+    done = rc == SERLINK_OK && (code == MODEM_RESULT_OK || code == MODEM_RESULT_NO_CARRIER);
   }
   SioSetPrivilegedMode(0);
-  return done ? 0 : -21;
+  return done ? SERLINK_OK : SERLINK_E_NOT_OK;
 } catch (...) {
   return serlink::exception_result("ModemHangup");
 }

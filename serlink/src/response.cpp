@@ -15,9 +15,19 @@ struct ResultWord {
 // Table order matters: "NO CARRIER" before "CARRIER", "NO DIALTONE" and
 // "NO DIAL TONE" before "ERROR" and "BUSY".
 constexpr ResultWord kResultWords[] = {
-    {"OK", 20},          {"CONNECT", 21},      {"RING", 22},     {"NO CARRIER", 23}, {"NO DIALTONE", 25},
-    {"NO DIAL TONE", 25}, {"NO ANSWER", 27},   {"ERROR", 24},    {"BUSY", 26},       {"CARRIER", 29},
-    {"COMPRESSION", 29}, {"PROTOCOL", 29},     {"AUTOSTREAM", 29},
+    {"OK", MODEM_RESULT_OK},
+    {"CONNECT", MODEM_RESULT_CONNECT},
+    {"RING", MODEM_RESULT_RING},
+    {"NO CARRIER", MODEM_RESULT_NO_CARRIER},
+    {"NO DIALTONE", MODEM_RESULT_NO_DIALTONE},
+    {"NO DIAL TONE", MODEM_RESULT_NO_DIALTONE},
+    {"NO ANSWER", MODEM_RESULT_NO_ANSWER},
+    {"ERROR", MODEM_RESULT_ERROR},
+    {"BUSY", MODEM_RESULT_BUSY},
+    {"CARRIER", MODEM_RESULT_CARRIER},
+    {"COMPRESSION", MODEM_RESULT_CARRIER},
+    {"PROTOCOL", MODEM_RESULT_CARRIER},
+    {"AUTOSTREAM", MODEM_RESULT_CARRIER},
 };
 
 struct KnownModem {
@@ -62,7 +72,7 @@ std::int32_t classify_response(std::string_view line) {
   for (const ResultWord& w : kResultWords) {
     if (line.find(w.text) != std::string_view::npos) return w.code;
   }
-  return 30;
+  return MODEM_RESULT_OTHER;
 }
 
 bool begins_with_at(std::string_view text) {

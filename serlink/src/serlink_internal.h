@@ -1,6 +1,8 @@
 // Internal pieces shared by the layers of the library.
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -29,11 +31,9 @@ void trace(const char* format, const char* text);
 void set_trace_callback(TraceCallback cb);
 // The wall between the library and its caller, at every export and every
 // callback that the caller's loop runs: call it inside a catch block; it
-// logs and gives the result code of what was thrown (kOutOfMemory for
-// std::bad_alloc, kSystemFailure for anything else). Nothing thrown ever
-// crosses into the caller.
-constexpr std::int32_t kSystemFailure = -1;
-constexpr std::int32_t kOutOfMemory = -7;
+// logs and gives the result code of what was thrown (SERLINK_E_NO_MEMORY
+// for std::bad_alloc, SERLINK_E_SYSTEM for anything else). Nothing thrown
+// ever crosses into the caller.
 std::int32_t exception_result(const char* where) noexcept;
 TraceCallback trace_callback();
 
@@ -83,10 +83,37 @@ constexpr std::uint32_t kOptionFlow = 1;
 constexpr std::uint32_t kOptionErrorControl = 4;
 extern const OptionRow kOptionRows[17];
 
+// ---- sign-on exchange (signon.cpp) ----
+// What the host's answer after the carrier says.
+enum class SignonSeen {
+  Nothing,      // none of the words yet
+  Prompt,       // "Sign-on:": answer with the sign-on text
+  Accepted,     // "ACCEPT:"
+  Rejected,     // "REJECT:"; the detail is the rest of its line
+  CarrierLost,  // "NO CARRIER" from the modem
+};
+struct SignonScan {
+  SignonSeen seen = SignonSeen::Nothing;
+  std::size_t taken = 0;  // bytes of the input used up
+  std::string detail;     // Rejected: from the colon to the end of its line
+  std::string shown;      // the taken bytes as traced ("Recv: %s")
+};
+// At most this many received bytes are looked at in one pass.
+constexpr std::size_t kSignonScanLimit = 255;
+// Bytes left untaken when no word is found, so that a word split between
+// deliveries is found whole next time (any word but "NO CARRIER" cut after
+// its ninth byte), and the fewest bytes a pass looks at.
+constexpr std::size_t kSignonKeepTail = 8;
+// Finds the first of "ACCEPT:", "REJECT:", "NO CARRIER", "Sign-on:" (in that
+// order) in the first kSignonScanLimit bytes and takes the bytes up to its
+// colon or the end of its line. Without a word, takes all but the last
+// kSignonKeepTail bytes; with fewer bytes than that, nothing.
+SignonScan scan_signon(std::string_view received);
+
 // ---- modem layer ----
 std::int32_t send_command(std::int32_t channel, std::string_view text);
 std::int32_t read_response(std::int32_t channel, std::int32_t timeout_s, char* line, std::int32_t& result);
-// Probe: 0 when a modem answers, -22 when none does.
+// Probe: SERLINK_OK when a modem answers, SERLINK_E_NO_MODEM when none does.
 std::int32_t probe(std::int32_t channel);
 std::int32_t purge(std::int32_t channel);
 

@@ -14,6 +14,7 @@
 
 #include "common/ini.h"
 #include "platform/loop/log.h"
+#include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
 using namespace std::string_literals;
@@ -46,21 +47,15 @@ void age(const fs::path& p) {
 class PrivateProfileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/vlr_ini_XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
     common::ini_cache_clear();
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
   }
   fs::path copy_fixture(const char* name) {
     fs::path to = dir_ / name;
     fs::copy_file(fs::path(VLR_TEST_DATA_DIR) / name, to);
     return to;
   }
-  fs::path dir_;
+  test_support::TempDir temp_{"vlr_ini"};
+  const fs::path dir_ = temp_.path();
 };
 
 TEST_F(PrivateProfileTest, ValueIsCutToBufferSizeLessOne) {

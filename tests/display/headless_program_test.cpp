@@ -12,6 +12,8 @@
 #include <vector>
 #include <algorithm>
 
+#include "support/temp_dir.h"
+
 namespace {
 
 struct Result {
@@ -22,10 +24,8 @@ struct Result {
 
 Result run_program(const std::string& script) {
   namespace fs = std::filesystem;
-  const fs::path dir = fs::temp_directory_path() /
-                       ("vlr-program-" + std::to_string(::getpid()) + "-" +
-                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
-  fs::create_directories(dir);
+  const test_support::TempDir temp("vlr-program");
+  const fs::path dir = temp.path();
   std::ofstream(dir / "answers.txt") << script;
   const std::string cmd = std::string(VLR_BIN_DIR) + "/display_sample_program --virtual-clock --answers " + (dir / "answers.txt").string() +
                           " --transcript " + (dir / "transcript.txt").string() + " 2>" + (dir / "err.txt").string();
@@ -40,7 +40,6 @@ Result run_program(const std::string& script) {
   std::stringstream ts;
   ts << t.rdbuf();
   r.transcript = ts.str();
-  fs::remove_all(dir);
   return r;
 }
 

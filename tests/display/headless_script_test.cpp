@@ -13,6 +13,7 @@
 #include "platform/loop/clock.h"
 #include "platform/loop/message_loop.h"
 #include "sample_pages.h"
+#include "support/temp_dir.h"
 
 using namespace platform;
 using display::HeadlessDisplay;
@@ -356,16 +357,14 @@ TEST_F(Script, AStepThatCannotActFails) {
 
 TEST_F(Script, TranscriptFileHasOneLinePerDialogBoxAndStep) {
   create_page();
-  const auto path = std::filesystem::temp_directory_path() /
-                    ("vlr-transcript-" + std::to_string(::getpid()) + ".txt");
-  std::filesystem::remove(path);
+  const test_support::TempDir dir("vlr-transcript");
+  const auto path = dir / "transcript.txt";
   Outcome r = run("wait 102\nclick 3031\nexpect-message first name\nanswer OK\nset 3021 Jo\nclick 3031\n", false,
               path.string());
   ASSERT_FALSE(r.failed) << r.failure;
   std::ifstream in(path);
   std::vector<std::string> lines;
   for (std::string line; std::getline(in, line);) lines.push_back(line);
-  std::filesystem::remove(path);
   const std::vector<std::string> want = {
       "step 1: wait 102",
       "step 2: click 3031",

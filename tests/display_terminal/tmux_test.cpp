@@ -2,107 +2,47 @@
 // page; keys sent to it reach the controls, message boxes come up on top,
 // a resize redraws, and the program ends with the terminal given back.
 // Skipped where tmux is missing.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
+
+#include "support/temp_dir.h"
+#include "support/tmux_session.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-// Runs a command without a shell; returns its exit status and standard output.
-int run(const std::vector<std::string>& args, std::string* out = nullptr) {
-  int pipefd[2];
-  if (pipe(pipefd) != 0) return -1;
-  const pid_t pid = fork();
-  if (pid < 0) return -1;
-  if (pid == 0) {
-    dup2(pipefd[1], STDOUT_FILENO);
-    const int null = open("/dev/null", O_WRONLY);
-    if (null >= 0) dup2(null, STDERR_FILENO);
-    close(pipefd[0]);
-    close(pipefd[1]);
-    std::vector<char*> argv;
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execvp(argv[0], argv.data());
-    _exit(127);
-  }
-  close(pipefd[1]);
-  std::string text;
-  char buf[4096];
-  for (ssize_t n; (n = read(pipefd[0], buf, sizeof buf)) > 0;) text.append(buf, static_cast<std::size_t>(n));
-  close(pipefd[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  if (out) *out = text;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 class TmuxTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (run({"tmux", "-V"}) != 0) GTEST_SKIP() << "tmux is not installed";
+    if (!test_support::TmuxSession::available()) GTEST_SKIP() << "tmux is not installed";
     demo = fs::path(VLR_BIN_DIR) / "termdemo";
     if (!fs::exists(demo)) GTEST_SKIP() << "termdemo is not built";
-    socket = "vlr-termdemo-" + std::to_string(getpid());
-    dir = fs::temp_directory_path() / socket;
-    fs::create_directories(dir);
     result = dir / "result.txt";
   }
-  void TearDown() override {
-    if (!socket.empty()) run({"tmux", "-L", socket, "kill-server"});
-    std::error_code ec;
-    if (!dir.empty()) fs::remove_all(dir, ec);
-  }
 
-  int tmux(std::vector<std::string> args, std::string* out = nullptr) {
-    args.insert(args.begin(), {"tmux", "-f", "/dev/null", "-L", socket});
-    return run(args, out);
+  // Starts `command` in the session "demo", width x height.
+  int start(int width, int height, const std::vector<std::string>& command) {
+    return session.start(width, height, {"LANG=C.UTF-8", "VLR_LOG=" + (dir / "log.txt").string()}, command);
   }
-  std::string screen() {
-    std::string out;
-    tmux({"capture-pane", "-p", "-t", "demo"}, &out);
-    return out;
-  }
-  // Waits (a few seconds at most) for the program in the terminal; this is
-  // another process on real time, so there is no virtual clock to use.
-  bool wait_for(const std::function<bool()>& ready) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (std::chrono::steady_clock::now() < deadline) {
-      if (ready()) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return false;
-  }
-  bool wait_for_text(const std::string& text) {
-    return wait_for([&] { return screen().find(text) != std::string::npos; });
-  }
-  void keys(std::vector<std::string> k) {
-    k.insert(k.begin(), {"send-keys", "-t", "demo"});
-    tmux(k);
-  }
+  std::string screen() { return session.screen(); }
+  bool wait_for(const std::function<bool()>& ready) { return test_support::TmuxSession::wait_for(ready); }
+  bool wait_for_text(const std::string& text) { return session.wait_for_text(text); }
+  void keys(std::vector<std::string> k) { session.keys(std::move(k)); }
 
-  fs::path demo, dir, result;
-  std::string socket;
+  test_support::TempDir dir{"vlr-termdemo"};
+  test_support::TmuxSession session{"demo"};
+  fs::path demo, result;
 };
 
 TEST_F(TmuxTest, SamplePageShowsAndAnswersKeys) {
-  ASSERT_EQ(tmux({"new-session", "-d", "-s", "demo", "-x", "100", "-y", "40", "-e", "LANG=C.UTF-8", "-e",
-                  "VLR_LOG=" + (dir / "log.txt").string(), demo.string() + " --display terminal --result " +
-                      result.string()}),
-            0);
+  ASSERT_EQ(start(100, 40, {demo.string() + " --display terminal --result " + result.string()}), 0);
   ASSERT_TRUE(wait_for_text("Sample Account Page")) << screen();
   const std::string first = screen();
   EXPECT_NE(first.find("Veloran Sign-up"), std::string::npos);
@@ -121,9 +61,9 @@ TEST_F(TmuxTest, SamplePageShowsAndAnswersKeys) {
   // pane is wiped first (a reset of tmux's own terminal, which the program
   // does not see), so what shows after the resize is the program's redraw,
   // not tmux's copy of the old screen cut to size.
-  tmux({"send-keys", "-R", "-t", "demo"});
+  session.tmux({"send-keys", "-R", "-t", session.session()});
   ASSERT_TRUE(wait_for([&] { return screen().find("Sample Account Page") == std::string::npos; })) << screen();
-  tmux({"resize-window", "-t", "demo", "-x", "90", "-y", "35"});
+  session.resize(90, 35);
   ASSERT_TRUE(wait_for([&] {
     std::istringstream lines(screen());
     std::string line;
@@ -153,10 +93,7 @@ TEST_F(TmuxTest, SamplePageShowsAndAnswersKeys) {
 }
 
 TEST_F(TmuxTest, AltLettersReachTheirControlsAndALoneEscStillCancels) {
-  ASSERT_EQ(tmux({"new-session", "-d", "-s", "demo", "-x", "80", "-y", "40", "-e", "LANG=C.UTF-8", "-e",
-                  "VLR_LOG=" + (dir / "log.txt").string(), demo.string() + " --display terminal --result " +
-                      result.string()}),
-            0);
+  ASSERT_EQ(start(80, 40, {demo.string() + " --display terminal --result " + result.string()}), 0);
   ASSERT_TRUE(wait_for_text("Sample Account Page")) << screen();
   // Alt+S clicks the check box, Alt+A the "Cash" radio button; the page stays.
   keys({"M-s"});
@@ -177,9 +114,7 @@ TEST_F(TmuxTest, CtrlCEndsTheProgramWithTheTerminalRestored) {
   // The shell catches SIGINT itself (a trap, not an ignore, so the program
   // gets the default back) and stays to show what the program left behind.
   const std::string script = "trap true INT; " + demo.string() + "; echo EXIT=$?; stty -a; sleep 20";
-  ASSERT_EQ(tmux({"new-session", "-d", "-s", "demo", "-x", "100", "-y", "40", "-e", "LANG=C.UTF-8", "-e",
-                  "VLR_LOG=" + (dir / "log.txt").string(), "sh", "-c", script}),
-            0);
+  ASSERT_EQ(start(100, 40, {"sh", "-c", script}), 0);
   ASSERT_TRUE(wait_for_text("Sample Account Page")) << screen();
   keys({"C-c"});
   ASSERT_TRUE(wait_for_text("EXIT=")) << screen();

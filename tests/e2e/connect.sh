@@ -165,8 +165,8 @@ esac
 logged() { grep -qF -- "$1" "$work/log" || fail "the log lacks: $1"$'\n'"$(cat "$work/log")"; }
 case $mode in
   connect)
-    sleep 0.2
-    grep -q "ATDT$number" "$work/linesim.trace" || fail "linesim saw no dial: $(cat "$work/linesim.trace")"
+    wait_for_line "$work/linesim.trace" "ATDT$number" 10 "$sim_pid" ||
+      fail "linesim saw no dial: $(cat "$work/linesim.trace")"
     logged "status: Dialing $number..."
     logged "status: Modem: CONNECT"
     logged "Couldn't set tty to PPP discipline"

@@ -11,20 +11,18 @@ name=demo_script
 here="$(cd "$(dirname "$0")" && pwd)"
 source "$here/lib.sh"
 make_workspace e2e
-session="vlr-demo-$$"
+socket="vlr-demo-$$"
+pane=demo
 export TMUX_TMPDIR="$work"
-trap 'tmux kill-server 2>/dev/null; rm -rf "$work"' EXIT
+trap 'tmux -L "$socket" kill-server 2>/dev/null; rm -rf "$work"' EXIT
+source "$here/tmux_lib.sh"
 
 # The demo's own output goes to the terminal (it insists on one); the pane
 # is read back.
-out="$work/out"
-tmux new-session -d -s "$session" -x 100 -y 40 \
+tmux -f /dev/null -L "$socket" new-session -d -s "$pane" -x 100 -y 40 \
   "VLR_DEMO_DIR='$work/demo' VLR_DEMO_SCENARIO=no-such-scenario '$source_dir/scripts/demo' '$build_dir'; echo \"rc=\$?\"; sleep 60"
-for _ in $(seq 100); do
-  tmux capture-pane -p -t "$session" >"$out" 2>/dev/null
-  grep -q '^rc=' "$out" && break
-  sleep 0.1
-done
+wait_for "rc="
+out="$work/screen"
 grep -q '^rc=1$' "$out" || fail "demo did not end with 1: $(cat "$out")"
 grep -q 'no scenario .*no-such-scenario.txt' "$out" || fail "no refusal: $(cat "$out")"
 for f in "$source_dir"/data/scenarios/*.txt; do

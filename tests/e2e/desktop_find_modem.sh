@@ -12,29 +12,15 @@ set -uo pipefail
 modsetctl=$1
 shots=$2
 name=desktop_find_modem
-here="$(cd "$(dirname "$0")" && pwd)"
-source "$here/lib.sh"
-source "$here/desktop_lib.sh"
+source "$(dirname "$0")/desktop_lib.sh"
 
-for tool in Xvfb xdotool import openbox xprop; do
-  command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
-done
-
-make_workspace e2e_desktop
-mkdir -p "$shots"
-rm -f "$shots"/*.png
+start_desktop e2e_desktop "$shots"
 absent_com_ports 1 2 3 4
-
-start_xvfb
-trap '[ -n "${app_pid:-}" ] && kill "$app_pid" 2>/dev/null; [ -n "${wm_pid:-}" ] && kill "$wm_pid" 2>/dev/null; kill "$xvfb_pid" 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
-start_window_manager
 
 transcript="$work/transcript"
 : > "$transcript"
-ASAN_OPTIONS="${ASAN_OPTIONS:-}:detect_leaks=0" GSK_RENDERER=cairo GDK_BACKEND=x11 NO_AT_BRIDGE=1 \
-  VLR_ROOT="$root" VLR_UI=gtk VLR_TRANSCRIPT="$transcript" VLR_LOG="$work/log" VLR_LOG_LEVEL=info \
-  "$modsetctl" setup >"$work/stdout" 2>"$work/stderr" </dev/null &
-app_pid=$!
+start_desktop_program VLR_ROOT="$root" VLR_UI=gtk VLR_TRANSCRIPT="$transcript" VLR_LOG="$work/log" VLR_LOG_LEVEL=info \
+  "$modsetctl" setup
 
 setup_dialog=30101   # "Set Up Modem"
 find_button=117      # "&Find Modem..."
@@ -47,24 +33,13 @@ check_contrast "$shots/set-up-modem.png" "Set Up Modem"
 # Presses "Find Modem..." and closes the box that ends the search with
 # CLOSE (a key, or "button" for the title bar's button).
 search_closed_by() {
-  local close=$1 box shot
+  local close=$1
   xdotool windowactivate --sync "$setup" 2>/dev/null || xdotool windowfocus --sync "$setup"
   keys alt+f
   wait_for_line "$transcript" 'message-box "Modem Auto-Detect" icon exclamation "A modem was not found."' 60 "$app_pid" "$seen" ||
     fail "no \"A modem was not found.\" box"
-  wait_for_line "$transcript" "painted 0" 60 "$app_pid" "$seen" || fail "the box was never painted"
-  box=$(window_named "$app_pid" "Modem Auto-Detect")
-  shot="$shots/modem-not-found-$close.png"
-  check_painted "$box" "$shot" "the \"A modem was not found.\" box"
-  check_contrast "$shot" "the \"A modem was not found.\" box"
-  [ "$close" = Return ] && check_idle "$app_pid" 8 "the \"A modem was not found.\" box waits"
-  seen=$(wc -l < "$transcript")
-  if [ "$close" = button ]; then
-    click_close_button "$box"
-  else
-    xdotool windowactivate --sync "$box" 2>/dev/null || true
-    keys "$close"
-  fi
+  check_and_close_box "$close" "Modem Auto-Detect" "$shots/modem-not-found-$close.png" \
+    "the \"A modem was not found.\" box"
   # The search ends and "Set Up Modem" takes the keyboard back.
   wait_for_line "$transcript" "focus $setup_dialog " 30 "$app_pid" "$seen" ||
     fail "after $close \"Set Up Modem\" did not get the keyboard back"

@@ -1,6 +1,49 @@
-# Helpers of the desktop drivers (desktop_road.sh, desktop_dialogs.sh), on
-# top of lib.sh and an X server from start_xvfb: a window manager, the
-# program's CPU time, its windows counted, placed and photographed. Sourced.
+# Helpers of the desktop drivers (desktop_road.sh, desktop_message_box.sh,
+# desktop_find_modem.sh, demo_desktop.sh), on top of lib.sh: the desktop
+# itself, a window manager, the program's CPU time, its windows counted,
+# placed and photographed. Sourced (it sources lib.sh).
+
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+
+# Skips the test (exit 77) where the X tools are missing; otherwise makes
+# the workspace (make_workspace PREFIX), empties the photographs' folder
+# SHOTS, starts an X server and openbox, and at exit ends linesim, the
+# program under test (app_pid), openbox and the X server and removes the
+# workspace.
+start_desktop() {
+  local prefix=$1 shots=$2 tool
+  for tool in Xvfb xdotool import; do
+    command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
+  done
+  make_workspace "$prefix"
+  mkdir -p "$shots"
+  rm -f "$shots"/*.png
+  start_xvfb
+  trap '[ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null; [ -n "${app_pid:-}" ] && kill "$app_pid" 2>/dev/null; [ -n "${wm_pid:-}" ] && kill "$wm_pid" 2>/dev/null; kill "$xvfb_pid" 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
+  start_window_manager
+}
+
+# Starts the program under test as a desktop program: GTK on the X server
+# drawn by cairo, no accessibility bus, and no leak check of GTK's exit (not
+# ours to prove). Runs the rest of the arguments (VAR=value ... program
+# args) with no terminal; its output goes to $work/stdout and
+# $work/stderr. Sets app_pid.
+start_desktop_program() {
+  ASAN_OPTIONS="${ASAN_OPTIONS:-}:detect_leaks=0" GSK_RENDERER=cairo GDK_BACKEND=x11 NO_AT_BRIDGE=1 \
+    env "$@" >"$work/stdout" 2>"$work/stderr" </dev/null &
+  app_pid=$!
+}
+
+# Waits (at most 30 s) until no window of process PID named exactly
+# CAPTION is on the screen; fails when one stays.
+window_gone() {
+  local pid=$1 caption=$2 i
+  for i in $(seq 300); do
+    [ -z "$(xdotool search --all --onlyvisible --pid "$pid" --name "^${caption}\$" 2>/dev/null)" ] && return 0
+    sleep 0.1
+  done
+  fail "window \"$caption\" is still on the screen"
+}
 
 # Starts openbox on $DISPLAY and waits (at most 30 s) until it manages the
 # screen, which it announces on the root window (_NET_SUPPORTING_WM_CHECK).
@@ -87,6 +130,21 @@ check_painted() {
   [ "${colours:-0}" -ge 16 ] || fail "$what is not painted ($colours colours in $file)"
 }
 
+# Photographs window WIN into FILE once it is drawn: a poll (at most 10 s)
+# until the photograph shows more than a flat colour, for a program that
+# writes no transcript to say when it painted. False when it never did.
+photograph_when_painted() {
+  local win=$1 file=$2 i colours
+  for i in $(seq 100); do
+    if import -window "$win" "$file" 2>/dev/null; then
+      colours=$(convert "$file" -format %k info: 2>/dev/null)
+      [ "${colours:-0}" -ge 16 ] && return 0
+    fi
+    sleep 0.1
+  done
+  return 1
+}
+
 # Clicks the close button that the window manager draws in the title bar
 # of window WIN (openbox puts it at the right end). xwininfo tells where the
 # window really is on the screen, frame or not.
@@ -147,6 +205,42 @@ on_page() {
   import -window "$win" "$shot" 2>/dev/null || fail "cannot photograph page $id"
   check_contrast "$shot" "page $id"
   seen=$(wc -l < "$transcript")
+}
+
+# The message box CAPTION has come (after the transcript's first $seen
+# lines): waits for its paint, photographs it into SHOT and checks that it
+# is drawn with legible ink and, when CLOSE is Return, that the program
+# sleeps while it waits; then closes it with CLOSE (a key, or "button" for
+# the close button of its title bar). WHAT names the box in messages. Sets
+# seen to the transcript's lines before the close.
+check_and_close_box() {
+  local close=$1 caption=$2 shot=$3 what=$4 box
+  wait_for_line "$transcript" "painted 0" 60 "$app_pid" "$seen" || fail "the box was never painted"
+  box=$(window_named "$app_pid" "$caption")
+  check_painted "$box" "$shot" "$what"
+  check_contrast "$shot" "$what"
+  [ "$close" = Return ] && check_idle "$app_pid" 8 "$what waits"
+  seen=$(wc -l < "$transcript")
+  if [ "$close" = button ]; then
+    click_close_button "$box"
+  else
+    xdotool windowactivate --sync "$box" 2>/dev/null || true
+    keys "$close"
+  fi
+}
+
+# From "Modem Setup" (page 110) with Next on every page, as the simulated
+# modem and server agree, to "Registration Complete" (page 120).
+modem_pages_to_the_end() {
+  on_page 110 "Modem Setup"
+  keys Return
+  on_page 113 "Modem Found"
+  keys Return
+  on_page 115 "Dialing Information"
+  keys Return
+  on_page 116 "Dialing the Network"
+  keys Return
+  on_page 120 "Registration Complete"
 }
 
 keys() { xdotool key --delay 30 "$@"; }

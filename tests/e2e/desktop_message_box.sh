@@ -13,31 +13,16 @@ joinwiz=$1
 linesim=$2
 shots=$3
 name=desktop_message_box
-here="$(cd "$(dirname "$0")" && pwd)"
-data="$(cd "$here/../../data" && pwd)"
-source "$here/lib.sh"
-source "$here/desktop_lib.sh"
+source "$(dirname "$0")/desktop_lib.sh"
 
-for tool in Xvfb xdotool import openbox xprop; do
-  command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
-done
-
-make_workspace e2e_desktop
-mkdir -p "$shots"
-rm -f "$shots"/*.png
+start_desktop e2e_desktop "$shots"
 absent_com_ports 1 3 4
-
-start_xvfb
-trap '[ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null; [ -n "${app_pid:-}" ] && kill "$app_pid" 2>/dev/null; [ -n "${wm_pid:-}" ] && kill "$wm_pid" 2>/dev/null; kill "$xvfb_pid" 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
-start_window_manager
 start_linesim "$linesim" "$root" --modem COM2=generic --dial "5550100=scenario:$data/scenarios/new-account.txt"
 
 transcript="$work/transcript"
 : > "$transcript"
-ASAN_OPTIONS="${ASAN_OPTIONS:-}:detect_leaks=0" GSK_RENDERER=cairo GDK_BACKEND=x11 NO_AT_BRIDGE=1 \
-  VLR_DATA_DIR="$data" VLR_LOG="$work/log" VLR_LOG_LEVEL=info \
-  "$joinwiz" --root "$root" --ui gtk --transcript "$transcript" >"$work/stdout" 2>"$work/stderr" </dev/null &
-app_pid=$!
+start_desktop_program VLR_DATA_DIR="$data" VLR_LOG="$work/log" VLR_LOG_LEVEL=info \
+  "$joinwiz" --root "$root" --ui gtk --transcript "$transcript"
 
 password_field=3003   # IDC_PASSWORD of page 105
 short_text="Please enter between 5 and 8 characters for your password."
@@ -46,23 +31,11 @@ short_text="Please enter between 5 and 8 characters for your password."
 # closes it with CLOSE (a key, or "button" for the title bar's button) and
 # checks that the password field has the keyboard again.
 short_password_closed_by() {
-  local close=$1 box shot
+  local close=$1
   text "abc"; keys Tab; text "abc"; keys Return
   wait_for_line "$transcript" "message-box \"Entry error\"" 60 "$app_pid" "$seen" || fail "no \"Entry error\" box"
   grep -qF -- "$short_text" "$transcript" || fail "the box does not say: $short_text"
-  wait_for_line "$transcript" "painted 0" 60 "$app_pid" "$seen" || fail "the box was never painted"
-  box=$(window_named "$app_pid" "Entry error")
-  shot="$shots/entry-error-$close.png"
-  check_painted "$box" "$shot" "the \"Entry error\" box"
-  check_contrast "$shot" "the \"Entry error\" box"
-  [ "$close" = Return ] && check_idle "$app_pid" 8 "the \"Entry error\" box waits"
-  seen=$(wc -l < "$transcript")
-  if [ "$close" = button ]; then
-    click_close_button "$box"
-  else
-    xdotool windowactivate --sync "$box" 2>/dev/null || true
-    keys "$close"
-  fi
+  check_and_close_box "$close" "Entry error" "$shots/entry-error-$close.png" "the \"Entry error\" box"
   wait_for_line "$transcript" "focus 105 $password_field" 30 "$app_pid" "$seen" ||
     fail "after $close the password field did not get the keyboard back"
   [ -z "$(xdotool search --all --onlyvisible --pid "$app_pid" --name '^Entry error$' 2>/dev/null)" ] ||
@@ -88,15 +61,7 @@ short_password_closed_by Escape
 short_password_closed_by button
 # The field has the keyboard with its text selected: typing replaces it.
 text "secret1"; keys Tab; text "secret1"; keys Return
-on_page 110 "Modem Setup"
-keys Return
-on_page 113 "Modem Found"
-keys Return
-on_page 115 "Dialing Information"
-keys Return
-on_page 116 "Dialing the Network"
-keys Return
-on_page 120 "Registration Complete"
+modem_pages_to_the_end
 grep -qF "Your Account has been Created!" "$transcript" || fail "no \"Your Account has been Created!\""
 keys Return
 

@@ -14,24 +14,11 @@ joinwiz=$1
 linesim=$2
 shots=$3
 name=desktop_road
-case_dir="$(cd "$(dirname "$0")" && pwd)/desktop"
-here="$(cd "$(dirname "$0")" && pwd)"
-data="$(cd "$here/../../data" && pwd)"
-source "$here/lib.sh"
-source "$here/desktop_lib.sh"
+source "$(dirname "$0")/desktop_lib.sh"
+case_dir="$here/desktop"
 
-for tool in Xvfb xdotool import; do
-  command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
-done
-
-make_workspace e2e_desktop
-mkdir -p "$shots"
-rm -f "$shots"/*.png
+start_desktop e2e_desktop "$shots"
 absent_com_ports 1 3 4
-
-start_xvfb
-trap '[ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null; [ -n "${app_pid:-}" ] && kill "$app_pid" 2>/dev/null; [ -n "${wm_pid:-}" ] && kill "$wm_pid" 2>/dev/null; kill "$xvfb_pid" 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
-start_window_manager
 
 # The new account, and the computer configured (CONFIG: AUTO) for the
 # profile's access number, so the closing page can install the entry.
@@ -42,22 +29,13 @@ start_linesim "$linesim" "$root" --modem COM2=generic --dial "5550100=scenario:$
 
 # "Install for the System" goes through pkexec: a stub that records its
 # arguments and runs the install on test folders.
-mkdir -p "$work/bin"
-cat > "$work/bin/pkexec" <<'STUB'
-#!/bin/sh
-printf '%s\n' "$@" > "$STUB_ARGS"
-exec "$@" --ppp-dir "$STUB_ETC" --unit-dir "$STUB_UNITS"
-STUB
-chmod +x "$work/bin/pkexec"
+make_pkexec_stub
 
 transcript="$work/transcript"
 : > "$transcript"
-# GTK's leak-free exit is not ours to prove: leak checks stay off for it.
-ASAN_OPTIONS="${ASAN_OPTIONS:-}:detect_leaks=0" GSK_RENDERER=cairo GDK_BACKEND=x11 NO_AT_BRIDGE=1 \
-  PATH="$work/bin:$PATH" STUB_ARGS="$work/pkexec.args" STUB_ETC="$work/etc-ppp" STUB_UNITS="$work/units" \
+start_desktop_program PATH="$work/bin:$PATH" STUB_ARGS="$work/pkexec.args" STUB_ETC="$work/etc-ppp" STUB_UNITS="$work/units" \
   VLR_DATA_DIR="$data" VLR_LOG="$work/log" VLR_LOG_LEVEL=info \
-  "$joinwiz" --root "$root" --ui gtk --transcript "$transcript" >"$work/stdout" 2>"$work/stderr" </dev/null &
-app_pid=$!
+  "$joinwiz" --root "$root" --ui gtk --transcript "$transcript"
 
 on_page 104 "Registration Wizard"
 keys Return                                   # Next: a new account is the default
@@ -73,27 +51,19 @@ keys Return
 on_page 105 "Account Information"
 text "jsmith"; keys Tab; text "secret1"; keys Tab; text "secret1"
 keys Return
-on_page 110 "Modem Setup"
-keys Return
-on_page 113 "Modem Found"
-keys Return
-on_page 115 "Dialing Information"
-keys Return
-on_page 116 "Dialing the Network"
-keys Return
-on_page 120 "Registration Complete"
+modem_pages_to_the_end
 keys alt+s                                    # Install for the System
 wait_for_line "$work/transcript" 'message-box "Install for the System"' 60 "$app_pid" \
   || fail "no result window after Install for the System"
 win=$(xdotool search --sync --onlyvisible --name "^Install for the System\$" | tail -n1)
 [ -n "$win" ] || fail "the result window is not on the screen"
-sleep 0.5
+wait_for_line "$work/transcript" "painted 0" 60 "$app_pid" "$seen" || fail "the result window was never painted"
 page=$((page + 1))
 import -window root "$shots/$(printf '%02d' "$page")-120-installed.png" 2>/dev/null || true
 grep -qx -- "--install-dialup" "$work/pkexec.args" || fail "pkexec was not asked to install: $(cat "$work/pkexec.args")"
 [ -f "$work/etc-ppp/peers/tarkel-veloran-account" ] || fail "the install wrote no peers file"
 keys Return                                   # OK
-sleep 0.5
+window_gone "$app_pid" "Install for the System"
 xdotool windowfocus --sync "$(xdotool search --sync --onlyvisible --name '^Registration Complete$' | tail -n1)"
 page=$((page + 1))
 import -window root "$shots/$(printf '%02d' "$page")-120-after-install.png" 2>/dev/null || true

@@ -83,12 +83,7 @@ start_linesim "$linesim" "$root" --modem COM2=generic \
 # folders; in the config run without pkexec, so the page shows the command.
 mkdir -p "$work/bin"
 if [ "$mode" = transfer ]; then
-  cat > "$work/bin/pkexec" <<'STUB'
-#!/bin/sh
-printf '%s\n' "$@" > "$STUB_ARGS"
-exec "$@" --ppp-dir "$STUB_ETC" --unit-dir "$STUB_UNITS"
-STUB
-  chmod +x "$work/bin/pkexec"
+  make_pkexec_stub
   run_path="$work/bin:$PATH"
   install_steps='click 3070
 expect-message The dial-up entry is installed for the system.
@@ -204,9 +199,10 @@ fi
 chat -v -s -f "$chat_script" <"$tty" >"$tty" 2>"$work/chat.out"
 code=$?
 [ "$code" = 0 ] || fail "chat exit $code: $(cat "$work/chat.out")"
-sleep 0.3
-grep -q "at< ATDT18005550147" "$work/linesim.trace" || fail "linesim did not see the dial: $(cat "$work/linesim.trace")"
-grep -q "call 18005550147" "$work/linesim.trace" || fail "linesim did not route the call"
+# linesim traces from its own process: wait (bounded) for its lines.
+wait_for_line "$work/linesim.trace" "at< ATDT18005550147" 10 "$sim_pid" ||
+  fail "linesim did not see the dial: $(cat "$work/linesim.trace")"
+wait_for_line "$work/linesim.trace" "call 18005550147" 10 "$sim_pid" || fail "linesim did not route the call"
 grep -q "CONNECT" "$work/chat.out" || fail "chat saw no CONNECT: $(cat "$work/chat.out")"
 
 # Into a pppd folder that already holds another provider, and out again.

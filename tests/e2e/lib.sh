@@ -2,6 +2,10 @@
 # registration_case.sh). Sourced, not run. The driver sets name, case_dir,
 # work and ini.
 
+# The folder of these scripts, and the shipped data folder.
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+data="$(cd "$here/../../data" && pwd)"
+
 # Ends the case as failed, after printing what the run left: transcript,
 # standard error, linesim's output and trace, and the saved profile.
 fail() {
@@ -37,6 +41,35 @@ make_workspace() {
 absent_com_ports() {
   local n
   for n in "$@"; do ln -s "$work/absent/com$n" "$root/dosdevices/com$n"; done
+}
+
+# Starts linesim with the options of the case's "linesim" file; without
+# one (or with an empty one: no modem at all) linesim is not started. Each
+# of COM1 to COM4 that it does not simulate is made absent.
+start_case_linesim() {
+  local linesim=$1 sim_args n words
+  sim_args=$(cat "$case_dir/linesim" 2>/dev/null || true)
+  for n in 1 2 3 4; do
+    [[ " $sim_args " == *" COM$n"[=\ ]* || " $sim_args " == *"=COM$n "* ]] && continue
+    absent_com_ports "$n"
+  done
+  if [ -n "${sim_args// }" ]; then
+    read -r -a words <<< "$sim_args"
+    start_linesim "$linesim" "$root" "${words[@]}"
+  fi
+}
+
+# $work/bin/pkexec: a stand-in that records its arguments in $STUB_ARGS and
+# runs the command on the test's folders ($STUB_ETC for pppd's, $STUB_UNITS
+# for systemd's) instead of asking for the administrator.
+make_pkexec_stub() {
+  mkdir -p "$work/bin"
+  cat > "$work/bin/pkexec" <<'STUB'
+#!/bin/sh
+printf '%s\n' "$@" > "$STUB_ARGS"
+exec "$@" --ppp-dir "$STUB_ETC" --unit-dir "$STUB_UNITS"
+STUB
+  chmod +x "$work/bin/pkexec"
 }
 
 # Value of KEY=VALUE in the case's "options" file, empty when absent.

@@ -21,21 +21,10 @@ joinwiz=$1
 linesim=$2
 case_dir=$3
 name=$(basename "$case_dir")
-here="$(cd "$(dirname "$0")" && pwd)"
-data="$(cd "$here/../../data" && pwd)"
 
-source "$here/lib.sh"
+source "$(dirname "$0")/lib.sh"
 make_workspace e2e_modem
-
-sim_args=$(cat "$case_dir/linesim" 2>/dev/null || true)
-for n in 1 2 3 4; do
-  [[ " $sim_args " == *" COM$n"[=\ ]* || " $sim_args " == *"=COM$n "* ]] && continue
-  absent_com_ports "$n"
-done
-if [ -n "${sim_args// }" ]; then
-  read -r -a words <<< "$sim_args"
-  start_linesim "$linesim" "$root" "${words[@]}"
-fi
+start_case_linesim "$linesim"
 
 if [ "$(option isolated)" = "1" ]; then
   mkdir -p "$work/bin"

@@ -18,21 +18,11 @@ modsetctl=$1
 linesim=$2
 case_dir=$3
 name=$(basename "$case_dir")
-here="$(cd "$(dirname "$0")" && pwd)"
 
-source "$here/lib.sh"
+source "$(dirname "$0")/lib.sh"
 make_workspace e2e_modset
 settings="$root/drive_c/windows/TARK_NET.INI"
-
-sim_args=$(cat "$case_dir/linesim" 2>/dev/null || true)
-for n in 1 2 3 4; do
-  [[ " $sim_args " == *" COM$n"[=\ ]* || " $sim_args " == *"=COM$n "* ]] && continue
-  absent_com_ports "$n"
-done
-if [ -n "${sim_args// }" ]; then
-  read -r -a words <<< "$sim_args"
-  start_linesim "$linesim" "$root" "${words[@]}"
-fi
+start_case_linesim "$linesim"
 if [ -f "$case_dir/preset" ]; then
   mkdir -p "$(dirname "$settings")"
   cp "$case_dir/preset" "$settings"

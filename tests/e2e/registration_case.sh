@@ -37,16 +37,14 @@ joinwiz=$1
 linesim=$2
 case_dir=$3
 name=$(basename "$case_dir")
-here="$(cd "$(dirname "$0")" && pwd)"
-data="$(cd "$here/../../data" && pwd)"
+
+source "$(dirname "$0")/lib.sh"
 scenarios="$data/scenarios"
 data_env=(VLR_DATA_DIR="$data")
 if [ -n "${VLR_E2E_SHARE:-}" ]; then
   scenarios="$VLR_E2E_SHARE/scenarios"
   data_env=()
 fi
-
-source "$here/lib.sh"
 make_workspace e2e_reg
 
 absent_com_ports 1 3 4

@@ -118,12 +118,16 @@ caption_is "Set Up Modem"
 keys Escape
 caption_is "Modem Setup"
 wait_for "Modem Setup will try to detect your modem"
-sleep 1
-# Characters and colours both.
+wait_for "Click Next when you are ready to continue."
+settle
+# Characters and colours both; the redraw (at most 5 s) must give the same.
 tmux -L "$socket" capture-pane -p -e -t person > "$work/after_panel"
 keys C-l
-sleep 1
-tmux -L "$socket" capture-pane -p -e -t person > "$work/redrawn"
+for _ in $(seq 100); do
+  tmux -L "$socket" capture-pane -p -e -t person > "$work/redrawn"
+  cmp -s "$work/after_panel" "$work/redrawn" && break
+  sleep 0.05
+done
 diff "$work/after_panel" "$work/redrawn" >&2 || fail "the page after the panel differs from its redraw"
 grep -qF "Click Next when you are ready to continue." "$work/after_panel" || fail "the page is not drawn whole"
 
@@ -131,8 +135,14 @@ grep -qF "Click Next when you are ready to continue." "$work/after_panel" || fai
 keys Escape
 for _ in $(seq 100); do [ -f "$work/exit" ] && break; sleep 0.1; done
 [ -f "$work/exit" ] || fail "joinwiz did not end after Cancel"
-sleep 0.5
-screen | sed '/^$/d' > "$work/after"
+# The shell's screen comes back (at most 5 s).
+for _ in $(seq 100); do
+  screen | sed '/^$/d' > "$work/after"
+  head -n "$(wc -l < "$work/before")" "$work/after" | cmp -s "$work/before" - && break
+  sleep 0.05
+done
+settle
+sed '/^$/d' "$work/screen" > "$work/after"
 head -n "$(wc -l < "$work/before")" "$work/after" | diff "$work/before" - >&2 || fail "the shell's screen is not as before"
 # What follows is what the program printed after its screen was gone: no
 # frame or picture cell of the wizard's.

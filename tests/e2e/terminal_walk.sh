@@ -79,23 +79,32 @@ check_field() {
   fail "\"$2\" is not beside its label \"$1\""
 }
 
-# Every TEXT of PAGE is on the pane at some scroll position: PageDown to
-# the bottom (through a read-only text first, then the page), then PageUp
-# back to the top. These are the rows of the table of pages and their texts.
+# Every TEXT of PAGE is on the pane at some scroll position: PageDown
+# towards the bottom (through a read-only text first, then the page) until
+# each was seen, then PageUp back to the top. These are the rows of the
+# table of pages and their texts.
 texts_reachable() {
-  local page=$1 t i
+  local page=$1 t i missing top
   shift
-  screen > "$work/seen"
+  top=$(screen)
+  printf '%s\n' "$top" > "$work/seen"
   for i in $(seq 14); do
-    keys PageDown
-    sleep 0.15
-    screen >> "$work/seen"
+    missing=
+    for t in "$@"; do grep -qF -- "$t" "$work/seen" || missing=$t; done
+    [ -z "$missing" ] && break
+    keys_and_redraw PageDown
+    cat "$work/screen" >> "$work/seen"
   done
   for i in $(seq 14); do keys PageUp; done
   for t in "$@"; do
     grep -qF -- "$t" "$work/seen" || { cat "$work/screen" >&2; fail "\"$t\" of \"$page\" is never on the pane"; }
   done
-  sleep 0.5
+  # Back at the top, the pane is as it was (at most 5 s).
+  for i in $(seq 100); do
+    [ "$(screen)" = "$top" ] && break
+    sleep 0.05
+  done
+  settle
 }
 
 # Types TEXT into the focused field, then checks it beside LABEL.
@@ -195,10 +204,8 @@ sed -n 2,21p "$work/screen" | grep -q "▼$" || fail "Modem Found has no mark fo
 texts_reachable "Modem Found" "Modem Setup has detected the following" "Communications Port:" "Modem Init String" \
   "Don't use this modem's Init String, let me specify" "     it.  "
 # The focus moves away and back: the view follows it.
-keys Tab
-sleep 0.5
-keys BTab
-sleep 0.5
+keys_and_redraw Tab
+keys_and_redraw BTab
 check_page "Modem Found" "< Back|Next >|Cancel|Help"
 check_field "Communications Port:" "COM2"
 keys M-n

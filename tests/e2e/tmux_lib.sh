@@ -23,3 +23,31 @@ wait_for() {
   [ -f "$work/log" ] && { echo "--- log" >&2; tail -n 30 "$work/log" >&2; }
   fail "the pane never showed \"$1\""
 }
+
+# Waits (at most 5 s) until two captures of the pane 0.1 s apart are the
+# same: the program has finished drawing. The pane is then in $work/screen.
+settle() {
+  local i last now
+  now=$(screen)
+  for i in $(seq 50); do
+    last=$now
+    sleep 0.1
+    now=$(screen)
+    [ "$now" = "$last" ] && break
+  done
+  printf '%s\n' "$now" > "$work/screen"
+}
+
+# Sends KEYS (tmux's names) and waits for what they draw: until the pane
+# changes (at most 2 s, what a key that changes nothing costs), then until
+# it holds still. The pane is then in $work/screen.
+keys_and_redraw() {
+  local before i
+  before=$(screen)
+  keys "$@"
+  for i in $(seq 40); do
+    [ "$(screen)" != "$before" ] && break
+    sleep 0.05
+  done
+  settle
+}

@@ -15,6 +15,8 @@
 #include <vector>
 #include <algorithm>
 
+#include "support/temp_dir.h"
+
 namespace fuzz {
 
 // Aborts with `what` when `ok` is false.
@@ -27,25 +29,14 @@ inline void check(bool ok, std::string_view what) {
 // A folder of this process under TMPDIR (tmpfs where the machine has one at
 // /dev/shm, since targets write files for every input), removed at exit.
 inline const std::filesystem::path& work_folder() {
-  static const std::filesystem::path folder = [] {
+  static const test_support::TempDir folder = [] {
     const char* tmp = std::getenv("TMPDIR");
-    std::string base = tmp && *tmp ? tmp : "/tmp";
     std::error_code ec;
-    if (!(tmp && *tmp) && std::filesystem::is_directory("/dev/shm", ec) && ::access("/dev/shm", W_OK) == 0) {
-      base = "/dev/shm";
-    }
-    std::string templ = base + "/vlr-fuzz-XXXXXX";
-    char* made = ::mkdtemp(templ.data());
-    check(made != nullptr, "cannot create the work folder");
-    std::filesystem::path path = made;
-    static std::filesystem::path for_exit = path;
-    std::atexit([] {
-      std::error_code ignored;
-      std::filesystem::remove_all(for_exit, ignored);
-    });
-    return path;
+    if (!(tmp && *tmp) && std::filesystem::is_directory("/dev/shm", ec) && ::access("/dev/shm", W_OK) == 0)
+      return test_support::TempDir("vlr-fuzz", "/dev/shm");
+    return test_support::TempDir("vlr-fuzz");
   }();
-  return folder;
+  return folder.path();
 }
 
 // Empties `folder` (creating it when missing).

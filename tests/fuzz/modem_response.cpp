@@ -40,15 +40,18 @@ void set_up_once() {
       std::error_code ec;
       std::filesystem::create_symlink("/dev/pts/no-such-port", root / "dosdevices" / ("com" + std::to_string(n)), ec);
     }
-    fuzz::check(SerlinkInitialization(1) == 0, "SerlinkInitialization failed");
-    ConnectSetParm(1, trace);
+    fuzz::check(SerlinkInitialization(1) == SERLINK_OK, "SerlinkInitialization failed");
+    ConnectSetParm(SERLINK_PARM_TRACE, trace);
     return true;
   }();
   (void)done;
 }
 
 void check_response(const ModemResponse& r, const char* line) {
-  static const std::set<std::int32_t> codes = {20, 21, 22, 23, 24, 25, 26, 27, 29, 30};
+  static const std::set<std::int32_t> codes = {
+      MODEM_RESULT_OK,    MODEM_RESULT_CONNECT,     MODEM_RESULT_RING, MODEM_RESULT_NO_CARRIER,
+      MODEM_RESULT_ERROR, MODEM_RESULT_NO_DIALTONE, MODEM_RESULT_BUSY, MODEM_RESULT_NO_ANSWER,
+      MODEM_RESULT_CARRIER, MODEM_RESULT_OTHER};
   fuzz::check(std::memchr(line, '\0', SERLINK_RESPONSE_SIZE) != nullptr, "a response line without its NUL");
   fuzz::check(codes.count(r.result) == 1, "a response classified by an unknown code");
 }
@@ -80,7 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::check(std::memchr(setup, '\0', sizeof setup) != nullptr, "setup string without its NUL");
   } else {
     SerialOpenRequest request{0, 2048, 2048};
-    fuzz::check(SerialChannelOpen(&request) == 0, "cannot open the virtual port");
+    fuzz::check(SerialChannelOpen(&request) == SERLINK_OK, "cannot open the virtual port");
     char line[SERLINK_RESPONSE_SIZE];
     std::int32_t rc = 0;
     switch (op) {
@@ -90,35 +93,35 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
           ModemResponse r{0, 1, line, -1};
           rc = ModemRecvResponse(&r);
           check_response(r, line);
-          fuzz::check(rc == 0 || rc == 2 || rc < 0, "ModemRecvResponse gave an unknown result");
-          if (rc != 0) break;
+          fuzz::check(rc == SERLINK_OK || rc == SERLINK_NO_LINE || rc < 0, "ModemRecvResponse gave an unknown result");
+          if (rc != SERLINK_OK) break;
         }
         break;
       case 1: {
         ModemCommand c{0, "AT Z"};
         rc = ModemReset(&c);
-        fuzz::check(rc <= 2, "ModemReset gave an unknown result");
+        fuzz::check(rc <= SERLINK_NO_LINE, "ModemReset gave an unknown result");
         break;
       }
       case 2: {
         char text[] = "AT &F E0 Q1 V0 &C1 &D2 \\N3 %C1 S0=0 M1 L2 X4 &K3 +MS=V34 W2 S95=44";
         ModemCommand c{0, text};
         rc = ModemSetup(&c);
-        fuzz::check(rc == 0 || rc < 0, "ModemSetup gave an unknown result");
+        fuzz::check(rc == SERLINK_OK || rc < 0, "ModemSetup gave an unknown result");
         break;
       }
       case 3: {
         std::int32_t channel = 0;
         rc = ModemOpen(&channel);
-        fuzz::check(rc == 0 || rc == -22, "ModemOpen gave an unknown result");
+        fuzz::check(rc == SERLINK_OK || rc == SERLINK_E_NO_MODEM, "ModemOpen gave an unknown result");
         break;
       }
       case 4:
         rc = ModemHangup(0);
-        fuzz::check(rc == 0 || rc == -21 || rc < 0, "ModemHangup gave an unknown result");
+        fuzz::check(rc == SERLINK_OK || rc == SERLINK_E_NOT_OK || rc < 0, "ModemHangup gave an unknown result");
         break;
       case 5: {
-        ModemDialRequest d{0, 1, 30, "9,,5550100123456789012345678901234567890W@123"};
+        ModemDialRequest d{0, SERLINK_DIAL_TONE, 30, "9,,5550100123456789012345678901234567890W@123"};
         rc = ModemDial(&d);
         break;
       }

@@ -11,6 +11,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "support/temp_dir.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -93,13 +95,8 @@ std::string slurp(const fs::path& path) {
 
 class Program : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir = fs::temp_directory_path() / ("linesim_test_" + std::to_string(::getpid()));
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-  }
-  void TearDown() override { fs::remove_all(dir); }
-  fs::path dir;
+  test_support::TempDir temp{"linesim_test"};
+  const fs::path dir = temp.path();
 };
 
 TEST_F(Program, TalksAtDialsTheServerAndRemovesItsLinks) {

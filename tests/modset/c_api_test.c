@@ -9,15 +9,7 @@
 #include <unistd.h>
 
 #include "modset.h"
-
-static int failures = 0;
-#define CHECK(cond)                                                              \
-  do {                                                                           \
-    if (!(cond)) {                                                               \
-      fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond);   \
-      ++failures;                                                                \
-    }                                                                            \
-  } while (0)
+#include "support/check.h"
 
 /* Sets the help path over and over while the main thread reads it. */
 static void *set_help_paths(void *arg) {
@@ -114,6 +106,5 @@ int main(void) {
 
   snprintf(command, sizeof command, "rm -rf '%s'", root);
   if (system(command) != 0) fprintf(stderr, "could not remove %s\n", root);
-  if (failures) fprintf(stderr, "%d checks failed\n", failures);
-  return failures ? 1 : 0;
+  return check_exit_code();
 }

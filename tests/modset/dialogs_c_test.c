@@ -11,15 +11,7 @@
 #include <unistd.h>
 
 #include "modset.h"
-
-static int failures = 0;
-#define CHECK(cond)                                                              \
-  do {                                                                           \
-    if (!(cond)) {                                                               \
-      fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond);   \
-      ++failures;                                                                \
-    }                                                                            \
-  } while (0)
+#include "support/check.h"
 
 static const char script[] =
     "# 1: Set Up Modem, OK\n"
@@ -143,6 +135,5 @@ int main(void) {
 
   snprintf(command, sizeof command, "rm -rf '%s'", root);
   if (system(command) != 0) fprintf(stderr, "could not remove %s\n", root);
-  if (failures) fprintf(stderr, "%d checks failed\n", failures);
-  return failures ? 1 : 0;
+  return check_exit_code();
 }

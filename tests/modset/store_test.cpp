@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "../support/child_process.h"
+#include "support/child_process.h"
 #include "modset.h"
 #include "platform/storage/system_root.h"
 #include "profile_section.h"

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "../serlink/fake_modem.h"
-#include "../support/child_process.h"
+#include "support/child_process.h"
 #include "cfg_dialog.h"
 #include "display/headless.h"
 #include "modset.h"

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/ui/bitmap.h"
+#include "support/temp_dir.h"
 
 using namespace platform;
 
@@ -250,8 +251,8 @@ TEST(Bmp, BadFilesAreRefusedWithAReason) {
 }
 
 TEST(Bmp, ResourcesByNameFromFolders) {
-  auto dir = std::filesystem::temp_directory_path() / ("vlr-bmp-" + std::to_string(::getpid()));
-  std::filesystem::create_directories(dir);
+  const test_support::TempDir temp("vlr-bmp");
+  const std::filesystem::path dir = temp.path();
   const auto bytes = encode_bmp(Bitmap::colour(2, 3, kOlive));
   std::ofstream(dir / "grayline.bmp", std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
                                                                static_cast<std::streamsize>(bytes.size()));
@@ -265,7 +266,6 @@ TEST(Bmp, ResourcesByNameFromFolders) {
   EXPECT_EQ(load_bitmap_resource("../grayline"), nullptr);
   EXPECT_EQ(load_bitmap_resource("PG1U"), nullptr);
   clear_bitmap_folders();
-  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

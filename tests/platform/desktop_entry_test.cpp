@@ -13,7 +13,7 @@
 #include "platform/loop/message_loop.h"
 #include "platform/shell/program_manager.h"
 #include "platform/storage/system_root.h"
-#include "program_runner.h"
+#include "support/program_runner.h"
 
 namespace platform {
 namespace {
@@ -49,14 +49,14 @@ const std::vector<std::string>& NastyNames() {
 }
 
 void ExpectValid(const fs::path& file) {
-  if (vlr_test::FindTool("desktop-file-validate").empty()) return;
-  auto r = vlr_test::DesktopFileValidate(file);
+  if (test_support::FindTool("desktop-file-validate").empty()) return;
+  auto r = test_support::DesktopFileValidate(file);
   EXPECT_EQ(r.exit_code, 0) << file << "\n" << r.output << Slurp(file);
   EXPECT_EQ(r.output.find("error"), std::string::npos) << r.output << Slurp(file);
 }
 
 TEST(DesktopEntryTest, InjectionTableValidatesAndReadsBack) {
-  if (vlr_test::FindTool("desktop-file-validate").empty()) {
+  if (test_support::FindTool("desktop-file-validate").empty()) {
     GTEST_SKIP() << "desktop-file-validate (desktop-file-utils) is not installed";
   }
   ScopedSystemRoot root;
@@ -141,8 +141,8 @@ TEST_F(ProgramManagerTest, MenuLayoutValidates) {
   const std::string xml = Slurp(menu.MenuPath("Online"));
   EXPECT_NE(xml.find("<Filename>veloran-online_sign-on.desktop</Filename>"), std::string::npos) << xml;
   EXPECT_NE(xml.find("<Directory>veloran-online.directory</Directory>"), std::string::npos) << xml;
-  if (!vlr_test::FindTool("xmllint").empty()) {
-    auto wellformed = vlr_test::RunProgram({vlr_test::FindTool("xmllint"), "--noout", "--nonet",
+  if (!test_support::FindTool("xmllint").empty()) {
+    auto wellformed = test_support::RunProgram({test_support::FindTool("xmllint"), "--noout", "--nonet",
                                             menu.MenuPath("Online").string()});
     EXPECT_EQ(wellformed.exit_code, 0) << wellformed.output << xml;
   }

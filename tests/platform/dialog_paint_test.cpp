@@ -8,6 +8,7 @@
 
 #include "platform/loop/clock.h"
 #include "platform/ui/dialog.h"
+#include "support/temp_dir.h"
 
 using namespace platform;
 
@@ -40,9 +41,8 @@ class Page final : public Dialog {
 
 TEST(DialogPaint, PicturesTitleAndOwnerDrawnButtonsGoToTheRecord) {
   ScopedVirtualClock clock;
-  const auto dir = std::filesystem::temp_directory_path() /
-                   ("vlr-paint-" + std::to_string(::getpid()));
-  std::filesystem::create_directories(dir);
+  const test_support::TempDir temp("vlr-paint");
+  const std::filesystem::path dir = temp.path();
   const auto bytes = encode_bmp(Bitmap::colour(3, 2, RGB(10, 20, 30)));
   std::ofstream(dir / "PG1U.bmp", std::ios::binary)
       .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
@@ -86,7 +86,6 @@ TEST(DialogPaint, PicturesTitleAndOwnerDrawnButtonsGoToTheRecord) {
   page.set_item_text(3036, "GRAYLINE2");
   EXPECT_TRUE(page.needs_paint());
   clear_bitmap_folders();
-  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

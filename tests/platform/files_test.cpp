@@ -15,8 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "../support/child_process.h"
+#include "support/child_process.h"
 #include "platform/storage/system_root.h"
+#include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
 
@@ -24,16 +25,6 @@ namespace {
 
 class FilesTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/vlr_files_XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::permissions(dir_, fs::perms::owner_all, ec);
-    fs::remove_all(dir_, ec);
-  }
   // Every entry of the test folder, sorted.
   std::vector<std::string> entries() const {
     std::vector<std::string> names;
@@ -46,7 +37,8 @@ class FilesTest : public ::testing::Test {
     EXPECT_EQ(::stat(p.c_str(), &st), 0);
     return st.st_mode & 07777;
   }
-  fs::path dir_;
+  test_support::TempDir temp_{"vlr_files"};
+  const fs::path dir_ = temp_.path();
 };
 
 TEST_F(FilesTest, ReplaceCreatesThenReplacesWithoutLeavingTemporaries) {

@@ -4,11 +4,12 @@
 #include "platform/shell/help.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <string>
+
+#include "support/temp_dir.h"
 
 namespace platform {
 namespace {
@@ -97,7 +98,8 @@ TEST(HelpFile, TableOfTexts) {
 }
 
 TEST(HelpFile, FileReadsAsItsTextAndAMissingFileIsReported) {
-  const fs::path file = fs::temp_directory_path() / ("vlr-help-" + std::to_string(::getpid()) + ".hlp");
+  const test_support::TempDir dir("help_file");
+  const fs::path file = dir / "help.hlp";
   for (const Case& c : kCases) {
     {
       std::ofstream out(file, std::ios::binary | std::ios::trunc);

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/loop/log.h"
+#include "support/temp_dir.h"
 
 extern char** environ;
 
@@ -39,16 +40,12 @@ void log_every_level(const std::string& tag) {
 
 class LogTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("vlr-log-" + std::to_string(::getpid()));
-    fs::create_directories(dir_);
-  }
   void TearDown() override {
     platform::set_log_file("");
     platform::set_log_level(LogLevel::Warn);
-    fs::remove_all(dir_);
   }
-  fs::path dir_;
+  test_support::TempDir temp_{"vlr-log"};
+  const fs::path dir_ = temp_.path();
 };
 
 TEST_F(LogTest, ControlBytesFromOutsideReachNoTerminalAndTheFileIsOwnerOnly) {

@@ -16,7 +16,7 @@
 
 #include "platform/storage/files.h"
 #include "platform/storage/system_root.h"
-#include "program_runner.h"
+#include "support/program_runner.h"
 
 namespace platform::phonebook {
 namespace {
@@ -132,25 +132,25 @@ TEST(PppdWordsTest, ReadsAsPppdDoes) {
 }
 
 TEST(PeersFileTest, InjectionTableParsesInRealPppdAsOneUser) {
-  if (vlr_test::FindTool("pppd").empty()) GTEST_SKIP() << "pppd (Debian package ppp) is not installed";
+  if (test_support::FindTool("pppd").empty()) GTEST_SKIP() << "pppd (Debian package ppp) is not installed";
   ScopedSystemRoot root;
   const fs::path file = root.path() / "peers-under-test";
   for (const std::string& user : Injections()) {
     auto text = PeersFileText(SamplePeers(user));
     ASSERT_TRUE(text) << user;
     Spit(file, *text);
-    auto verdict = vlr_test::PppdDryRun(file);
+    auto verdict = test_support::PppdDryRun(file);
     EXPECT_EQ(verdict.exit_code, 0) << "user \"" << user << "\"\n" << verdict.output << *text;
     // pppd took exactly our options, whatever the user: none of the bogus
     // ones, and the user option only when there is a user.
-    const auto options = vlr_test::PppdOptionsInEffect(verdict.output);
+    const auto options = test_support::PppdOptionsInEffect(verdict.output);
     for (const auto& o : options) {
       EXPECT_EQ(o.name.find("bogus"), std::string::npos) << user;
       EXPECT_TRUE(o.source == file.string() || o.source == "command line" || o.source == "/etc/ppp/options")
           << o.name << " from " << o.source;
     }
-    EXPECT_EQ(vlr_test::PppdOptionValue(options, "user").has_value(), !user.empty()) << user;
-    EXPECT_EQ(vlr_test::PppdOptionValue(options, "remotename"), "tarkel-veloran-account");
+    EXPECT_EQ(test_support::PppdOptionValue(options, "user").has_value(), !user.empty()) << user;
+    EXPECT_EQ(test_support::PppdOptionValue(options, "remotename"), "tarkel-veloran-account");
     auto back = ReadPeersFile(*text);
     ASSERT_TRUE(back) << *text;
     EXPECT_EQ(back->user, user);
@@ -168,15 +168,15 @@ TEST(PeersFileTest, InjectionTableParsesInRealPppdAsOneUser) {
 TEST(PeersFileTest, TheDryRunCatchesAnInjectedOption) {
   // The check above would see an escape: the same file with the user
   // written raw is refused by pppd.
-  if (vlr_test::FindTool("pppd").empty()) GTEST_SKIP() << "pppd is not installed";
+  if (test_support::FindTool("pppd").empty()) GTEST_SKIP() << "pppd is not installed";
   ScopedSystemRoot root;
   const fs::path file = root.path() / "raw";
   Spit(file, "/dev/null\nuser line\nbogus-opt-c\n");
-  EXPECT_EQ(vlr_test::PppdDryRun(file).exit_code, 2);
+  EXPECT_EQ(test_support::PppdDryRun(file).exit_code, 2);
   auto good = PeersFileText(SamplePeers("line\nbogus-opt-c"));
   ASSERT_TRUE(good);
   Spit(file, *good);
-  EXPECT_EQ(vlr_test::PppdDryRun(file).exit_code, 0);
+  EXPECT_EQ(test_support::PppdDryRun(file).exit_code, 0);
 }
 
 TEST(PeersFileTest, RefusesWhatCannotBeData) {
@@ -339,11 +339,11 @@ TEST(IpUpHookTest, ValidShellThatLeavesOtherConnectionsAlone) {
     ASSERT_FALSE(text.empty()) << file;
     const fs::path path = root.path() / file;
     Spit(path, text, 0755);
-    EXPECT_EQ(vlr_test::RunProgram({"/bin/sh", "-n", path.string()}).exit_code, 0) << text;
+    EXPECT_EQ(test_support::RunProgram({"/bin/sh", "-n", path.string()}).exit_code, 0) << text;
     // Another entry's connection leaves the name servers alone (the hooks
     // are run for their own entry only in a mount namespace: they change
     // the machine's resolver).
-    auto other = vlr_test::RunProgram({"/bin/sh", path.string(), "ppp0", "/dev/x", "0", "", "", "other"});
+    auto other = test_support::RunProgram({"/bin/sh", path.string(), "ppp0", "/dev/x", "0", "", "", "other"});
     EXPECT_EQ(other.exit_code, 0);
     EXPECT_EQ(other.output, "");
   }
@@ -427,7 +427,7 @@ TEST(IpUpHookTest, DebiansIpUpHandsTheServersToTheResolverAndIpDownUndoesIt) {
                (c.stubs == "resolvconf" ? "[ \"$1\" = -a ] && cat >> '" + calls.string() + "'\n" : "") + "exit 0\n",
            0755);
     }
-    auto run = vlr_test::RunProgram({"/usr/bin/unshare", "--mount", "--propagation", "private", "/bin/sh",
+    auto run = test_support::RunProgram({"/usr/bin/unshare", "--mount", "--propagation", "private", "/bin/sh",
                                      std::string(VLR_TEST_DATA_DIR) + "/ip_up_in_namespace.sh", dir.string(),
                                      c.ipparam});
     if (run.exit_code != 0 && run.output.find("unshare failed") != std::string::npos) {
@@ -576,13 +576,13 @@ TEST_F(PhoneBookTest, InstallMergesWithOtherEntriesAndRemoveRestoresBytes) {
   }
   EXPECT_EQ(ModeOf(installed.HookPath("Tarkel - Veloran Account")), 0755u);
   EXPECT_EQ(ModeOf(installed.DownHookPath("Tarkel - Veloran Account")), 0755u);
-  if (!vlr_test::FindTool("pppd").empty()) {
-    auto verdict = vlr_test::PppdDryRun(installed.PeersPath("Tarkel - Veloran Account"));
+  if (!test_support::FindTool("pppd").empty()) {
+    auto verdict = test_support::PppdDryRun(installed.PeersPath("Tarkel - Veloran Account"));
     EXPECT_EQ(verdict.exit_code, 0) << verdict.output;
-    const auto options = vlr_test::PppdOptionsInEffect(verdict.output);
-    EXPECT_EQ(vlr_test::PppdOptionValue(options, "user"), "jdoe");
-    EXPECT_EQ(vlr_test::PppdOptionValue(options, "remotename"), "tarkel-veloran-account");
-    EXPECT_EQ(vlr_test::PppdOptionValue(options, "/dev/null"), "");
+    const auto options = test_support::PppdOptionsInEffect(verdict.output);
+    EXPECT_EQ(test_support::PppdOptionValue(options, "user"), "jdoe");
+    EXPECT_EQ(test_support::PppdOptionValue(options, "remotename"), "tarkel-veloran-account");
+    EXPECT_EQ(test_support::PppdOptionValue(options, "/dev/null"), "");
   }
 
   // A second install changes nothing.
@@ -798,11 +798,11 @@ TEST(SecretsSpanLinesTest, ABackslashEndingACommentDoesNotJoinLinesAsPppdReadsIt
   // pppd itself: after a comment ending in a backslash the next line's word
   // is an option of its own (here an unknown one: exit code 2).
   const std::string text = "# a note that ends in a backslash \\\nbogus-opt-z\n";
-  if (!vlr_test::FindTool("pppd").empty()) {
+  if (!test_support::FindTool("pppd").empty()) {
     ScopedSystemRoot root;
     const fs::path file = root.path() / "options";
     Spit(file, text);
-    const auto result = vlr_test::PppdDryRun(file);
+    const auto result = test_support::PppdDryRun(file);
     EXPECT_EQ(result.exit_code, 2) << result.output;
     EXPECT_NE(result.output.find("bogus-opt-z"), std::string::npos) << result.output;
   }

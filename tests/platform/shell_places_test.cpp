@@ -13,6 +13,7 @@
 #include "platform/shell/autodial.h"
 #include "platform/shell/launcher.h"
 #include "platform/shell/xdg_places.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -43,7 +44,8 @@ class ScopedEnv {
 };
 
 TEST(XdgPlaces, DesktopFolderAsXdgUserDirFindsIt) {
-  const fs::path home = fs::temp_directory_path() / ("xdg_places_" + std::to_string(::getpid()));
+  const test_support::TempDir temp("xdg_places");
+  const fs::path home = temp.path();
   fs::create_directories(home / ".config");
   struct Case {
     const char* name;
@@ -70,7 +72,6 @@ TEST(XdgPlaces, DesktopFolderAsXdgUserDirFindsIt) {
     if (tc.user_dirs) std::ofstream(home / ".config" / "user-dirs.dirs") << tc.user_dirs;
     EXPECT_EQ(platform::xdg::desktop_dir(), tc.want);
   }
-  fs::remove_all(home);
 }
 
 TEST(XdgPlaces, MenuFoldersFollowTheVariables) {
@@ -116,8 +117,8 @@ TEST(RunProgram, CollectsOutputAndExitStatus) {
 }
 
 TEST(RunnableProgram, NamesWhatCannotRunHere) {
-  const fs::path dir = fs::temp_directory_path() / ("runnable_" + std::to_string(::getpid()));
-  fs::create_directories(dir);
+  const test_support::TempDir temp("runnable");
+  const fs::path dir = temp.path();
   std::ofstream(dir / "app.exe") << "MZ\x90";
   std::ofstream(dir / "tool") << "#!/bin/sh\n";
   std::ofstream(dir / "notes") << "text";
@@ -141,7 +142,6 @@ TEST(RunnableProgram, NamesWhatCannotRunHere) {
     EXPECT_EQ(!platform::runnable_program(c.program, &why).empty(), c.runs);
     EXPECT_NE(why.find(c.why), std::string::npos) << why;
   }
-  fs::remove_all(dir);
 }
 
 }  // namespace

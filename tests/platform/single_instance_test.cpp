@@ -8,6 +8,7 @@
 #include <future>
 
 #include "platform/loop/clock.h"
+#include "support/temp_dir.h"
 
 namespace platform {
 namespace {
@@ -16,13 +17,8 @@ namespace fs = std::filesystem;
 
 class SingleInstanceTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/single_instance_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    run_ = tmpl;
-  }
-  void TearDown() override { fs::remove_all(run_); }
-  fs::path run_;
+  test_support::TempDir temp_{"single_instance"};
+  const fs::path run_ = temp_.path();
 };
 
 TEST_F(SingleInstanceTest, SecondCopyOfTheSameRootIsRefusedAndOtherRootsAreNot) {

@@ -27,7 +27,7 @@ TEST_F(EnumerationTest, ModemsOnTwoPortsNoDeviceOnOneSilentOnAnother) {
   g_status.clear();
   g_stop_at = -1;
   ModemPortList list{4, t.entries, record_status};
-  EXPECT_EQ(ModemPortEnumeration(&list), 0);
+  EXPECT_EQ(ModemPortEnumeration(&list), SERLINK_OK);
   ASSERT_EQ(list.count, 2u);
   EXPECT_EQ(t.names[0].port, 1);
   EXPECT_STREQ(t.names[0].name, "COM2:");
@@ -43,7 +43,7 @@ TEST_F(EnumerationTest, CapacityOneStopsAtTheFirstModem) {
   FakeModem com1(1), com2(2);
   PortTable t;
   ModemPortList list{1, t.entries, nullptr};
-  EXPECT_EQ(ModemPortEnumeration(&list), 0);
+  EXPECT_EQ(ModemPortEnumeration(&list), SERLINK_OK);
   EXPECT_EQ(list.count, 1u);
   EXPECT_EQ(t.names[0].port, 0);
   EXPECT_TRUE(com2.commands.empty()) << "COM2 was never tried";
@@ -53,16 +53,16 @@ TEST_F(EnumerationTest, CapacityOneStopsAtTheFirstModem) {
 TEST_F(EnumerationTest, NoModemAndStopByTheStatusCallback) {
   PortTable t;
   ModemPortList none{4, t.entries, nullptr};
-  EXPECT_EQ(ModemPortEnumeration(&none), -22);
+  EXPECT_EQ(ModemPortEnumeration(&none), SERLINK_E_NO_MODEM);
   EXPECT_EQ(none.count, 0u);
   ModemPortList zero{0, t.entries, nullptr};
-  EXPECT_EQ(ModemPortEnumeration(&zero), -9);
+  EXPECT_EQ(ModemPortEnumeration(&zero), SERLINK_E_PARAM);
 
   FakeModem com1(1), com2(2);
   g_status.clear();
   g_stop_at = 2;  // at "Looking for a modem on COM2:."
   ModemPortList list{4, t.entries, record_status};
-  EXPECT_EQ(ModemPortEnumeration(&list), -26);
+  EXPECT_EQ(ModemPortEnumeration(&list), SERLINK_E_STOPPED);
   EXPECT_EQ(list.count, 1u) << "what was found before the stop is kept";
   EXPECT_FALSE(serlink::channel_open());
 }
@@ -81,21 +81,21 @@ struct Profile {
 TEST_F(AutoConfigTest, ProfilesOfTheKnownModemTable) {
   const Profile table[] = {
       {"generic accepts everything", "Generic", "Modem", {}, 1u << 30, 7, "AT &F",
-       "AT W1 X4 &B1 &C1 &D2 &K3 &Q5 &S0 \\J0 \\Q3 %C1 +H0 S0=0 S37=0", 12},
+       "AT W1 X4 &B1 &C1 &D2 &K3 &Q5 &S0 \\J0 \\Q3 %C1 +H0 S0=0 S37=0", SERLINK_FLOW_HARDWARE},
       {"class 4 Sportster", "288", "Sportster 28800", {}, 1u << 30, 8, "AT &F",
-       "AT W1 X4 &B1 &C1 &D2 &K3 &Q5 &S0 \\J0 \\Q3 %C1 +H0 S0=0 S37=0", 12},
+       "AT W1 X4 &B1 &C1 &D2 &K3 &Q5 &S0 \\J0 \\Q3 %C1 +H0 S0=0 S37=0", SERLINK_FLOW_HARDWARE},
       {"class 1 never &B1", "968", "x", {"&Q5"}, 1u << 30, 7, "AT &F",
-       "AT W1 X4 &C1 &D2 &K3 &S0 \\J0 \\N3 \\Q3 %C1 +H0 S0=0 S37=0", 12},
+       "AT W1 X4 &C1 &D2 &K3 &S0 \\J0 \\N3 \\Q3 %C1 +H0 S0=0 S37=0", SERLINK_FLOW_HARDWARE},
       {"class 2 never \\N3", "14400", "Gateway T", {"&Q5", "&K3", "\\Q3"}, 1u << 30, 7, "AT &F",
        "AT W1 X4 &B1 &C1 &D2 &S0 \\J0 *E5 %C1 +H0 S0=0 S37=0", 0},
       {"class 8 never &M4", "MHZ AT&T V.34", "", {"&Q5", "\\N3", "*E5"}, 1u << 30, 8, "AT &F",
-       "AT W1 X4 &B1 &C1 &D2 &K3 &S0 \\J0 \\Q3 %C1 +H0 S0=0 S37=0", 12},
+       "AT W1 X4 &B1 &C1 &D2 &K3 &S0 \\J0 \\Q3 %C1 +H0 S0=0 S37=0", SERLINK_FLOW_HARDWARE},
       {"refuses &F", "2400", "", {"&F"}, 1u << 30, 2, "AT Z",
-       "AT W1 X4 &B1 &C1 &D2 &K3 &Q5 &S0 \\J0 \\Q3 %C1 +H0 S0=0 S37=0", 12},
+       "AT W1 X4 &B1 &C1 &D2 &K3 &Q5 &S0 \\J0 \\Q3 %C1 +H0 S0=0 S37=0", SERLINK_FLOW_HARDWARE},
       {"refuses both resets", "Generic", "", {"&F", "Z"}, 1u << 30, 7, "AT Z",
-       "AT W1 X4 &B1 &C1 &D2 &K3 &Q5 &S0 \\J0 \\Q3 %C1 +H0 S0=0 S37=0", 12},
+       "AT W1 X4 &B1 &C1 &D2 &K3 &Q5 &S0 \\J0 \\Q3 %C1 +H0 S0=0 S37=0", SERLINK_FLOW_HARDWARE},
       {"answers only up to 9600", "Generic", "", {}, 9600, 5, "AT &F",
-       "AT W1 X4 &B1 &C1 &D2 &K3 &Q5 &S0 \\J0 \\Q3 %C1 +H0 S0=0 S37=0", 12},
+       "AT W1 X4 &B1 &C1 &D2 &K3 &Q5 &S0 \\J0 \\Q3 %C1 +H0 S0=0 S37=0", SERLINK_FLOW_HARDWARE},
   };
   for (const Profile& p : table) {
     FakeModem com2(2);
@@ -108,7 +108,7 @@ TEST_F(AutoConfigTest, ProfilesOfTheKnownModemTable) {
     g_status.clear();
     g_stop_at = -1;
     ModemAutoConfigRecord rec{{1, 0, 0, 0, 0, 0}, reset, setup, record_status};
-    EXPECT_EQ(ModemAutoConfigure(&rec), 0) << p.name;
+    EXPECT_EQ(ModemAutoConfigure(&rec), SERLINK_OK) << p.name;
     EXPECT_EQ(rec.metrics.channel, 1);
     EXPECT_EQ(rec.metrics.speed, p.speed) << p.name;
     EXPECT_EQ(rec.metrics.data_bits, 8);
@@ -125,7 +125,7 @@ TEST_F(AutoConfigTest, ErrorControlRowsStopAfterTheFirstAccepted) {
   FakeModem com1(1);
   char reset[SERLINK_RESET_SIZE], setup[SERLINK_SETUP_SIZE];
   ModemAutoConfigRecord rec{{0, 0, 0, 0, 0, 0}, reset, setup, nullptr};
-  ASSERT_EQ(ModemAutoConfigure(&rec), 0);
+  ASSERT_EQ(ModemAutoConfigure(&rec), SERLINK_OK);
   EXPECT_TRUE(com1.sent("AT &Q5"));
   for (const char* skipped : {"AT \\N3", "AT *E5", "AT &M4"}) EXPECT_FALSE(com1.sent(skipped)) << skipped;
 }
@@ -137,7 +137,7 @@ TEST_F(AutoConfigTest, StopAtPortSpeedLeavesBothStringsEmpty) {
   g_status.clear();
   g_stop_at = 2;
   ModemAutoConfigRecord rec{{0, 0, 0, 0, 0, 0}, reset, setup, record_status};
-  EXPECT_EQ(ModemAutoConfigure(&rec), -26);
+  EXPECT_EQ(ModemAutoConfigure(&rec), SERLINK_E_STOPPED);
   EXPECT_EQ(g_status, (std::vector<std::string>{"Setting up modem on COM1:.", "Checking modem's capabilities.",
                                                 "Establishing port speed."}))
       << "no final text after a stop";
@@ -151,11 +151,11 @@ TEST_F(AutoConfigTest, FinalTextsForNoModemAndNoPort) {
   g_status.clear();
   g_stop_at = -1;
   ModemAutoConfigRecord rec{{0, 0, 0, 0, 0, 0}, reset, setup, record_status};
-  EXPECT_EQ(ModemAutoConfigure(&rec), -2);
+  EXPECT_EQ(ModemAutoConfigure(&rec), SERLINK_E_NO_PORT);
   EXPECT_EQ(g_status, std::vector<std::string>{"Problem with modem/port; Modem auto-configuration failed!"});
   FakeModem silent(1, true);
   g_status.clear();
-  EXPECT_EQ(ModemAutoConfigure(&rec), -22);
+  EXPECT_EQ(ModemAutoConfigure(&rec), SERLINK_E_NO_MODEM);
   EXPECT_EQ(g_status.back(), "A modem was not detected!");
 }
 

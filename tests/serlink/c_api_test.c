@@ -71,18 +71,18 @@ int main(void) {
   char line[SERLINK_RESPONSE_SIZE];
 
   CHECK(strcmp(SerlinkVersion(), "SERLINK.DLL - Version: R007.000.000.002") == 0);
-  CHECK(SerlinkSetEventHandler(handler, 1) == 0);
-  CHECK(SerlinkSetEventHandler(handler, 2) == -60);
-  CHECK(ConnectProcess(NULL) == -30);
-  CHECK(ConnectRegistration() == 0);
-  CHECK(ConnectRegistration() == -32);
-  CHECK(ConnectShutdown(NULL) == 0);
-  CHECK(ConnectSetParm(7, NULL) == -44);
+  CHECK(SerlinkSetEventHandler(handler, 1) == SERLINK_OK);
+  CHECK(SerlinkSetEventHandler(handler, 2) == SERLINK_E_HANDLER_SET);
+  CHECK(ConnectProcess(NULL) == SERLINK_CONNECT_E_NOT_REGISTERED);
+  CHECK(ConnectRegistration() == SERLINK_OK);
+  CHECK(ConnectRegistration() == SERLINK_CONNECT_E_REGISTERED);
+  CHECK(ConnectShutdown(NULL) == SERLINK_OK);
+  CHECK(ConnectSetParm(7, NULL) == SERLINK_CONNECT_E_SELECTOR);
   open_request.port = 4;
-  CHECK(SerialChannelOpen(&open_request) == -2);
+  CHECK(SerialChannelOpen(&open_request) == SERLINK_E_NO_PORT);
   memset(&name, 0, sizeof name);
   name.port = 3;
-  CHECK(SerialChannelGetPort(&name) == 0 && strcmp(name.name, "COM4:") == 0);
+  CHECK(SerialChannelGetPort(&name) == SERLINK_OK && strcmp(name.name, "COM4:") == 0);
 
   /* COM1 is a pseudo-terminal behind the root's dosdevices link. */
   CHECK(mkdtemp(root) != NULL);
@@ -95,18 +95,18 @@ int main(void) {
   setenv("VLR_ROOT", root, 1);
 
   open_request.port = 0;
-  CHECK(SerialChannelOpen(&open_request) == 0);
-  CHECK(ConnectSetParm(1, trace) == 0);
+  CHECK(SerialChannelOpen(&open_request) == SERLINK_OK);
+  CHECK(ConnectSetParm(1, trace) == SERLINK_OK);
   CHECK(pthread_create(&thread, NULL, modem, NULL) == 0);
   command.channel = 0;
   command.text = "&F";
-  CHECK(ModemOpen(&port) == 0);
-  CHECK(ModemSendCommand(&command) == 0);
+  CHECK(ModemOpen(&port) == SERLINK_OK);
+  CHECK(ModemSendCommand(&command) == SERLINK_OK);
   response.channel = 0;
   response.timeout_s = 5;
   response.line = line;
   response.result = 0;
-  CHECK(ModemRecvResponse(&response) == 0);
+  CHECK(ModemRecvResponse(&response) == SERLINK_OK);
   CHECK(response.result == MODEM_RESULT_ERROR);
   CHECK(strcmp(line, "ERROR") == 0);
   CHECK(handler_calls > 0);
@@ -117,13 +117,13 @@ int main(void) {
 
   close(master); /* the device disappears */
   CHECK(ModemRecvResponse(&response) < 0);
-  CHECK(SerialChannelClose(&port) == 0);
+  CHECK(SerialChannelClose(&port) == SERLINK_OK);
 
   unlink(path);
   snprintf(path, sizeof path, "%s/dosdevices", root);
   rmdir(path);
   rmdir(root);
-  CHECK(SerlinkSetEventHandler(NULL, 1) == 0);
+  CHECK(SerlinkSetEventHandler(NULL, 1) == SERLINK_OK);
   if (failures) {
     fprintf(stderr, "%d checks failed\n", failures);
     return 1;

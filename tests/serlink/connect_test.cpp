@@ -23,7 +23,7 @@ std::vector<std::int32_t> states() {
   for (const auto& r : g_reports) out.push_back(r.state);
   return out;
 }
-bool is_final(std::int32_t s) { return s <= 0; }
+bool is_final(std::int32_t s) { return s <= SERLINK_CONNECT_COMPLETE; }
 
 // Pumps the thread's loop in virtual time until a final state is reported
 // (or `limit_ms` of virtual time passes).
@@ -48,33 +48,33 @@ ConnectDialSetup dial_setup(const char* primary, const char* secondary, std::int
   s.speed = 9;
   s.data_bits = 8;
   s.commands = kCommands;
-  s.primary = {1, 30, retries, primary};
-  s.secondary = {1, 30, retries, secondary};
+  s.primary = {SERLINK_DIAL_TONE, 30, retries, primary};
+  s.secondary = {SERLINK_DIAL_TONE, 30, retries, secondary};
   return s;
 }
 
 TEST_F(ConnectTest, RegistrationAndArgumentChecks) {
   ConnectShutdown(nullptr);
-  ConnectRequest r{0, nullptr, "user", nullptr};
-  EXPECT_EQ(ConnectProcess(&r), -30);
-  EXPECT_EQ(ConnectRegistration(), 0);
-  EXPECT_EQ(ConnectRegistration(), -32);
+  ConnectRequest r{SERLINK_TYPE_DIAL_SIGNON, nullptr, "user", nullptr};
+  EXPECT_EQ(ConnectProcess(&r), SERLINK_CONNECT_E_NOT_REGISTERED);
+  EXPECT_EQ(ConnectRegistration(), SERLINK_OK);
+  EXPECT_EQ(ConnectRegistration(), SERLINK_CONNECT_E_REGISTERED);
   std::string s32(32, 'u'), s31(31, 'u');
   r.signon = s32.c_str();
-  EXPECT_EQ(ConnectProcess(&r), -48);
+  EXPECT_EQ(ConnectProcess(&r), SERLINK_CONNECT_E_SIGNON_TEXT);
   r.signon = nullptr;
-  EXPECT_EQ(ConnectProcess(&r), -48);
+  EXPECT_EQ(ConnectProcess(&r), SERLINK_CONNECT_E_SIGNON_TEXT);
   r.signon = s31.c_str();
-  r.type = 1;
-  EXPECT_EQ(ConnectProcess(&r), -45) << "31 characters pass the check";
-  r.type = 3;
-  EXPECT_EQ(ConnectProcess(&r), -45);
-  r.type = 6;
-  EXPECT_EQ(ConnectProcess(&r), -47);
-  EXPECT_EQ(ConnectSetParm(0, nullptr), 0);
-  EXPECT_EQ(ConnectSetParm(2, nullptr), -44);
-  EXPECT_EQ(ConnectShutdown(nullptr), 0);
-  EXPECT_EQ(ConnectRegistration(), 0) << "shut down: registration again";
+  r.type = SERLINK_TYPE_REFUSED_1;
+  EXPECT_EQ(ConnectProcess(&r), SERLINK_CONNECT_E_PORT) << "31 characters pass the check";
+  r.type = SERLINK_TYPE_REFUSED_3;
+  EXPECT_EQ(ConnectProcess(&r), SERLINK_CONNECT_E_PORT);
+  r.type = SERLINK_TYPE_ADOPT + 1;
+  EXPECT_EQ(ConnectProcess(&r), SERLINK_CONNECT_E_TYPE);
+  EXPECT_EQ(ConnectSetParm(SERLINK_PARM_NONE, nullptr), SERLINK_OK);
+  EXPECT_EQ(ConnectSetParm(SERLINK_PARM_TRACE + 1, nullptr), SERLINK_CONNECT_E_SELECTOR);
+  EXPECT_EQ(ConnectShutdown(nullptr), SERLINK_OK);
+  EXPECT_EQ(ConnectRegistration(), SERLINK_OK) << "shut down: registration again";
 }
 
 TEST_F(ConnectTest, BusyNumbersAlternateUntilNoneIsLeft) {
@@ -84,16 +84,23 @@ TEST_F(ConnectTest, BusyNumbersAlternateUntilNoneIsLeft) {
     dialed.push_back(body);
     return std::string("BUSY");
   };
-  ASSERT_EQ(ConnectRegistration(), 0);
+  ASSERT_EQ(ConnectRegistration(), SERLINK_OK);
   ConnectDialSetup setup = dial_setup("5550001", "5550002", 1);
   g_reports.clear();
-  ConnectRequest r{2, &setup, nullptr, record_state};
-  ASSERT_EQ(ConnectProcess(&r), 34);
+  ConnectRequest r{SERLINK_TYPE_DIAL, &setup, nullptr, record_state};
+  ASSERT_EQ(ConnectProcess(&r), SERLINK_CONNECT_WAITING);
   run_until_final();
   EXPECT_EQ(dialed, (std::vector<std::string>{"DT 5550001", "DT 5550002", "DT 5550001", "DT 5550002"}));
-  // Each look at the modem's answer is first an abort check with state 34.
-  EXPECT_EQ(states(), (std::vector<std::int32_t>{30, 31, 32, 34, 34, -35, 33, 34, 34, -35, 32, 34, 34, -35, 33, 34,
-                                                 34, -35, -38}));
+  // Each look at the modem's answer is first an abort check with state
+  // SERLINK_CONNECT_WAITING.
+  constexpr std::int32_t kWaiting = SERLINK_CONNECT_WAITING;
+  constexpr std::int32_t kBusy = SERLINK_CONNECT_E_BUSY;
+  EXPECT_EQ(states(), (std::vector<std::int32_t>{SERLINK_CONNECT_OPENING, SERLINK_CONNECT_INITIALIZING,
+                                                 SERLINK_CONNECT_DIALING_PRIMARY, kWaiting, kWaiting, kBusy,
+                                                 SERLINK_CONNECT_DIALING_SECONDARY, kWaiting, kWaiting, kBusy,
+                                                 SERLINK_CONNECT_DIALING_PRIMARY, kWaiting, kWaiting, kBusy,
+                                                 SERLINK_CONNECT_DIALING_SECONDARY, kWaiting, kWaiting, kBusy,
+                                                 SERLINK_CONNECT_E_NO_NUMBER}));
   EXPECT_FALSE(serlink::channel_open()) << "hung up and closed";
   EXPECT_EQ(traces().size() > 0 ? traces()[0] : "", SerlinkVersion());
   EXPECT_EQ(traces()[1], "Port ID: COM1: @ 57600 bps");
@@ -108,21 +115,21 @@ TEST_F(ConnectTest, SignOnAnswersThePromptAndIsAccepted) {
     if (received.find("guest\r") != std::string::npos) return "\r\nACCEPT: hello guest\r\n";
     return "";
   };
-  ASSERT_EQ(ConnectRegistration(), 0);
+  ASSERT_EQ(ConnectRegistration(), SERLINK_OK);
   ConnectDialSetup setup = dial_setup("5550001", nullptr, 0);
   g_reports.clear();
-  ConnectRequest r{0, &setup, "guest", record_state};
-  ASSERT_EQ(ConnectProcess(&r), 34);
+  ConnectRequest r{SERLINK_TYPE_DIAL_SIGNON, &setup, "guest", record_state};
+  ASSERT_EQ(ConnectProcess(&r), SERLINK_CONNECT_WAITING);
   run_until_final();
   ASSERT_FALSE(g_reports.empty());
-  EXPECT_EQ(g_reports.back().state, 0);
-  EXPECT_NE(std::find(states().begin(), states().end(), 35), states().end());
+  EXPECT_EQ(g_reports.back().state, SERLINK_CONNECT_COMPLETE);
+  EXPECT_NE(std::find(states().begin(), states().end(), SERLINK_CONNECT_CONNECTED), states().end());
   EXPECT_NE(received.find("guest\r"), std::string::npos);
   bool traced_accept = false;
   for (const auto& t : traces()) traced_accept |= t.rfind("Recv: ", 0) == 0 && t.find("ACCEPT: hello guest\r\n") != std::string::npos;
   EXPECT_TRUE(traced_accept);
   EXPECT_TRUE(serlink::channel_open()) << "the port stays open after success";
-  EXPECT_EQ(ConnectShutdown(nullptr), 0);
+  EXPECT_EQ(ConnectShutdown(nullptr), SERLINK_OK);
   EXPECT_FALSE(serlink::channel_open());
 }
 
@@ -132,14 +139,14 @@ TEST_F(ConnectTest, RejectReportsTheLineFromItsColon) {
     if (bytes == "\r") return "Sign-on:";
     return "REJECT: unknown user\nmore";
   };
-  ASSERT_EQ(ConnectRegistration(), 0);
+  ASSERT_EQ(ConnectRegistration(), SERLINK_OK);
   ConnectDialSetup setup = dial_setup("5550001", nullptr, 0);
   g_reports.clear();
-  ConnectRequest r{0, &setup, "nobody", record_state};
-  ASSERT_EQ(ConnectProcess(&r), 34);
+  ConnectRequest r{SERLINK_TYPE_DIAL_SIGNON, &setup, "nobody", record_state};
+  ASSERT_EQ(ConnectProcess(&r), SERLINK_CONNECT_WAITING);
   run_until_final();
   ASSERT_FALSE(g_reports.empty());
-  EXPECT_EQ(g_reports.back().state, -40);
+  EXPECT_EQ(g_reports.back().state, SERLINK_CONNECT_E_REJECTED);
   EXPECT_EQ(g_reports.back().detail, ": unknown user\n");
   EXPECT_FALSE(serlink::channel_open());
 }
@@ -152,15 +159,15 @@ TEST_F(ConnectTest, SilentHostAfterThePromptTimesOutAndRedials) {
     return std::string("CONNECT 9600");
   };
   com1.on_data = [&](const std::string& bytes) -> std::string { return bytes == "\r" ? "Sign-on:" : ""; };
-  ASSERT_EQ(ConnectRegistration(), 0);
+  ASSERT_EQ(ConnectRegistration(), SERLINK_OK);
   ConnectDialSetup setup = dial_setup("5550001", nullptr, 0);
   g_reports.clear();
-  ConnectRequest r{0, &setup, "guest", record_state};
-  ASSERT_EQ(ConnectProcess(&r), 34);
+  ConnectRequest r{SERLINK_TYPE_DIAL_SIGNON, &setup, "guest", record_state};
+  ASSERT_EQ(ConnectProcess(&r), SERLINK_CONNECT_WAITING);
   run_until_final();
   auto s = states();
-  EXPECT_NE(std::find(s.begin(), s.end(), -42), s.end()) << "no acceptance in time";
-  EXPECT_EQ(s.back(), -38) << "one number, no retries: nothing left to dial";
+  EXPECT_NE(std::find(s.begin(), s.end(), SERLINK_CONNECT_E_TIMEOUT), s.end()) << "no acceptance in time";
+  EXPECT_EQ(s.back(), SERLINK_CONNECT_E_NO_NUMBER) << "one number, no retries: nothing left to dial";
   EXPECT_EQ(dials, 1);
 }
 
@@ -168,11 +175,11 @@ TEST_F(ConnectTest, AdoptedHandleWithoutSignOnIsCompleteAtOnce) {
   platform::VirtualNullModem cable;
   std::int32_t handle = platform::register_serial_handle(cable.end(0));
   ConnectAdoptSetup adopt{handle};
-  ASSERT_EQ(ConnectRegistration(), 0);
-  ConnectRequest r{5, &adopt, nullptr, record_state};
-  EXPECT_EQ(ConnectProcess(&r), 0);
+  ASSERT_EQ(ConnectRegistration(), SERLINK_OK);
+  ConnectRequest r{SERLINK_TYPE_ADOPT, &adopt, nullptr, record_state};
+  EXPECT_EQ(ConnectProcess(&r), SERLINK_CONNECT_COMPLETE);
   EXPECT_TRUE(serlink::channel_open());
-  EXPECT_EQ(ConnectShutdown(nullptr), 0);
+  EXPECT_EQ(ConnectShutdown(nullptr), SERLINK_OK);
   EXPECT_FALSE(serlink::channel_open());
   EXPECT_TRUE(cable.end(0)->is_open()) << "the handle belongs to the caller";
   platform::release_serial_handle(handle);
@@ -186,13 +193,13 @@ TEST_F(ConnectTest, PortTraceNamesTheSpeedOfEveryCode) {
                                                         {10, "115200"}, {13, "38400"}, {1, "1200"}, {14, "1200"}};
   FakeModem silent(1, true);
   for (const auto& [code, text] : table) {
-    ASSERT_EQ(ConnectRegistration(), 0);
+    ASSERT_EQ(ConnectRegistration(), SERLINK_OK);
     ConnectDialSetup setup = dial_setup("5550001", nullptr, 0);
     setup.speed = code;
     traces().clear();
-    ConnectSetParm(1, record_trace);
-    ConnectRequest r{2, &setup, nullptr, record_state};
-    EXPECT_EQ(ConnectProcess(&r), -33);
+    ConnectSetParm(SERLINK_PARM_TRACE, record_trace);
+    ConnectRequest r{SERLINK_TYPE_DIAL, &setup, nullptr, record_state};
+    EXPECT_EQ(ConnectProcess(&r), SERLINK_CONNECT_E_NO_MODEM);
     ASSERT_GE(traces().size(), 2u);
     EXPECT_EQ(traces()[1], std::string("Port ID: COM1: @ ") + text + " bps") << "speed code " << code;
     ConnectShutdown(nullptr);
@@ -201,28 +208,28 @@ TEST_F(ConnectTest, PortTraceNamesTheSpeedOfEveryCode) {
 
 TEST_F(ConnectTest, NoModemOnThePort) {
   FakeModem silent(1, true);
-  ASSERT_EQ(ConnectRegistration(), 0);
+  ASSERT_EQ(ConnectRegistration(), SERLINK_OK);
   ConnectDialSetup setup = dial_setup("5550001", nullptr, 0);
   g_reports.clear();
-  ConnectRequest r{2, &setup, nullptr, record_state};
-  EXPECT_EQ(ConnectProcess(&r), -33);
+  ConnectRequest r{SERLINK_TYPE_DIAL, &setup, nullptr, record_state};
+  EXPECT_EQ(ConnectProcess(&r), SERLINK_CONNECT_E_NO_MODEM);
   EXPECT_FALSE(serlink::channel_open());
-  EXPECT_EQ(ConnectSetParm(1, nullptr), 0);
+  EXPECT_EQ(ConnectSetParm(SERLINK_PARM_TRACE, nullptr), SERLINK_OK);
 }
 
 TEST_F(ConnectTest, DeviceThatVanishesWhileDialingEndsWithAnError) {
   FakeModem com1(1);
   com1.on_dial = [&](const std::string&) { return std::string(); };  // rings for ever
-  ASSERT_EQ(ConnectRegistration(), 0);
+  ASSERT_EQ(ConnectRegistration(), SERLINK_OK);
   ConnectDialSetup setup = dial_setup("5550001", nullptr, 0);
   g_reports.clear();
-  ConnectRequest r{2, &setup, nullptr, record_state};
-  ASSERT_EQ(ConnectProcess(&r), 34);
+  ConnectRequest r{SERLINK_TYPE_DIAL, &setup, nullptr, record_state};
+  ASSERT_EQ(ConnectProcess(&r), SERLINK_CONNECT_WAITING);
   com1.send("garbage that wakes the poll");
   com1.cable().unplug();
   run_until_final(120000);
   ASSERT_FALSE(g_reports.empty());
-  EXPECT_LT(g_reports.back().state, 0);
+  EXPECT_LT(g_reports.back().state, SERLINK_CONNECT_COMPLETE);
 }
 
 }  // namespace

@@ -43,7 +43,7 @@ class SerlinkTest : public ::testing::Test {
     for (int n = 1; n <= 4; ++n) {
       std::filesystem::create_symlink("/dev/pts/no-such-port", root_ / "dosdevices" / ("com" + std::to_string(n)));
     }
-    ASSERT_EQ(SerlinkInitialization(1), 0);
+    ASSERT_EQ(SerlinkInitialization(1), SERLINK_OK);
     traces().clear();
     ConnectSetParm(1, record_trace);
   }

@@ -14,21 +14,21 @@ using FrameTest = SerlinkTest;
 using ChannelTest = SerlinkTest;
 
 TEST_F(FrameTest, OneOwnerOfTheEventHandlerSlot) {
-  EXPECT_EQ(SerlinkSetEventHandler(nullptr, 5), 0) << "a null handler leaves the slot empty";
-  EXPECT_EQ(SerlinkSetEventHandler(count_calls, 7), 0);
-  EXPECT_EQ(SerlinkSetEventHandler(other_handler, 8), -60);
-  EXPECT_EQ(SerlinkSetEventHandler(nullptr, 8), -61);
+  EXPECT_EQ(SerlinkSetEventHandler(nullptr, 5), SERLINK_OK) << "a null handler leaves the slot empty";
+  EXPECT_EQ(SerlinkSetEventHandler(count_calls, 7), SERLINK_OK);
+  EXPECT_EQ(SerlinkSetEventHandler(other_handler, 8), SERLINK_E_HANDLER_SET);
+  EXPECT_EQ(SerlinkSetEventHandler(nullptr, 8), SERLINK_E_HANDLER_ARG);
   g_handler_calls = 0;
   serlink::library_wait(20);
   EXPECT_GE(g_handler_calls, 4) << "the first handler stays and runs every 5 ms";
-  EXPECT_EQ(SerlinkSetEventHandler(nullptr, 7), 0);
-  EXPECT_EQ(SerlinkSetEventHandler(other_handler, 8), 0);
-  EXPECT_EQ(SerlinkTermination(1), 0);
-  EXPECT_EQ(SerlinkSetEventHandler(count_calls, 1), 0) << "termination emptied the slot";
+  EXPECT_EQ(SerlinkSetEventHandler(nullptr, 7), SERLINK_OK);
+  EXPECT_EQ(SerlinkSetEventHandler(other_handler, 8), SERLINK_OK);
+  EXPECT_EQ(SerlinkTermination(1), SERLINK_OK);
+  EXPECT_EQ(SerlinkSetEventHandler(count_calls, 1), SERLINK_OK) << "termination emptied the slot";
 }
 
 TEST_F(FrameTest, WaitOfZeroReturnsAtOnceAndWaitsFollowTheClock) {
-  ASSERT_EQ(SerlinkSetEventHandler(count_calls, 1), 0);
+  ASSERT_EQ(SerlinkSetEventHandler(count_calls, 1), SERLINK_OK);
   g_handler_calls = 0;
   const std::int64_t start = platform::clock().now_ms();
   serlink::library_wait(0);
@@ -49,52 +49,52 @@ TEST_F(FrameTest, VersionIsOneConstantText) {
 
 TEST_F(ChannelTest, OpenChecksIndexAndKeepsTheFirstChannel) {
   FakeModem com1(1), com2(2);
-  EXPECT_EQ(open_port(4), -2);
-  EXPECT_EQ(open_port(-1), -2);
-  ASSERT_EQ(open_port(0), 0);
-  EXPECT_EQ(open_port(1), -5);
+  EXPECT_EQ(open_port(4), SERLINK_E_NO_PORT);
+  EXPECT_EQ(open_port(-1), SERLINK_E_NO_PORT);
+  ASSERT_EQ(open_port(0), SERLINK_OK);
+  EXPECT_EQ(open_port(1), SERLINK_E_ALREADY_OPEN);
   SerialChannelMetrics m{};
   m.channel = 0;
-  ASSERT_EQ(SerialChannelGetMetrics(&m), 0);
+  ASSERT_EQ(SerialChannelGetMetrics(&m), SERLINK_OK);
   EXPECT_EQ(m.speed, 1);
   EXPECT_EQ(m.data_bits, 8);
   m.channel = 1;
-  EXPECT_EQ(SerialChannelGetMetrics(&m), -2) << "not the open port";
+  EXPECT_EQ(SerialChannelGetMetrics(&m), SERLINK_E_NO_PORT) << "not the open port";
   std::int32_t id = 4;
-  EXPECT_EQ(SerialChannelClose(&id), -2);
+  EXPECT_EQ(SerialChannelClose(&id), SERLINK_E_NO_PORT);
   id = 0;
-  EXPECT_EQ(SerialChannelClose(&id), 0);
-  EXPECT_EQ(SerialChannelClose(&id), 0) << "closing nothing is fine";
-  EXPECT_EQ(SerialChannelGetMetrics(&m), -6);
+  EXPECT_EQ(SerialChannelClose(&id), SERLINK_OK);
+  EXPECT_EQ(SerialChannelClose(&id), SERLINK_OK) << "closing nothing is fine";
+  EXPECT_EQ(SerialChannelGetMetrics(&m), SERLINK_E_NOT_OPEN);
 }
 
 TEST_F(ChannelTest, MissingAndBusyPortsMapToTheirCodes) {
-  EXPECT_EQ(open_port(0), -2) << "dosdevices link to nothing";
+  EXPECT_EQ(open_port(0), SERLINK_E_NO_PORT) << "dosdevices link to nothing";
   FakeModem com2(2);
   platform::SerialError e{};
   auto other = platform::open_serial_port("COM2", {}, e);  // another user holds it
   ASSERT_NE(other, nullptr);
-  EXPECT_EQ(open_port(1), -4);
+  EXPECT_EQ(open_port(1), SERLINK_E_PORT_IN_USE);
   other->close();
-  EXPECT_EQ(open_port(1), 0);
-  EXPECT_EQ(serlink::map_error(platform::SerialError::Busy), -5) << "in use while our channel is open";
+  EXPECT_EQ(open_port(1), SERLINK_OK);
+  EXPECT_EQ(serlink::map_error(platform::SerialError::Busy), SERLINK_E_ALREADY_OPEN) << "in use while our channel is open";
   struct Case {
     platform::SerialError error;
     std::int32_t code;
   };
   const Case table[] = {
       {platform::SerialError::None, 0},          {platform::SerialError::OperationAborted, 0},
-      {platform::SerialError::FileNotFound, -2}, {platform::SerialError::BadUnit, -2},
-      {platform::SerialError::NotEnoughMemory, -7}, {platform::SerialError::InvalidHandle, -9},
-      {platform::SerialError::InvalidParameter, -9}, {platform::SerialError::DeviceNotConnected, -1},
-      {platform::SerialError::GenFailure, -1},
+      {platform::SerialError::FileNotFound, SERLINK_E_NO_PORT}, {platform::SerialError::BadUnit, SERLINK_E_NO_PORT},
+      {platform::SerialError::NotEnoughMemory, SERLINK_E_NO_MEMORY}, {platform::SerialError::InvalidHandle, SERLINK_E_PARAM},
+      {platform::SerialError::InvalidParameter, SERLINK_E_PARAM}, {platform::SerialError::DeviceNotConnected, SERLINK_E_SYSTEM},
+      {platform::SerialError::GenFailure, SERLINK_E_SYSTEM},
   };
   for (const Case& c : table) EXPECT_EQ(serlink::map_error(c.error), c.code) << static_cast<int>(c.error);
 }
 
 TEST_F(ChannelTest, SpeedCodesProgramTheLine) {
   FakeModem com1(1);
-  ASSERT_EQ(open_port(0), 0);
+  ASSERT_EQ(open_port(0), SERLINK_OK);
   struct Case {
     std::int32_t code;
     std::uint32_t baud;
@@ -105,24 +105,24 @@ TEST_F(ChannelTest, SpeedCodesProgramTheLine) {
                         {14, 1200}};
   for (const Case& c : table) {
     SerialChannelMetrics m{0, c.code, 8, 0, 0, 0};
-    ASSERT_EQ(SerialChannelSetMetrics(&m), 0);
+    ASSERT_EQ(SerialChannelSetMetrics(&m), SERLINK_OK);
     platform::LineSettings s;
     com1.cable().end(0)->get_settings(s);
     EXPECT_EQ(s.baud, c.baud) << "speed code " << c.code;
     EXPECT_FALSE(s.rts_cts);
   }
-  SerialChannelMetrics m{0, 5, 8, 0, 0, 12};
-  ASSERT_EQ(SerialChannelSetMetrics(&m), 0);
+  SerialChannelMetrics m{0, 5, 8, 0, 0, SERLINK_FLOW_HARDWARE};
+  ASSERT_EQ(SerialChannelSetMetrics(&m), SERLINK_OK);
   platform::LineSettings s;
   com1.cable().end(0)->get_settings(s);
-  EXPECT_TRUE(s.rts_cts) << "flow value 12 carries bit 4: RTS/CTS";
+  EXPECT_TRUE(s.rts_cts) << "SERLINK_FLOW_HARDWARE carries SERLINK_FLOW_RTS_CTS";
   m.data_bits = 9;
-  EXPECT_EQ(SerialChannelSetMetrics(&m), -9);
+  EXPECT_EQ(SerialChannelSetMetrics(&m), SERLINK_E_PARAM);
 }
 
 TEST_F(ChannelTest, ReadMoreThanHeldReturnsIncomplete) {
   FakeModem com1(1, true);
-  ASSERT_EQ(open_port(0), 0);
+  ASSERT_EQ(open_port(0), SERLINK_OK);
   com1.send("hello");
   char buf[16];
   SerialTransfer t{0, buf, 10, 99};
@@ -132,32 +132,32 @@ TEST_F(ChannelTest, ReadMoreThanHeldReturnsIncomplete) {
   EXPECT_EQ(SerialChannelRead(&t), 1);
   EXPECT_EQ(t.done, 0);
   SerialTransfer none{0, nullptr, 0, 0};
-  EXPECT_EQ(SerialChannelRead(&none), 0);
+  EXPECT_EQ(SerialChannelRead(&none), SERLINK_OK);
 }
 
 TEST_F(ChannelTest, WriteKeepsWhatTheDeviceRefusedForTheNextWrite) {
   FakeModem com1(1, true);
   com1.cable().set_listener(1, nullptr);  // the far side does not read
-  ASSERT_EQ(open_port(0, 128, 4096), 0);
+  ASSERT_EQ(open_port(0, 128, 4096), SERLINK_OK);
   std::string block(64 * 1024, 'x');
   std::size_t done = 0;
   // Fill the far side's queue so the next write cannot go.
   com1.cable().end(0)->write(block.data(), block.size(), done, 0);
   SerialTransfer t{0, const_cast<char*>("ATZ\r"), 4, 0};
-  EXPECT_EQ(SerialChannelWrite(&t), 0) << "the bytes were accepted into the output buffer";
+  EXPECT_EQ(SerialChannelWrite(&t), SERLINK_OK) << "the bytes were accepted into the output buffer";
   char sink[70000];
   std::size_t got = 0;
   com1.cable().end(1)->read(sink, sizeof sink, got);
   EXPECT_EQ(got, block.size());
   SerialTransfer more{0, const_cast<char*>("AT\r"), 3, 0};
-  EXPECT_EQ(SerialChannelWrite(&more), 0);
+  EXPECT_EQ(SerialChannelWrite(&more), SERLINK_OK);
   com1.cable().end(1)->read(sink, sizeof sink, got);
   EXPECT_EQ(std::string(sink, got), "ATZ\rAT\r") << "pending bytes go first, nothing lost";
 }
 
 TEST_F(ChannelTest, OutputBufferSmallerThanTheWriteIsIncomplete) {
   FakeModem com1(1, true);
-  ASSERT_EQ(open_port(0, 128, 4), 0);
+  ASSERT_EQ(open_port(0, 128, 4), SERLINK_OK);
   SerialTransfer t{0, const_cast<char*>("ABCDEFGH"), 8, 0};
   EXPECT_EQ(SerialChannelWrite(&t), 1);
   EXPECT_EQ(t.done, 4);
@@ -177,14 +177,14 @@ std::int32_t collect(const char* data, std::int32_t count) {
 
 TEST_F(ChannelTest, DataReadyPollingDeliversAtThresholdOrAfterTheInterval) {
   FakeModem com1(1, true);
-  ASSERT_EQ(open_port(0), 0);
+  ASSERT_EQ(open_port(0), SERLINK_OK);
   SerialDataReadySpec request{0, 0, 100, collect};
-  EXPECT_EQ(SerialChannelDataReadySpec(&request), -9);
+  EXPECT_EQ(SerialChannelDataReadySpec(&request), SERLINK_E_PARAM);
   g_delivered.clear();
   g_consume = 2;
   request.threshold = 10;
   request.interval_ms = 1000;
-  ASSERT_EQ(SerialChannelDataReadySpec(&request), 0);
+  ASSERT_EQ(SerialChannelDataReadySpec(&request), SERLINK_OK);
   auto& loop = platform::MessageLoop::current();
   const std::int64_t start = platform::clock().now_ms();
   com1.send("abc");
@@ -216,16 +216,16 @@ TEST_F(ChannelTest, DataReadyPollingDeliversAtThresholdOrAfterTheInterval) {
   EXPECT_LE(seen_at - second, 600);
   loop.kill_thread_timer(stopper);
   request.callback = nullptr;
-  EXPECT_EQ(SerialChannelDataReadySpec(&request), 0);
+  EXPECT_EQ(SerialChannelDataReadySpec(&request), SERLINK_OK);
 }
 
 TEST_F(ChannelTest, ThresholdAboveTheLimitIsLowered) {
   FakeModem com1(1, true);
-  ASSERT_EQ(open_port(0), 0);
+  ASSERT_EQ(open_port(0), SERLINK_OK);
   g_delivered.clear();
   g_consume = 4096;
   com1.send(std::string(3000, 'z'));
-  ASSERT_EQ(SetupCallback(collect, 60000, 5000), 0);
+  ASSERT_EQ(SetupCallback(collect, 60000, 5000), SERLINK_OK);
   auto& loop = platform::MessageLoop::current();
   platform::ModalState until;
   const std::int64_t start = platform::clock().now_ms();
@@ -241,18 +241,18 @@ TEST_F(ChannelTest, ThresholdAboveTheLimitIsLowered) {
 
 TEST_F(ChannelTest, PrivilegedModeAcceptsOnlyTaggedIds) {
   FakeModem com3(3, true);
-  ASSERT_EQ(open_port(2), 0);
+  ASSERT_EQ(open_port(2), SERLINK_OK);
   EXPECT_EQ(SioSetPrivilegedMode(1), 1);
   SerialChannelMetrics m{2, 0, 0, 0, 0, 0};
-  EXPECT_EQ(SerialChannelGetMetrics(&m), -10);
+  EXPECT_EQ(SerialChannelGetMetrics(&m), SERLINK_E_PRIVILEGED);
   m.channel = static_cast<std::int32_t>(0x80820002u);
-  EXPECT_EQ(SerialChannelGetMetrics(&m), 0);
+  EXPECT_EQ(SerialChannelGetMetrics(&m), SERLINK_OK);
   EXPECT_EQ(m.channel, 2);
-  EXPECT_EQ(SioWrite("x", 1), -10);
-  EXPECT_EQ(SetupCallback(collect, 10, 10), -10);
+  EXPECT_EQ(SioWrite("x", 1), SERLINK_E_PRIVILEGED);
+  EXPECT_EQ(SetupCallback(collect, 10, 10), SERLINK_E_PRIVILEGED);
   SerialPortName name{};
   name.port = 2;
-  EXPECT_EQ(SerialChannelGetPort(&name), 0) << "ignores privileged mode";
+  EXPECT_EQ(SerialChannelGetPort(&name), SERLINK_OK) << "ignores privileged mode";
   EXPECT_STREQ(name.name, "COM3:");
   EXPECT_EQ(SioSetPrivilegedMode(0), 0);
   EXPECT_EQ(SioWrite("x", 1), 1);
@@ -262,18 +262,18 @@ TEST_F(ChannelTest, AdoptedHandleStaysOpenAfterRelease) {
   platform::VirtualNullModem cable;
   std::int32_t handle = platform::register_serial_handle(cable.end(0));
   SerialAdoptRequest bad{4, handle, {}};
-  EXPECT_EQ(SioEnableAsync(&bad), -2);
+  EXPECT_EQ(SioEnableAsync(&bad), SERLINK_E_NO_PORT);
   SerialAdoptRequest unknown{0, 999999, {}};
-  EXPECT_EQ(SioEnableAsync(&unknown), -9);
+  EXPECT_EQ(SioEnableAsync(&unknown), SERLINK_E_PARAM);
   SerialAdoptRequest r{1, handle, {1, 5, 8, 0, 0, 0}};
-  ASSERT_EQ(SioEnableAsync(&r), 0);
-  EXPECT_EQ(SioEnableAsync(&r), -5);
+  ASSERT_EQ(SioEnableAsync(&r), SERLINK_OK);
+  EXPECT_EQ(SioEnableAsync(&r), SERLINK_E_ALREADY_OPEN);
   SerialChannelMetrics m{1, 0, 0, 0, 0, 0};
-  ASSERT_EQ(SerialChannelGetMetrics(&m), 0);
+  ASSERT_EQ(SerialChannelGetMetrics(&m), SERLINK_OK);
   EXPECT_EQ(m.speed, 5);
   EXPECT_EQ(SioWrite("hi", 2), 2);
-  EXPECT_EQ(SioDisableAsync(), 0);
-  EXPECT_EQ(SerialChannelGetMetrics(&m), -6);
+  EXPECT_EQ(SioDisableAsync(), SERLINK_OK);
+  EXPECT_EQ(SerialChannelGetMetrics(&m), SERLINK_E_NOT_OPEN);
   std::size_t done = 0;
   EXPECT_EQ(cable.end(0)->write("x", 1, done, 0), platform::SerialError::None) << "still usable by its owner";
   char buf[4];
@@ -285,31 +285,31 @@ TEST_F(ChannelTest, AdoptedHandleStaysOpenAfterRelease) {
 
 TEST_F(ChannelTest, TerminationEmptiesThePortTable) {
   FakeModem com1(1, true);
-  ASSERT_EQ(open_port(0), 0);
-  EXPECT_EQ(SioTermination(0), 0);
+  ASSERT_EQ(open_port(0), SERLINK_OK);
+  EXPECT_EQ(SioTermination(0), SERLINK_OK);
   EXPECT_FALSE(serlink::channel_open());
-  EXPECT_EQ(open_port(0), -2);
+  EXPECT_EQ(open_port(0), SERLINK_E_NO_PORT);
   SerialPortName name{};
-  EXPECT_EQ(SerialChannelGetPort(&name), -2);
-  EXPECT_EQ(SioInitialization(0), 0);
-  EXPECT_EQ(open_port(0), 0);
+  EXPECT_EQ(SerialChannelGetPort(&name), SERLINK_E_NO_PORT);
+  EXPECT_EQ(SioInitialization(0), SERLINK_OK);
+  EXPECT_EQ(open_port(0), SERLINK_OK);
 }
 
 TEST_F(ChannelTest, FlushEmptiesBothBuffers) {
   FakeModem com1(1, true);
-  ASSERT_EQ(open_port(0), 0);
+  ASSERT_EQ(open_port(0), SERLINK_OK);
   com1.send("stale");
   char buf[8];
   SerialTransfer t{0, buf, 1, 0};
   SerialChannelRead(&t);
   SerialFlushRequest f{0, 1, 1};
-  EXPECT_EQ(SerialChannelFlush(&f), 0);
+  EXPECT_EQ(SerialChannelFlush(&f), SERLINK_OK);
   EXPECT_EQ(SerialChannelRead(&t), 1);
   EXPECT_EQ(t.done, 0);
   std::int32_t id = 0;
   SerialChannelClose(&id);
-  EXPECT_EQ(SerialChannelFlush(&f), -6);
-  EXPECT_EQ(SioSetDTR(0, 1), -6);
+  EXPECT_EQ(SerialChannelFlush(&f), SERLINK_E_NOT_OPEN);
+  EXPECT_EQ(SioSetDTR(0, 1), SERLINK_E_NOT_OPEN);
 }
 
 }  // namespace

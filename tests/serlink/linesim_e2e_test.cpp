@@ -56,7 +56,7 @@ TEST_F(LinesimE2E, EnumerationFindsTheTwoModemsAmongFourPorts) {
   SerialPortName names[4] = {};
   SerialPortName* entries[4] = {&names[0], &names[1], &names[2], &names[3]};
   ModemPortList list{4, entries, nullptr};
-  EXPECT_EQ(ModemPortEnumeration(&list), 0);
+  EXPECT_EQ(ModemPortEnumeration(&list), SERLINK_OK);
   ASSERT_EQ(list.count, 2u);
   EXPECT_STREQ(names[0].name, "COM2:");
   EXPECT_STREQ(names[1].name, "COM4:");
@@ -68,7 +68,7 @@ TEST_F(LinesimE2E, AutoConfigurationOfAKnownModem) {
   ASSERT_TRUE(sim.ready());
   char reset[SERLINK_RESET_SIZE], setup[SERLINK_SETUP_SIZE];
   ModemAutoConfigRecord rec{{1, 0, 0, 0, 0, 0}, reset, setup, nullptr};
-  EXPECT_EQ(ModemAutoConfigure(&rec), 0);
+  EXPECT_EQ(ModemAutoConfigure(&rec), SERLINK_OK);
   EXPECT_EQ(rec.metrics.speed, 8) << "a 28800 modem answers at the starting speed 38400";
   EXPECT_STREQ(reset, "AT &F");
   EXPECT_EQ(std::string(setup).rfind("AT W1", 0), 0u) << setup;
@@ -96,7 +96,7 @@ TEST_P(AutoConfigureEachProfile, FindsResetSpeedAndOptions) {
   ASSERT_TRUE(sim.ready());
   char reset[SERLINK_RESET_SIZE], setup[SERLINK_SETUP_SIZE];
   ModemAutoConfigRecord rec{{1, 0, 0, 0, 0, 0}, reset, setup, nullptr};
-  ASSERT_EQ(ModemAutoConfigure(&rec), 0);
+  ASSERT_EQ(ModemAutoConfigure(&rec), SERLINK_OK);
   EXPECT_STREQ(reset, c.reset);
   EXPECT_EQ(rec.metrics.speed, c.speed);
   const std::string s = setup;
@@ -170,31 +170,31 @@ TEST_F(LinesimE2E, DialToALoopbackEchoPeerCarriesDataBothWays) {
   ASSERT_TRUE(sim.ready());
 
   SerialOpenRequest open{1, 128, 128};
-  ASSERT_EQ(SerialChannelOpen(&open), 0);
+  ASSERT_EQ(SerialChannelOpen(&open), SERLINK_OK);
   SerialChannelMetrics metrics{1, 8, 8, 0, 0, 0};
-  ASSERT_EQ(SerialChannelSetMetrics(&metrics), 0);
+  ASSERT_EQ(SerialChannelSetMetrics(&metrics), SERLINK_OK);
   int32_t channel = 1;
-  ASSERT_EQ(ModemOpen(&channel), 0);
-  ModemDialRequest dial{1, 1, 30, "9,5551234"};  // an outside-line prefix still reaches the number
-  ASSERT_EQ(ModemDial(&dial), 0);
+  ASSERT_EQ(ModemOpen(&channel), SERLINK_OK);
+  ModemDialRequest dial{1, SERLINK_DIAL_TONE, 30, "9,5551234"};  // an outside-line prefix still reaches the number
+  ASSERT_EQ(ModemDial(&dial), SERLINK_OK);
   char line[SERLINK_RESPONSE_SIZE];
   ModemResponse response{1, 10, line, 0};
-  ASSERT_EQ(ModemRecvResponse(&response), 0);
+  ASSERT_EQ(ModemRecvResponse(&response), SERLINK_OK);
   ASSERT_EQ(response.result, MODEM_RESULT_CONNECT) << line;
 
   char hello[] = "hello over the line\r";
   SerialTransfer out{1, hello, static_cast<int32_t>(sizeof hello - 1), 0};
-  ASSERT_EQ(SerialChannelWrite(&out), 0);
+  ASSERT_EQ(SerialChannelWrite(&out), SERLINK_OK);
   // The echo ends with the CR sent: the library's own bounded wait for a
   // line returns as soon as it has crossed the paced line.
   char echoed[SERLINK_RESPONSE_SIZE];
   ModemResponse echo{1, 10, echoed, 0};
-  EXPECT_EQ(ModemRecvResponse(&echo), 0);
+  EXPECT_EQ(ModemRecvResponse(&echo), SERLINK_OK);
   EXPECT_STREQ(echoed, "hello over the line");
   EXPECT_EQ(echo.result, MODEM_RESULT_OTHER);
 
-  EXPECT_EQ(ModemHangup(1), 0);
-  EXPECT_EQ(SerialChannelClose(&channel), 0);
+  EXPECT_EQ(ModemHangup(1), SERLINK_OK);
+  EXPECT_EQ(SerialChannelClose(&channel), SERLINK_OK);
 }
 
 }  // namespace

@@ -167,7 +167,7 @@ TEST_P(Rfc2217E2E, AutoConfigurationGivesTheRecordOfThePseudoTerminal) {
   SerialPortName names[4] = {};
   SerialPortName* entries[4] = {&names[0], &names[1], &names[2], &names[3]};
   ModemPortList list{4, entries, nullptr};
-  ASSERT_EQ(ModemPortEnumeration(&list), 0);
+  ASSERT_EQ(ModemPortEnumeration(&list), SERLINK_OK);
   ASSERT_EQ(list.count, 1u);
   EXPECT_STREQ(names[0].name, "COM2:");
 
@@ -184,11 +184,11 @@ TEST_F(Rfc2217E2E, NoServerIsNoModem) {
   const int port = free_port();
   fs::create_symlink("rfc2217://127.0.0.1:" + std::to_string(port), dosdevices_ / "com2");
   SerialOpenRequest open{1, 128, 128};
-  EXPECT_EQ(SerialChannelOpen(&open), -2) << "as a COM port without a device";
+  EXPECT_EQ(SerialChannelOpen(&open), SERLINK_E_NO_PORT) << "as a COM port without a device";
   SerialPortName names[4] = {};
   SerialPortName* entries[4] = {&names[0], &names[1], &names[2], &names[3]};
   ModemPortList list{4, entries, nullptr};
-  EXPECT_EQ(ModemPortEnumeration(&list), -22);
+  EXPECT_EQ(ModemPortEnumeration(&list), SERLINK_E_NO_MODEM);
 }
 
 }  // namespace

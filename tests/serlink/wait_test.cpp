@@ -64,20 +64,20 @@ std::int64_t longest_gap(std::int64_t start, std::int64_t end) {
 }
 
 TEST_F(WaitTest, AResponseWaitEndsWhenTheAnswerComes) {
-  ASSERT_EQ(SerlinkSetEventHandler(note_call, 4), 0);
+  ASSERT_EQ(SerlinkSetEventHandler(note_call, 4), SERLINK_OK);
   for (std::int64_t delay : {0, 3, 250, 730, 990}) {
     SCOPED_TRACE(delay);
     LateModem com1(1, delay);
-    ASSERT_EQ(open_port(0), 0);
+    ASSERT_EQ(open_port(0), SERLINK_OK);
     ASSERT_EQ(serlink::probe(0), 0) << "command state, so the command goes out as it is";
     ASSERT_EQ(serlink::send_command(0, "AT"), 0);
     g_calls.clear();
     char line[SERLINK_RESPONSE_SIZE];
     std::int32_t code = 0;
     const std::int64_t start = platform::clock().now_ms();
-    EXPECT_EQ(serlink::read_response(0, 1, line, code), 0);
+    EXPECT_EQ(serlink::read_response(0, 1, line, code), SERLINK_OK);
     const std::int64_t end = platform::clock().now_ms();
-    EXPECT_EQ(code, 20);
+    EXPECT_EQ(code, MODEM_RESULT_OK);
     EXPECT_STREQ(line, "OK");
     // The answer, then the written 10 ms pause for the line feed after CR.
     EXPECT_GE(end - start, delay + 10);
@@ -91,10 +91,10 @@ TEST_F(WaitTest, AResponseWaitEndsWhenTheAnswerComes) {
 
 TEST_F(WaitTest, AResponseWaitLastsItsTimeOutWhenNothingComes) {
   FakeModem silent(1, true);
-  ASSERT_EQ(open_port(0), 0);
+  ASSERT_EQ(open_port(0), SERLINK_OK);
   for (bool with_handler : {true, false}) {
     if (with_handler) {
-      ASSERT_EQ(SerlinkSetEventHandler(note_call, 4), 0);
+      ASSERT_EQ(SerlinkSetEventHandler(note_call, 4), SERLINK_OK);
     }
     for (std::int32_t seconds : {1, 3}) {
       SCOPED_TRACE(std::to_string(seconds) + (with_handler ? " s, handler" : " s"));
@@ -102,9 +102,9 @@ TEST_F(WaitTest, AResponseWaitLastsItsTimeOutWhenNothingComes) {
       char line[SERLINK_RESPONSE_SIZE] = "junk";
       std::int32_t code = 0;
       const std::int64_t start = platform::clock().now_ms();
-      EXPECT_EQ(serlink::read_response(0, seconds, line, code), 2);
+      EXPECT_EQ(serlink::read_response(0, seconds, line, code), SERLINK_NO_LINE);
       const std::int64_t end = platform::clock().now_ms();
-      EXPECT_EQ(code, 30);
+      EXPECT_EQ(code, MODEM_RESULT_OTHER);
       EXPECT_STREQ(line, "");
       EXPECT_GE(end - start, seconds * 1000);
       EXPECT_LE(end - start, seconds * 1000 + serlink::kWaitStepMs);
@@ -121,8 +121,8 @@ TEST_F(WaitTest, AResponseWaitLastsItsTimeOutWhenNothingComes) {
 
 TEST_F(WaitTest, DataWaitOfZeroOnlyLooks) {
   FakeModem silent(1, true);
-  ASSERT_EQ(open_port(0), 0);
-  ASSERT_EQ(SerlinkSetEventHandler(note_call, 4), 0);
+  ASSERT_EQ(open_port(0), SERLINK_OK);
+  ASSERT_EQ(SerlinkSetEventHandler(note_call, 4), SERLINK_OK);
   g_calls.clear();
   const std::int64_t start = platform::clock().now_ms();
   EXPECT_FALSE(serlink::library_wait_for_input(0));
@@ -144,13 +144,13 @@ void close_on_call(int32_t) {
 
 TEST_F(WaitTest, AHandlerThatClosesTheChannelEndsTheWait) {
   FakeModem silent(1, true);
-  ASSERT_EQ(open_port(0), 0);
+  ASSERT_EQ(open_port(0), SERLINK_OK);
   g_close_at = 0;
-  ASSERT_EQ(SerlinkSetEventHandler(close_on_call, 5), 0);
+  ASSERT_EQ(SerlinkSetEventHandler(close_on_call, 5), SERLINK_OK);
   char line[SERLINK_RESPONSE_SIZE];
   std::int32_t code = 0;
   const std::int64_t start = platform::clock().now_ms();
-  EXPECT_EQ(serlink::read_response(0, 1, line, code), -6);
+  EXPECT_EQ(serlink::read_response(0, 1, line, code), SERLINK_E_NOT_OPEN);
   EXPECT_LE(platform::clock().now_ms() - start, 3 * serlink::kWaitStepMs);
   SerlinkSetEventHandler(nullptr, 5);
 }
@@ -168,12 +168,12 @@ TEST_F(WaitTest, CancelNoticedDuringAWaitStopsAtTheNextStatus) {
   FakeModem silent1(1, true), silent2(2, true);
   g_cancelled = false;
   g_cancel_at = platform::clock().now_ms() + 500;  // during COM1's probe
-  ASSERT_EQ(SerlinkSetEventHandler(cancel_later, 6), 0);
+  ASSERT_EQ(SerlinkSetEventHandler(cancel_later, 6), SERLINK_OK);
   SerialPortName names[4] = {};
   SerialPortName* entries[4] = {&names[0], &names[1], &names[2], &names[3]};
   ModemPortList list{4, entries, stop_when_cancelled};
   const std::int64_t start = platform::clock().now_ms();
-  EXPECT_EQ(ModemPortEnumeration(&list), -26);
+  EXPECT_EQ(ModemPortEnumeration(&list), SERLINK_E_STOPPED);
   EXPECT_EQ(list.count, 0u);
   EXPECT_TRUE(silent2.raw.empty()) << "COM2 was never probed";
   EXPECT_LT(platform::clock().now_ms() - start, 12000) << "one probe, not two";
@@ -211,7 +211,7 @@ TEST_F(WaitTest, IdentificationEndsAtTheFinalWord) {
     char reset[SERLINK_RESET_SIZE], setup[SERLINK_SETUP_SIZE];
     ModemAutoConfigRecord rec{{0, 0, 0, 0, 0, 0}, reset, setup, nullptr};
     const std::int64_t start = platform::clock().now_ms();
-    ASSERT_EQ(ModemAutoConfigure(&rec), 0);
+    ASSERT_EQ(ModemAutoConfigure(&rec), SERLINK_OK);
     took[i] = platform::clock().now_ms() - start;
     EXPECT_EQ(empty_reads(), c.timeouts);
     EXPECT_EQ(rec.metrics.speed, 8) << "the answers were read: ATI0 \"288\" starts at speed code 8";

@@ -45,6 +45,20 @@ TEST(TempDir, IsAFreshEmptyFolderRemovedWithItsContents) {
   EXPECT_TRUE(fs::exists("/")) << "a link inside is removed, not followed";
 }
 
+TEST(TempDir, GoesEvenWhenATestTookItsPermissionsAway) {
+  fs::path kept;
+  {
+    TempDir dir("vlr_support");
+    kept = dir.path();
+    fs::create_directories(dir / "locked/inner");
+    std::ofstream(dir / "locked/inner/file") << "text";
+    fs::permissions(dir / "locked/inner", fs::perms::none);
+    fs::permissions(dir / "locked", fs::perms::owner_read | fs::perms::owner_exec);
+    fs::permissions(dir.path(), fs::perms::owner_read | fs::perms::owner_exec);
+  }
+  EXPECT_FALSE(fs::exists(kept));
+}
+
 // Opens the slave side raw, as a serial port would be.
 int open_raw(const std::string& slave) {
   const int fd = ::open(slave.c_str(), O_RDWR | O_NOCTTY);

@@ -9,9 +9,10 @@ namespace test_support {
 
 class TempDir {
  public:
-  // Makes <temp>/<prefix>_XXXXXX (TMPDIR, else /tmp); throws
-  // std::runtime_error when it cannot.
+  // Makes <base>/<prefix>_XXXXXX, base being TMPDIR (else /tmp) unless
+  // given; throws std::runtime_error when it cannot.
   explicit TempDir(std::string_view prefix = "vlr_test");
+  TempDir(std::string_view prefix, const std::filesystem::path& base);
   ~TempDir();
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;

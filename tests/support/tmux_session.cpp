@@ -10,10 +10,11 @@ namespace test_support {
 
 namespace {
 
-// Runs a program found on PATH without a shell, its standard error thrown
-// away; returns its exit status (-1 when it did not end normally) and its
-// standard output in `out`.
-int run(const std::vector<std::string>& args, std::string* out) {
+// Runs tmux without a shell, its standard error thrown away: the server it
+// starts keeps the descriptors it was given, so a pipe there would never
+// reach its end. Returns tmux's exit status (-1 when it did not end
+// normally) and its standard output in `out`.
+int run_tmux(const std::vector<std::string>& args, std::string* out) {
   int pipefd[2];
   if (::pipe(pipefd) != 0) return -1;
   const pid_t pid = ::fork();
@@ -28,7 +29,7 @@ int run(const std::vector<std::string>& args, std::string* out) {
     if (null >= 0) ::dup2(null, STDERR_FILENO);
     ::close(pipefd[0]);
     ::close(pipefd[1]);
-    std::vector<char*> argv;
+    std::vector<char*> argv = {const_cast<char*>("tmux")};
     for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
     ::execvp(argv[0], argv.data());
@@ -52,7 +53,7 @@ TmuxSession::TmuxSession(const std::string& name)
 
 TmuxSession::~TmuxSession() { tmux({"kill-server"}); }
 
-bool TmuxSession::available() { return run({"tmux", "-V"}, nullptr) == 0; }
+bool TmuxSession::available() { return run_tmux({"-V"}, nullptr) == 0; }
 
 int TmuxSession::start(int width, int height, const std::vector<std::string>& env,
                        const std::vector<std::string>& command) {
@@ -65,8 +66,8 @@ int TmuxSession::start(int width, int height, const std::vector<std::string>& en
 
 int TmuxSession::tmux(std::vector<std::string> args, std::string* out) {
   // No configuration file: the user's own must not change what the pane shows.
-  args.insert(args.begin(), {"tmux", "-f", "/dev/null", "-L", socket_});
-  return run(args, out);
+  args.insert(args.begin(), {"-f", "/dev/null", "-L", socket_});
+  return run_tmux(args, out);
 }
 
 std::string TmuxSession::screen() {

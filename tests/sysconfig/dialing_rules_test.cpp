@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "../platform/program_runner.h"
+#include "support/program_runner.h"
 #include "linesim/process.h"
 #include "platform/loop/clock.h"
 #include "platform/shell/phonebook.h"
@@ -47,7 +47,7 @@ std::vector<std::string> TraceLines(const fs::path& trace, const std::string& wh
 }
 
 TEST(DialingRulesThroughChat, TheModemDialsWhatWindowsWould) {
-  const std::string chat = vlr_test::FindTool("chat");
+  const std::string chat = test_support::FindTool("chat");
   if (chat.empty()) GTEST_SKIP() << "chat (Debian package ppp) is not installed";
   const std::string linesim = std::string(VLR_BIN_DIR) + "/linesim";
   if (!fs::exists(linesim)) GTEST_SKIP() << "linesim not built";
@@ -106,7 +106,7 @@ TEST(DialingRulesThroughChat, TheModemDialsWhatWindowsWould) {
     const pb::PhoneBook book;
     const int fd = ::open(tty.c_str(), O_RDWR | O_NOCTTY);
     ASSERT_GE(fd, 0) << tty;
-    auto run = vlr_test::RunProgram({chat, "-v", "-s", "-f", book.ChatPath(kAccountEntryName).string()}, fd, fd);
+    auto run = test_support::RunProgram({chat, "-v", "-s", "-f", book.ChatPath(kAccountEntryName).string()}, fd, fd);
     ::close(fd);
     EXPECT_EQ(run.exit_code, 0) << run.output;
     const auto commands = TraceLines(trace, "at< ");

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "../platform/program_runner.h"
+#include "support/program_runner.h"
 #include "../session/fakes.h"
 #include "platform/loop/clock.h"
 #include "platform/storage/files.h"
@@ -138,16 +138,16 @@ TEST_F(DialUpTest, ConfigAutoMakesAnEntryPppdAccepts) {
   EXPECT_EQ(hook.find("0.0.0.0"), std::string::npos);
   // Only the account's entry is left: "temp" is gone.
   EXPECT_EQ(book.EntryNames(), std::vector<std::string>{std::string(kAccountEntryName)});
-  if (!vlr_test::FindTool("pppd").empty()) {
-    auto verdict = vlr_test::PppdDryRun(book.PeersPath(kAccountEntryName));
+  if (!test_support::FindTool("pppd").empty()) {
+    auto verdict = test_support::PppdDryRun(book.PeersPath(kAccountEntryName));
     EXPECT_EQ(verdict.exit_code, 0) << verdict.output;
-    const auto options = vlr_test::PppdOptionsInEffect(verdict.output);
-    EXPECT_EQ(vlr_test::PppdOptionValue(options, "user"), "jdoe");
-    EXPECT_EQ(vlr_test::PppdOptionValue(options, "remotename"), "tarkel-veloran-account");
-    EXPECT_EQ(vlr_test::PppdOptionValue(options, "/dev/null"), "");
-    EXPECT_EQ(vlr_test::PppdOptionValue(options, "57600"), "");
-    EXPECT_EQ(vlr_test::PppdOptionValue(options, "usepeerdns"), std::nullopt);  // the server gave one
-    EXPECT_EQ(vlr_test::PppdOptionValue(options, "connect"),
+    const auto options = test_support::PppdOptionsInEffect(verdict.output);
+    EXPECT_EQ(test_support::PppdOptionValue(options, "user"), "jdoe");
+    EXPECT_EQ(test_support::PppdOptionValue(options, "remotename"), "tarkel-veloran-account");
+    EXPECT_EQ(test_support::PppdOptionValue(options, "/dev/null"), "");
+    EXPECT_EQ(test_support::PppdOptionValue(options, "57600"), "");
+    EXPECT_EQ(test_support::PppdOptionValue(options, "usepeerdns"), std::nullopt);  // the server gave one
+    EXPECT_EQ(test_support::PppdOptionValue(options, "connect"),
               "'/usr/sbin/chat' -v -s -f '" + book.ChatPath(kAccountEntryName).string() + "'");
   }
 
@@ -208,10 +208,10 @@ TEST_F(DialUpTest, AnExistingEntryIsReplaced) {
   EXPECT_NE(Slurp(book.PeersPath(kAccountEntryName)).find("\nusepeerdns\n"), std::string::npos);
   EXPECT_NE(Slurp(book.HookPath(kAccountEntryName)).find("$DNS1"), std::string::npos);
   EXPECT_TRUE(fs::exists(book.DownHookPath(kAccountEntryName)));
-  if (!vlr_test::FindTool("pppd").empty()) {
-    auto verdict = vlr_test::PppdDryRun(book.PeersPath(kAccountEntryName));
+  if (!test_support::FindTool("pppd").empty()) {
+    auto verdict = test_support::PppdDryRun(book.PeersPath(kAccountEntryName));
     EXPECT_EQ(verdict.exit_code, 0) << verdict.output;
-    EXPECT_EQ(vlr_test::PppdOptionValue(vlr_test::PppdOptionsInEffect(verdict.output), "usepeerdns"), "");
+    EXPECT_EQ(test_support::PppdOptionValue(test_support::PppdOptionsInEffect(verdict.output), "usepeerdns"), "");
   }
 }
 
@@ -339,8 +339,8 @@ TEST_F(DialUpTest, ProfileInjectionTableReachesPppdAsData) {
     ASSERT_EQ(secrets.size(), 1u) << v;
     EXPECT_EQ(secrets[0].client, v);
     EXPECT_EQ(secrets[0].secret, v);
-    if (!vlr_test::FindTool("pppd").empty()) {
-      auto verdict = vlr_test::PppdDryRun(book.PeersPath(kAccountEntryName));
+    if (!test_support::FindTool("pppd").empty()) {
+      auto verdict = test_support::PppdDryRun(book.PeersPath(kAccountEntryName));
       EXPECT_EQ(verdict.exit_code, 0) << v << "\n" << verdict.output;
     }
   }

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "../platform/program_runner.h"
+#include "support/program_runner.h"
 #include "../session/fakes.h"
 #include "common/ini.h"
 #include "platform/shell/launcher.h"
@@ -43,8 +43,8 @@ std::string Slurp(const fs::path& p) {
 }
 
 void ExpectValid(const fs::path& file) {
-  if (vlr_test::FindTool("desktop-file-validate").empty()) return;
-  auto r = vlr_test::DesktopFileValidate(file);
+  if (test_support::FindTool("desktop-file-validate").empty()) return;
+  auto r = test_support::DesktopFileValidate(file);
   EXPECT_EQ(r.exit_code, 0) << file << "\n" << r.output << Slurp(file);
   EXPECT_EQ(r.output.find("error"), std::string::npos) << r.output;
 }
@@ -52,8 +52,8 @@ void ExpectValid(const fs::path& file) {
 // The merged menu file is XML that a menu reader parses (xmllint from
 // libxml2; the DTD itself is not fetched).
 void ExpectWellFormedMenu(const fs::path& file) {
-  if (vlr_test::FindTool("xmllint").empty()) return;
-  auto r = vlr_test::RunProgram({vlr_test::FindTool("xmllint"), "--noout", "--nonet", file.string()});
+  if (test_support::FindTool("xmllint").empty()) return;
+  auto r = test_support::RunProgram({test_support::FindTool("xmllint"), "--noout", "--nonet", file.string()});
   EXPECT_EQ(r.exit_code, 0) << file << "\n" << r.output << Slurp(file);
 }
 
@@ -272,7 +272,7 @@ class ScopedXdgPlaces {
         << "<!DOCTYPE Menu PUBLIC \"-//freedesktop//DTD Menu 1.0//EN\"\n"
            " \"http://www.freedesktop.org/standards/menu-spec/menu-1.0.dtd\">\n"
            "<Menu><Name>Applications</Name><DefaultAppDirs/><DefaultDirectoryDirs/><DefaultMergeDirs/></Menu>\n";
-    auto result = vlr_test::RunProgram({"/usr/bin/env", "XDG_CONFIG_DIRS=" + (base_ / "etc").string(),
+    auto result = test_support::RunProgram({"/usr/bin/env", "XDG_CONFIG_DIRS=" + (base_ / "etc").string(),
                                         "XDG_DATA_DIRS=" + (base_ / "none").string(), "XDG_MENU_PREFIX=", "/usr/bin/python3",
                                         std::string(VLR_SOURCE_DIR) + "/tests/e2e/menu_items.py"});
     EXPECT_EQ(result.exit_code, 0) << result.output;

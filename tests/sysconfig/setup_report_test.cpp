@@ -9,6 +9,7 @@
 #include <string>
 
 #include "sysconfig/dialup.h"
+#include "support/temp_dir.h"
 
 namespace sysconfig {
 namespace {
@@ -71,9 +72,8 @@ TEST(SetupLine, SaysWhatWasAndWasNotSetUpWithTheReason) {
 }
 
 TEST(CountFilesSince, CountsLaunchersWrittenDuringTheRunOnly) {
-  const fs::path dir = fs::path(::testing::TempDir()) / "setup_report_count";
-  fs::remove_all(dir);
-  fs::create_directories(dir);
+  const test_support::TempDir temp("setup_report_count");
+  const fs::path dir = temp.path();
   const auto write = [&](const char* name) { std::ofstream(dir / name) << "[Desktop Entry]\n"; };
   write("old.desktop");
   const auto start = fs::file_time_type::clock::now();
@@ -87,7 +87,6 @@ TEST(CountFilesSince, CountsLaunchersWrittenDuringTheRunOnly) {
   EXPECT_EQ(CountFilesSince(dir, start, {dir / "account.desktop"}), 1);
   EXPECT_EQ(CountFilesSince(dir, start), 2);
   EXPECT_EQ(CountFilesSince(dir / "missing", start), 0);
-  fs::remove_all(dir);
 }
 
 }  // namespace

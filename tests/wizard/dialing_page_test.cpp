@@ -25,6 +25,7 @@
 #include "wizard/dialing_dialogs.h"
 #include "wizard/dialing_page.h"
 #include "wizard/pages.h"
+#include "support/temp_dir.h"
 
 namespace wizard {
 namespace {
@@ -111,9 +112,6 @@ class DialingPage : public ::testing::Test {
   // Registry, dosdevices and the like of every run go to a root of its own.
   ScopedSystemRoot root_;
   void SetUp() override {
-    char tmpl[] = "/tmp/wizard_dialing_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
     const fs::path data = fs::path(VLR_SOURCE_DIR) / "data";
     for (const char* f : {"Joinwiz.ini", "Vlrhelp.hlp", "phones.txt"}) fs::copy_file(data / f, dir_ / f);
     set_wizard_paths({dir_, dir_ / "Joinwiz.ini"});
@@ -136,7 +134,6 @@ class DialingPage : public ::testing::Test {
     MessageLoop::current().pump_pending();
     if (MessageLoop::current().quit_pending()) MessageLoop::current().run();
     set_dialing_port_options(nullptr);
-    fs::remove_all(dir_);
   }
 
   // Makes the page under a stand-in master, runs `script` and the loop until
@@ -196,7 +193,8 @@ class DialingPage : public ::testing::Test {
   CDialNetworkDialog* Page() { return window_cast<CDialNetworkDialog>(page_); }
 
   ScopedVirtualClock clock_;
-  fs::path dir_;
+  test_support::TempDir temp_{"wizard_dialing"};
+  const fs::path dir_ = temp_.path();
   RegistrationProfile profile_;
   std::vector<std::string> trace_;
   std::unique_ptr<SimulatedLine> line_;

@@ -7,7 +7,7 @@
 #include <fstream>
 #include <map>
 
-#include "../platform/program_runner.h"
+#include "support/program_runner.h"
 #include "platform/storage/files.h"
 #include "platform/shell/phonebook.h"
 #include "platform/storage/system_root.h"
@@ -137,7 +137,7 @@ TEST(DialUpOptions, InstallMergesAndRemoveRestores) {
   const std::string joinwiz = std::string(VLR_BIN_DIR) + "/joinwiz";
   const std::vector<std::string> install = {joinwiz, "--root", root.path().string(), "--install-dialup", "--ppp-dir",
                                             etc.string()};
-  auto first = vlr_test::RunProgram(install);
+  auto first = test_support::RunProgram(install);
   ASSERT_EQ(first.exit_code, 0) << first.output;
   EXPECT_NE(first.output.find("pon tarkel-veloran-account"), std::string::npos) << first.output;
   EXPECT_EQ(Slurp(etc / "peers" / "provider"), before.at("peers/provider"));
@@ -153,14 +153,14 @@ TEST(DialUpOptions, InstallMergesAndRemoveRestores) {
   const fs::path peers = etc / "peers" / "tarkel-veloran-account";
   ASSERT_TRUE(fs::exists(peers));
   EXPECT_EQ(pb::ReadPeersFile(Slurp(peers))->chat_script, (etc / "chatscripts" / "tarkel-veloran-account").string());
-  if (!vlr_test::FindTool("pppd").empty()) {
-    auto verdict = vlr_test::PppdDryRun(peers);
+  if (!test_support::FindTool("pppd").empty()) {
+    auto verdict = test_support::PppdDryRun(peers);
     EXPECT_EQ(verdict.exit_code, 0) << verdict.output;
-    EXPECT_EQ(vlr_test::PppdOptionValue(vlr_test::PppdOptionsInEffect(verdict.output), "user"), "jdoe");
+    EXPECT_EQ(test_support::PppdOptionValue(test_support::PppdOptionsInEffect(verdict.output), "user"), "jdoe");
   }
 
   const auto installed = Tree(etc);
-  auto second = vlr_test::RunProgram(install);
+  auto second = test_support::RunProgram(install);
   ASSERT_EQ(second.exit_code, 0) << second.output;
   EXPECT_NE(second.output.find((etc / "peers" / "tarkel-veloran-account").string() + ": unchanged\n"),
             std::string::npos)
@@ -169,7 +169,7 @@ TEST(DialUpOptions, InstallMergesAndRemoveRestores) {
   EXPECT_EQ(second.output.find(": updated"), std::string::npos) << second.output;
   EXPECT_EQ(Tree(etc), installed);
 
-  auto removed = vlr_test::RunProgram({joinwiz, "--root", root.path().string(), "--remove-dialup", "--ppp-dir",
+  auto removed = test_support::RunProgram({joinwiz, "--root", root.path().string(), "--remove-dialup", "--ppp-dir",
                                        etc.string()});
   ASSERT_EQ(removed.exit_code, 0) << removed.output;
   EXPECT_EQ(Tree(etc), before);
@@ -206,7 +206,7 @@ TEST(DialUpOptions, InstallOfADoctoredRootTakesOnlyTheEntrysOwnValues) {
     ASSERT_TRUE(platform::replace_file(etc / f, foreign, platform::FileMode::OwnerOnly));
   }
   const std::string joinwiz = std::string(VLR_BIN_DIR) + "/joinwiz";
-  auto installed = vlr_test::RunProgram({joinwiz, "--root", root.path().string(), "--install-dialup", "--ppp-dir",
+  auto installed = test_support::RunProgram({joinwiz, "--root", root.path().string(), "--install-dialup", "--ppp-dir",
                                          etc.string()});
   ASSERT_EQ(installed.exit_code, 0) << installed.output;
   auto entry = pb::ReadPeersFile(Slurp(etc / "peers" / "tarkel-veloran-account"));
@@ -221,13 +221,13 @@ TEST(DialUpOptions, InstallOfADoctoredRootTakesOnlyTheEntrysOwnValues) {
   as_alice.replace(as_alice.find("user \"jdoe\""), 11, "user \"alice\"");
   ASSERT_TRUE(platform::replace_file(book.PeersPath(name), as_alice));
   const auto before = Tree(etc);
-  auto refused = vlr_test::RunProgram({joinwiz, "--root", root.path().string(), "--install-dialup", "--ppp-dir",
+  auto refused = test_support::RunProgram({joinwiz, "--root", root.path().string(), "--install-dialup", "--ppp-dir",
                                        etc.string()});
   EXPECT_EQ(refused.exit_code, 1) << refused.output;
   EXPECT_NE(refused.output.find("names the user \"alice\", but its secrets line is for \"jdoe\""), std::string::npos)
       << refused.output;
   EXPECT_EQ(Tree(etc), before);
-  auto removed = vlr_test::RunProgram({joinwiz, "--root", root.path().string(), "--remove-dialup", "--ppp-dir",
+  auto removed = test_support::RunProgram({joinwiz, "--root", root.path().string(), "--remove-dialup", "--ppp-dir",
                                        etc.string()});
   ASSERT_EQ(removed.exit_code, 0) << removed.output;
   for (const char* f : {"pap-secrets", "chap-secrets"}) EXPECT_EQ(Slurp(etc / f), foreign) << f;

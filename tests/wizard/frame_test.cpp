@@ -10,6 +10,7 @@
 #include "platform/loop/message_loop.h"
 #include "platform/ui/user_input.h"
 #include "wizard/pages.h"
+#include "support/temp_dir.h"
 
 namespace wizard {
 namespace {
@@ -193,8 +194,8 @@ TEST_F(Frame, ModemLevelFactoryGivesTheFifthPage) {
     ++made;
     return new_window<NumberedPage>(5, parent);
   });
-  const std::filesystem::path dir = std::filesystem::temp_directory_path();
-  set_wizard_paths({dir, dir / ("frame_test_" + std::to_string(getpid()) + ".ini")});
+  const test_support::TempDir dir("frame_test");
+  set_wizard_paths({dir.path(), dir / "Joinwiz.ini"});
   register_page_templates();
   auto* w = new_window<CWelcomeDialog>(false);
   ASSERT_NE(w->CreateModeless(), 0u);

@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "wizard/strings.h"
+#include "support/temp_dir.h"
 
 namespace wizard {
 namespace {
@@ -24,7 +25,8 @@ TEST(Help, ShippedFileHasATopicForEveryPageContext) {
 }
 
 TEST(Help, TopicTextStopsAtTheNextTopicAndMissingIsReported) {
-  const fs::path file = fs::temp_directory_path() / ("help_test_" + std::to_string(getpid()) + ".hlp");
+  const test_support::TempDir dir("help_test");
+  const fs::path file = dir / "help.hlp";
   {
     std::ofstream f(file);
     f << "; comment\n[3] Three\r\nline a\r\n[x] not a topic\n\n \nnext\n[4] Four\nline b";

@@ -20,6 +20,7 @@
 #include "platform/ui/user_input.h"
 #include "wizard/modem_level.h"
 #include "wizard/pages.h"
+#include "support/temp_dir.h"
 
 namespace wizard {
 namespace {
@@ -40,9 +41,6 @@ struct FakeFind {
 class ModemPages : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/wizard_modem_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
     set_wizard_paths({dir_, dir_ / "Joinwiz.ini"});
     clear_bitmap_folders();
     add_bitmap_folder(fs::path(VLR_SOURCE_DIR) / "data");
@@ -65,7 +63,6 @@ class ModemPages : public ::testing::Test {
     if (host_ && is_window(host_)) destroy_window(host_);
     pump();
     set_modem_services(default_modem_services());
-    fs::remove_all(dir_);
   }
 
   void install_fakes() {
@@ -82,7 +79,7 @@ class ModemPages : public ::testing::Test {
         ++n;
       }
       list->count = n;
-      return find_.enumerate_rc != 0 ? find_.enumerate_rc : (n > 0 ? 0 : -22);
+      return find_.enumerate_rc != SERLINK_OK ? find_.enumerate_rc : (n > 0 ? SERLINK_OK : SERLINK_E_NO_MODEM);
     };
     s.configure = [this](ModemAutoConfigRecord* r) {
       statuses_.push_back(status_text());
@@ -138,7 +135,8 @@ class ModemPages : public ::testing::Test {
   void next() { click_id(page() ? static_cast<Dialog*>(page()) : host(), IDC_NEXT); }
   std::string value(const char* key) { return profile_.value_or_empty(key); }
 
-  fs::path dir_;
+  test_support::TempDir temp_{"wizard_modem"};
+  const fs::path dir_ = temp_.path();
   RegistrationProfile profile_;
   HWND host_ = 0;
   HWND detect_ = 0;
@@ -200,11 +198,11 @@ TEST_F(ModemPages, DetectionPageStatusTextsAndButtons) {
       {"found at speed code 8", {{1}, 0, 0, 8}, "Found on COM2 @38400 bps", true},
       {"found at speed code 9 (57600)", {{3}, 0, 0, 9}, "Found on COM4 @57600 bps", true},
       {"no modem", {{}, 0}, "Failed", false},
-      {"enumeration stopped", {{}, -26}, "User aborted", false},
-      {"configuration stopped", {{0}, 0, -26}, "User aborted", false},
-      {"no modem on configuring", {{0}, 0, -22}, "Failed", false},
-      {"port problem on configuring", {{0}, 0, -4}, "Failed", false},
-      {"time-out on configuring", {{0}, 0, 2}, "Failed", false},
+      {"enumeration stopped", {{}, SERLINK_E_STOPPED}, "User aborted", false},
+      {"configuration stopped", {{0}, 0, SERLINK_E_STOPPED}, "User aborted", false},
+      {"no modem on configuring", {{0}, 0, SERLINK_E_NO_MODEM}, "Failed", false},
+      {"port problem on configuring", {{0}, 0, SERLINK_E_PORT_IN_USE}, "Failed", false},
+      {"time-out on configuring", {{0}, 0, SERLINK_NO_LINE}, "Failed", false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -287,7 +285,7 @@ TEST_F(ModemPages, CancelWhileTheLibraryWaitsStopsItAndTheLevelCancels) {
     ASSERT_TRUE(click(page()->item(IDCANCEL)));
     MessageLoop::current().pump_pending();
     stop_answer = list->status(nullptr);
-    find_.enumerate_rc = -26;
+    find_.enumerate_rc = SERLINK_E_STOPPED;
   };
   start_host();
   const HWND detect = (next(), host() ? host()->current_page() : 0);

@@ -15,6 +15,7 @@
 #include "platform/loop/message_loop.h"
 #include "platform/ui/window.h"
 #include "platform/shell/telephony.h"
+#include "support/temp_dir.h"
 #include "wizard/modem_level.h"
 
 namespace {
@@ -23,56 +24,42 @@ namespace fs = std::filesystem;
 using namespace platform;
 using wizard::launch_modem_control_panel;
 
-struct TempDir {
-  TempDir() {
-    char tmpl[] = "/tmp/wizard_shell_XXXXXX";
-    // A failed mkdtemp returns null; building a path from it is undefined.
-    if (::mkdtemp(tmpl) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path = tmpl;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    fs::remove_all(path, ec);
-  }
-  fs::path path;
-};
-
 TEST(TelephonyProbe, CountsPortsThatResolveToADevice) {
-  TempDir dir;
-  const fs::path dos = dir.path / "dosdevices";
+  test_support::TempDir dir("wizard_shell");
+  const fs::path dos = dir.path() / "dosdevices";
   fs::create_directories(dos);
-  for (int n = 1; n <= 9; ++n) fs::create_symlink(dir.path / "nothing", dos / ("com" + std::to_string(n)));
+  for (int n = 1; n <= 9; ++n) fs::create_symlink(dir.path() / "nothing", dos / ("com" + std::to_string(n)));
   EXPECT_EQ(telephony_line_devices(dos), 0);
   EXPECT_EQ(telephony_probe(dos), 0);
   fs::remove(dos / "com2");
   fs::create_symlink("/dev/null", dos / "com2");  // a character device
-  std::ofstream(dir.path / "plain") << "x";
+  std::ofstream(dir.path() / "plain") << "x";
   fs::remove(dos / "com3");
-  fs::create_symlink(dir.path / "plain", dos / "com3");  // not a device
+  fs::create_symlink(dir.path() / "plain", dos / "com3");  // not a device
   EXPECT_EQ(telephony_line_devices(dos), 1);
   EXPECT_EQ(telephony_probe(dos), 1);
   EXPECT_EQ(telephony_line_devices(dos, 1), 0) << "COM2 is beyond the ports asked about";
 }
 
 TEST(Launcher, ReportsWinExecErrorsAndStartsPrograms) {
-  TempDir dir;
+  test_support::TempDir dir("wizard_shell");
   EXPECT_EQ(launch_program({}), 2);
-  EXPECT_EQ(launch_program({(dir.path / "missing").string()}), 2);
-  EXPECT_EQ(launch_modem_control_panel(dir.path), 2) << "no modsetctl in the folder";
-  std::ofstream(dir.path / "plain") << "x";
-  EXPECT_EQ(launch_program({(dir.path / "plain").string()}), 5) << "not executable";
+  EXPECT_EQ(launch_program({(dir.path() / "missing").string()}), 2);
+  EXPECT_EQ(launch_modem_control_panel(dir.path()), 2) << "no modsetctl in the folder";
+  std::ofstream(dir.path() / "plain") << "x";
+  EXPECT_EQ(launch_program({(dir.path() / "plain").string()}), 5) << "not executable";
 
   // A modsetctl that writes its arguments into a FIFO: started without a
   // shell. The test blocks on the FIFO, so it wakes as soon as the child
   // has written, and gives up only after a generous bound.
-  const fs::path tool = dir.path / "modsetctl";
-  const fs::path fifo = dir.path / "ran";
+  const fs::path tool = dir.path() / "modsetctl";
+  const fs::path fifo = dir.path() / "ran";
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   ASSERT_GE(reader, 0);
   std::ofstream(tool) << "#!/bin/sh\necho \"$@\" > \"$(dirname \"$0\")/ran\"\n";
   fs::permissions(tool, fs::perms::owner_all);
-  EXPECT_EQ(launch_modem_control_panel(dir.path), kLaunchStarted);
+  EXPECT_EQ(launch_modem_control_panel(dir.path()), kLaunchStarted);
   std::string words;
   for (;;) {
     pollfd p{reader, POLLIN, 0};
@@ -102,20 +89,20 @@ class EndListener final : public Window {
 };
 
 TEST(Launcher, PostsTheExitStatusWhenTheProgramEnds) {
-  TempDir dir;
-  const fs::path tool = dir.path / "modsetctl";
+  test_support::TempDir dir("wizard_shell");
+  const fs::path tool = dir.path() / "modsetctl";
   std::ofstream(tool) << "#!/bin/sh\n[ \"$1\" = setup ] && exit 7\nexit 1\n";
   fs::permissions(tool, fs::perms::owner_all);
   EndListener listener;
   ASSERT_NE(listener.create("listener", WS_POPUP, {0, 0, 10, 10}), 0u);
-  EXPECT_EQ(launch_modem_control_panel(listener.hwnd(), WM_USER + 77, dir.path), kLaunchStarted);
+  EXPECT_EQ(launch_modem_control_panel(listener.hwnd(), WM_USER + 77, dir.path()), kLaunchStarted);
   // The program runs in real time; give it up to ten seconds.
   for (int i = 0; i < 1000 && listener.codes.empty(); ++i) {
     MessageLoop::current().pump_pending();
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   EXPECT_EQ(listener.codes, (std::vector<WPARAM>{7}));
-  EXPECT_EQ(launch_modem_control_panel(listener.hwnd(), WM_USER + 77, dir.path / "none"), 2);
+  EXPECT_EQ(launch_modem_control_panel(listener.hwnd(), WM_USER + 77, dir.path() / "none"), 2);
   MessageLoop::current().pump_pending();
   EXPECT_EQ(listener.codes.size(), 1u) << "nothing is posted for a program that did not start";
 }

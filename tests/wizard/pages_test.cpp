@@ -16,6 +16,7 @@
 #include "platform/ui/user_input.h"
 #include "wizard/app.h"
 #include "wizard/pages.h"
+#include "support/temp_dir.h"
 
 namespace wizard {
 namespace {
@@ -26,9 +27,6 @@ using namespace platform;
 class Pages : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/wizard_pages_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
     const fs::path data = fs::path(VLR_SOURCE_DIR) / "data";
     for (const char* f : {"Joinwiz.ini", "vlrterms.txt", "Vlrhelp.hlp"}) fs::copy_file(data / f, dir_ / f);
     set_wizard_paths({dir_, dir_ / "Joinwiz.ini"});
@@ -48,7 +46,6 @@ class Pages : public ::testing::Test {
     if (welcome_ && is_window(welcome_)) destroy_window(welcome_);
     MessageLoop::current().pump_pending();
     if (MessageLoop::current().quit_pending()) MessageLoop::current().run();
-    fs::remove_all(dir_);
   }
 
   CWelcomeDialog* start(bool cash = false) {
@@ -73,7 +70,8 @@ class Pages : public ::testing::Test {
   }
   std::string profile_value(const char* key) { return welcome()->registration_profile().value_or_empty(key); }
 
-  fs::path dir_;
+  test_support::TempDir temp_{"wizard_pages"};
+  const fs::path dir_ = temp_.path();
   HWND welcome_ = 0;
   TimerId answerer_ = 0;
   std::vector<std::string> messages_;

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <string>
 
+#include "support/temp_dir.h"
 #include "wizard/command_line.h"
 
 namespace wizard {
@@ -30,14 +31,7 @@ class PortsOption : public ::testing::Test {
   void SetUp() override {
     joinwiz_ = std::string(VLR_BIN_DIR) + "/joinwiz";
     if (!fs::exists(joinwiz_)) GTEST_SKIP() << "joinwiz not built";
-    std::string tmpl = "/tmp/vlr_ports_" + std::to_string(::getpid()) + "_XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
-    dir_ = tmpl;
     fs::create_directories(dir_ / "dev" / "serial" / "by-id");
-  }
-  void TearDown() override {
-    std::error_code ec;
-    if (!dir_.empty()) fs::remove_all(dir_, ec);
   }
   std::string ports(int& status) {
     return run("VLR_DEVICE_DIR='" + (dir_ / "dev").string() + "' '" + joinwiz_ + "' --ports --root '" +
@@ -45,7 +39,8 @@ class PortsOption : public ::testing::Test {
                status);
   }
   std::string joinwiz_;
-  fs::path dir_;
+  test_support::TempDir temp_{"vlr_ports"};
+  const fs::path dir_ = temp_.path();
 };
 
 TEST_F(PortsOption, WritesTheMappingAndPrintsWhatIsBehindEachPort) {

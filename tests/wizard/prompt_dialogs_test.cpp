@@ -13,6 +13,7 @@
 #include "platform/ui/user_input.h"
 #include "platform/ui/window.h"
 #include "wizard/prompt_dialogs.h"
+#include "support/temp_dir.h"
 
 namespace wizard {
 namespace {
@@ -47,9 +48,6 @@ TEST(Luhn, LeadingNumber) {
 class Prompts : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/wizard_prompts_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
     const fs::path data = fs::path(VLR_SOURCE_DIR) / "data";
     set_wizard_paths({dir_, dir_ / "Joinwiz.ini"});
     clear_bitmap_folders();
@@ -67,7 +65,6 @@ class Prompts : public ::testing::Test {
   void TearDown() override {
     MessageLoop::current().kill_thread_timer(answerer_);
     MessageLoop::current().pump_pending();
-    fs::remove_all(dir_);
   }
 
   // Runs `dialog` modally; `user` runs once inside its loop, when it is up.
@@ -94,7 +91,8 @@ class Prompts : public ::testing::Test {
     type_text(text);
   }
 
-  fs::path dir_;
+  test_support::TempDir temp_{"wizard_prompts"};
+  const fs::path dir_ = temp_.path();
   RegistrationProfile profile_;
   TimerId answerer_ = 0;
   Strings messages_;

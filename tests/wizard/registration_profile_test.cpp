@@ -7,10 +7,11 @@
 #include <fstream>
 #include <sstream>
 
-#include "../support/child_process.h"
+#include "support/child_process.h"
 #include "ini_bridge.h"
 #include "platform/storage/files.h"
 #include "platform/loop/log.h"
+#include "support/temp_dir.h"
 
 namespace wizard {
 namespace {
@@ -27,14 +28,12 @@ std::string slurp(const fs::path& p) {
 class Profile : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/wizard_profile_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
     file_ = dir_ / "Joinwiz.ini";
   }
-  void TearDown() override { fs::remove_all(dir_); }
   void write(const std::string& text) { std::ofstream(file_, std::ios::binary) << text; }
-  fs::path dir_, file_;
+  test_support::TempDir temp_{"wizard_profile"};
+  const fs::path dir_ = temp_.path();
+  fs::path file_;
 };
 
 TEST_F(Profile, DefaultTableHoldsTheFortyThreeKeysInOrder) {

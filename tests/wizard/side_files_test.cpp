@@ -8,6 +8,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "support/temp_dir.h"
+
 namespace wizard {
 namespace {
 
@@ -22,13 +24,8 @@ std::string slurp(const fs::path& p) {
 
 class SideFiles : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/wizard_side_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-  fs::path dir_;
+  test_support::TempDir temp_{"wizard_side"};
+  const fs::path dir_ = temp_.path();
 };
 
 TEST_F(SideFiles, ProfileFileNameFollowsTheExecutable) {

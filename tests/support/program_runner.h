@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-namespace vlr_test {
+namespace test_support {
 
 struct ProgramResult {
   int exit_code = -1;  // -1: did not run or was killed
@@ -106,4 +106,4 @@ inline ProgramResult DesktopFileValidate(const std::filesystem::path& file) {
   return RunProgram({FindTool("desktop-file-validate"), file.string()});
 }
 
-}  // namespace vlr_test
+}  // namespace test_support
