@@ -1,11 +1,11 @@
 #include "cfg_dialog.h"
 
 #include <cstring>
-#include <fstream>
 #include <memory>
 #include <mutex>
 
 #include "platform/ui/display.h"
+#include "platform/shell/help.h"
 #include "platform/shell/launcher.h"
 #include "platform/loop/log.h"
 #include "platform/ui/message_box.h"
@@ -28,50 +28,8 @@ constexpr const char* kComponent = "modset";
 char g_help_path[kHelpPathMax + 1];
 std::mutex g_help_mutex;
 
-struct HelpTopic {
-  std::string title;
-  std::string text;
-};
-
-// "[12] Title" starts topic 12; its text runs to the next topic line. Lines
-// of a paragraph are joined with a blank, paragraphs with an empty line.
-enum class Lookup { Found, NoFile, NoTopic };
-Lookup find_topic(const std::string& file, int context, HelpTopic& out) {
-  std::ifstream in(file);
-  if (!in) return Lookup::NoFile;
-  std::string line, paragraph;
-  bool inside = false, found = false;
-  auto end_paragraph = [&] {
-    if (paragraph.empty()) return;
-    if (!out.text.empty()) out.text += "\r\n\r\n";
-    out.text += paragraph;
-    paragraph.clear();
-  };
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    const auto close = line.find(']');
-    if (line.size() > 2 && line[0] == '[' && close != std::string::npos && close > 1 && close < 12 &&
-        line.find_first_not_of("0123456789", 1) == close) {
-      if (found) break;
-      inside = std::stol(line.substr(1, close - 1)) == context;
-      if (inside) {
-        found = true;
-        const auto start = line.find_first_not_of(' ', close + 1);
-        out.title = start == std::string::npos ? std::string() : line.substr(start);
-      }
-      continue;
-    }
-    if (!inside) continue;
-    if (line.find_first_not_of(" \t") == std::string::npos) {
-      end_paragraph();
-    } else {
-      if (!paragraph.empty()) paragraph += ' ';
-      paragraph += line;
-    }
-  }
-  end_paragraph();
-  return found ? Lookup::Found : Lookup::NoTopic;
-}
+// Topic lines of the library's help file hold at most ten digits.
+constexpr HelpFileLimits kHelpFileLimits{.max_digits = 10, .max_number = 9'999'999'999};
 
 class CCfgHelpDialog final : public Dialog {
  public:
@@ -147,13 +105,14 @@ void reset_help_path() {
 
 void show_help_topic(HWND owner, const std::string& file, int context) {
   HelpTopic topic;
-  const Lookup found = file.empty() ? Lookup::NoFile : find_topic(file, context, topic);
-  if (found == Lookup::NoFile) {
+  const HelpLookup found =
+      file.empty() ? HelpLookup::NoFile : find_help_topic(file, context, kHelpFileLimits, topic);
+  if (found == HelpLookup::NoFile) {
     message_box(owner, "Cannot open the help file " + (file.empty() ? std::string("(none set)") : file) + ".",
                 load_string(IDS_MODEM_SETTINGS), MB_OK | MB_ICONEXCLAMATION);
     return;
   }
-  if (found == Lookup::NoTopic) {
+  if (found == HelpLookup::NoTopic) {
     message_box(owner, "Help topic " + std::to_string(context) + " is not in " + file + ".",
                 load_string(IDS_MODEM_SETTINGS), MB_OK | MB_ICONEXCLAMATION);
     return;

@@ -1,7 +1,5 @@
 #include "search_dialog.h"
 
-#include <array>
-#include <cstring>
 #include <new>
 
 #include "modset.h"
@@ -9,6 +7,7 @@
 #include "platform/ui/message_box.h"
 #include "platform/loop/message_loop.h"
 #include "serlink.h"
+#include "serlink/modem_detection.h"
 #include "setup_dialogs.h"
 #include "ui_resources.h"
 
@@ -20,43 +19,9 @@ namespace {
 
 constexpr const char* kComponent = "modset";
 constexpr std::size_t kMaxPorts = 4;
-constexpr std::size_t kResetBuffer = 20;
-constexpr std::size_t kSetupBuffer = 200;
-constexpr std::int32_t kStopped = SERLINK_E_STOPPED;
-constexpr std::int32_t kNoModem = SERLINK_E_NO_MODEM;
 
-// Serlink's callbacks carry no pointer: the search that runs is found here.
+// The search dialog that is up: one at a time (search_running).
 HWND g_current_search = 0;
-
-CCfgSearchDialog* current_search() { return window_cast<CCfgSearchDialog>(g_current_search); }
-
-// Serlink's event handler while it waits: keeps the dialog (and the
-// caller's other windows) alive and lets the user press Cancel. A pending
-// quit ends the pass and stays pending for the caller's loop.
-void search_message_pump(std::int32_t) { MessageLoop::current().pump_pending(); }
-
-std::int32_t search_status(const char* text) {
-  CCfgSearchDialog* dialog = current_search();
-  return dialog ? dialog->OnStatus(text) : 0;
-}
-
-// Registration of the pump for one search.
-class PumpRegistration {
- public:
-  explicit PumpRegistration(HWND dialog) : argument_(static_cast<std::int32_t>(dialog)) {
-    registered_ = SerlinkSetEventHandler(search_message_pump, argument_) == 0;
-    if (!registered_) log_warn(kComponent, "another Serlink event handler is registered: the search does not pump");
-  }
-  ~PumpRegistration() {
-    if (registered_) SerlinkSetEventHandler(nullptr, argument_);
-  }
-  PumpRegistration(const PumpRegistration&) = delete;
-  PumpRegistration& operator=(const PumpRegistration&) = delete;
-
- private:
-  std::int32_t argument_;
-  bool registered_ = false;
-};
 
 }  // namespace
 
@@ -120,30 +85,35 @@ std::int32_t CCfgSearchDialog::OnStatus(const char* text) {
 void CCfgSearchDialog::RunSearch() {
   Hold hold(this);
   const HWND self = hwnd();
-  std::int32_t rc = kStopped;
+  std::int32_t rc = SERLINK_E_STOPPED;
   try {
-    PumpRegistration pump(self);
-    std::array<SerialPortName, kMaxPorts> names{};
-    std::array<SerialPortName*, kMaxPorts> table{};
-    for (std::size_t i = 0; i < kMaxPorts; ++i) table[i] = &names[i];
-    ModemPortList list{first_port_only_ ? 1u : static_cast<std::uint32_t>(kMaxPorts), table.data(), search_status};
+    // Serlink's callbacks reach this dialog while it lives.
+    serlink::DetectionScope scope(
+        [self](const char* text) {
+          CCfgSearchDialog* dialog = window_cast<CCfgSearchDialog>(self);
+          return dialog ? dialog->OnStatus(text) : 0;
+        },
+        static_cast<std::int32_t>(self));
+    if (!scope.pumping()) log_warn(kComponent, "another Serlink event handler is registered: the search does not pump");
+    serlink::PortTable<kMaxPorts> ports(first_port_only_ ? 1u : static_cast<std::uint32_t>(kMaxPorts),
+                                        serlink::DetectionScope::status_callback());
 
-    rc = stop_requested_ ? kStopped : ModemPortEnumeration(&list);
-    if (stop_requested_) rc = kStopped;
-    if (rc == kNoModem) {
+    rc = stop_requested_ ? SERLINK_E_STOPPED : ModemPortEnumeration(&ports.list);
+    if (stop_requested_) rc = SERLINK_E_STOPPED;
+    if (rc == SERLINK_E_NO_MODEM) {
       cfg_message_box(self, IDS_NO_MODEM, IDS_AUTO_DETECT, MB_ICONEXCLAMATION);
-    } else if (rc == 0 && list.count == 0) {
-      rc = kNoModem;  // a success without an entry is no modem
+    } else if (rc == 0 && ports.list.count == 0) {
+      rc = SERLINK_E_NO_MODEM;  // a success without an entry is no modem
       cfg_message_box(self, IDS_NO_MODEM, IDS_AUTO_DETECT, MB_ICONEXCLAMATION);
     } else if (rc == 0) {
-      const std::size_t found = std::min<std::size_t>(list.count, kMaxPorts);
+      const std::size_t found = ports.found();
       std::size_t chosen = 0;
       if (found > 1) {
         std::vector<std::string> devices;
-        for (std::size_t i = 0; i < found; ++i) devices.emplace_back(names[i].name, strnlen(names[i].name, sizeof names[i].name));
+        for (std::size_t i = 0; i < found; ++i) devices.push_back(ports.name(i));
         CCfgSelectModemDialog select(devices, self);
         if (select.DoModal() != IDOK) {
-          rc = kStopped;
+          rc = SERLINK_E_STOPPED;
         } else {
           chosen = select.chosen() >= 0 && static_cast<std::size_t>(select.chosen()) < found
                        ? static_cast<std::size_t>(select.chosen())
@@ -151,35 +121,29 @@ void CCfgSearchDialog::RunSearch() {
         }
       }
       if (rc == 0) {
-        const SerialPortName& entry = names[chosen];
-        const std::string device(entry.name, strnlen(entry.name, sizeof entry.name));
-        char reset[kResetBuffer] = "";
-        char setup[kSetupBuffer] = "";
-        ModemAutoConfigRecord record{};
-        record.metrics.channel = entry.port;
-        record.reset = reset;
-        record.setup = setup;
-        record.status = search_status;
-        rc = ModemAutoConfigure(&record);
-        if (stop_requested_) rc = kStopped;
-        reset[kResetBuffer - 1] = '\0';
-        setup[kSetupBuffer - 1] = '\0';
-        if (rc == kNoModem) {
+        const SerialPortName& entry = ports.entries[chosen];
+        const std::string device = ports.name(chosen);
+        const serlink::AutoConfiguration found_modem =
+            serlink::auto_configure(entry.port, serlink::DetectionScope::status_callback(), ModemAutoConfigure);
+        rc = found_modem.result;
+        if (stop_requested_) rc = SERLINK_E_STOPPED;
+        if (rc == SERLINK_E_NO_MODEM) {
           cfg_message_box(self, IDS_NO_MODEM, IDS_AUTO_DETECT, MB_ICONEXCLAMATION);
         } else if (rc == 0) {
-          if (!StoreModem(device, entry.port, record.metrics.speed, record.metrics.flow, reset, setup))
+          if (!StoreModem(device, entry.port, found_modem.metrics.speed, found_modem.metrics.flow,
+                          found_modem.reset.c_str(), found_modem.setup.c_str()))
             cfg_message_box(self, IDS_CONFIG_ERROR, IDS_AUTO_DETECT, MB_ICONEXCLAMATION, device);
-        } else if (rc != kStopped) {
+        } else if (rc != SERLINK_E_STOPPED) {
           log_warn(kComponent, "modem auto-configuration on " + device + " failed with " + std::to_string(rc));
           cfg_message_box(self, IDS_CONFIG_ERROR, IDS_AUTO_DETECT, MB_ICONEXCLAMATION, device);
         }
       }
-    } else if (rc != kStopped) {
+    } else if (rc != SERLINK_E_STOPPED) {
       log_warn(kComponent, "port enumeration failed with " + std::to_string(rc));
     }
   } catch (const std::bad_alloc&) {
     message_beep();
-    rc = kStopped;
+    rc = SERLINK_E_STOPPED;
   }
   if (g_current_search == self) g_current_search = 0;
   running_ = false;

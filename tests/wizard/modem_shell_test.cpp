@@ -16,11 +16,13 @@
 #include "platform/ui/window.h"
 #include "platform/shell/telephony.h"
 #include "support/temp_dir.h"
+#include "wizard/modem_level.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace platform;
+using wizard::launch_modem_control_panel;
 
 TEST(TelephonyProbe, CountsPortsThatResolveToADevice) {
   test_support::TempDir dir("wizard_shell");

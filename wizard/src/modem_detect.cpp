@@ -1,7 +1,6 @@
 // "Modem Detection": finds the modem through libserlink inside one timer
 // tick, and "Modem Selection", which asks which port to use when several
 // answer.
-#include <array>
 #include <cstdio>
 #include <cstring>
 
@@ -10,6 +9,7 @@
 #include "platform/loop/message_loop.h"
 #include "wizard/modem_level.h"
 #include "wizard/port_check.h"
+#include "serlink/modem_detection.h"
 
 namespace wizard {
 
@@ -19,47 +19,6 @@ namespace {
 
 constexpr const char* kComponent = "modem";
 constexpr std::uint32_t kPortEntries = 8;
-constexpr std::size_t kResetSize = 20;
-constexpr std::size_t kSetupSize = 200;
-
-// The library's callbacks carry no context: the run in progress is found
-// here (one detection at a time: it runs on the user-interface thread).
-bool* g_stop_request = nullptr;
-HWND g_progress_page = 0;
-
-// Keeps the window model alive while the library waits.
-void pump_messages(std::int32_t) { MessageLoop::current().pump_pending(); }
-
-// Nonzero asks the library to stop: the user cancelled, or the page is gone.
-// The library's progress texts also go to the page, below its status line.
-std::int32_t stop_check(const char* text) {
-  if (text != nullptr) {
-    log_info(kComponent, text);
-    if (is_window(g_progress_page)) set_window_text(get_dlg_item(g_progress_page, IDC_DETECT_PROGRESS), text);
-  }
-  return g_stop_request != nullptr && *g_stop_request ? 1 : 0;
-}
-
-// Registration of the event handler and the stop flag for one run.
-class DetectionScope {
- public:
-  DetectionScope(bool* stop, HWND page) {
-    g_stop_request = stop;
-    g_progress_page = page;
-    handler_ = SerlinkSetEventHandler(pump_messages, 0) == 0;
-    if (!handler_) log_warn(kComponent, "another event handler is registered: the window waits during detection");
-  }
-  ~DetectionScope() {
-    if (handler_) SerlinkSetEventHandler(nullptr, 0);
-    g_stop_request = nullptr;
-    g_progress_page = 0;
-  }
-  DetectionScope(const DetectionScope&) = delete;
-  DetectionScope& operator=(const DetectionScope&) = delete;
-
- private:
-  bool handler_ = false;
-};
 
 }  // namespace
 
@@ -124,14 +83,7 @@ void CModemDetectDialog::Fail(const std::string& text) {
 
 void CModemDetectDialog::Detect() {
   const HWND self = hwnd();
-  std::array<SerialPortName, kPortEntries> entries{};
-  std::array<SerialPortName*, kPortEntries> table{};
-  for (std::uint32_t i = 0; i < kPortEntries; ++i) {
-    entries[i].port = static_cast<std::int32_t>(i);
-    entries[i].name[0] = '\0';
-    table[i] = &entries[i];
-  }
-  ModemPortList list{kPortEntries, table.data(), stop_check};
+  serlink::PortTable<kPortEntries> ports(kPortEntries, serlink::DetectionScope::status_callback());
   kill_timer(timer_);
   timer_ = 0;
   Status("Checking All the ports");
@@ -139,9 +91,22 @@ void CModemDetectDialog::Detect() {
   if (!CheckComPortsFree(self)) return Fail("User aborted");
   if (!is_window(self)) return;
 
-  DetectionScope scope(&stop_, self);
+  // Nonzero asks the library to stop: the user cancelled, or the page is
+  // gone. The library's progress texts also go to the page, below its
+  // status line.
+  serlink::DetectionScope scope(
+      [this, self](const char* text) -> std::int32_t {
+        if (text != nullptr) {
+          log_info(kComponent, text);
+          if (is_window(self)) set_window_text(get_dlg_item(self, IDC_DETECT_PROGRESS), text);
+        }
+        // A page that is gone has stop_ set (WM_DESTROY); its window says so first.
+        return !is_window(self) || stop_ ? 1 : 0;
+      },
+      0);
+  if (!scope.pumping()) log_warn(kComponent, "another event handler is registered: the window waits during detection");
   const ModemServices& services = modem_services();
-  std::int32_t rc = services.enumerate(&list);
+  std::int32_t rc = services.enumerate(&ports.list);
   // The user may have cancelled while the library pumped messages.
   if (!is_window(self)) return;
   if (rc == SERLINK_E_STOPPED) return Fail("User aborted");
@@ -150,16 +115,16 @@ void CModemDetectDialog::Detect() {
     log_warn(kComponent, "port enumeration failed with " + std::to_string(rc));
     return Fail("Failed");
   }
-  const std::uint32_t found = std::min(list.count, kPortEntries);
+  const std::uint32_t found = ports.found();
   char text[128];
   std::snprintf(text, sizeof text, "Found %u ports", found);
   Status(text);
   if (found == 0) return Fail("Failed");
 
-  std::int32_t port = entries[0].port;
+  std::int32_t port = ports.entries[0].port;
   if (found > 1) {
     std::vector<int> numbers;
-    for (std::uint32_t i = 0; i < found; ++i) numbers.push_back(entries[i].port + 1);
+    for (std::uint32_t i = 0; i < found; ++i) numbers.push_back(ports.entries[i].port + 1);
     CModemSelectDialog select(numbers, self);
     const int result = select.do_modal(self);
     if (!is_window(self)) return;
@@ -168,18 +133,13 @@ void CModemDetectDialog::Detect() {
       log_info(kComponent, "no port chosen");
       return;
     }
-    port = entries[static_cast<std::size_t>(select.selection())].port;
+    port = ports.entries[static_cast<std::size_t>(select.selection())].port;
   }
 
   Status("Auto Configuring Modem...");
-  char reset[kResetSize] = "";
-  char setup[kSetupSize] = "";
-  ModemAutoConfigRecord record{};
-  record.metrics.channel = port;
-  record.reset = reset;
-  record.setup = setup;
-  record.status = stop_check;
-  rc = services.configure(&record);
+  const serlink::AutoConfiguration modem =
+      serlink::auto_configure(port, serlink::DetectionScope::status_callback(), services.configure);
+  rc = modem.result;
   if (!is_window(self)) return;
   if (rc == SERLINK_E_STOPPED) return Fail("User aborted");
   if (rc != 0) {
@@ -189,15 +149,13 @@ void CModemDetectDialog::Detect() {
     return Fail("Failed");
   }
   running_ = false;
-  reset[kResetSize - 1] = '\0';
-  setup[kSetupSize - 1] = '\0';
-  const std::string speed = speed_text(record.metrics.speed);
+  const std::string speed = speed_text(modem.metrics.speed);
   RegistrationProfile* p = profile();
   p->Set("COMSPEED", speed);
   p->Set("COMPORT", std::to_string(port + 1));
   p->Set("MODEMTYPE", "Generic modem");
-  p->Set("MODEMINIT", remove_blanks(setup));
-  p->Set("MODEMRST", remove_blanks(reset));
+  p->Set("MODEMINIT", remove_blanks(modem.setup));
+  p->Set("MODEMRST", remove_blanks(modem.reset));
   std::snprintf(text, sizeof text, "Found on COM%d @%s bps", port + 1, speed.c_str());
   Status(text);
   log_info(kComponent, text);

@@ -46,6 +46,12 @@ void select_exact(ComboBox* combo, const std::string& text) {
 
 }  // namespace
 
+int launch_modem_control_panel(const std::filesystem::path& folder) { return launch_modem_control_panel(0, 0, folder); }
+
+int launch_modem_control_panel(HWND notify, unsigned message, const std::filesystem::path& folder) {
+  return launch_program_beside("modsetctl", {"setup"}, notify, message, folder);
+}
+
 ModemServices default_modem_services() {
   ModemServices s;
   s.enumerate = [](ModemPortList* list) { return ModemPortEnumeration(list); };

@@ -9,6 +9,8 @@
 #include <iterator>
 #include <system_error>
 
+#include "platform/storage/product_names.h"
+
 namespace platform {
 
 namespace fs = std::filesystem;
@@ -132,13 +134,14 @@ std::optional<UsbIds> usb_ids_of(const fs::path& device, const fs::path& sys) {
 std::optional<std::string> modem_manager_ignore_rule(const UsbIds& ids) {
   if (!is_hex4(ids.vendor) || !is_hex4(ids.product)) return std::nullopt;
   const std::string v = lower(ids.vendor), p = lower(ids.product);
-  return "# ModemManager leaves this dial-up modem (USB " + v + ":" + p + ") to the Veloran dialer.\n"
+  return "# ModemManager leaves this dial-up modem (USB " + v + ":" + p + ") to the " + product_names().title +
+         " dialer.\n"
          "ACTION==\"add|change\", SUBSYSTEM==\"tty\", ATTRS{idVendor}==\"" + v + "\", ATTRS{idProduct}==\"" + p +
          "\", ENV{ID_MM_DEVICE_IGNORE}=\"1\"\n";
 }
 
 std::string modem_manager_rule_file_name(const UsbIds& ids) {
-  return "77-veloran-modem-" + lower(ids.vendor) + "-" + lower(ids.product) + ".rules";
+  return "77-" + product_names().vendor + "modem-" + lower(ids.vendor) + "-" + lower(ids.product) + ".rules";
 }
 
 }  // namespace platform

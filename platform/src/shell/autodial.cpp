@@ -8,6 +8,7 @@
 
 #include "platform/shell/phonebook.h"
 #include "platform/storage/files.h"
+#include "platform/storage/product_names.h"
 
 namespace platform::autodial {
 namespace fs = std::filesystem;
@@ -37,7 +38,7 @@ fs::path WantsLink(const fs::path& unit_dir, std::string_view unit_name) {
 }  // namespace
 
 std::string AutodialUnitName(std::string_view safe_name) {
-  return "veloran-autodial-" + std::string(safe_name) + ".service";
+  return product_names().vendor + "autodial-" + std::string(safe_name) + ".service";
 }
 
 std::optional<std::string> AutodialUnitText(std::string_view entry_name, std::string_view safe_name,
@@ -47,7 +48,8 @@ std::optional<std::string> AutodialUnitText(std::string_view entry_name, std::st
   if (exec.find_first_of(" \t\n\r%\"'\\") != std::string::npos) return std::nullopt;
   const std::string name(safe_name);
   return "# Dials \"" + UnitValue(entry_name) + "\" when the network is wanted.\n"
-         "# Written by joinwiz --install-dialup, removed by joinwiz --remove-dialup.\n"
+         "# Written by " + product_names().program + " --install-dialup, removed by " + product_names().program +
+         " --remove-dialup.\n"
          "[Unit]\n"
          "Description=Dial-up on demand: " + UnitValue(entry_name) + "\n"
          "Documentation=man:pppd(8)\n"

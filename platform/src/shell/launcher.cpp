@@ -224,12 +224,13 @@ std::filesystem::path program_folder() {
   return ec ? std::filesystem::path() : self.parent_path();
 }
 
-int launch_modem_control_panel(const std::filesystem::path& folder) { return launch_modem_control_panel(0, 0, folder); }
-
-int launch_modem_control_panel(HWND notify, unsigned message, const std::filesystem::path& folder) {
+int launch_program_beside(std::string_view program, const std::vector<std::string>& arguments, HWND notify,
+                          unsigned message, const std::filesystem::path& folder) {
   const std::filesystem::path dir = folder.empty() ? program_folder() : folder;
   if (dir.empty()) return 3;
-  return launch_interactive_program({(dir / "modsetctl").string(), "setup"}, notify, message);
+  std::vector<std::string> argv{(dir / program).string()};
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  return launch_interactive_program(argv, notify, message);
 }
 
 }  // namespace platform

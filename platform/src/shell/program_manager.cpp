@@ -10,6 +10,7 @@
 #include "platform/shell/dde.h"
 #include "platform/shell/launcher.h"
 #include "platform/storage/files.h"
+#include "platform/storage/product_names.h"
 #include "platform/storage/system_root.h"
 #include "platform/loop/log.h"
 #include "platform/shell/phonebook.h"
@@ -21,7 +22,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr std::string_view kComponent = "progman";
-constexpr std::string_view kVendor = "veloran-";
 
 bool Fail(std::string* why, std::string text) {
   log_warn(kComponent, text);
@@ -118,11 +118,13 @@ std::optional<std::vector<ProgmanCommand>> ParseProgmanCommands(std::string_view
 namespace {
 
 // An item of no group goes straight into the programs menu.
+// Files carry the product's vendor prefix, as xdg-desktop-menu wants one.
 std::string ItemFile(std::string_view group, std::string_view item) {
-  if (group.empty()) return std::string(kVendor) + SafeName(item) + ".desktop";
-  return std::string(kVendor) + SafeName(group) + "_" + SafeName(item) + ".desktop";
+  const std::string& vendor = product_names().vendor;
+  if (group.empty()) return vendor + SafeName(item) + ".desktop";
+  return vendor + SafeName(group) + "_" + SafeName(item) + ".desktop";
 }
-std::string GroupId(std::string_view group) { return std::string(kVendor) + SafeName(group); }
+std::string GroupId(std::string_view group) { return product_names().vendor + SafeName(group); }
 
 bool RemoveFile(const fs::path& path, std::string* why) {
   if (::unlink(path.c_str()) == 0 || errno == ENOENT) return true;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/storage/ascii.h"
+#include "platform/storage/product_names.h"
 #include "platform/loop/log.h"
 
 namespace platform {
@@ -22,8 +23,8 @@ namespace {
 namespace fs = std::filesystem;
 
 struct FolderInfo {
-  std::string_view relative;
-  std::string_view windows_name;
+  std::string relative;
+  std::string windows_name;
   FileMode mode;
 };
 
@@ -33,7 +34,12 @@ FolderInfo info(KnownFolder folder) {
     case KnownFolder::Windows: return {"drive_c/windows", "C:\\WINDOWS", FileMode::Shared};
     case KnownFolder::System:
       return {"drive_c/windows/system", "C:\\WINDOWS\\SYSTEM", FileMode::Shared};
-    case KnownFolder::Program: return {"drive_c/veloran", "C:\\VELORAN", FileMode::Shared};
+    case KnownFolder::Program: {
+      // The product names its folder; a product that named none keeps its files at the drive's top.
+      const ProductNames& names = product_names();
+      if (names.folder.empty()) return {"drive_c", "C:\\", FileMode::Shared};
+      return {"drive_c/" + names.folder, names.windows_folder, FileMode::Shared};
+    }
     case KnownFolder::Registry: return {"registry", "", FileMode::OwnerOnly};
     case KnownFolder::DosDevices: return {"dosdevices", "", FileMode::Shared};
     case KnownFolder::Desktop: return {"desktop", "", FileMode::Shared};
@@ -193,8 +199,8 @@ fs::path current_root() {
 
 }  // namespace
 
-std::string_view known_folder_relative(KnownFolder folder) { return info(folder).relative; }
-std::string_view known_folder_windows_name(KnownFolder folder) { return info(folder).windows_name; }
+std::string known_folder_relative(KnownFolder folder) { return info(folder).relative; }
+std::string known_folder_windows_name(KnownFolder folder) { return info(folder).windows_name; }
 
 RootChoice choose_root(const char* root_option) {
   RootChoice choice;
@@ -209,9 +215,11 @@ RootChoice choose_root(const char* root_option) {
   } else if (const char* env = std::getenv("VLR_ROOT"); env && *env) {
     choice.path = absolute(env);
     choice.source = "VLR_ROOT";
+  } else if (product_names().folder.empty()) {
+    choice.error = "no system root: give --root DIR or set VLR_ROOT (the program named no folder of its own)";
   } else if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg == '/') {
     // A relative XDG_DATA_HOME is invalid and ignored, as the base-directory rules say.
-    choice.path = fs::path(xdg) / "veloran";
+    choice.path = fs::path(xdg) / product_names().folder;
     choice.source = "XDG_DATA_HOME";
   } else {
     const char* home = std::getenv("HOME");
@@ -223,7 +231,7 @@ RootChoice choose_root(const char* root_option) {
       choice.error = "no system root: give --root DIR or set VLR_ROOT (no home folder is known)";
       return choice;
     }
-    choice.path = fs::path(home_dir) / ".local" / "share" / "veloran";
+    choice.path = fs::path(home_dir) / ".local" / "share" / product_names().folder;
     choice.source = "HOME";
   }
   return choice;

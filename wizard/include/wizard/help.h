@@ -1,27 +1,23 @@
-// Help topics by context number.
-//
-// The help file (Vlrhelp.hlp in the program directory) is text: a line
-// "[N] Title" starts the topic of context N; the lines after it, up to the
-// next topic line, are its text: lines of a paragraph are joined with a
-// blank, paragraphs (split by empty lines) with an empty line. Lines before
-// the first topic (';' comments) are ignored.
+// Help topics by context number, from the help file (Vlrhelp.hlp in the
+// program directory); the file's form is in platform/shell/help.h.
 #pragma once
 
 #include <filesystem>
 #include <optional>
 #include <string>
 
+#include "platform/shell/help.h"
+
 namespace wizard {
 
 inline constexpr const char* kNoHelpText = "No .HLP attached to this EXE";
 
-struct HelpTopic {
-  int context = 0;
-  std::string title;
-  std::string text;  // paragraphs joined with "\r\n\r\n", as an edit shows them
-};
+using platform::HelpLookup;
+using platform::HelpTopic;
 
-enum class HelpLookup { Found, NoFile, NoTopic };
+// Topic lines of the wizard's help file hold numbers up to 1000009, of any
+// number of digits; larger ones are text.
+inline constexpr platform::HelpFileLimits kHelpFileLimits{.max_digits = platform::kAnyNumberOfDigits, .max_number = 1'000'009};
 
 // Reads `file` and finds the topic of `context`.
 HelpLookup find_help_topic(const std::filesystem::path& file, int context, HelpTopic& out);

@@ -16,6 +16,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -78,6 +79,13 @@ struct ModemServices {
   // ends. WinExec result (below 32: error).
   std::function<int(platform::HWND notify, unsigned message)> start_control_panel;
 };
+// Starts the modem control panel: `modsetctl setup` from `folder` (empty:
+// the running program's folder), as the Windows wizard ran "control.exe
+// modem.cpl"; where modsetctl is missing it cannot start (2). kLaunchStarted,
+// or a WinExec error below 32; `message` goes to `notify` when it ends.
+int launch_modem_control_panel(const std::filesystem::path& folder = {});
+int launch_modem_control_panel(platform::HWND notify, unsigned message, const std::filesystem::path& folder = {});
+
 ModemServices default_modem_services();
 // Replaces the services (tests); an empty member keeps its default.
 void set_modem_services(ModemServices services);

@@ -55,7 +55,8 @@ std::optional<UsbIds> usb_ids_of(const std::filesystem::path& device, const std:
 // line with a comment line before it. Nothing when an id is not four hex
 // digits (nothing else may reach the rule's text).
 std::optional<std::string> modem_manager_ignore_rule(const UsbIds& ids);
-// "77-veloran-modem-VVVV-PPPP.rules": numbered before ModemManager's own
+// "77-VENDOR-modem-VVVV-PPPP.rules" (the product's prefix, product_names.h):
+// numbered before ModemManager's own
 // 80-mm-*.rules read the property.
 std::string modem_manager_rule_file_name(const UsbIds& ids);
 

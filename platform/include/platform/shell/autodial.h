@@ -4,7 +4,8 @@
 // the network) pppd does in demand mode: it sets up the link at once and
 // dials when the first packet goes out, hangs up after the idle time and
 // dials again on the next packet. A systemd service keeps that pppd running
-// from boot: one unit per entry, `veloran-autodial-NAME.service`, enabled
+// from boot: one unit per entry, `VENDOR-autodial-NAME.service` (VENDOR-:
+// the product's prefix, product_names.h), enabled
 // by the `multi-user.target.wants` link that `systemctl enable` makes.
 //
 // Redialing is paced so that a provider that bars quick redials does not
@@ -32,7 +33,7 @@ inline constexpr std::string_view kSystemUnitDir = "/etc/systemd/system";
 inline constexpr std::string_view kSystemdRunDir = "/run/systemd/system";
 inline constexpr std::string_view kWantedBy = "multi-user.target";
 
-// "veloran-autodial-" + the entry's safe name + ".service".
+// The product's vendor prefix + "autodial-" + the entry's safe name + ".service".
 std::string AutodialUnitName(std::string_view safe_name);
 
 // The unit: `pppd call SAFE nodetach demand idle .. persist maxfail ..

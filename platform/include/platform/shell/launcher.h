@@ -5,13 +5,13 @@
 // above 31 means started; below 32 is the error (0 out of resources, 2 file
 // not found, 3 path not found, 5 access denied, 11 not an executable).
 //
-// The modem control panel of the Windows wizard ("control.exe modem.cpl") is
-// `modsetctl setup` beside the running program, started as an interactive
-// program; where modsetctl is missing it cannot start (2).
+// A program shipped beside the running one (a control panel, say) starts
+// through launch_program_beside; where it is missing it cannot start (2).
 #pragma once
 
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/loop/message_loop.h"
@@ -57,10 +57,11 @@ int run_program(const std::vector<std::string>& argv, std::string* output = null
 // Folder of the running program (/proc/self/exe); empty when unknown.
 std::filesystem::path program_folder();
 
-// Starts the modem control panel: `modsetctl setup` from `folder` (empty: the
-// running program's folder). kLaunchStarted, or a WinExec error below 32.
-int launch_modem_control_panel(const std::filesystem::path& folder = {});
-// The same, posting `message` to `notify` when the panel ends.
-int launch_modem_control_panel(HWND notify, unsigned message, const std::filesystem::path& folder = {});
+// Starts `program` (a file name) from `folder` (empty: the running program's
+// folder; 3 when that is unknown) with `arguments`, as an interactive
+// program, posting `message` to `notify` (if any) when it ends.
+// kLaunchStarted, or a WinExec error below 32.
+int launch_program_beside(std::string_view program, const std::vector<std::string>& arguments, HWND notify = 0,
+                          unsigned message = 0, const std::filesystem::path& folder = {});
 
 }  // namespace platform

@@ -2,11 +2,11 @@
 //
 // What the Windows shell's program manager kept as groups of icons lives in
 // the root's start_menu/ in the layout `xdg-desktop-menu install` makes
-// (vendor prefix "veloran-"):
+// (VENDOR-: the product's vendor prefix, product_names.h):
 //
-//   applications/veloran-GROUP_ITEM.desktop        one per item
-//   desktop-directories/veloran-GROUP.directory    one per group (its name)
-//   menus/applications-merged/veloran-GROUP.menu   the group's submenu,
+//   applications/VENDOR-GROUP_ITEM.desktop         one per item
+//   desktop-directories/VENDOR-GROUP.directory     one per group (its name)
+//   menus/applications-merged/VENDOR-GROUP.menu    the group's submenu,
 //                                                  listing its items
 //
 // GROUP and ITEM are the names made file-name safe; the names themselves
@@ -80,7 +80,6 @@ class ProgramMenu {
   // command. Unknown commands fail.
   bool Execute(const ProgmanCommand& command, std::string* why = nullptr);
 
-  const std::string& current_group() const { return current_; }
   // An item's file; an empty group: an item of no group.
   std::filesystem::path ItemPath(std::string_view group, std::string_view item) const;
   std::filesystem::path DirectoryPath(std::string_view group) const;

@@ -8,17 +8,17 @@
 // outside program that never chose one gets the default on first use.
 //
 // Choice, first that applies: the `--root DIR` option, the environment
-// variable VLR_ROOT, $XDG_DATA_HOME/veloran, ~/.local/share/veloran.
+// variable VLR_ROOT, $XDG_DATA_HOME/NAME, ~/.local/share/NAME, where NAME is
+// the folder the product names (product_names.h).
 //
 // Layout (folders are created on demand, on first use):
 //
 //   drive_c/                  drive C:                  "C:\"
 //   drive_c/windows/          Windows directory         "C:\WINDOWS"
 //   drive_c/windows/system/   system directory          "C:\WINDOWS\SYSTEM"
-//   drive_c/veloran/          program directory         "C:\VELORAN"
-//                             (Joinwiz.ini, vlrterms.txt, phones.txt and
-//                             the other side files of the wizard; also the
-//                             current directory for relative names)
+//   drive_c/NAME/             program directory         "C:\NAME"
+//                             (the product's side files; also the current
+//                             directory for relative names)
 //   registry/                 registry hives, one file per root key
 //   dosdevices/               comN: symbolic links to the tty of each port
 //   desktop/                  desktop shortcuts
@@ -64,11 +64,11 @@ enum class KnownFolder {
 };
 
 // Where the folder lies inside the root, '/'-separated ("drive_c/windows").
-std::string_view known_folder_relative(KnownFolder folder);
+std::string known_folder_relative(KnownFolder folder);
 // The folder's Windows name without a trailing backslash ("C:\WINDOWS", what
 // GetWindowsDirectory answers; "C:\" for drive C). Empty for the folders that
 // have none (registry, dosdevices, desktop, start menu, phone book).
-std::string_view known_folder_windows_name(KnownFolder folder);
+std::string known_folder_windows_name(KnownFolder folder);
 
 // The root the command line and environment ask for. `root_option` is the
 // value of --root, or nullptr when it was not given. A relative folder is
