@@ -57,4 +57,12 @@ code=$(cat "$work/term.code" 2>/dev/null)
 grep -qF "cannot open the terminal display: cannot start the terminal (TERM=no-such-terminal-vlr)" "$work/term.stderr" ||
   fail "unusable terminal: standard error lacks the reason: $(cat "$work/term.stderr")"
 
+# The answers script through a pipe runs like one in a file; a folder is
+# refused with its reason.
+"$joinwiz" --root "$work/r7" --answers /dev/stdin <"$work/script" >"$work/stdout" 2>"$work/stderr" ||
+  fail "answers through a pipe: exit code $?; stderr: $(cat "$work/stderr")"
+printf 'wait 104\nkey Esc\n' | "$joinwiz" --root "$work/r8" --answers /dev/stdin >"$work/stdout" 2>"$work/stderr" ||
+  fail "answers through a pipe: exit code $?; stderr: $(cat "$work/stderr")"
+expect_exit 3 "cannot read the answers script $work: cannot read $work: is a folder" "$joinwiz" --root "$work/r9" --answers "$work"
+
 echo "ok [exit_codes]"
