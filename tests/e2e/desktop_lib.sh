@@ -69,9 +69,10 @@ cpu_ticks() {
 
 # Fails unless process PID uses under 1% of one CPU during SECONDS of real
 # time (a measuring window, not a wait for an event). The window opens once
-# two seconds in a row have gone by without a tick of CPU and the program
+# three seconds in a row have gone by without a tick of CPU and the program
 # is asleep (at most 15 tries): the one-off work of a new window (painting, GTK's icon
-# loading in a worker thread) is mostly done by then, and a window of
+# loading in a worker thread, a redraw of about a second that GTK sometimes
+# makes some three seconds after a window appears) is done by then, and a window of
 # several seconds makes what a busy machine delays a small share, while a
 # program that spins never gets under 1%. WHAT names the state for the
 # message; the figure is printed either way.
@@ -82,7 +83,7 @@ check_idle() {
     a=$(cpu_ticks "$pid"); sleep 1; b=$(cpu_ticks "$pid")
     if [ "$a" = "$b" ] && [ "$(awk '{ print $3 }' /proc/"$pid"/stat)" = S ]; then
       quiet=$((quiet + 1))
-      [ "$quiet" -ge 2 ] && break
+      [ "$quiet" -ge 3 ] && break
     else
       quiet=0
     fi
