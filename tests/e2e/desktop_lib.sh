@@ -230,6 +230,24 @@ check_and_close_box() {
   fi
 }
 
+# From the welcome page (104) through the terms (Yes by its mnemonic), the
+# introduction and the personal information of John Smith to "Account
+# Information" (page 105).
+pages_to_account_information() {
+  on_page 104 "Registration Wizard"
+  keys Return
+  on_page 2002 "Terms of Service Agreement"
+  keys alt+y
+  on_page 109 "Introduction"
+  keys Return
+  on_page 102 "Personal Information"
+  text "John"; keys Tab; text "Smith"; keys Tab Tab
+  text "12 Main Street"; keys Tab Tab; text "Springfield"; keys Tab
+  text "il"; keys Tab; text "62701"; keys Tab; text "217"; keys Tab; text "555-1234"
+  keys Return
+  on_page 105 "Account Information"
+}
+
 # From "Modem Setup" (page 110) with Next on every page, as the simulated
 # modem and server agree, to "Registration Complete" (page 120).
 modem_pages_to_the_end() {

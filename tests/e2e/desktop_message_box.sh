@@ -43,18 +43,7 @@ short_password_closed_by() {
   seen=$(wc -l < "$transcript")
 }
 
-on_page 104 "Registration Wizard"
-keys Return
-on_page 2002 "Terms of Service Agreement"
-keys alt+y
-on_page 109 "Introduction"
-keys Return
-on_page 102 "Personal Information"
-text "John"; keys Tab; text "Smith"; keys Tab Tab
-text "12 Main Street"; keys Tab Tab; text "Springfield"; keys Tab
-text "il"; keys Tab; text "62701"; keys Tab; text "217"; keys Tab; text "555-1234"
-keys Return
-on_page 105 "Account Information"
+pages_to_account_information
 text "jsmith"; keys Tab
 short_password_closed_by Return
 short_password_closed_by Escape

@@ -37,18 +37,7 @@ start_desktop_program PATH="$work/bin:$PATH" STUB_ARGS="$work/pkexec.args" STUB_
   VLR_DATA_DIR="$data" VLR_LOG="$work/log" VLR_LOG_LEVEL=info \
   "$joinwiz" --root "$root" --ui gtk --transcript "$transcript"
 
-on_page 104 "Registration Wizard"
-keys Return                                   # Next: a new account is the default
-on_page 2002 "Terms of Service Agreement"
-keys alt+y                                    # Yes, by its mnemonic
-on_page 109 "Introduction"
-keys Return
-on_page 102 "Personal Information"
-text "John"; keys Tab; text "Smith"; keys Tab Tab
-text "12 Main Street"; keys Tab Tab; text "Springfield"; keys Tab
-text "il"; keys Tab; text "62701"; keys Tab; text "217"; keys Tab; text "555-1234"
-keys Return
-on_page 105 "Account Information"
+pages_to_account_information                  # Next on 104 takes a new account, the default
 text "jsmith"; keys Tab; text "secret1"; keys Tab; text "secret1"
 keys Return
 modem_pages_to_the_end
